@@ -1,0 +1,60 @@
+// CUSBUpdate: the link to the handheld. Finds its device interface, opens it, reads the
+// handshake, stages the image file (byte count and sum) and sends the header and the
+// image in 512-byte blocks. A page hands the link on by plain assignment; copies share the
+// handle and the stream, and only Close releases them.
+#pragma once
+#include <windows.h>
+#include <setupapi.h>
+#include <cstdint>
+#include <cstdio>
+#include "String.h"
+
+// Interface class under which the handheld's upgrade-mode driver exposes it.
+extern const GUID GUID_DEVINTERFACE_UPGRADE;
+
+class CUSBUpdate {
+public:
+    enum { kBlockSize = 512, kPathSize = 256, kHandshakeSize = 16 };
+    enum ConnectResult { kNoDevice = 0, kReady = 1, kWrongReply = 2 };
+
+    CUSBUpdate();
+    virtual ~CUSBUpdate();  // releases nothing: that is Close's job
+    CUSBUpdate(const CUSBUpdate&) = default;
+    CUSBUpdate& operator=(const CUSBUpdate&) = default;
+
+    // Opens the device and reads the handshake: kNoDevice, kReady or kWrongReply (after
+    // telling the user "Please press down USB item"). The handle stays in m_hDevice.
+    int Connect();
+    HANDLE OpenDevice();
+    // Opens the first present interface of the class; INVALID_HANDLE_VALUE when there is
+    // none, it cannot be opened, or its path does not fit devicePath (kPathSize chars).
+    HANDLE FindDevice(const GUID* guid, char* devicePath);
+    static HANDLE OpenDeviceInterface(HDEVINFO info, PSP_DEVICE_INTERFACE_DATA data, char* devicePath);
+
+    // Stages the image: opens it (denying writers), counts and sums its bytes and rewinds.
+    // Returns the byte sum; 0 with m_pImageFile null when it cannot be staged.
+    DWORD OpenImage(CString path);
+    BOOL SendHeader();
+    // Sends the next block: 1 when written; 0 at the end, on a failed write or read, or
+    // when the bytes read no longer agree with what staging counted.
+    int SendBlock();
+    int Close();
+    void ShowError(CString text);
+
+    uint32_t m_nByteCount;
+    int32_t m_nBlockCount;
+    FILE* m_pImageFile;
+    DWORD m_dwBytesRead;
+    int32_t m_nBlockSize;
+    BYTE m_Buffer[kBlockSize];
+    HANDLE m_hDevice;
+    char m_szDevicePath[kPathSize];
+    uint32_t m_nByteSum;
+    BYTE m_byCell;
+    DWORD m_dwBytesWritten;
+
+private:
+    // What the sending pass has read so far, checked against staging at the end.
+    uint64_t m_nBytesSent;
+    uint32_t m_nSumSent;
+};

@@ -1,0 +1,166 @@
+#include "Dialog.h"
+#include "WinApp.h"
+
+HICON CWnd::SetIcon(HICON icon, BOOL big)
+{
+    return reinterpret_cast<HICON>(SendMessage(WM_SETICON, big ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(icon)));
+}
+
+int CWnd::MessageBox(const wchar_t* text, const wchar_t* caption, UINT type)
+{
+    return ::MessageBoxW(m_hWnd, text, caption, type);
+}
+
+void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& control)
+{
+    if (!control.m_hWnd) control.m_hWnd = pDX->m_pDlgWnd->GetDlgItem(nIDC);
+}
+
+CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd) : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd) {}
+
+CDialog::~CDialog()
+{
+    if (m_hWnd) ::DestroyWindow(m_hWnd);
+}
+
+INT_PTR CDialog::DoModal()
+{
+    m_bContinueModal = true;
+    m_nModalResult = -1;
+    HWND parent = m_pParentWnd ? m_pParentWnd->m_hWnd : nullptr;
+    HWND wnd = ::CreateDialogParamW(AfxGetApp()->m_hInstance, MAKEINTRESOURCEW(m_nIDTemplate), parent,
+                                    &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
+    if (!wnd) return -1;
+    // Templates without WS_VISIBLE are shown once the page is set up, as a modal dialog is.
+    if (m_bContinueModal && !::IsWindowVisible(wnd)) ::ShowWindow(wnd, SW_SHOWNORMAL);
+    INT_PTR result = RunModalLoop();
+    if (m_hWnd) ::DestroyWindow(m_hWnd);
+    return result;
+}
+
+// Our own loop rather than DialogBox: every page runs nested inside a handler of the page
+// beneath it, and a quit must unwind all of them. Taking WM_QUIT here posts it again and
+// returns -1, so each enclosing loop ends in turn. (DialogBox would return the default
+// result instead, and an IDOK could then hide a quit that is under way.)
+INT_PTR CDialog::RunModalLoop()
+{
+    MSG msg;
+    while (m_bContinueModal) {
+        BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
+        if (got == 0) {
+            ::PostQuitMessage(static_cast<int>(msg.wParam));
+            return -1;
+        }
+        if (got == -1) return -1;
+        if (!m_hWnd || !::IsDialogMessageW(m_hWnd, &msg)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+    }
+    return m_nModalResult;
+}
+
+void CDialog::EndDialog(int nResult)
+{
+    m_nModalResult = nResult;
+    m_bContinueModal = false;
+    if (m_hWnd) ::ShowWindow(m_hWnd, SW_HIDE);
+}
+
+BOOL CDialog::UpdateData(BOOL bSaveAndValidate)
+{
+    CDataExchange dx{bSaveAndValidate, this};
+    DoDataExchange(&dx);
+    return TRUE;
+}
+
+BOOL CDialog::OnInitDialog()
+{
+    UpdateData(FALSE);
+    return TRUE;
+}
+
+void CDialog::DoDataExchange(CDataExchange*) {}
+
+void CDialog::OnOK()
+{
+    if (UpdateData(TRUE)) EndDialog(IDOK);
+}
+
+void CDialog::OnCancel() { EndDialog(IDCANCEL); }
+
+BOOL CDialog::OnCommand(UINT nID, UINT nCode)
+{
+    if (nCode != BN_CLICKED) return FALSE;
+    switch (nID) {
+    case IDOK: OnOK(); return TRUE;
+    case IDCANCEL: OnCancel(); return TRUE;
+    default: return OnButtonClicked(nID);
+    }
+}
+
+BOOL CDialog::OnButtonClicked(UINT) { return FALSE; }
+void CDialog::OnTimer(UINT_PTR) {}
+BOOL CDialog::OnPaint() { return FALSE; }
+
+HBRUSH CDialog::OnCtlColor(HDC dc, HWND control, UINT nCtlColor)
+{
+    // What the dialog manager would do: the system's colours for this kind of control.
+    return reinterpret_cast<HBRUSH>(::DefWindowProcW(m_hWnd, WM_CTLCOLORMSGBOX + nCtlColor,
+                                                     reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(control)));
+}
+
+HCURSOR CDialog::OnQueryDragIcon() { return nullptr; }
+
+INT_PTR CALLBACK CDialog::DialogProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    CDialog* self;
+    if (msg == WM_INITDIALOG) {
+        self = reinterpret_cast<CDialog*>(lParam);
+        self->m_hWnd = wnd;
+        ::SetWindowLongPtrW(wnd, DWLP_USER, lParam);
+    } else {
+        self = reinterpret_cast<CDialog*>(::GetWindowLongPtrW(wnd, DWLP_USER));
+    }
+    return self ? self->HandleMessage(msg, wParam, lParam) : FALSE;
+}
+
+INT_PTR CDialog::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    switch (msg) {
+    case WM_INITDIALOG:
+        return OnInitDialog();
+    case WM_COMMAND:
+        return OnCommand(LOWORD(wParam), HIWORD(wParam));
+    case WM_TIMER:
+        OnTimer(wParam);
+        return TRUE;
+    case WM_PAINT:
+        return OnPaint();
+    case WM_CTLCOLORMSGBOX:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSCROLLBAR:
+    case WM_CTLCOLORSTATIC:
+        return reinterpret_cast<INT_PTR>(OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam),
+                                                    msg - WM_CTLCOLORMSGBOX));
+    case WM_QUERYDRAGICON:
+        return reinterpret_cast<INT_PTR>(OnQueryDragIcon());
+    case WM_NCDESTROY: {
+        ::SetWindowLongPtrW(m_hWnd, DWLP_USER, 0);
+        m_hWnd = nullptr;
+        m_bContinueModal = false;
+        // The main window's end is the program's end.
+        CWinApp* app = AfxGetApp();
+        if (app && app->m_pMainWnd == this) {
+            app->m_pMainWnd = nullptr;
+            ::PostQuitMessage(0);
+        }
+        return FALSE;
+    }
+    default:
+        return FALSE;
+    }
+}

@@ -1,0 +1,31 @@
+// CString: the small text type the pages and the engine pass around (UTF-16, as the
+// wide Win32 calls take it), with the two things MFC's CString gave them: loading a
+// string resource and printf-style formatting.
+#pragma once
+#include <windows.h>
+#include <string>
+
+class CString {
+public:
+    CString() = default;
+    CString(const wchar_t* s) : m_str(s ? s : L"") {}
+    CString(std::wstring s) : m_str(std::move(s)) {}
+
+    // Loads string resource nID of this module; false (and empty) when there is none.
+    bool LoadString(UINT nID);
+    void Format(const wchar_t* format, ...);
+
+    const wchar_t* GetString() const { return m_str.c_str(); }
+    operator const wchar_t*() const { return m_str.c_str(); }
+    int GetLength() const { return static_cast<int>(m_str.size()); }
+    bool IsEmpty() const { return m_str.empty(); }
+    const std::wstring& str() const { return m_str; }
+
+    CString& operator+=(const CString& other) { m_str += other.m_str; return *this; }
+    friend CString operator+(CString a, const CString& b) { a += b; return a; }
+    friend bool operator==(const CString& a, const CString& b) { return a.m_str == b.m_str; }
+    friend bool operator!=(const CString& a, const CString& b) { return !(a == b); }
+
+private:
+    std::wstring m_str;
+};

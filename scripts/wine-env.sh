@@ -1,0 +1,41 @@
+# Sourced by the other scripts: a private Wine prefix per build tree, a virtual X display
+# when none is set, and one long-lived wineserver with its virtual desktop for the whole run.
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BUILD="${BUILD:-$ROOT/build}"
+export WINEPREFIX="${WINEPREFIX:-$BUILD/wineprefix}"
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+
+wine_up() {
+  mkdir -p "$BUILD"
+  if [ -z "${DISPLAY:-}" ]; then
+    local n=87
+    while [ -e "/tmp/.X${n}-lock" ]; do n=$((n + 1)); done
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    XVFB_PID=$!
+    export DISPLAY=":$n"
+    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+  fi
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "creating Wine prefix $WINEPREFIX"
+    wineboot -i >/dev/null 2>&1 || true
+    wineserver -w
+  fi
+  # Tahoma, the dialogs' font, ships with Wine but is not found until it sits in the prefix.
+  local fonts="$WINEPREFIX/drive_c/windows/Fonts"
+  if [ ! -f "$fonts/tahoma.ttf" ]; then
+    mkdir -p "$fonts" && cp /usr/share/wine/fonts/*.ttf "$fonts/"
+  fi
+  # A virtual desktop makes Wine draw captions and frames itself, so screenshots look like Windows.
+  wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+  wineserver -p >/dev/null 2>&1 </dev/null
+  wine explorer /desktop=Default,1024x768 >/dev/null 2>&1 </dev/null &
+  sleep 1
+}
+
+wine_down() {
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
+  if [ -n "${XVFB_PID:-}" ]; then kill "$XVFB_PID" 2>/dev/null || true; wait "$XVFB_PID" 2>/dev/null || true; fi
+}
