@@ -3,32 +3,30 @@
 #include <windows.h>
 #include <utility>
 
-// A kernel handle whose "none" value is Null (most calls) or INVALID_HANDLE_VALUE (files).
-template <HANDLE Null>
-class UniqueHandleT {
+// A kernel handle closed with CloseHandle. Most calls say "none" with a null handle; file
+// and device opens say it with INVALID_HANDLE_VALUE, and both count as empty here.
+class UniqueHandle {
 public:
-    UniqueHandleT() = default;
-    explicit UniqueHandleT(HANDLE h) : m_h(h) {}
-    ~UniqueHandleT() { reset(); }
-    UniqueHandleT(UniqueHandleT&& o) noexcept : m_h(o.release()) {}
-    UniqueHandleT& operator=(UniqueHandleT&& o) noexcept { reset(o.release()); return *this; }
-    UniqueHandleT(const UniqueHandleT&) = delete;
-    UniqueHandleT& operator=(const UniqueHandleT&) = delete;
+    UniqueHandle() = default;
+    explicit UniqueHandle(HANDLE h) : m_h(h) {}
+    ~UniqueHandle() { reset(); }
+    UniqueHandle(UniqueHandle&& o) noexcept : m_h(o.release()) {}
+    UniqueHandle& operator=(UniqueHandle&& o) noexcept { reset(o.release()); return *this; }
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
 
     HANDLE get() const { return m_h; }
-    bool valid() const { return m_h != Null && m_h != nullptr; }
+    bool valid() const { return m_h != nullptr && m_h != INVALID_HANDLE_VALUE; }
     explicit operator bool() const { return valid(); }
-    HANDLE release() { return std::exchange(m_h, Null); }
-    void reset(HANDLE h = Null) {
+    HANDLE release() { return std::exchange(m_h, nullptr); }
+    void reset(HANDLE h = nullptr) {
         if (valid()) ::CloseHandle(m_h);
         m_h = h;
     }
 
 private:
-    HANDLE m_h = Null;
+    HANDLE m_h = nullptr;
 };
-using UniqueHandle = UniqueHandleT<nullptr>;
-using UniqueFileHandle = UniqueHandleT<INVALID_HANDLE_VALUE>;
 
 // A GDI object (bitmap, font, brush) deleted with DeleteObject.
 template <class T>

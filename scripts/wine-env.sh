@@ -16,19 +16,20 @@ wine_up() {
     export DISPLAY=":$n"
     for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
   fi
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  if [ ! -f "$WINEPREFIX/.wizard-ready" ]; then
     echo "creating Wine prefix $WINEPREFIX"
     wineboot -i >/dev/null 2>&1 || true
+    # Tahoma, the dialogs' font, ships with Wine but is not found until it sits in the prefix.
+    mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+    cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+    # A virtual desktop makes Wine draw captions and frames itself, so screenshots look like Windows.
+    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+    wineserver -k >/dev/null 2>&1 || true
     wineserver -w
+    touch "$WINEPREFIX/.wizard-ready"
   fi
-  # Tahoma, the dialogs' font, ships with Wine but is not found until it sits in the prefix.
-  local fonts="$WINEPREFIX/drive_c/windows/Fonts"
-  if [ ! -f "$fonts/tahoma.ttf" ]; then
-    mkdir -p "$fonts" && cp /usr/share/wine/fonts/*.ttf "$fonts/"
-  fi
-  # A virtual desktop makes Wine draw captions and frames itself, so screenshots look like Windows.
-  wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-  wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+  # One server and one desktop for the whole run, with stdio closed so no test waits on them.
   wineserver -p >/dev/null 2>&1 </dev/null
   wine explorer /desktop=Default,1024x768 >/dev/null 2>&1 </dev/null &
   sleep 1

@@ -1,0 +1,16 @@
+#include "WizardApp.h"
+#include "pages/WelcomeDlg.h"
+
+CWizardApp theApp;
+
+CWizardApp::CWizardApp() : CWinApp(nullptr) {}
+
+BOOL CWizardApp::InitInstance()
+{
+    Enable3dControlsStatic();
+    CWelcomeDlg dlg;
+    m_pMainWnd = &dlg;
+    dlg.DoModal();
+    // The run is over once the welcome page's loop returns: no message loop of our own.
+    return FALSE;
+}

@@ -1,0 +1,12 @@
+// The application object: runs the welcome page as the main window; the whole run lives
+// inside the nested modal loops of the pages.
+#pragma once
+#include "WinApp.h"
+
+class CWizardApp : public CWinApp {
+public:
+    CWizardApp();
+    BOOL InitInstance() override;
+};
+
+extern CWizardApp theApp;

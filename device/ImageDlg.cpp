@@ -1,0 +1,52 @@
+#include "ImageDlg.h"
+#include "ProgressBar.h"
+#include "app/PageChain.h"
+#include "pages/PagePainter.h"
+#include "FileDialog.h"
+#include "WinApp.h"
+#include "resource.h"
+
+CImageDlg::CImageDlg(CWnd* pParent) : CDialog(IDD_IMAGE, pParent), m_hIcon(AfxGetApp()->LoadIcon(IDI_APP)) {}
+CImageDlg::~CImageDlg() = default;
+
+void CImageDlg::DoDataExchange(CDataExchange* pDX) { CDialog::DoDataExchange(pDX); }
+
+BOOL CImageDlg::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    SetIcon(m_hIcon, TRUE);
+    SetIcon(m_hIcon, FALSE);
+    return TRUE;
+}
+
+BOOL CImageDlg::OnButtonClicked(UINT nID)
+{
+    if (nID != IDC_IMAGE_FILE) return FALSE;
+    OnImageFile();
+    return TRUE;
+}
+
+void CImageDlg::OnImageFile()
+{
+    // All files, no filter; a typed name of a file that does not exist is taken as well.
+    CFileDialog dialog(TRUE, nullptr, nullptr, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, nullptr, nullptr);
+    if (dialog.DoModal() != IDOK) return;
+    m_strImagePath = dialog.GetPathName();
+
+    CProgressBar progress;
+    progress.m_strImagePath = m_strImagePath;
+    progress.m_USBUpdate = m_USBUpdate;
+    // This page stays the main window while the transfer runs.
+    RunNextPage(*this, progress, MainWindow::Keep);
+    CDialog::OnOK();
+}
+
+void CImageDlg::OnCancel()
+{
+    m_USBUpdate.Close();
+    ::PostQuitMessage(0);
+    CDialog::OnCancel();
+}
+
+BOOL CImageDlg::OnPaint() { PaintPage(m_hWnd, kImageRow); return TRUE; }
+HBRUSH CImageDlg::OnCtlColor(HDC dc, HWND control, UINT nCtlColor) { return CDialog::OnCtlColor(dc, control, nCtlColor); }

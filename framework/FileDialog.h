@@ -1,0 +1,26 @@
+// The common file-open dialog, as the image file page uses it.
+#pragma once
+#include <windows.h>
+#include <commdlg.h>
+#include <string>
+#include "Dialog.h"
+
+class CFileDialog {
+public:
+    CFileDialog(BOOL bOpenFileDialog, const wchar_t* defExt = nullptr, const wchar_t* fileName = nullptr,
+                DWORD flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, const wchar_t* filter = nullptr,
+                CWnd* pParentWnd = nullptr);
+    // IDOK once a name was chosen; IDCANCEL when the user cancelled or the dialog failed
+    // (then GetError tells which, e.g. FNERR_BUFFERTOOSMALL for a name too long to take).
+    INT_PTR DoModal();
+    CString GetPathName() const { return CString(m_buffer.c_str()); }
+    DWORD GetError() const { return m_error; }
+
+private:
+    BOOL m_bOpen;
+    std::wstring m_defExt, m_filter;
+    std::wstring m_buffer;
+    DWORD m_flags;
+    CWnd* m_pParent;
+    DWORD m_error = 0;
+};

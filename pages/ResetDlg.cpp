@@ -1,0 +1,43 @@
+#include "ResetDlg.h"
+#include "LicenseDlg.h"
+#include "PagePainter.h"
+#include "SelectDlg.h"
+#include "app/PageChain.h"
+#include "WinApp.h"
+#include "resource.h"
+
+CResetDlg::CResetDlg(CWnd* pParent) : CDialog(IDD_RESET, pParent), m_hIcon(AfxGetApp()->LoadIcon(IDI_APP)) {}
+CResetDlg::~CResetDlg() = default;
+
+void CResetDlg::DoDataExchange(CDataExchange* pDX) { CDialog::DoDataExchange(pDX); }
+
+BOOL CResetDlg::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    SetIcon(m_hIcon, TRUE);
+    SetIcon(m_hIcon, FALSE);
+    return TRUE;
+}
+
+BOOL CResetDlg::OnPaint() { PaintPage(m_hWnd, kResetRow); return TRUE; }
+HBRUSH CResetDlg::OnCtlColor(HDC dc, HWND control, UINT nCtlColor) { return CDialog::OnCtlColor(dc, control, nCtlColor); }
+
+void CResetDlg::OnOK()
+{
+    CSelectDlg select;
+    OpenPage(*this, select, Ending::EndIfOK);
+}
+
+void CResetDlg::OnCancel()
+{
+    ::PostQuitMessage(0);
+    CDialog::OnCancel();
+}
+
+BOOL CResetDlg::OnButtonClicked(UINT nID)
+{
+    if (nID != IDC_RESET_BACK) return FALSE;
+    CLicenseDlg license;
+    OpenPage(*this, license, Ending::EndCancel);
+    return TRUE;
+}

@@ -1,0 +1,43 @@
+#include "SelectDlg.h"
+#include "PagePainter.h"
+#include "ResetDlg.h"
+#include "app/PageChain.h"
+#include "device/checkUSB.h"
+#include "WinApp.h"
+#include "resource.h"
+
+CSelectDlg::CSelectDlg(CWnd* pParent) : CDialog(IDD_SELECT, pParent), m_hIcon(AfxGetApp()->LoadIcon(IDI_APP)) {}
+CSelectDlg::~CSelectDlg() = default;
+
+void CSelectDlg::DoDataExchange(CDataExchange* pDX) { CDialog::DoDataExchange(pDX); }
+
+BOOL CSelectDlg::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    SetIcon(m_hIcon, TRUE);
+    SetIcon(m_hIcon, FALSE);
+    return TRUE;
+}
+
+BOOL CSelectDlg::OnPaint() { PaintPage(m_hWnd, kSelectRow); return TRUE; }
+HBRUSH CSelectDlg::OnCtlColor(HDC dc, HWND control, UINT nCtlColor) { return CDialog::OnCtlColor(dc, control, nCtlColor); }
+
+void CSelectDlg::OnOK()
+{
+    CCheckUSB check;
+    OpenPage(*this, check, Ending::EndOK);
+}
+
+void CSelectDlg::OnCancel()
+{
+    ::PostQuitMessage(0);
+    CDialog::OnCancel();
+}
+
+BOOL CSelectDlg::OnButtonClicked(UINT nID)
+{
+    if (nID != IDC_SELECT_BACK) return FALSE;
+    CResetDlg reset;
+    OpenPage(*this, reset, Ending::EndCancel);
+    return TRUE;
+}

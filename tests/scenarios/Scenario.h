@@ -1,0 +1,38 @@
+// Shared ground of the scenario tests: the shipped program's path (from the command line)
+// and a fixture that starts it with the robot and checks that every run ends cleanly.
+#pragma once
+#include <gtest/gtest.h>
+#include <string>
+#include "Robot.h"
+#include "resource.h"
+
+// Path of RomUpgradeWizard.exe, given as --wizard=PATH.
+const std::wstring& WizardPath();
+
+class WizardScenario : public ::testing::Test {
+protected:
+    void StartWizard()
+    {
+        ASSERT_TRUE(wizard.Start(WizardPath())) << "the wizard showed no page";
+        ASSERT_TRUE(wizard.WaitForPage(robot::Page::Welcome));
+    }
+
+    // The visible page, for readable failure messages.
+    std::string Visible() const { return robot::PageName(wizard.VisiblePage()); }
+
+    void ExpectPage(robot::Page page)
+    {
+        EXPECT_TRUE(wizard.WaitForPage(page)) << "expected " << robot::PageName(page) << ", see " << Visible();
+    }
+
+    // The whole program ends, with exit code 0, and no page is left behind.
+    void ExpectRunEnds()
+    {
+        DWORD code = 12345;
+        ASSERT_TRUE(wizard.WaitForExit(10000, &code)) << "the run did not end; visible: " << Visible()
+                                                      << ", page windows: " << wizard.PageWindowCount();
+        EXPECT_EQ(code, 0u);
+    }
+
+    robot::Wizard wizard;
+};

@@ -1,0 +1,21 @@
+#include <gtest/gtest.h>
+#include <cwchar>
+#include "Scenario.h"
+
+namespace {
+std::wstring g_wizard;
+}
+
+const std::wstring& WizardPath() { return g_wizard; }
+
+int wmain(int argc, wchar_t** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    for (int i = 1; i < argc; ++i)
+        if (std::wcsncmp(argv[i], L"--wizard=", 9) == 0) g_wizard = argv[i] + 9;
+    if (g_wizard.empty()) {
+        std::fprintf(stderr, "usage: %ls --wizard=PATH-TO-RomUpgradeWizard.exe [gtest options]\n", argv[0]);
+        return 2;
+    }
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,359 @@
+#include "Robot.h"
+#include <cstdio>
+#include "resource.h"
+
+namespace robot {
+
+namespace {
+
+constexpr wchar_t kDialogClass[] = L"#32770";
+constexpr wchar_t kErrorCaption[] = L"Error";
+// The explorer-style file dialog's file name box (a combo box), and the older edit box.
+constexpr int kFileNameCombo = 0x47c;
+constexpr int kFileNameEdit = 0x480;
+
+std::wstring WindowText(HWND wnd)
+{
+    wchar_t buf[1024] = L"";
+    // WM_GETTEXT works across processes where GetWindowText does not for other processes' controls.
+    ::SendMessageTimeoutW(wnd, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG, 5000, nullptr);
+    return buf;
+}
+
+std::wstring ClassOf(HWND wnd)
+{
+    wchar_t buf[256] = L"";
+    ::GetClassNameW(wnd, buf, 256);
+    return buf;
+}
+
+Page Classify(HWND page)
+{
+    auto has = [page](int id) { return ::GetDlgItem(page, id) != nullptr; };
+    if (has(IDC_LICENSE_TEXT)) return Page::License;
+    if (has(IDC_RESET_BACK)) return Page::Reset;
+    if (has(IDC_SELECT_BACK)) return Page::Select;
+    if (has(IDC_IMAGE_FILE)) return Page::Image;
+    if (has(IDC_PROGRESS)) return Page::Progress;
+    if (HWND ok = ::GetDlgItem(page, IDOK)) {
+        std::wstring label = WindowText(ok);
+        if (label == L"Finish") return Page::End;
+        if (label == L"Exit") return Page::NotReady;
+        return Page::Welcome;
+    }
+    if (has(IDCANCEL)) return Page::Warning;
+    return Page::CheckUSB;
+}
+
+struct EnumState {
+    DWORD pid;
+    const wchar_t* className;
+    const wchar_t* caption;
+    std::vector<HWND>* out;
+};
+
+BOOL CALLBACK CollectWindow(HWND wnd, LPARAM lParam)
+{
+    auto* state = reinterpret_cast<EnumState*>(lParam);
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(wnd, &pid);
+    if (pid != state->pid) return TRUE;
+    if (state->className && ClassOf(wnd) != state->className) return TRUE;
+    if (state->caption && WindowText(wnd) != state->caption) return TRUE;
+    state->out->push_back(wnd);
+    return TRUE;
+}
+
+}  // namespace
+
+const char* PageName(Page page)
+{
+    switch (page) {
+    case Page::None: return "none";
+    case Page::Welcome: return "welcome";
+    case Page::License: return "license";
+    case Page::Reset: return "reset";
+    case Page::Select: return "select";
+    case Page::CheckUSB: return "checkusb";
+    case Page::Image: return "image";
+    case Page::Progress: return "progress";
+    case Page::End: return "end";
+    case Page::NotReady: return "notready";
+    case Page::Warning: return "warning";
+    }
+    return "?";
+}
+
+std::wstring ToWindowsPath(const std::wstring& path)
+{
+    if (path.empty() || path[0] != L'/') return path;
+    std::wstring win = L"Z:" + path;
+    for (auto& c : win)
+        if (c == L'/') c = L'\\';
+    return win;
+}
+
+Wizard::~Wizard() { Kill(); }
+
+bool Wizard::Start(const std::wstring& exePath, DWORD timeoutMs)
+{
+    std::wstring exe = ToWindowsPath(exePath);
+    std::wstring cmd = L"\"" + exe + L"\"";
+    STARTUPINFOW si{sizeof si};
+    if (!::CreateProcessW(exe.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &m_pi)) {
+        std::fprintf(stderr, "robot: cannot start %ls (error %lu)\n", exe.c_str(), ::GetLastError());
+        return false;
+    }
+    return WaitUntil([&] { return VisiblePage() != Page::None; }, timeoutMs);
+}
+
+std::vector<HWND> Wizard::TopWindows(const wchar_t* className, const wchar_t* caption) const
+{
+    std::vector<HWND> found;
+    if (!m_pi.hProcess) return found;
+    EnumState state{m_pi.dwProcessId, className, caption, &found};
+    ::EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&state));
+    return found;
+}
+
+std::vector<HWND> Wizard::PageWindows() const { return TopWindows(kDialogClass, kPageCaption); }
+int Wizard::PageWindowCount() const { return static_cast<int>(PageWindows().size()); }
+
+HWND Wizard::PageWindow() const
+{
+    HWND visible = nullptr;
+    for (HWND wnd : PageWindows()) {
+        if (!::IsWindowVisible(wnd)) continue;
+        if (visible) return nullptr;  // more than one: no single page the user sees
+        visible = wnd;
+    }
+    return visible;
+}
+
+Page Wizard::VisiblePage() const
+{
+    HWND wnd = PageWindow();
+    return wnd ? Classify(wnd) : Page::None;
+}
+
+bool Wizard::WaitForPage(Page page, DWORD timeoutMs) const
+{
+    return WaitUntil([&] { return VisiblePage() == page; }, timeoutMs);
+}
+
+HWND Wizard::Control(int controlId) const
+{
+    HWND page = PageWindow();
+    return page ? ::GetDlgItem(page, controlId) : nullptr;
+}
+
+bool Wizard::Press(int controlId) const
+{
+    HWND page = PageWindow();
+    HWND button = page ? ::GetDlgItem(page, controlId) : nullptr;
+    // A posted command would pass a hidden or disabled button by: check first, as a user would see it.
+    if (!button || !::IsWindowVisible(button) || !::IsWindowEnabled(button)) return false;
+    return ::PostMessageW(page, WM_COMMAND, MAKEWPARAM(controlId, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+}
+
+bool Wizard::PressEscape() const
+{
+    HWND page = PageWindow();
+    if (!page) return false;
+    GUITHREADINFO info{sizeof info};
+    HWND target = page;
+    if (::GetGUIThreadInfo(::GetWindowThreadProcessId(page, nullptr), &info) && info.hwndFocus &&
+        (info.hwndFocus == page || ::IsChild(page, info.hwndFocus)))
+        target = info.hwndFocus;
+    ::PostMessageW(target, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    ::PostMessageW(target, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+    return true;
+}
+
+bool Wizard::PressCloseBox() const
+{
+    HWND page = PageWindow();
+    return page && ::PostMessageW(page, WM_SYSCOMMAND, SC_CLOSE, 0);
+}
+
+bool Wizard::ClickRadio(int controlId) const
+{
+    HWND button = Control(controlId);
+    if (!button || !::IsWindowVisible(button) || !::IsWindowEnabled(button)) return false;
+    DWORD_PTR result;
+    return ::SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 5000, &result) != 0;
+}
+
+bool Wizard::IsChecked(int controlId) const
+{
+    HWND button = Control(controlId);
+    DWORD_PTR state = 0;
+    if (!button) return false;
+    ::SendMessageTimeoutW(button, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 5000, &state);
+    return state == BST_CHECKED;
+}
+
+std::wstring Wizard::ControlText(int controlId) const
+{
+    HWND control = Control(controlId);
+    return control ? WindowText(control) : std::wstring();
+}
+
+HWND Wizard::FindMessageBox() const
+{
+    for (HWND wnd : TopWindows(kDialogClass, kErrorCaption))
+        if (::IsWindowVisible(wnd)) return wnd;
+    return nullptr;
+}
+
+bool Wizard::WaitForMessageBox(std::wstring* text, DWORD timeoutMs) const
+{
+    HWND box = nullptr;
+    if (!WaitUntil([&] { return (box = FindMessageBox()) != nullptr; }, timeoutMs)) return false;
+    if (text) {
+        // The message is the box's static text control (id 0xFFFF in message boxes).
+        text->clear();
+        WaitUntil([&] {
+            HWND label = ::GetDlgItem(box, 0xFFFF);
+            if (label) *text = WindowText(label);
+            return !text->empty();
+        }, 2000);
+    }
+    return true;
+}
+
+bool Wizard::AnswerMessageBox(DWORD timeoutMs) const
+{
+    HWND box = nullptr;
+    if (!WaitUntil([&] { return (box = FindMessageBox()) != nullptr; }, timeoutMs)) return false;
+    ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(box, IDOK)));
+    return WaitUntil([&] { return !::IsWindow(box) || !::IsWindowVisible(box); }, timeoutMs);
+}
+
+bool Wizard::WaitForFileDialog(DWORD timeoutMs) const
+{
+    return WaitUntil([&] {
+        for (HWND wnd : TopWindows(kDialogClass, nullptr))
+            if (::IsWindowVisible(wnd) && (::GetDlgItem(wnd, kFileNameCombo) || ::GetDlgItem(wnd, kFileNameEdit)))
+                return true;
+        return false;
+    }, timeoutMs);
+}
+
+bool Wizard::ChooseFile(const std::wstring& path, DWORD timeoutMs) const
+{
+    HWND dialog = nullptr;
+    HWND name = nullptr;
+    bool found = WaitUntil([&] {
+        for (HWND wnd : TopWindows(kDialogClass, nullptr)) {
+            if (!::IsWindowVisible(wnd)) continue;
+            name = ::GetDlgItem(wnd, kFileNameCombo);
+            if (!name) name = ::GetDlgItem(wnd, kFileNameEdit);
+            if (name) { dialog = wnd; return true; }
+        }
+        return false;
+    }, timeoutMs);
+    if (!found) return false;
+    if (path.empty()) {
+        ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    } else {
+        DWORD_PTR result;
+        ::SendMessageTimeoutW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()), SMTO_ABORTIFHUNG, 5000, &result);
+        ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(dialog, IDOK)));
+    }
+    return WaitUntil([&] { return !::IsWindow(dialog) || !::IsWindowVisible(dialog); }, timeoutMs);
+}
+
+bool Wizard::Running() const
+{
+    return m_pi.hProcess && ::WaitForSingleObject(m_pi.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+bool Wizard::WaitForExit(DWORD timeoutMs, DWORD* exitCode) const
+{
+    if (!m_pi.hProcess || ::WaitForSingleObject(m_pi.hProcess, timeoutMs) != WAIT_OBJECT_0) return false;
+    if (exitCode) ::GetExitCodeProcess(m_pi.hProcess, exitCode);
+    return true;
+}
+
+void Wizard::Kill()
+{
+    if (!m_pi.hProcess) return;
+    if (Running()) {
+        ::TerminateProcess(m_pi.hProcess, 99);
+        ::WaitForSingleObject(m_pi.hProcess, 5000);
+    }
+    ::CloseHandle(m_pi.hThread);
+    ::CloseHandle(m_pi.hProcess);
+    m_pi = PROCESS_INFORMATION{};
+}
+
+bool WaitPainted(HWND wnd, DWORD timeoutMs)
+{
+    return WaitUntil([&] {
+        DWORD_PTR result;
+        // A round trip through the page's thread first: what it had queued is then handled.
+        if (!::SendMessageTimeoutW(wnd, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &result)) return false;
+        if (::GetUpdateRect(wnd, nullptr, FALSE)) return false;
+        for (HWND child = ::GetWindow(wnd, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
+            if (::GetUpdateRect(child, nullptr, FALSE)) return false;
+        return true;
+    }, timeoutMs);
+}
+
+COLORREF Screenshot::At(int x, int y) const
+{
+    if (x < 0 || y < 0 || x >= width || y >= height) return CLR_INVALID;
+    DWORD p = pixels[static_cast<size_t>(y) * width + x];
+    return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
+}
+
+bool Screenshot::Capture()
+{
+    HDC screen = ::GetDC(nullptr);
+    width = ::GetDeviceCaps(screen, HORZRES);
+    height = ::GetDeviceCaps(screen, VERTRES);
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = width;
+    bi.bmiHeader.biHeight = -height;  // top-down
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP dib = ::CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HDC memory = ::CreateCompatibleDC(screen);
+    HGDIOBJ old = ::SelectObject(memory, dib);
+    BOOL ok = ::BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+    ::GdiFlush();
+    pixels.assign(static_cast<const DWORD*>(bits), static_cast<const DWORD*>(bits) + static_cast<size_t>(width) * height);
+    ::SelectObject(memory, old);
+    ::DeleteDC(memory);
+    ::DeleteObject(dib);
+    ::ReleaseDC(nullptr, screen);
+    return ok != FALSE;
+}
+
+bool Screenshot::SaveBmp(const std::wstring& path) const
+{
+    FILE* f = _wfopen(path.c_str(), L"wb");
+    if (!f) return false;
+    BITMAPFILEHEADER fh{};
+    BITMAPINFOHEADER ih{};
+    DWORD imageSize = static_cast<DWORD>(pixels.size() * 4);
+    fh.bfType = 0x4D42;
+    fh.bfOffBits = sizeof fh + sizeof ih;
+    fh.bfSize = fh.bfOffBits + imageSize;
+    ih.biSize = sizeof ih;
+    ih.biWidth = width;
+    ih.biHeight = -height;
+    ih.biPlanes = 1;
+    ih.biBitCount = 32;
+    ih.biCompression = BI_RGB;
+    ih.biSizeImage = imageSize;
+    bool ok = std::fwrite(&fh, sizeof fh, 1, f) == 1 && std::fwrite(&ih, sizeof ih, 1, f) == 1 &&
+              std::fwrite(pixels.data(), 4, pixels.size(), f) == pixels.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+}  // namespace robot

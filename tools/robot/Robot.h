@@ -1,0 +1,93 @@
+// The GUI robot: drives the shipped wizard from another process in the same Wine prefix, as
+// a user would. It finds the visible page by the page's own controls (all pages share one
+// caption), presses buttons, Escape and the close box, checks radio buttons, answers message
+// boxes and the file dialog, and takes screenshots. Every wait polls with a time limit.
+#pragma once
+#include <windows.h>
+#include <string>
+#include <vector>
+
+namespace robot {
+
+enum class Page { None, Welcome, License, Reset, Select, CheckUSB, Image, Progress, End, NotReady, Warning };
+const char* PageName(Page page);
+
+constexpr wchar_t kPageCaption[] = L"ROM Upgrade Wizard - R/D v 0.1";
+
+// Polls `done` every few milliseconds until it holds or `timeoutMs` has passed.
+template <class Pred>
+bool WaitUntil(Pred done, DWORD timeoutMs)
+{
+    DWORD start = ::GetTickCount();
+    for (;;) {
+        if (done()) return true;
+        if (::GetTickCount() - start >= timeoutMs) return false;
+        ::Sleep(10);
+    }
+}
+
+// Windows path of a program named by a Unix path (as CTest passes it) or a Windows one.
+std::wstring ToWindowsPath(const std::wstring& path);
+
+class Wizard {
+public:
+    Wizard() = default;
+    ~Wizard();  // ends a wizard still running, so one failed scenario does not disturb the next
+    Wizard(const Wizard&) = delete;
+    Wizard& operator=(const Wizard&) = delete;
+
+    // Starts the program and waits for its first visible page.
+    bool Start(const std::wstring& exePath, DWORD timeoutMs = 15000);
+
+    // The page the user sees: the one visible page window of the process (None if none or several).
+    Page VisiblePage() const;
+    HWND PageWindow() const;  // of the visible page
+    bool WaitForPage(Page page, DWORD timeoutMs = 10000) const;
+    // Page windows of the process, hidden ones included.
+    int PageWindowCount() const;
+    std::vector<HWND> PageWindows() const;
+
+    // Presses a button of the visible page: checks it is visible and enabled, then posts its click.
+    bool Press(int controlId) const;
+    bool PressEscape() const;      // the Escape key on the visible page
+    bool PressCloseBox() const;    // the caption's close box (SC_CLOSE)
+    bool ClickRadio(int controlId) const;
+    bool IsChecked(int controlId) const;
+    std::wstring ControlText(int controlId) const;
+    HWND Control(int controlId) const;
+
+    // Message boxes of the process (caption "Error"): wait, read, press OK.
+    HWND FindMessageBox() const;
+    bool WaitForMessageBox(std::wstring* text, DWORD timeoutMs = 10000) const;
+    bool AnswerMessageBox(DWORD timeoutMs = 10000) const;  // presses OK; true once it is gone
+
+    // The common file-open dialog: types `path` into its file name box and presses Open;
+    // with an empty path it presses Cancel.
+    bool ChooseFile(const std::wstring& path, DWORD timeoutMs = 10000) const;
+    bool WaitForFileDialog(DWORD timeoutMs = 10000) const;
+
+    bool Running() const;
+    // Waits for the program to end; stores its full exit code.
+    bool WaitForExit(DWORD timeoutMs, DWORD* exitCode = nullptr) const;
+    void Kill();
+    DWORD ProcessId() const { return m_pi.dwProcessId; }
+    HANDLE Process() const { return m_pi.hProcess; }
+
+private:
+    std::vector<HWND> TopWindows(const wchar_t* className, const wchar_t* caption) const;
+    PROCESS_INFORMATION m_pi{};
+};
+
+// Waits until `wnd` and its children have painted (no pending update region).
+bool WaitPainted(HWND wnd, DWORD timeoutMs = 5000);
+
+// A screenshot of the whole screen, as the user sees it.
+struct Screenshot {
+    int width = 0, height = 0;
+    std::vector<DWORD> pixels;  // 0x00RRGGBB, top-down
+    COLORREF At(int x, int y) const;  // RGB() order, as GDI gives colours
+    bool Capture();
+    bool SaveBmp(const std::wstring& path) const;
+};
+
+}  // namespace robot
