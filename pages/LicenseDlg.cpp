@@ -63,7 +63,7 @@ void CLicenseDlg::SetAgreementText()
 {
     CString agreement;
     CString part;
-    for (UINT id = IDS_LICENSE_FIRST; id <= IDS_LICENSE_LAST; ++id) {
+    for (UINT id = IDS_AGREEMENT_FIRST; id <= IDS_AGREEMENT_LAST; ++id) {
         part.LoadString(id);
         agreement += part;
     }

@@ -8,34 +8,34 @@ constexpr PageFont R = PageFont::Regular, B = PageFont::Bold, S = PageFont::Smal
 constexpr COLORREF K = kTextBlack, E = kEmphasis;
 
 const TextLine kWelcome[] = {
-    {15, R, K, 270, 15},  {16, R, K, 270, 35},  {17, R, K, 270, 190}, {18, R, K, 270, 210},
-    {19, R, K, 270, 230}, {20, R, K, 270, 250}, {21, R, K, 270, 270}, {22, B, E, 270, 85},
-    {23, B, E, 270, 105}, {24, B, E, 270, 125},
+    {IDS_WELCOME_1, R, K, 270, 15},  {IDS_WELCOME_2, R, K, 270, 35},  {IDS_WELCOME_3, R, K, 270, 190}, {IDS_WELCOME_4, R, K, 270, 210},
+    {IDS_WELCOME_5, R, K, 270, 230}, {IDS_WELCOME_6, R, K, 270, 250}, {IDS_WELCOME_7, R, K, 270, 270}, {IDS_WELCOME_8, B, E, 270, 85},
+    {IDS_WELCOME_9, B, E, 270, 105}, {IDS_WELCOME_10, B, E, 270, 125},
 };
 const TextLine kLicense[] = {
-    {25, R, K, 270, 15}, {26, R, K, 270, 35}, {27, R, K, 270, 55}, {28, S, K, 300, 245}, {29, S, K, 300, 273},
+    {IDS_LICENSE_1, R, K, 270, 15}, {IDS_LICENSE_2, R, K, 270, 35}, {IDS_LICENSE_3, R, K, 270, 55}, {IDS_LICENSE_4, S, K, 300, 245}, {IDS_LICENSE_5, S, K, 300, 273},
 };
 const TextLine kReset[] = {
-    {30, R, K, 270, 115}, {31, R, K, 270, 195}, {32, R, K, 270, 215}, {33, B, E, 270, 15},
-    {34, B, E, 270, 35},  {35, B, E, 270, 55},  {36, B, E, 270, 135}, {37, B, E, 270, 155},
+    {IDS_RESET_1, R, K, 270, 115}, {IDS_RESET_2, R, K, 270, 195}, {IDS_RESET_3, R, K, 270, 215}, {IDS_RESET_4, B, E, 270, 15},
+    {IDS_RESET_5, B, E, 270, 35},  {IDS_RESET_6, B, E, 270, 55},  {IDS_RESET_7, B, E, 270, 135}, {IDS_RESET_8, B, E, 270, 155},
 };
 const TextLine kSelect[] = {
-    {38, R, K, 270, 15},  {39, R, K, 270, 35},  {40, R, K, 270, 75},  {41, R, K, 270, 95},  {42, R, K, 270, 150},
-    {43, R, K, 270, 170}, {44, R, K, 270, 190}, {45, R, K, 270, 210}, {46, R, K, 270, 230},
+    {IDS_SELECT_1, R, K, 270, 15},  {IDS_SELECT_2, R, K, 270, 35},  {IDS_SELECT_3, R, K, 270, 75},  {IDS_SELECT_4, R, K, 270, 95},  {IDS_SELECT_5, R, K, 270, 150},
+    {IDS_SELECT_6, R, K, 270, 170}, {IDS_SELECT_7, R, K, 270, 190}, {IDS_SELECT_8, R, K, 270, 210}, {IDS_SELECT_9, R, K, 270, 230},
 };
-const TextLine kCheckUSB[] = {{47, R, K, 50, 20}, {48, R, K, 50, 50}};
-const TextLine kImage[] = {{67, R, K, 270, 15}, {68, R, K, 270, 35}};
-const TextLine kProgress[] = {{49, R, K, 60, 85}};
+const TextLine kCheckUSB[] = {{IDS_CHECKUSB_1, R, K, 50, 20}, {IDS_CHECKUSB_2, R, K, 50, 50}};
+const TextLine kImage[] = {{IDS_IMAGE_1, R, K, 270, 15}, {IDS_IMAGE_2, R, K, 270, 35}};
+const TextLine kProgress[] = {{IDS_PROGRESS_1, R, K, 60, 85}};
 const TextLine kEnd[] = {
-    {50, R, K, 270, 15},  {51, R, K, 270, 150}, {52, R, K, 270, 170},
-    {53, R, K, 270, 190}, {54, B, E, 270, 55},  {55, B, E, 270, 75},
+    {IDS_END_1, R, K, 270, 15},  {IDS_END_2, R, K, 270, 150}, {IDS_END_3, R, K, 270, 170},
+    {IDS_END_4, R, K, 270, 190}, {IDS_END_5, B, E, 270, 55},  {IDS_END_6, B, E, 270, 75},
 };
 const TextLine kUSBnotRdy[] = {
-    {56, R, K, 270, 100}, {57, R, K, 270, 140}, {58, R, K, 270, 160},
-    {59, R, K, 270, 190}, {60, R, K, 270, 210}, {61, B, E, 270, 15},
+    {IDS_USBNOTRDY_1, R, K, 270, 100}, {IDS_USBNOTRDY_2, R, K, 270, 140}, {IDS_USBNOTRDY_3, R, K, 270, 160},
+    {IDS_USBNOTRDY_4, R, K, 270, 190}, {IDS_USBNOTRDY_5, R, K, 270, 210}, {IDS_USBNOTRDY_6, B, E, 270, 15},
 };
 const TextLine kWarnASynOpen[] = {
-    {62, R, K, 270, 110}, {63, R, K, 270, 130}, {64, R, K, 270, 150}, {65, B, E, 270, 15}, {66, B, E, 270, 35},
+    {IDS_WARN_1, R, K, 270, 110}, {IDS_WARN_2, R, K, 270, 130}, {IDS_WARN_3, R, K, 270, 150}, {IDS_WARN_4, B, E, 270, 15}, {IDS_WARN_5, B, E, 270, 35},
 };
 }  // namespace
 

@@ -91,11 +91,11 @@ Break TrailingBreak(const std::wstring& s) {
 
 TEST(LicenseAgreement, PartsHaveExactLengths) {
   int total = 0;
-  for (UINT id = IDS_LICENSE_FIRST; id <= IDS_LICENSE_LAST; ++id) {
+  for (UINT id = IDS_AGREEMENT_FIRST; id <= IDS_AGREEMENT_LAST; ++id) {
     bool found = false;
     std::wstring part = LoadWhole(id, &found);
     EXPECT_TRUE(found) << "string " << id << " is missing";
-    EXPECT_EQ(static_cast<int>(part.size()), kPartLengths[id - IDS_LICENSE_FIRST])
+    EXPECT_EQ(static_cast<int>(part.size()), kPartLengths[id - IDS_AGREEMENT_FIRST])
         << "string " << id;
     total += static_cast<int>(part.size());
   }
@@ -103,8 +103,8 @@ TEST(LicenseAgreement, PartsHaveExactLengths) {
 }
 
 TEST(LicenseAgreement, FourteenPartsAndNoMore) {
-  EXPECT_EQ(IDS_LICENSE_LAST - IDS_LICENSE_FIRST + 1, 14);
-  EXPECT_EQ(IDS_LICENSE_FIRST, 1);
+  EXPECT_EQ(IDS_AGREEMENT_LAST - IDS_AGREEMENT_FIRST + 1, 14);
+  EXPECT_EQ(IDS_AGREEMENT_FIRST, 1);
   bool found = true;
   LoadWhole(0, &found);
   EXPECT_FALSE(found) << "string 0 must not exist";
@@ -113,7 +113,7 @@ TEST(LicenseAgreement, FourteenPartsAndNoMore) {
 TEST(LicenseAgreement, BufferedLoadMatchesWholeLoad) {
   // The buffered form copies the text into our buffer; with room to spare it must give back
   // exactly what the resource holds, which also proves the whole text was read.
-  for (UINT id = IDS_LICENSE_FIRST; id <= IDS_LICENSE_LAST; ++id) {
+  for (UINT id = IDS_AGREEMENT_FIRST; id <= IDS_AGREEMENT_LAST; ++id) {
     std::wstring whole = LoadWhole(id);
     wchar_t buffer[2048] = {};
     int length = LoadStringW(GetModuleHandleW(nullptr), id, buffer, 2048);
@@ -124,7 +124,7 @@ TEST(LicenseAgreement, BufferedLoadMatchesWholeLoad) {
 }
 
 TEST(LicenseAgreement, EachPartEndsWithOneLineBreak) {
-  for (UINT id = IDS_LICENSE_FIRST; id <= IDS_LICENSE_LAST; ++id) {
+  for (UINT id = IDS_AGREEMENT_FIRST; id <= IDS_AGREEMENT_LAST; ++id) {
     std::wstring part = LoadWhole(id);
     EXPECT_TRUE(TrailingBreak(part) != Break::None)
         << "string " << id << " does not end with CR LF: " << Narrow(part);
@@ -132,7 +132,7 @@ TEST(LicenseAgreement, EachPartEndsWithOneLineBreak) {
 }
 
 TEST(LicenseAgreement, LineBreaksAreCrLfOrCrLfLfAndTextIsPrintableAscii) {
-  for (UINT id = IDS_LICENSE_FIRST; id <= IDS_LICENSE_LAST; ++id) {
+  for (UINT id = IDS_AGREEMENT_FIRST; id <= IDS_AGREEMENT_LAST; ++id) {
     std::wstring part = LoadWhole(id);
     BreakScan scan = ScanBreaks(part);
     EXPECT_TRUE(scan.ok) << "string " << id << ": " << scan.error;
@@ -142,7 +142,7 @@ TEST(LicenseAgreement, LineBreaksAreCrLfOrCrLfLfAndTextIsPrintableAscii) {
 TEST(LicenseAgreement, EachPartUsesOneKindOfBreakAndBothKindsAppear) {
   int crlfParts = 0;
   int crlflfParts = 0;
-  for (UINT id = IDS_LICENSE_FIRST; id <= IDS_LICENSE_LAST; ++id) {
+  for (UINT id = IDS_AGREEMENT_FIRST; id <= IDS_AGREEMENT_LAST; ++id) {
     std::wstring part = LoadWhole(id);
     BreakScan scan = ScanBreaks(part);
     Break trailing = TrailingBreak(part);
@@ -161,7 +161,7 @@ TEST(LicenseAgreement, EachPartUsesOneKindOfBreakAndBothKindsAppear) {
 
 TEST(LicenseAgreement, CoversTheRequiredSubjects) {
   std::wstring all;
-  for (UINT id = IDS_LICENSE_FIRST; id <= IDS_LICENSE_LAST; ++id) all += LoadWhole(id);
+  for (UINT id = IDS_AGREEMENT_FIRST; id <= IDS_AGREEMENT_LAST; ++id) all += LoadWhole(id);
   std::string text = Narrow(all);
   for (const char* subject :
        {"END-USER LICENSE AGREEMENT", "GRANT OF LICENSE", "RESTRICTIONS", "reverse engineer",
@@ -174,7 +174,7 @@ TEST(LicenseAgreement, CoversTheRequiredSubjects) {
 }
 
 TEST(PageTexts, AllExistAfterTheAgreement) {
-  for (UINT id = IDS_WELCOME_FIRST; id <= IDS_LAST_PAGE_TEXT; ++id) {
+  for (UINT id = IDS_WELCOME_1; id <= IDS_IMAGE_2; ++id) {
     bool found = false;
     std::wstring text = LoadWhole(id, &found);
     EXPECT_TRUE(found) << "string " << id << " is missing";
@@ -182,24 +182,24 @@ TEST(PageTexts, AllExistAfterTheAgreement) {
       EXPECT_TRUE(c >= 0x20 && c <= 0x7E) << "string " << id << " holds a control character";
     }
   }
-  EXPECT_EQ(IDS_WELCOME_FIRST, IDS_LICENSE_LAST + 1);
-  EXPECT_EQ(IDS_LAST_PAGE_TEXT, 68);
+  EXPECT_EQ(IDS_WELCOME_1, IDS_AGREEMENT_LAST + 1);
+  EXPECT_EQ(IDS_IMAGE_2, 68);
 }
 
 TEST(PageTexts, KeepTheirExactBlanksAndQuotes) {
   EXPECT_EQ(LoadWhole(15), L"Please follow this step-by-step procedure to");
   EXPECT_EQ(LoadWhole(19), L"    and close all applications on your host PC.");
-  EXPECT_EQ(LoadWhole(IDS_LICENSE_TITLE), L"LICENSE AGREEMENT");
-  EXPECT_EQ(LoadWhole(IDS_LICENSE_ACCEPT), L"I accept the terms in the license agreement.");
-  EXPECT_EQ(LoadWhole(IDS_LICENSE_DECLINE),
+  EXPECT_EQ(LoadWhole(IDS_LICENSE_1), L"LICENSE AGREEMENT");
+  EXPECT_EQ(LoadWhole(IDS_LICENSE_4), L"I accept the terms in the license agreement.");
+  EXPECT_EQ(LoadWhole(IDS_LICENSE_5),
             L"I do not accept the terms in the license agreement.");
   EXPECT_EQ(LoadWhole(32), L"    Mode.");
   EXPECT_EQ(LoadWhole(40), L"2. Select the \"USB\" item by jog-wheel, then");
   EXPECT_EQ(LoadWhole(43), L"DO NOT remove the USB connection or ");
-  EXPECT_EQ(LoadWhole(IDS_PROGRESS_TEXT), L"This will take about few minutes.  Please waiting...");
+  EXPECT_EQ(LoadWhole(IDS_PROGRESS_1), L"This will take about few minutes.  Please waiting...");
   EXPECT_EQ(LoadWhole(61), L"ERROR: CONNECT ERROR");
   EXPECT_EQ(LoadWhole(66), L"is running on your desktop computer. ");
-  EXPECT_EQ(LoadWhole(IDS_LAST_PAGE_TEXT), L"Select Image file for upgrade");
+  EXPECT_EQ(LoadWhole(IDS_IMAGE_2), L"Select Image file for upgrade");
 }
 
 }  // namespace
