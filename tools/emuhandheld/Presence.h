@@ -1,0 +1,37 @@
+// DevicePresence: makes the emulated handheld a present device interface of the upgrade
+// class, the way the host USB driver would, so that the wizard's unchanged SetupAPI lookup
+// finds it and CreateFileA on the reported path opens our named pipe.
+//
+// Plug writes the interface's registry keys (instance ROOT\UPGRADE\0000, the interface
+// key under DeviceClasses with Control\Linked = 1) and creates an object-manager symbolic
+// link from the interface's name in \?? to \Device\NamedPipe\<pipe>. The link is not
+// permanent: it lives as long as this object (and this process), so a crash or a kill
+// unplugs the device too. Unplug removes the link and the interface key.
+//
+// With a reference string the reported path becomes "<interface path>\<reference>": \?? then
+// holds a directory of that name with the link inside, named after the reference string.
+#pragma once
+#include <windows.h>
+#include <string>
+#include "OwnedHandle.h"
+
+class DevicePresence {
+public:
+    DevicePresence() = default;
+    ~DevicePresence() { Unplug(); }
+    DevicePresence(const DevicePresence&) = delete;
+    DevicePresence& operator=(const DevicePresence&) = delete;
+
+    // False with *error set when the keys or the link cannot be made (another emulated
+    // handheld still present, for one).
+    bool Plug(const std::wstring& pipeName, const std::wstring& reference, std::wstring* error);
+    void Unplug();
+    bool plugged() const { return m_link.valid(); }
+
+    // The path SetupAPI reports for the interface (Wine reports it in lower case).
+    static std::wstring InterfacePath(const std::wstring& reference);
+
+private:
+    OwnedHandle m_directory;  // only with a reference string
+    OwnedHandle m_link;
+};
