@@ -1,0 +1,81 @@
+// Ground of the ActiveSync and license page scenarios: the wizard under the robot, the ActiveSync
+// registry key and the dccman.exe window, each cleaned up after every test, failed or not.
+#pragma once
+#include <algorithm>
+#include <string>
+#include <vector>
+#include "ActiveSyncKey.h"
+#include "DccMan.h"
+#include "Scenario.h"
+
+class ActiveSyncScenario : public WizardScenario {
+protected:
+    void SetUp() override
+    {
+        // A window left by someone else would make every "no ActiveSync" case a lie.
+        ASSERT_EQ(::FindWindowW(kDccManClass, kDccManTitle), nullptr) << "an ActiveSync window is already open";
+        ASSERT_TRUE(key.Begin()) << "cannot clear HKCU\\Software\\Microsoft\\Windows CE Services";
+    }
+
+    void StartActiveSync(const std::wstring& className = kDccManClass, const std::wstring& title = kDccManTitle)
+    {
+        std::wstring error;
+        ASSERT_TRUE(dccman.Start(className, title, &error)) << Narrow(error);
+    }
+
+    void Go(int button, robot::Page expected)
+    {
+        ASSERT_TRUE(wizard.Press(button)) << "no visible, enabled button " << button << " on " << Visible();
+        ASSERT_TRUE(wizard.WaitForPage(expected))
+            << "expected " << robot::PageName(expected) << ", see " << Visible()
+            << (wizard.FindMessageBox() ? " under a message box" : "");
+    }
+
+    // Welcome, Next, reset page, Back: the license page, with two pages hidden beneath it.
+    void OpenLicensePage()
+    {
+        StartWizard();
+        ASSERT_NO_FATAL_FAILURE(Go(IDOK, robot::Page::Reset));
+        ASSERT_NO_FATAL_FAILURE(Go(IDC_RESET_BACK, robot::Page::License));
+    }
+
+    // Presses `button` and waits for the run to end, failing if any page opens meanwhile (no new
+    // page window, hidden or not, and nothing visible but the page pressed on) or a message box shows.
+    void PressAndExpectRunEndsWithNoFurtherPage(int button)
+    {
+        robot::Page from = wizard.VisiblePage();
+        int pages = wizard.PageWindowCount();
+        ASSERT_TRUE(wizard.Press(button)) << "no visible, enabled button " << button << " on " << Visible();
+        robot::Page seen = robot::Page::None;
+        int most = pages;
+        bool box = false;
+        bool ended = robot::WaitUntil([&] {
+            robot::Page now = wizard.VisiblePage();
+            if (now != robot::Page::None && now != from) seen = now;
+            most = std::max(most, wizard.PageWindowCount());
+            box = box || wizard.FindMessageBox();
+            return !wizard.Running();
+        }, 10000);
+        EXPECT_EQ(seen, robot::Page::None) << "a further page opened: " << robot::PageName(seen);
+        EXPECT_EQ(most, pages) << "a further page window was made";
+        EXPECT_FALSE(box) << "a message box showed";
+        ASSERT_TRUE(ended) << "the run did not end; visible: " << Visible();
+        ExpectRunEnds();
+    }
+
+    static std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+    // Declared after the wizard (in the base): these go first, then the wizard is ended.
+    ActiveSyncKey key;
+    DccMan dccman;
+};
+
+// Top-level window text, read through WM_GETTEXT as the robot does across processes.
+inline std::wstring TextOf(HWND wnd, size_t capacity = 1024)
+{
+    std::vector<wchar_t> buf(capacity + 1, L'\0');
+    DWORD_PTR copied = 0;
+    ::SendMessageTimeoutW(wnd, WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(buf.data()), SMTO_ABORTIFHUNG, 5000,
+                          &copied);
+    return std::wstring(buf.data(), copied);
+}
