@@ -21,6 +21,10 @@ CWinApp* AfxGetApp() { return g_app; }
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
+    // DLLs loaded from here on come from the system directory only, never from the current
+    // directory or the folder the image file was picked from.
+    ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    ::SetDllDirectoryW(L"");
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
     ::InitCommonControlsEx(&icc);
     CWinApp* app = AfxGetApp();
