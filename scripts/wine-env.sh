@@ -29,6 +29,9 @@ wine_up() {
     wineserver -w
     touch "$WINEPREFIX/.wizard-ready"
   fi
+  # A server left from an earlier run may be tied to a display that is gone: start afresh.
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
   # One server and one desktop for the whole run, with stdio closed so no test waits on them.
   wineserver -p >/dev/null 2>&1 </dev/null
   wine explorer /desktop=Default,1024x768 >/dev/null 2>&1 </dev/null &
