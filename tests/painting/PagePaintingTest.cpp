@@ -1,0 +1,192 @@
+// What the pages the user reaches without a handheld show on screen: artwork, panel, text lines
+// in their bands and colours, checked on real screenshots of the shipped program; and that
+// repainting a page again and again does not make the program hold more GDI objects.
+#include <cstdio>
+#include <string>
+#include "GdiCount.h"
+#include "PagePaintCheck.h"
+#include "Scenario.h"
+
+using robot::Page;
+
+namespace {
+
+// The client area of `page` as the screen shows it, for telling a settled screen.
+std::vector<DWORD> ClientPixels(const robot::Screenshot& shot, HWND page)
+{
+    RECT client{};
+    ::GetClientRect(page, &client);
+    POINT origin{0, 0};
+    ::ClientToScreen(page, &origin);
+    std::vector<DWORD> pixels;
+    for (int y = 0; y < client.bottom; ++y)
+        for (int x = 0; x < client.right; ++x) pixels.push_back(shot.At(origin.x + x, origin.y + y));
+    return pixels;
+}
+
+class PagePainting : public WizardScenario {
+protected:
+    void Go(int button, Page expected)
+    {
+        ASSERT_TRUE(wizard.Press(button)) << "no visible, enabled button " << button << " on " << Visible();
+        ASSERT_TRUE(wizard.WaitForPage(expected)) << "expected " << robot::PageName(expected) << ", see " << Visible();
+    }
+
+    // Waits until the visible page has painted and the screen shows it unchanged for a moment,
+    // then takes the screenshot the checks look at.
+    bool Settle(HWND page, robot::Screenshot* shot)
+    {
+        if (!robot::WaitPainted(page)) return false;
+        std::vector<DWORD> before;
+        return robot::WaitUntil([&] {
+            if (!shot->Capture()) return false;
+            std::vector<DWORD> now = ClientPixels(*shot, page);
+            bool same = !before.empty() && now == before;
+            before = std::move(now);
+            if (!same) ::Sleep(100);
+            return same;
+        }, 3000);
+    }
+
+    // Checks the visible page against `expected` and saves the screenshot as page_<file>.bmp.
+    void ExpectPainted(Page page, const painting::ExpectedPage& expected, const std::wstring& file)
+    {
+        ASSERT_EQ(wizard.VisiblePage(), page) << "see " << Visible();
+        HWND wnd = wizard.PageWindow();
+        ASSERT_TRUE(wnd);
+        robot::Screenshot shot;
+        ASSERT_TRUE(Settle(wnd, &shot)) << "the " << expected.name << " page did not settle on screen";
+        std::wstring path = L"page_" + file + L".bmp";
+        EXPECT_TRUE(shot.SaveBmp(path));
+        painting::Verdict verdict = painting::CheckPagePaint(shot, wnd, expected);
+        EXPECT_TRUE(verdict.ok()) << verdict.Text() << "screenshot: " << std::string(path.begin(), path.end());
+        if (verdict.ok()) std::printf("%s", verdict.Text().c_str());
+    }
+
+    // Leaves by the page's own button, as a user would; the fixture ends whatever remains.
+    void Leave()
+    {
+        if (!wizard.Press(IDCANCEL)) wizard.Press(IDOK);
+        wizard.WaitForExit(10000);
+    }
+};
+
+TEST_F(PagePainting, WelcomePage)
+{
+    StartWizard();
+    ExpectPainted(Page::Welcome, painting::WelcomePage(), L"welcome");
+    Leave();
+}
+
+TEST_F(PagePainting, ResetPage)
+{
+    StartWizard();
+    Go(IDOK, Page::Reset);
+    ExpectPainted(Page::Reset, painting::ResetPage(), L"reset");
+    Leave();
+}
+
+TEST_F(PagePainting, SelectPage)
+{
+    StartWizard();
+    Go(IDOK, Page::Reset);
+    Go(IDOK, Page::Select);
+    ExpectPainted(Page::Select, painting::SelectPage(), L"select");
+    Leave();
+}
+
+TEST_F(PagePainting, LicensePage)
+{
+    StartWizard();
+    Go(IDOK, Page::Reset);
+    Go(IDC_RESET_BACK, Page::License);
+    ExpectPainted(Page::License, painting::LicensePage(), L"license");
+    Leave();
+}
+
+// The device check page shows for about two seconds, then, with no handheld, the not-ready page.
+TEST_F(PagePainting, DeviceCheckPage)
+{
+    StartWizard();
+    Go(IDOK, Page::Reset);
+    Go(IDOK, Page::Select);
+    ASSERT_TRUE(wizard.Press(IDOK));
+    ASSERT_TRUE(wizard.WaitForPage(Page::CheckUSB, 5000)) << "see " << Visible();
+    ExpectPainted(Page::CheckUSB, painting::DeviceCheckPage(), L"devicecheck");
+    ASSERT_TRUE(wizard.WaitForPage(Page::NotReady, 10000)) << "see " << Visible();
+    Leave();
+}
+
+TEST_F(PagePainting, NotReadyPage)
+{
+    StartWizard();
+    Go(IDOK, Page::Reset);
+    Go(IDOK, Page::Select);
+    ASSERT_TRUE(wizard.Press(IDOK));
+    ASSERT_TRUE(wizard.WaitForPage(Page::NotReady, 10000)) << "see " << Visible();
+    ExpectPainted(Page::NotReady, painting::NotReadyPage(), L"notready");
+    Leave();
+}
+
+// Repaints a page many times from outside; the wizard's GDI objects must stay where they were.
+class RepaintLeak : public PagePainting, public ::testing::WithParamInterface<Page> {};
+
+TEST_P(RepaintLeak, GdiObjectsStayFlatOver500Repaints)
+{
+    const Page where = GetParam();
+    StartWizard();
+    painting::ExpectedPage expected = painting::WelcomePage();
+    if (where == Page::License) {
+        Go(IDOK, Page::Reset);
+        Go(IDC_RESET_BACK, Page::License);
+        expected = painting::LicensePage();
+    }
+    HWND page = wizard.PageWindow();
+    ASSERT_TRUE(page);
+    ASSERT_TRUE(robot::WaitPainted(page));
+
+    std::printf("GetGuiResources(GR_GDIOBJECTS): wizard %lu, this test %lu\n",
+                ::GetGuiResources(wizard.Process(), GR_GDIOBJECTS),
+                ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS));
+
+    int invalidated = 0;
+    auto repaint = [&](int times) {
+        for (int i = 0; i < times; ++i) {
+            ASSERT_TRUE(::InvalidateRect(page, nullptr, TRUE));
+            if (::GetUpdateRect(page, nullptr, FALSE)) ++invalidated;
+            ASSERT_TRUE(robot::WaitPainted(page)) << "repaint " << i << " did not end";
+        }
+        DWORD_PTR result;
+        // One more round trip: the last paint has returned before the count is read.
+        ASSERT_TRUE(::SendMessageTimeoutW(page, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &result));
+    };
+
+    repaint(20);  // first paints may create what the program keeps for good
+    painting::GdiCount start = painting::CountGdiObjects(wizard.Process());
+    ASSERT_GE(start.objects, 1) << "no measure of the wizard's GDI objects";
+    std::printf("measure: %s; after 20 repaints: %ld (%s)\n", start.source.c_str(), start.objects,
+                start.detail.c_str());
+    painting::GdiCount now = start;
+    for (int round = 1; round <= 5; ++round) {
+        ASSERT_NO_FATAL_FAILURE(repaint(100));
+        now = painting::CountGdiObjects(wizard.Process());
+        std::printf("after %d more repaints: %ld (%s)\n", round * 100, now.objects, now.detail.c_str());
+    }
+    EXPECT_LE(now.objects - start.objects, 5) << "GDI objects grew from " << start.objects << " to " << now.objects
+                                              << " over 500 repaints: " << now.detail;
+    std::printf("an update was still pending right after %d of the 520 invalidations\n", invalidated);
+
+    // And the page still shows what it should.
+    robot::Screenshot shot;
+    ASSERT_TRUE(Settle(page, &shot));
+    painting::Verdict verdict = painting::CheckPagePaint(shot, page, expected);
+    EXPECT_TRUE(verdict.ok()) << verdict.Text();
+    Leave();
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, RepaintLeak, ::testing::Values(Page::Welcome, Page::License),
+                         [](const ::testing::TestParamInfo<Page>& info) {
+                             return std::string(robot::PageName(info.param));
+                         });
+
+}  // namespace
