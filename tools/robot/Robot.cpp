@@ -119,6 +119,15 @@ std::vector<HWND> Wizard::TopWindows(const wchar_t* className, const wchar_t* ca
 std::vector<HWND> Wizard::PageWindows() const { return TopWindows(kDialogClass, kPageCaption); }
 int Wizard::PageWindowCount() const { return static_cast<int>(PageWindows().size()); }
 
+HWND Wizard::FindPage(Page page) const
+{
+    for (HWND wnd : PageWindows())
+        if (Classify(wnd) == page) return wnd;
+    return nullptr;
+}
+
+std::wstring Wizard::TextOf(HWND wnd) { return wnd ? WindowText(wnd) : std::wstring(); }
+
 HWND Wizard::PageWindow() const
 {
     HWND visible = nullptr;

@@ -46,6 +46,10 @@ public:
     // Page windows of the process, hidden ones included.
     int PageWindowCount() const;
     std::vector<HWND> PageWindows() const;
+    // A page window of this kind, hidden or not (the first found), or nullptr.
+    HWND FindPage(Page page) const;
+    // A control of any page window (hidden pages included), for reading state the user saw.
+    static std::wstring TextOf(HWND wnd);
 
     // Presses a button of the visible page: checks it is visible and enabled, then posts its click.
     bool Press(int controlId) const;

@@ -1,0 +1,192 @@
+// The whole upgrade road and its failure branches, on the shipped program against the
+// emulated handheld.
+#include "Road.h"
+
+using robot::Page;
+
+namespace {
+
+std::string Utf8(const std::wstring& w) { return std::string(w.begin(), w.end()); }
+
+struct SizeCase {
+    uint64_t size;
+    const wchar_t* lastStatus;
+    int barSteps;
+};
+
+class ImageSizes : public RoadScenario, public ::testing::WithParamInterface<SizeCase> {};
+
+TEST_P(ImageSizes, ReachTheFinishPageWithTheWholeImageOnTheHandheld)
+{
+    const SizeCase& c = GetParam();
+    ImageFile image(c.size);
+    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+    WalkToImagePage();
+    ChooseImage(image.Path());
+    std::wstring status;
+    int bar = -1;
+    ExpectFinishPage(&status, &bar);
+    EXPECT_EQ(status, c.lastStatus);
+    EXPECT_EQ(bar, c.barSteps);
+    ASSERT_TRUE(wizard.Press(IDOK));  // Finish
+    ExpectRunEnds();
+
+    EmulatedHandheld::Report r = device.Stop();
+    EXPECT_EQ(r["connections"], "1") << "the link opened by the device check goes on to the transfer";
+    EXPECT_EQ(r["header_count"], std::to_string(c.size));
+    EXPECT_EQ(r["header_sum"], std::to_string(image.Sum()));
+    EXPECT_EQ(r["blocks"], std::to_string(c.size / 512 + 1));
+    EXPECT_EQ(r["match"], "1");
+    EXPECT_EQ(r["closed"], "1");
+}
+
+INSTANTIATE_TEST_SUITE_P(Road, ImageSizes,
+                         ::testing::Values(SizeCase{0, L"Processing completed 1/0 block", 0},
+                                           SizeCase{511, L"Processing completed 1/0 block", 0},
+                                           SizeCase{512, L"Processing completed 2/1 block", 1},
+                                           SizeCase{513, L"Processing completed 2/1 block", 1},
+                                           SizeCase{50688, L"Processing completed 100/99 block", 50},
+                                           SizeCase{51200, L"Processing completed 101/100 block", 33},
+                                           SizeCase{1 << 20, L"Processing completed 2049/2048 block", 93}));
+
+TEST_F(RoadScenario, TransferStartsOneSecondAfterTheProgressPageOpensAndOnlyOnce)
+{
+    ImageFile image(4096);
+    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+    WalkToImagePage();
+    ASSERT_TRUE(wizard.Press(IDC_IMAGE_FILE));
+    ASSERT_TRUE(wizard.ChooseFile(image.Path()));
+    ASSERT_TRUE(wizard.WaitForPage(Page::Progress, 5000)) << "see " << Visible();
+    DWORD opened = ::GetTickCount();
+    HWND bar = wizard.Control(IDC_PROGRESS);
+    ASSERT_TRUE(robot::WaitUntil([&] { return robot::Wizard::TextOf(bar) != L"Progress1"; }, 5000));
+    DWORD started = ::GetTickCount();
+    EXPECT_GE(started - opened, 900u) << "the transfer started too early";
+    EXPECT_LE(started - opened, 2500u);
+    ASSERT_TRUE(wizard.WaitForPage(Page::End, 20000));
+    ASSERT_TRUE(wizard.Press(IDOK));
+    ExpectRunEnds();
+    EmulatedHandheld::Report r = device.Stop();
+    EXPECT_EQ(r["header_writes"], "2") << "one header of two writes";
+    EXPECT_EQ(r["blocks"], "9");
+}
+
+TEST_F(RoadScenario, WrongAnswerShowsTheBoxThenNewInstructionsAndNextOpensTheDeviceAgain)
+{
+    ASSERT_TRUE(device.Start(L"--mode wrong-byte")) << Utf8(device.Error());
+    WalkToDeviceCheck();
+    ExpectErrorBox(L"Please press down USB item");
+    ExpectPage(Page::Select);
+    // The check's handle is closed before the new instructions page opens.
+    EXPECT_TRUE(device.WaitForReport("closed", "1", 5000));
+    // welcome, reset, select, device check, select
+    EXPECT_EQ(wizard.PageWindowCount(), 5);
+    ASSERT_TRUE(wizard.Press(IDOK));
+    ExpectErrorBox(L"Please press down USB item");
+    ExpectPage(Page::Select);
+    EXPECT_TRUE(device.WaitForReport("connections", "2", 5000));
+    ASSERT_TRUE(wizard.Press(IDCANCEL));
+    ExpectRunEnds();
+}
+
+TEST_F(RoadScenario, EmptySecondAnswerAfterAGoodFirstOneCountsAsReady)
+{
+    // Both reads share one buffer: sixteen good bytes, then nothing, still read as ready.
+    ASSERT_TRUE(device.Start(L"--mode empty-second")) << Utf8(device.Error());
+    WalkToDeviceCheck();
+    ExpectPage(Page::Image);
+    ASSERT_TRUE(wizard.Press(IDCANCEL));
+    ExpectRunEnds();
+}
+
+TEST_F(RoadScenario, ShortSecondAnswerIsAWrongAnswer)
+{
+    ASSERT_TRUE(device.Start(L"--mode short-second")) << Utf8(device.Error());
+    WalkToDeviceCheck();
+    ExpectErrorBox(L"Please press down USB item");
+    ExpectPage(Page::Select);
+    ASSERT_TRUE(wizard.PressEscape());
+    ExpectRunEnds();
+}
+
+enum class Way { Button, Escape, CloseBox };
+class NotReadyEndings : public RoadScenario, public ::testing::WithParamInterface<Way> {};
+
+TEST_P(NotReadyEndings, NoDeviceShowsTheNotReadyPageAndEveryWayOutEndsTheRun)
+{
+    WalkToDeviceCheck();  // nothing plugged in
+    ASSERT_TRUE(wizard.WaitForPage(Page::NotReady, 15000)) << "see " << Visible();
+    EXPECT_TRUE(wizard.FindMessageBox() == nullptr) << "no box when there is no device";
+    switch (GetParam()) {
+    case Way::Button: ASSERT_TRUE(wizard.Press(IDOK)); break;  // Exit
+    case Way::Escape: ASSERT_TRUE(wizard.PressEscape()); break;
+    case Way::CloseBox: ASSERT_TRUE(wizard.PressCloseBox()); break;
+    }
+    ExpectRunEnds();
+}
+INSTANTIATE_TEST_SUITE_P(Road, NotReadyEndings, ::testing::Values(Way::Button, Way::Escape, Way::CloseBox));
+
+TEST_F(RoadScenario, RefusedBlockFailsTheTransferAndNothingFollowsTheRefusal)
+{
+    ImageFile image(8192);
+    ASSERT_TRUE(device.Start(L"--refuse-block 2")) << Utf8(device.Error());
+    WalkToImagePage();
+    ChooseImage(image.Path());
+    ExpectErrorBox(L"image transfer Fail!");
+    ExpectRunEnds();
+    EmulatedHandheld::Report r = device.Stop();
+    EXPECT_EQ(r["refused"], "block:2");
+    EXPECT_EQ(r["blocks"], "2");
+    EXPECT_EQ(r["bytes_after_refusal"], "0");
+}
+
+TEST_F(RoadScenario, MissingFileIsReportedAndNothingIsSent)
+{
+    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+    WalkToImagePage();
+    ChooseImage(TempPath(L"no such image.bin"));
+    ExpectErrorBox(L"Can not find  the image file.");
+    ExpectErrorBox(L"image transfer Fail!");
+    ExpectRunEnds();
+    EmulatedHandheld::Report r = device.Stop();
+    EXPECT_EQ(r["header_received"], "0");
+    EXPECT_EQ(r["closed"], "1");
+}
+
+class ImagePageEndings : public RoadScenario, public ::testing::WithParamInterface<Way> {};
+
+TEST_P(ImagePageEndings, CloseTheLinkAndEndTheRun)
+{
+    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+    WalkToImagePage();
+    // A cancelled file dialog leaves the page as it was.
+    ASSERT_TRUE(wizard.Press(IDC_IMAGE_FILE));
+    ASSERT_TRUE(wizard.ChooseFile(L""));
+    ExpectPage(Page::Image);
+    EXPECT_EQ(device.ReadReport()["closed"], "0");
+    switch (GetParam()) {
+    case Way::Button: ASSERT_TRUE(wizard.Press(IDCANCEL)); break;
+    case Way::Escape: ASSERT_TRUE(wizard.PressEscape()); break;
+    case Way::CloseBox: ASSERT_TRUE(wizard.PressCloseBox()); break;
+    }
+    EXPECT_TRUE(device.WaitForReport("closed", "1", 5000));
+    ExpectRunEnds();
+    EXPECT_EQ(device.Stop()["header_received"], "0");
+}
+INSTANTIATE_TEST_SUITE_P(Road, ImagePageEndings, ::testing::Values(Way::Button, Way::Escape, Way::CloseBox));
+
+TEST_F(RoadScenario, EscapeOnTheProgressPageBeforeTheTransferEndsTheRunAndSendsNothing)
+{
+    ImageFile image(4096);
+    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+    WalkToImagePage();
+    ChooseImage(image.Path());
+    ASSERT_TRUE(wizard.WaitForPage(Page::Progress, 5000));
+    ASSERT_TRUE(wizard.PressEscape());
+    ExpectRunEnds();
+    EmulatedHandheld::Report r = device.Stop();
+    EXPECT_EQ(r["header_received"], "0");
+    EXPECT_EQ(r["blocks"], "0");
+}
+
+}  // namespace
