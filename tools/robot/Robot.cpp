@@ -1,5 +1,6 @@
 #include "Robot.h"
 #include <cstdio>
+#include <cwchar>
 #include "resource.h"
 
 namespace robot {
@@ -59,7 +60,13 @@ BOOL CALLBACK CollectWindow(HWND wnd, LPARAM lParam)
     ::GetWindowThreadProcessId(wnd, &pid);
     if (pid != state->pid) return TRUE;
     if (state->className && ClassOf(wnd) != state->className) return TRUE;
-    if (state->caption && WindowText(wnd) != state->caption) return TRUE;
+    if (state->caption) {
+        // The caption as the window manager keeps it: no message is sent, so a page that is
+        // busy (the device check sleeps while it waits for the handheld) is found all the same.
+        wchar_t caption[256] = L"";
+        ::GetWindowTextW(wnd, caption, 256);
+        if (std::wcscmp(caption, state->caption) != 0) return TRUE;
+    }
     state->out->push_back(wnd);
     return TRUE;
 }
@@ -345,23 +352,33 @@ bool Screenshot::Capture()
 
 bool Screenshot::SaveBmp(const std::wstring& path) const
 {
-    FILE* f = _wfopen(path.c_str(), L"wb");
-    if (!f) return false;
+    // 24 bits per pixel: a 32-bit BMP would leave readers guessing whether the fourth byte is alpha.
+    const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+    std::vector<BYTE> rows(static_cast<size_t>(stride) * height, 0);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            DWORD p = pixels[static_cast<size_t>(y) * width + x];
+            BYTE* out = &rows[static_cast<size_t>(y) * stride + x * 3];
+            out[0] = p & 0xFF;
+            out[1] = (p >> 8) & 0xFF;
+            out[2] = (p >> 16) & 0xFF;
+        }
     BITMAPFILEHEADER fh{};
     BITMAPINFOHEADER ih{};
-    DWORD imageSize = static_cast<DWORD>(pixels.size() * 4);
     fh.bfType = 0x4D42;
     fh.bfOffBits = sizeof fh + sizeof ih;
-    fh.bfSize = fh.bfOffBits + imageSize;
+    fh.bfSize = fh.bfOffBits + static_cast<DWORD>(rows.size());
     ih.biSize = sizeof ih;
     ih.biWidth = width;
-    ih.biHeight = -height;
+    ih.biHeight = -height;  // top-down
     ih.biPlanes = 1;
-    ih.biBitCount = 32;
+    ih.biBitCount = 24;
     ih.biCompression = BI_RGB;
-    ih.biSizeImage = imageSize;
+    ih.biSizeImage = static_cast<DWORD>(rows.size());
+    FILE* f = _wfopen(path.c_str(), L"wb");
+    if (!f) return false;
     bool ok = std::fwrite(&fh, sizeof fh, 1, f) == 1 && std::fwrite(&ih, sizeof ih, 1, f) == 1 &&
-              std::fwrite(pixels.data(), 4, pixels.size(), f) == pixels.size();
+              std::fwrite(rows.data(), 1, rows.size(), f) == rows.size();
     return std::fclose(f) == 0 && ok;
 }
 
