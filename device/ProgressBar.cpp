@@ -1,4 +1,5 @@
 #include "ProgressBar.h"
+#include "Transfer.h"
 #include "app/PageChain.h"
 #include "pages/EndDlg.h"
 #include "pages/PagePainter.h"
@@ -58,43 +59,54 @@ BOOL CProgressBar::OnButtonClicked(UINT nID)
     return TRUE;
 }
 
+namespace {
+
+// What the page shows while the blocks go out: the status text and the bar.
+class ProgressDisplay : public TransferObserver {
+public:
+    explicit ProgressDisplay(CProgressCtrl& bar) : m_bar(bar) {}
+
+    void OnStaged(int blockCount) override
+    {
+        m_bar.SetPos(0);
+        m_bar.SetRange(0, kBarRange);
+        m_bar.SetStep(1);
+        // The bar steps once every ticks + 1 blocks, so it never fills or wraps.
+        m_ticks = blockCount / kBarRange + 1;
+        m_countdown = m_ticks;
+    }
+
+    void OnBlockSent(int sent, int blockCount) override
+    {
+        m_status.Format(L"Processing completed %d/%d block", sent, blockCount);
+        m_bar.SetWindowText(m_status);
+        if (m_countdown != 0) {
+            --m_countdown;
+        } else {
+            m_bar.StepIt();
+            m_countdown = m_ticks;
+        }
+        DrainMessageQueue();
+    }
+
+private:
+    CProgressCtrl& m_bar;
+    CString m_status;
+    int m_ticks = 1;
+    int m_countdown = 1;
+};
+
+}  // namespace
+
 void CProgressBar::OnStartTransfer()
 {
     CString status;
     status.Format(L"Initialing....");
     m_Progress.SetWindowText(status);
 
-    m_USBUpdate.OpenImage(m_strImagePath);
-    int sent = 0;
-    const int blockCount = m_USBUpdate.m_nBlockCount;
-    m_Progress.SetPos(0);
-    m_Progress.SetRange(0, kBarRange);
-    m_Progress.SetStep(1);
-
-    // The bar steps once every ticks + 1 blocks, so it never fills or wraps.
-    const int ticks = blockCount / kBarRange + 1;
-    int countdown = ticks;
-
-    // Nothing goes to the handheld unless the image was staged: no header, no block.
-    const bool staged = m_USBUpdate.m_pImageFile != nullptr;
-    if (staged) {
-        m_USBUpdate.SendHeader();
-        while (m_USBUpdate.SendBlock() == 1) {
-            ++sent;
-            status.Format(L"Processing completed %d/%d block", sent, blockCount);
-            m_Progress.SetWindowText(status);
-            if (countdown != 0) {
-                --countdown;
-            } else {
-                m_Progress.StepIt();
-                countdown = ticks;
-            }
-            DrainMessageQueue();
-        }
-    }
-    m_USBUpdate.Close();
-
-    if (staged && sent == blockCount + 1) {
+    ProgressDisplay display(m_Progress);
+    TransferOutcome outcome = RunTransfer(m_USBUpdate, m_strImagePath, display);
+    if (outcome.Succeeded()) {
         CEndDlg end;
         OpenPage(*this, end, Ending::EndOK);
     } else {
