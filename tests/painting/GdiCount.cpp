@@ -19,18 +19,24 @@ constexpr size_t kPebGdiTableOffset = 0xF8;  // PEB.GdiSharedHandleTable in a 64
 
 using QueryInformationProcess = NTSTATUS(NTAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
 
+// The object types as Wine numbers them (the high word of its NTGDI_OBJ_* values).
 const char* TypeName(unsigned type)
 {
     switch (type) {
     case 0x01: return "dc";
-    case 0x41: return "memory dc";
     case 0x04: return "region";
-    case 0x05: return "bitmap";
+    case 0x05: return "surf";
     case 0x08: return "palette";
+    case 0x09: return "bitmap";
     case 0x0a: return "font";
     case 0x10: return "brush";
+    case 0x21: return "enhmetadc";
+    case 0x26: return "metafile";
     case 0x30: return "pen";
+    case 0x41: return "memory dc";
+    case 0x46: return "enhmetafile";
     case 0x50: return "extpen";
+    case 0x66: return "metadc";
     default: return nullptr;
     }
 }

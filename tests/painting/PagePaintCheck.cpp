@@ -119,6 +119,7 @@ namespace {
 
 constexpr int kBandPad = 2;   // pixels either side of a band the rounding of the mapping may take
 constexpr int kChildPad = 2;  // pixels around a child control its frame or focus may touch
+constexpr double kBoldStroke = 1.4;  // stroke width (pixels at scale 1) from which a line is bold
 
 int LineHeight(Font font) { return font == Font::Small ? 14 : 16; }
 const char* FontName(Font font) { return font == Font::Bold ? "bold" : font == Font::Small ? "small" : "regular"; }
@@ -132,6 +133,17 @@ bool Near(COLORREF a, COLORREF b, int tolerance)
     return std::abs(R8(a) - R8(b)) <= tolerance && std::abs(G8(a) - G8(b)) <= tolerance &&
            std::abs(B8(a) - B8(b)) <= tolerance;
 }
+constexpr COLORREF kTextBlack = RGB(0, 0, 0);
+
+// How far `c` lies from the page background towards the text colour `ink`: 0 to 1.
+double Coverage(COLORREF c, COLORREF ink, COLORREF background)
+{
+    double dr = R8(ink) - R8(background), dg = G8(ink) - G8(background), db = B8(ink) - B8(background);
+    double t = ((R8(c) - R8(background)) * dr + (G8(c) - G8(background)) * dg + (B8(c) - B8(background)) * db) /
+               (dr * dr + dg * dg + db * db);
+    return std::min(1.0, std::max(0.0, t));
+}
+
 bool Reddish(COLORREF c) { return R8(c) >= G8(c) + 60 && R8(c) >= B8(c) + 60; }
 bool Dark(COLORREF c) { return std::max({R8(c), G8(c), B8(c)}) <= 60; }
 
@@ -425,65 +437,134 @@ private:
         }
     }
 
-    // (c), (d) One line: ink in its band, in its colour, starting no earlier than its x.
+    // What one line's band shows.
+    struct LineInk {
+        InkBox ink;          // ink in the padded band, right of the line's x
+        InkBox early;        // ink in the padded band, left of the line's x
+        int emphasis = 0;    // pixels of the emphasis colour in the band
+        int reddish = 0;     // pixels of any strong red in the band
+        int dark = 0;        // near-black pixels in the band
+        double stroke = 0;   // median stroke width, pixels at scale 1
+        double glyphs = 0;   // height of capitals and ascenders, logical units
+    };
+
+    bool Readable(int x, int y) const { return !InChild(x, y) && !InArtMark(x, y); }
+
+    LineInk Measure(const Line& line) const
+    {
+        LineInk m;
+        const int top = m_map.EdgeY(line.y), bottom = m_map.EdgeY(line.y + LineHeight(line.font));
+        const int left = m_map.EdgeX(line.x);
+        const int from = std::max<int>(left - kBandPad, m_column.left);
+        for (int y = top - kBandPad; y < bottom + kBandPad; ++y) {
+            for (int x = m_column.left; x < m_column.right; ++x) {
+                if (!Readable(x, y) || !IsInk(x, y)) continue;
+                if (x < from) {
+                    m.early.Add(x, y);
+                    continue;
+                }
+                m.ink.Add(x, y);
+                if (y < top || y >= bottom) continue;  // colours are judged in the strict band
+                COLORREF c = m_shot.At(x, y);
+                if (Near(c, kEmphasis, 8)) ++m.emphasis;
+                if (Reddish(c)) ++m.reddish;
+                if (Dark(c)) ++m.dark;
+            }
+        }
+        if (!m.ink.count) return m;
+
+        // Stroke width: the median, over the horizontal runs of ink in the band, of the run's
+        // coverage. Arial of 16 pixels draws its stems 1 pixel wide, its bold about 2.
+        const COLORREF text = line.ink == Ink::Emphasis ? kEmphasis : kTextBlack;
+        std::vector<double> runs;
+        for (int y = top; y < bottom; ++y) {
+            double run = 0;
+            for (int x = from; x <= m_column.right; ++x) {
+                double a = x < m_column.right && Readable(x, y) ? Coverage(m_shot.At(x, y), text, m_background) : 0;
+                if (a > 0.15) {
+                    run += a;
+                } else if (run > 0) {
+                    runs.push_back(run);
+                    run = 0;
+                }
+            }
+        }
+        std::sort(runs.begin(), runs.end());
+        // The font's pixel height follows the vertical scale, and its strokes with it.
+        m.stroke = runs.empty() ? 0 : runs[runs.size() / 2] / m_map.sy;
+
+        // Glyph height: from the top of the ink to the baseline, the last row with a quarter as
+        // much ink as the busiest row (descenders are few).
+        std::vector<int> rows;
+        for (int y = m.ink.top; y <= m.ink.bottom; ++y) {
+            int n = 0;
+            for (int x = from; x < m_column.right; ++x)
+                if (Readable(x, y) && IsInk(x, y)) ++n;
+            rows.push_back(n);
+        }
+        int busiest = *std::max_element(rows.begin(), rows.end());
+        int baseline = m.ink.top;
+        for (size_t i = 0; i < rows.size(); ++i)
+            if (rows[i] * 4 >= busiest) baseline = m.ink.top + static_cast<int>(i) + 1;
+        m.glyphs = (baseline - m.ink.top) / m_map.sy;
+        return m;
+    }
+
+    // (c), (d) One line: ink in its band, in its colour, font and place.
     void CheckLine(size_t index)
     {
         const Line& line = m_expected.lines[index];
-        int h = LineHeight(line.font);
-        int top = m_map.EdgeY(line.y), bottom = m_map.EdgeY(line.y + h);
-        int left = m_map.EdgeX(line.x);
-        std::string which = Say("line %zu (%s, %s, x %d, y %d)", index + 1, FontName(line.font),
-                                line.ink == Ink::Emphasis ? "emphasis" : "black", line.x, line.y);
-
-        InkBox ink, early;
-        int emphasis = 0, reddish = 0, dark = 0;
-        for (int y = top - kBandPad; y < bottom + kBandPad; ++y) {
-            for (int x = m_column.left; x < m_column.right; ++x) {
-                if (InChild(x, y) || InArtMark(x, y) || !IsInk(x, y)) continue;
-                if (x < left - kBandPad) {
-                    early.Add(x, y);
-                    continue;
-                }
-                ink.Add(x, y);
-                if (y < top || y >= bottom) continue;  // colours are judged in the strict band
-                COLORREF c = m_shot.At(x, y);
-                if (Near(c, kEmphasis, 8)) ++emphasis;
-                if (Reddish(c)) ++reddish;
-                if (Dark(c)) ++dark;
-            }
-        }
-        if (ink.count < 20) {
-            Fault(Say("%s: no text in its band (screen rows %d..%d): %d ink pixels", which.c_str(), top, bottom - 1,
-                      ink.count));
+        const int h = LineHeight(line.font);
+        const int top = m_map.EdgeY(line.y), bottom = m_map.EdgeY(line.y + h);
+        const std::string which = Say("line %zu (%s, %s, x %d, y %d)", index + 1, FontName(line.font),
+                                      line.ink == Ink::Emphasis ? "emphasis" : "black", line.x, line.y);
+        const char* what = which.c_str();
+        LineInk m = Measure(line);
+        if (m.ink.count < 20) {
+            Fault(Say("%s: no text in its band (screen rows %d..%d): %d ink pixels", what, top, bottom - 1,
+                      m.ink.count));
             return;
         }
-        Note(Say("%s: ink at logical x %.0f..%.0f, y %.1f..%.1f; %d emphasis, %d dark pixels", which.c_str(),
-                 m_map.LogicalX(ink.left), m_map.LogicalX(ink.right), m_map.LogicalY(ink.top),
-                 m_map.LogicalY(ink.bottom), emphasis, dark));
-        if (early.count)
-            Fault(Say("%s: %d ink pixels left of its x, from screen x %d", which.c_str(), early.count, early.left));
+        Note(Say("%s: ink at logical x %.0f..%.0f, y %.1f..%.1f; %d emphasis, %d dark pixels; strokes %.2f px; "
+                 "glyphs %.1f high",
+                 what, m_map.LogicalX(m.ink.left), m_map.LogicalX(m.ink.right), m_map.LogicalY(m.ink.top),
+                 m_map.LogicalY(m.ink.bottom), m.emphasis, m.dark, m.stroke, m.glyphs));
+
+        // Place. The top of the tallest glyph lies 2 to 3 logical units below the top of the cell
+        // in these fonts: a line drawn a few units too high or too low shows here first.
+        double inkTop = m_map.LogicalY(m.ink.top) - line.y;
+        if (inkTop < 0.5 || inkTop > 4.5)
+            Fault(Say("%s: its text starts %.1f logical units below y, not 0.5 to 4.5: drawn at the wrong y", what,
+                      inkTop));
+        if (m.early.count)
+            Fault(Say("%s: %d ink pixels left of its x, from screen x %d", what, m.early.count, m.early.left));
+
+        // Colour.
         if (line.ink == Ink::Emphasis) {
-            if (emphasis < 15)
-                Fault(Say("%s: the emphasis colour %s is missing (%d pixels)", which.c_str(), Hex(kEmphasis).c_str(),
-                          emphasis));
-            if (dark)
-                Fault(Say("%s: %d black pixels in an emphasis line", which.c_str(), dark));
+            if (m.emphasis < 15)
+                Fault(Say("%s: the emphasis colour %s is missing (%d pixels)", what, Hex(kEmphasis).c_str(), m.emphasis));
+            if (m.dark) Fault(Say("%s: %d black pixels in an emphasis line", what, m.dark));
         } else {
-            if (reddish)
-                Fault(Say("%s: %d pixels of the emphasis colour in a black line", which.c_str(), reddish));
-            if (dark < 15)
-                Fault(Say("%s: the line is not black (%d dark pixels)", which.c_str(), dark));
+            if (m.reddish) Fault(Say("%s: %d pixels of the emphasis colour in a black line", what, m.reddish));
+            if (m.dark < 15) Fault(Say("%s: the line is not black (%d dark pixels)", what, m.dark));
         }
-        // A line that reaches the last pixels of the column runs off the page.
-        if (ink.right >= m_column.right - 2)
-            Fault(Say("%s: runs to the page's right edge (screen x %d): clipped", which.c_str(), ink.right));
-        // A line must not run under a control, where the user cannot read it.
-        RECT span{left, top, ink.right + 1, bottom};
-        for (const auto& c : m_children) {
-            RECT overlap;
-            if (::IntersectRect(&overlap, &span, &c.rect))
-                Fault(Say("%s: runs under control %d", which.c_str(), c.id));
-        }
+
+        // Font. Arial's capitals and ascenders stand about 0.62 of the cell height above the baseline.
+        if (m.glyphs < 0.57 * h || m.glyphs > 0.69 * h)
+            Fault(Say("%s: glyphs %.1f logical units high, not about %.1f: not a %s font of %d", what, m.glyphs,
+                      0.625 * h, FontName(line.font), h));
+        if (line.font == Font::Bold && m.stroke < kBoldStroke)
+            Fault(Say("%s: not bold: its strokes are %.2f px wide", what, m.stroke));
+        if (line.font != Font::Bold && m.stroke >= kBoldStroke)
+            Fault(Say("%s: bold, not %s: its strokes are %.2f px wide", what, FontName(line.font), m.stroke));
+
+        // Readability. A line that reaches the last pixels of the column runs off the page; a line
+        // must not run under a control either.
+        if (m.ink.right >= m_column.right - 2)
+            Fault(Say("%s: runs to the page's right edge (screen x %d): clipped", what, m.ink.right));
+        RECT span{m_map.EdgeX(line.x), top, m.ink.right + 1, bottom}, overlap;
+        for (const auto& c : m_children)
+            if (::IntersectRect(&overlap, &span, &c.rect)) Fault(Say("%s: runs under control %d", what, c.id));
     }
 
     // (d) No ink in the text column outside the union of the bands.
@@ -497,7 +578,7 @@ private:
                     inBand = true;
             if (inBand) continue;
             for (int x = m_column.left; x < m_column.right; ++x)
-                if (!InChild(x, y) && !InArtMark(x, y) && IsInk(x, y)) stray.Add(x, y);
+                if (Readable(x, y) && IsInk(x, y)) stray.Add(x, y);
         }
         if (stray.count)
             Fault(Say("%d ink pixels in the text column outside every line's band, within logical x %.0f..%.0f, "

@@ -80,12 +80,16 @@ struct Verdict {
 // Checks the page window `page` as `shot` shows it against `expected`:
 //  - the background colour exactly, at points the text never covers;
 //  - the picture panel's frame at its four edges (searching a pixel or two either side);
-//  - the picture panel against the artwork file, sample by sample;
+//  - the picture panel against the artwork file, sample by sample; the license page's discs;
 //  - the plain artwork's colour over the whole client area, edge to edge, away from the text;
-//  - each line: ink inside its band, the emphasis colour present in emphasis lines and absent
-//    from black ones, black absent from emphasis lines, no ink left of its x;
-//  - no ink in the text column outside the union of the bands (children excluded).
-// The page must be visible, unobstructed and painted when `shot` was taken.
+//  - each line: ink inside its band; its first glyphs' top 0.5 to 4.5 logical units below y;
+//    no ink left of its x; the emphasis colour present in emphasis lines and absent from black
+//    ones, black present in black lines and absent from emphasis ones; glyph height and
+//    stroke width of its font (16 or 14, bold or not); not running off the page's right edge
+//    nor under a control;
+//  - no ink in the text column outside the union of the bands (child controls excluded).
+// The page must be visible, unobstructed and painted when `shot` was taken, and still there
+// when this is called (its geometry is read from the live window).
 Verdict CheckPagePaint(const robot::Screenshot& shot, HWND page, const ExpectedPage& expected);
 
 }  // namespace painting
