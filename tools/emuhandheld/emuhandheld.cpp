@@ -96,7 +96,7 @@ const wchar_t kUsage[] =
     L"3 when the device cannot be made present.\n"
     L"\n"
     L"Report keys: mode pid connections handshake_reads header_received header_hex\n"
-    L"header_count header_sum blocks bytes_received image_bytes image_sum match closed\n"
+    L"header_writes header_count header_sum blocks bytes_received image_bytes image_sum match closed\n"
     L"closed_ms refused bytes_after_refusal unplugged data_first_ms data_last_ms elapsed_ms\n"
     L"finished. Transfer keys describe the last connection that sent data.\n";
 
@@ -184,6 +184,7 @@ int ParseOptions(int argc, wchar_t** argv, Options* o)
 struct TransferState {
     BYTE header[kHeaderSize] = {};
     DWORD headerFill = 0;
+    DWORD headerWrites = 0;      // host writes the header came in
     uint32_t headerCount = 0;
     uint32_t headerSum = 0;
     uint64_t bytesReceived = 0;  // after the header
@@ -291,6 +292,7 @@ void WriteReportLocked()
     line(L"handshake_reads", num(g.handshakeReads));
     line(L"header_received", num(t.headerComplete() ? 1 : 0));
     line(L"header_hex", Hex(t.header, t.headerFill));
+    line(L"header_writes", num(t.headerWrites));
     line(L"header_count", unum(t.headerCount));
     line(L"header_sum", unum(t.headerSum));
     line(L"blocks", unum(t.bytesReceived / kBlockSize));
@@ -433,6 +435,9 @@ private:
         DWORD i = 0;
         const bool headerBefore = t.headerComplete();
         while (!t.headerComplete() && i < n) t.header[t.headerFill++] = p[i++];
+        // With no pipe buffer each host write is taken whole by one read (reads never ask
+        // past the header), so reads that carried header bytes count the host's writes.
+        if (i > 0) ++t.headerWrites;
         if (!headerBefore && t.headerComplete()) {
             t.headerCount = static_cast<uint32_t>(t.header[0] | t.header[1] << 8 |
                                                   t.header[2] << 16 |

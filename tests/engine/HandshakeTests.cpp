@@ -1,0 +1,139 @@
+// Connect: the lookup, the open and the two handshake reads, answered 1 (ready),
+// 2 (anything else, after the box "Please press down USB item") or 0 (no device, silently).
+#include "LinkTest.h"
+
+namespace {
+
+const wchar_t kPressUsb[] = L"Please press down USB item";
+
+bool HandleIsOpen(HANDLE h)
+{
+    DWORD flags = 0;
+    return h != INVALID_HANDLE_VALUE && ::GetHandleInformation(h, &flags);
+}
+
+class Handshake : public LinkTest {};
+
+TEST_F(Handshake, ReadyAnswerGivesOneAndKeepsTheDeviceOpen)
+{
+    ASSERT_TRUE(Plug());
+    CUSBUpdate link;
+    EXPECT_EQ(link.Connect(), CUSBUpdate::kReady);
+    EXPECT_TRUE(boxes.Texts().empty());
+    EXPECT_TRUE(HandleIsOpen(link.m_hDevice));
+    EXPECT_EQ(link.m_dwBytesRead, 16u);
+    EXPECT_STRCASEEQ(link.m_szDevicePath,
+                     "\\\\?\\root#upgrade#0000#{25dbce51-6c8f-4a72-8a6d-b54c2b4fc835}");
+
+    EmulatedHandheld::Report r;
+    EXPECT_TRUE(device.WaitForReport("handshake_reads", "2", 5000, &r));
+    EXPECT_EQ(r["connections"], "1");
+    EXPECT_EQ(r["closed"], "0") << "Connect leaves the device open";
+    link.Close();
+    WaitUntilClosed();
+}
+
+// The second answer decides; the box names the problem and Connect keeps the handle.
+struct WrongAnswer {
+    const char* name;
+    const wchar_t* options;
+};
+
+class WrongHandshake : public LinkTest, public ::testing::WithParamInterface<WrongAnswer> {};
+
+TEST_P(WrongHandshake, GivesTwoAfterTheBox)
+{
+    ASSERT_TRUE(Plug(GetParam().options));
+    CUSBUpdate link;
+    EXPECT_EQ(link.Connect(), CUSBUpdate::kWrongReply);
+    ASSERT_EQ(boxes.Texts().size(), 1u);
+    EXPECT_EQ(boxes.Texts()[0], kPressUsb);
+    EXPECT_TRUE(HandleIsOpen(link.m_hDevice));
+    EXPECT_EQ(device.ReadReport()["closed"], "0");
+    link.Close();
+    WaitUntilClosed();
+}
+
+const WrongAnswer kWrongAnswers[] = {
+    {"FirstByteDiffers", L"--mode wrong-byte --wrong-byte-at 0"},
+    {"MiddleByteDiffers", L"--mode wrong-byte --wrong-byte-at 7"},
+    {"LastByteDiffers", L"--mode wrong-byte --wrong-byte-at 15"},
+    {"ShortSecondAnswer", L"--mode short-second"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Answers, WrongHandshake, ::testing::ValuesIn(kWrongAnswers),
+                         [](const ::testing::TestParamInfo<WrongAnswer>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST_F(Handshake, EmptySecondReadKeepsTheFirstAnswer)
+{
+    // Both reads share the buffer: a second read that delivers nothing leaves the first
+    // answer, sixteen 0x01 bytes, and that counts as ready.
+    ASSERT_TRUE(Plug(L"--mode empty-second"));
+    CUSBUpdate link;
+    EXPECT_EQ(link.Connect(), CUSBUpdate::kReady);
+    EXPECT_TRUE(boxes.Texts().empty());
+    EXPECT_EQ(link.m_dwBytesRead, 0u) << "the second read delivered nothing";
+    EXPECT_EQ(device.Stop()["handshake_reads"], "1");
+    link.Close();
+}
+
+TEST_F(Handshake, SilentDeviceThatGoesAwayGivesTwo)
+{
+    // The host blocks in its first read until the device is unplugged; both reads then
+    // fail, the buffer keeps its zero fill, and that is not the ready signature.
+    ASSERT_TRUE(Plug(L"--mode silent --unplug-after-ms 400"));
+    CUSBUpdate link;
+    const ULONGLONG start = ::GetTickCount64();
+    EXPECT_EQ(link.Connect(), CUSBUpdate::kWrongReply);
+    EXPECT_GE(::GetTickCount64() - start, 300u) << "Connect should have waited for an answer";
+    ASSERT_EQ(boxes.Texts().size(), 1u);
+    EXPECT_EQ(boxes.Texts()[0], kPressUsb);
+    EXPECT_TRUE(device.WaitForExit(10000));
+    EmulatedHandheld::Report r = device.ReadReport();
+    EXPECT_EQ(r["unplugged"], "1");
+    EXPECT_EQ(r["handshake_reads"], "0");
+    link.Close();
+
+    CUSBUpdate again;
+    EXPECT_EQ(again.Connect(), CUSBUpdate::kNoDevice) << "an unplugged device is gone";
+}
+
+TEST_F(Handshake, NoDeviceGivesZeroWithoutABox)
+{
+    // No emulated handheld runs: the class has no present interface.
+    CUSBUpdate link;
+    EXPECT_EQ(link.Connect(), CUSBUpdate::kNoDevice);
+    EXPECT_EQ(link.m_hDevice, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(boxes.Texts().empty());
+    EXPECT_EQ(link.Close(), 0);
+}
+
+TEST_F(Handshake, DeviceGoneAfterItsTimeLimitGivesZero)
+{
+    ASSERT_TRUE(Plug(L"--time-limit 1"));
+    EXPECT_TRUE(device.WaitForExit(10000));
+    CUSBUpdate link;
+    EXPECT_EQ(link.Connect(), CUSBUpdate::kNoDevice);
+    EXPECT_TRUE(boxes.Texts().empty());
+}
+
+TEST_F(Handshake, EachCheckOpensTheDeviceAnew)
+{
+    // A wrong reply sends the user back to check again, while the first link's handle is
+    // still open: the device takes a second open.
+    ASSERT_TRUE(Plug());
+    CUSBUpdate first, second;
+    EXPECT_EQ(first.Connect(), CUSBUpdate::kReady);
+    EXPECT_EQ(second.Connect(), CUSBUpdate::kReady);
+    EXPECT_NE(first.m_hDevice, second.m_hDevice);
+    EmulatedHandheld::Report r;
+    EXPECT_TRUE(device.WaitForReport("handshake_reads", "4", 5000, &r));
+    EXPECT_EQ(r["connections"], "2");
+    first.Close();
+    second.Close();
+    WaitUntilClosed(2);
+}
+
+}  // namespace

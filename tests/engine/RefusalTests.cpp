@@ -1,0 +1,76 @@
+// A device that stops taking data: the write it refuses fails, exactly that SendBlock (or
+// SendHeader) answers 0, and nothing reaches the device after it.
+#include "LinkTest.h"
+
+namespace {
+
+class Refusal : public LinkTest {
+protected:
+    // Stages a 2000-byte image (four block writes when all goes well) on a connected link.
+    void Stage(CUSBUpdate& link)
+    {
+        ASSERT_EQ(link.Connect(), CUSBUpdate::kReady);
+        ASSERT_NE(link.OpenImage(Image(Pattern(2000, 9))), 0u);
+    }
+};
+
+class RefusedBlock : public Refusal, public ::testing::WithParamInterface<int> {};
+
+TEST_P(RefusedBlock, FailsExactlyThatBlock)
+{
+    const int k = GetParam();
+    ASSERT_TRUE(Plug(L"--refuse-block " + std::to_wstring(k)));
+    CUSBUpdate link;
+    Stage(link);
+    EXPECT_TRUE(link.SendHeader());
+    const std::vector<int> answers = SendAllBlocks(link);
+    EXPECT_EQ(BlocksSent(answers), k);
+    EXPECT_EQ(answers.size(), static_cast<size_t>(k) + 1) << "block " << k << " answered 0";
+    EXPECT_EQ(link.SendBlock(), 0) << "a refused device takes nothing more";
+    link.Close();
+
+    EmulatedHandheld::Report r = device.Stop();
+    EXPECT_EQ(r["refused"], "block:" + std::to_string(k));
+    EXPECT_EQ(r["blocks"], std::to_string(k));
+    EXPECT_EQ(r["bytes_received"], std::to_string(512 * k));
+    EXPECT_EQ(r["bytes_after_refusal"], "0");
+    EXPECT_EQ(r["match"], "0");
+}
+
+INSTANTIATE_TEST_SUITE_P(Blocks, RefusedBlock, ::testing::Values(0, 1, 3));
+
+TEST_F(Refusal, RefusedHeaderFailsSendHeader)
+{
+    ASSERT_TRUE(Plug(L"--refuse-header"));
+    CUSBUpdate link;
+    Stage(link);
+    EXPECT_FALSE(link.SendHeader());
+    EXPECT_EQ(link.SendBlock(), 0);
+    link.Close();
+    EmulatedHandheld::Report r = device.Stop();
+    EXPECT_EQ(r["refused"], "header");
+    EXPECT_EQ(r["header_received"], "0");
+    EXPECT_EQ(r["bytes_after_refusal"], "0");
+}
+
+TEST_F(Refusal, UnpluggedInTheMiddle)
+{
+    ASSERT_TRUE(Plug(L"--unplug-after-block 1"));
+    CUSBUpdate link;
+    Stage(link);
+    EXPECT_TRUE(link.SendHeader());
+    const std::vector<int> answers = SendAllBlocks(link);
+    EXPECT_EQ(answers, (std::vector<int>{1, 1, 0}));
+    link.Close();
+    EXPECT_TRUE(device.WaitForExit(10000)) << "an unplugged handheld ends the emulator";
+    EmulatedHandheld::Report r = device.ReadReport();
+    EXPECT_EQ(r["unplugged"], "1");
+    EXPECT_EQ(r["blocks"], "2");
+    EXPECT_EQ(r["finished"], "1");
+
+    CUSBUpdate again;
+    EXPECT_EQ(again.Connect(), CUSBUpdate::kNoDevice);
+    EXPECT_TRUE(boxes.Texts().empty());
+}
+
+}  // namespace
