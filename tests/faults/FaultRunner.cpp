@@ -135,7 +135,9 @@ TEST(FaultInjection, SuccessIsReportedExactlyWhenTheHandheldTookEveryBlock)
         // Every fault but an unplug after the very last block keeps blocks from the handheld.
         const bool losesData = plan.fault != Fault::None &&
                                !(plan.fault == Fault::UnplugAfterBlock && plan.block == plan.size / 512);
-        if (losesData) EXPECT_FALSE(success) << "a fault that loses data was reported as success";
+        if (losesData) {
+            EXPECT_FALSE(success) << "a fault that loses data was reported as success";
+        }
         if (HasFatalFailure()) break;
     }
 
