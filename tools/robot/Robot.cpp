@@ -126,6 +126,17 @@ std::vector<HWND> Wizard::TopWindows(const wchar_t* className, const wchar_t* ca
 std::vector<HWND> Wizard::PageWindows() const { return TopWindows(kDialogClass, kPageCaption); }
 int Wizard::PageWindowCount() const { return static_cast<int>(PageWindows().size()); }
 
+int Wizard::WindowCount() const
+{
+    int count = 0;
+    for (HWND top : TopWindows(nullptr, nullptr)) {
+        ++count;
+        ::EnumChildWindows(top, [](HWND, LPARAM n) { ++*reinterpret_cast<int*>(n); return TRUE; },
+                           reinterpret_cast<LPARAM>(&count));
+    }
+    return count;
+}
+
 HWND Wizard::FindPage(Page page) const
 {
     for (HWND wnd : PageWindows())

@@ -46,6 +46,8 @@ public:
     // Page windows of the process, hidden ones included.
     int PageWindowCount() const;
     std::vector<HWND> PageWindows() const;
+    // Every window of the process, children included: the USER objects a user could see.
+    int WindowCount() const;
     // A page window of this kind, hidden or not (the first found), or nullptr.
     HWND FindPage(Page page) const;
     // A control of any page window (hidden pages included), for reading state the user saw.
