@@ -31,7 +31,16 @@ void CImageDlg::OnImageFile()
     // All files, no filter; a typed name of a file that does not exist is taken as well.
     CFileDialog dialog(TRUE, nullptr, nullptr, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, nullptr, nullptr);
     if (dialog.DoModal() != IDOK) return;
-    m_strImagePath = dialog.GetPathName();
+    const CString chosen = dialog.GetPathName();
+    if (chosen.GetLength() >= MAX_PATH) {
+        // The image could not be opened by that name: say so here, where another file can
+        // be chosen, rather than send nothing and fail the transfer.
+        MessageBox(L"The path of the image file is too long (259 characters at most).\n"
+                   L"Please move the file to a folder with a shorter path and choose it again.",
+                   L"Error", MB_OK);
+        return;
+    }
+    m_strImagePath = chosen;
 
     CProgressBar progress;
     progress.m_strImagePath = m_strImagePath;

@@ -1,4 +1,5 @@
 #include "FileDialog.h"
+#include <commctrl.h>
 
 namespace {
 constexpr size_t kNameBuffer = 32768;  // room for the longest path Windows can name
@@ -21,10 +22,62 @@ INT_PTR CFileDialog::DoModal()
     ofn.lpstrFile = &m_buffer[0];
     ofn.nMaxFile = static_cast<DWORD>(m_buffer.size());
     ofn.lpstrDefExt = m_defExt.empty() ? nullptr : m_defExt.c_str();
-    ofn.Flags = m_flags | OFN_EXPLORER | OFN_ENABLESIZING;
+    ofn.Flags = m_flags | OFN_EXPLORER | OFN_ENABLESIZING | OFN_ENABLEHOOK;
+    ofn.lpfnHook = &CFileDialog::HookProc;
     BOOL ok = m_bOpen ? ::GetOpenFileNameW(&ofn) : ::GetSaveFileNameW(&ofn);
     m_error = ok ? 0 : ::CommDlgExtendedError();
     if (!ok) return IDCANCEL;
     m_buffer.resize(wcslen(m_buffer.c_str()));
     return IDOK;
+}
+
+namespace {
+constexpr int kFileNameCombo = 0x47c;  // the explorer-style dialog's file name box
+constexpr int kFileNameEdit = 0x480;   // and the one of older layouts
+constexpr UINT_PTR kGuardId = 1;
+
+std::wstring ItemText(HWND dialog, int id)
+{
+    HWND item = ::GetDlgItem(dialog, id);
+    if (!item) return std::wstring();
+    std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(item)) + 1, L'\0');
+    text.resize(static_cast<size_t>(::GetWindowTextW(item, &text[0], static_cast<int>(text.size()))));
+    return text;
+}
+
+bool IsAbsolute(const std::wstring& name)
+{
+    return (name.size() >= 2 && name[1] == L':') || (name.size() >= 1 && (name[0] == L'\\' || name[0] == L'/'));
+}
+}  // namespace
+
+UINT_PTR CALLBACK CFileDialog::HookProc(HWND hook, UINT msg, WPARAM, LPARAM)
+{
+    // The hook's own dialog is a child of the file dialog: guard the file dialog's Open.
+    if (msg == WM_INITDIALOG) ::SetWindowSubclass(::GetParent(hook), &CFileDialog::GuardProc, kGuardId, 0);
+    return 0;
+}
+
+LRESULT CALLBACK CFileDialog::GuardProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR)
+{
+    if (msg == WM_COMMAND && LOWORD(wParam) == IDOK) {
+        std::wstring name = ItemText(dialog, kFileNameCombo);
+        if (name.empty()) name = ItemText(dialog, kFileNameEdit);
+        size_t length = name.size();
+        if (!IsAbsolute(name)) {
+            wchar_t folder[MAX_PATH] = L"";
+            LRESULT folderLength = ::SendMessageW(dialog, CDM_GETFOLDERPATH, MAX_PATH, reinterpret_cast<LPARAM>(folder));
+            if (folderLength > 0) length += static_cast<size_t>(folderLength);
+        }
+        if (length >= MAX_PATH) {
+            ::MessageBoxW(dialog,
+                          L"The path of the file is too long (259 characters at most).\n"
+                          L"Please move the file to a folder with a shorter path and choose it again.",
+                          L"Error", MB_OK);
+            return 0;
+        }
+    } else if (msg == WM_NCDESTROY) {
+        ::RemoveWindowSubclass(dialog, &CFileDialog::GuardProc, kGuardId);
+    }
+    return ::DefSubclassProc(dialog, msg, wParam, lParam);
 }

@@ -10,6 +10,8 @@ public:
     CFileDialog(BOOL bOpenFileDialog, const wchar_t* defExt = nullptr, const wchar_t* fileName = nullptr,
                 DWORD flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, const wchar_t* filter = nullptr,
                 CWnd* pParentWnd = nullptr);
+    // Names of MAX_PATH characters or more are refused inside the dialog with an error box,
+    // so the user can choose again: the program cannot open them.
     // IDOK once a name was chosen; IDCANCEL when the user cancelled or the dialog failed
     // (then GetError tells which, e.g. FNERR_BUFFERTOOSMALL for a name too long to take).
     INT_PTR DoModal();
@@ -17,6 +19,9 @@ public:
     DWORD GetError() const { return m_error; }
 
 private:
+    static UINT_PTR CALLBACK HookProc(HWND hook, UINT msg, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK GuardProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR ref);
+
     BOOL m_bOpen;
     std::wstring m_defExt, m_filter;
     std::wstring m_buffer;

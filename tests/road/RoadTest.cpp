@@ -1,6 +1,8 @@
 // The whole upgrade road and its failure branches, on the shipped program against the
 // emulated handheld.
 #include "Road.h"
+#include <cstdio>
+#include <vector>
 
 using robot::Page;
 
@@ -187,6 +189,68 @@ TEST_F(RoadScenario, EscapeOnTheProgressPageBeforeTheTransferEndsTheRunAndSendsN
     EmulatedHandheld::Report r = device.Stop();
     EXPECT_EQ(r["header_received"], "0");
     EXPECT_EQ(r["blocks"], "0");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(RoadScenario, ImageWithGreekAndCjkLettersInItsPathIsFlashedByteForByte)
+{
+    const std::wstring folder = TempPath(L"εικόνες-映像");
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    {
+        ImageFile image(70000, L"εικόνες-映像\\ROM-ελληνικά-日本語.bin");
+        ASSERT_NE(::GetFileAttributesW(image.Path().c_str()), INVALID_FILE_ATTRIBUTES);
+        ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+        WalkToImagePage();
+        ChooseImage(image.Path());
+        ExpectFinishPage(nullptr, nullptr);
+        ASSERT_TRUE(wizard.Press(IDOK));
+        ExpectRunEnds();
+        EmulatedHandheld::Report r = device.Stop();
+        EXPECT_EQ(r["header_count"], "70000");
+        EXPECT_EQ(r["header_sum"], std::to_string(image.Sum()));
+        EXPECT_EQ(r["image_sum"], std::to_string(image.Sum()));
+        EXPECT_EQ(r["match"], "1");
+    }
+    ::RemoveDirectoryW(folder.c_str());
+}
+
+TEST_F(RoadScenario, PathTooLongGivesAClearErrorAndSendsNothing)
+{
+    // Folders nested past the classic path limit, made through the long-path prefix.
+    std::wstring path = TempPath(L"");
+    std::vector<std::wstring> made;
+    while (path.size() < 300) {
+        path += L"a-folder-with-a-rather-long-name-" + std::to_wstring(made.size()) + L"\\";
+        ::CreateDirectoryW((L"\\\\?\\" + path).c_str(), nullptr);
+        made.push_back(path);
+    }
+    const std::wstring file = path + L"image.bin";
+    {
+        FILE* f = _wfopen((L"\\\\?\\" + file).c_str(), L"wb");
+        ASSERT_NE(f, nullptr);
+        std::fputs("a small image", f);
+        std::fclose(f);
+    }
+    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+    WalkToImagePage();
+    ASSERT_TRUE(wizard.Press(IDC_IMAGE_FILE));
+    ASSERT_TRUE(wizard.WaitForFileDialog());
+    wizard.ChooseFile(file, 2000);  // the dialog stays: its Open is refused
+    std::wstring text;
+    ASSERT_TRUE(wizard.WaitForMessageBox(&text, 10000)) << "no error box; see " << Visible();
+    EXPECT_NE(text.find(L"too long"), std::wstring::npos) << Utf8(text);
+    ASSERT_TRUE(wizard.AnswerMessageBox());
+    ASSERT_TRUE(wizard.ChooseFile(L""));  // another file could be chosen; cancel instead
+    ExpectPage(Page::Image);
+    ASSERT_TRUE(wizard.Press(IDCANCEL));
+    ExpectRunEnds();
+    EXPECT_EQ(device.Stop()["header_received"], "0");
+
+    ::DeleteFileW((L"\\\\?\\" + file).c_str());
+    for (auto it = made.rbegin(); it != made.rend(); ++it) ::RemoveDirectoryW((L"\\\\?\\" + *it).c_str());
 }
 
 }  // namespace
