@@ -2,9 +2,10 @@
 
 namespace {
 
-// Where a key the user had before the tests waits meanwhile. Left over after an interrupted run,
-// it still holds the user's key, and the key found in its place is the interrupted test's.
-constexpr wchar_t kSavedParent[] = L"Software\\RomUpgradeWizard Tests";
+// While a test owns the ActiveSync key this key exists, and a key the user had before waits in
+// its subkey. Found at the start, it tells of an interrupted run (a test killed before it could
+// clean up): the ActiveSync key then is that test's leftover, and the user's, if any, is still kept.
+constexpr wchar_t kTestsKey[] = L"Software\\RomUpgradeWizard Tests";
 constexpr wchar_t kSavedPath[] = L"Software\\RomUpgradeWizard Tests\\Saved Windows CE Services";
 
 bool Exists(const wchar_t* path)
@@ -41,7 +42,17 @@ bool CopyTree(const wchar_t* from, const wchar_t* to)
 bool ActiveSyncKey::Begin()
 {
     m_begun = true;
-    if (!Exists(kSavedPath) && Exists(kActiveSyncKeyPath) && !CopyTree(kActiveSyncKeyPath, kSavedPath)) return false;
+    if (!Exists(kTestsKey)) {
+        if (Exists(kActiveSyncKeyPath)) {
+            if (!CopyTree(kActiveSyncKeyPath, kSavedPath)) return false;
+        } else {
+            HKEY key;
+            if (::RegCreateKeyExW(HKEY_CURRENT_USER, kTestsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                  nullptr) != ERROR_SUCCESS)
+                return false;
+            ::RegCloseKey(key);
+        }
+    }
     return Remove();
 }
 
@@ -49,7 +60,7 @@ ActiveSyncKey::~ActiveSyncKey()
 {
     if (!m_begun) return;
     Remove();
-    if (Exists(kSavedPath) && CopyTree(kSavedPath, kActiveSyncKeyPath)) DeleteTree(kSavedParent);
+    if (!Exists(kSavedPath) || CopyTree(kSavedPath, kActiveSyncKeyPath)) DeleteTree(kTestsKey);
 }
 
 bool ActiveSyncKey::Remove() { return DeleteTree(kActiveSyncKeyPath); }

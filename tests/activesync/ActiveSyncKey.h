@@ -1,6 +1,7 @@
 // The registry key the wizard reads ActiveSync's allowed connection types from, set up by a test
 // in HKEY_CURRENT_USER of the same Wine prefix as the wizard. The object starts with no key and
-// removes it again when it goes; a key the user had before is kept aside meanwhile and put back.
+// removes it again when it goes; a key the user had before is kept aside meanwhile and put back,
+// also after a run that was killed half-way.
 #pragma once
 #include <windows.h>
 #include <string>
