@@ -1,9 +1,9 @@
 // What the pages the user reaches without a handheld show on screen: artwork, panel, text lines
-// in their bands and colours, checked on real screenshots of the shipped program; and that
-// repainting a page again and again does not make the program hold more GDI objects.
+// in their bands and colours, checked on real screenshots of the shipped program. That repainting
+// a page again and again does not make the program hold more objects is PageLeakTest.cpp's
+// (CTest entry page_leaks), kept apart because it takes minutes.
 #include <cstdio>
 #include <string>
-#include "GdiCount.h"
 #include "PagePaintCheck.h"
 #include "Scenario.h"
 
@@ -141,78 +141,5 @@ TEST_F(PagePainting, NotReadyPage)
     ExpectPainted(Page::NotReady, painting::NotReadyPage(), L"notready");
     Leave();
 }
-
-// Repaints a page many times from outside; the wizard's GDI objects must stay where they were.
-// The page and its controls repaint, so what the controls' colour handlers hand out counts too:
-// the welcome page with its buttons, and the license page with its edit box and radio buttons
-// (fewer times: its edit box makes each repaint about 50 ms).
-struct Repaints {
-    Page page;
-    int times;
-};
-
-class RepaintLeak : public PagePainting, public ::testing::WithParamInterface<Repaints> {};
-
-TEST_P(RepaintLeak, GdiObjectsStayFlat)
-{
-    const Repaints param = GetParam();
-    StartWizard();
-    painting::ExpectedPage expected = painting::WelcomePage();
-    if (param.page == Page::License) {
-        Go(IDOK, Page::Reset);
-        Go(IDC_RESET_BACK, Page::License);
-        expected = painting::LicensePage();
-    }
-    HWND page = wizard.PageWindow();
-    ASSERT_TRUE(page);
-    ASSERT_TRUE(robot::WaitPainted(page));
-
-    // Wine 8 answers 0 here for every process; Windows gives the real count.
-    std::printf("GetGuiResources(GR_GDIOBJECTS): wizard %lu, this test %lu\n",
-                ::GetGuiResources(wizard.Process(), GR_GDIOBJECTS),
-                ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS));
-
-    int pending = 0;
-    auto repaint = [&](int times) {
-        for (int i = 0; i < times; ++i) {
-            ASSERT_TRUE(::InvalidateRect(page, nullptr, TRUE));
-            if (::GetUpdateRect(page, nullptr, FALSE)) ++pending;
-            ASSERT_TRUE(robot::WaitPainted(page)) << "repaint " << i << " did not end";
-        }
-        DWORD_PTR result;
-        // One more round trip: the last paint has returned before the count is read.
-        ASSERT_TRUE(::SendMessageTimeoutW(page, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &result));
-    };
-
-    ASSERT_NO_FATAL_FAILURE(repaint(20));  // first paints may create what the program keeps for good
-    painting::GdiCount start = painting::CountGdiObjects(wizard.Process());
-    ASSERT_GE(start.objects, 1) << "no measure of the wizard's GDI objects";
-    std::printf("measure: %s; after 20 repaints: %ld (%s)\n", start.source.c_str(), start.objects,
-                start.detail.c_str());
-    painting::GdiCount now = start;
-    const int step = param.times / 5;
-    for (int done = step; done <= param.times; done += step) {
-        ASSERT_NO_FATAL_FAILURE(repaint(step));
-        now = painting::CountGdiObjects(wizard.Process());
-        std::printf("after %d more repaints: %ld (%s)\n", done, now.objects, now.detail.c_str());
-    }
-    EXPECT_LE(now.objects - start.objects, 5) << "GDI objects grew from " << start.objects << " to " << now.objects
-                                              << " over " << param.times << " repaints: " << now.detail;
-    std::printf("an update was still pending right after %d of the %d invalidations\n", pending, param.times + 20);
-
-    // And the page still shows what it should.
-    robot::Screenshot shot;
-    ASSERT_TRUE(Settle(page, &shot));
-    painting::Verdict verdict = painting::CheckPagePaint(shot, page, expected);
-    EXPECT_TRUE(verdict.ok()) << verdict.Text();
-    Leave();
-}
-
-INSTANTIATE_TEST_SUITE_P(Pages, RepaintLeak,
-                         ::testing::Values(Repaints{Page::Welcome, 500}, Repaints{Page::License, 200}),
-                         [](const ::testing::TestParamInfo<Repaints>& info) {
-                             return std::string(robot::PageName(info.param.page)) + "_" +
-                                    std::to_string(info.param.times) + "_repaints";
-                         });
 
 }  // namespace
