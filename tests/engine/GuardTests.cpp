@@ -217,6 +217,8 @@ struct ChangedImage {
     int blocksSent;  // SendBlock calls that answer 1 (2 would be success for 1000 bytes)
 };
 
+void PrintTo(const ChangedImage& c, std::ostream* os) { *os << c.name; }
+
 const ChangedImage kChanges[] = {
     {"Unchanged", [](const Bytes& b) { return b; }, 2},
     {"LastByteChanged",

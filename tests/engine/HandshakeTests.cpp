@@ -39,6 +39,8 @@ struct WrongAnswer {
     const wchar_t* options;
 };
 
+void PrintTo(const WrongAnswer& c, std::ostream* os) { *os << c.name; }
+
 class WrongHandshake : public LinkTest, public ::testing::WithParamInterface<WrongAnswer> {};
 
 TEST_P(WrongHandshake, GivesTwoAfterTheBox)

@@ -53,14 +53,23 @@ TEST_F(LinkState, StagingAgainStartsTheCountsOver)
 {
     const std::wstring big = Image(Pattern(5000, 4), L"big.bin");
     const std::wstring small = Image(Bytes{1, 2, 250}, L"small.bin");
+    ASSERT_TRUE(Plug());
     CUSBUpdate link;
+    ASSERT_EQ(link.Connect(), CUSBUpdate::kReady);
     link.OpenImage(big);
+    link.SendHeader();
+    EXPECT_EQ(BlocksSent(SendAllBlocks(link, 3)), 3);
     std::fclose(link.m_pImageFile);
+
     EXPECT_EQ(link.OpenImage(small), 253u);
     EXPECT_EQ(link.m_nByteCount, 3u);
     EXPECT_EQ(link.m_nBlockCount, 0);
     EXPECT_EQ(link.m_byCell, 250);
+    // (No second header: to the device that would be block data.)
+    EXPECT_EQ(SendAllBlocks(link), (std::vector<int>{1, 0})) << "the second image goes out whole";
     link.Close();
+    EmulatedHandheld::Report r = WaitUntilClosed();
+    EXPECT_EQ(r["bytes_received"], std::to_string(4 * 512));
 }
 
 TEST_F(LinkState, MissingImageFileIsReportedAndLeavesNothingOpen)

@@ -31,6 +31,8 @@ struct WireCase {
     Bytes (*lastBlock)(const Bytes& image);
 };
 
+void PrintTo(const WireCase& c, std::ostream* os) { *os << c.name; }
+
 const WireCase kWireCases[] = {
     {"Empty", 0, 0, 1, "00000000",
      [](const Bytes&) { return Bytes(512, 0); }},
