@@ -100,6 +100,12 @@ struct Lookalike {
     const wchar_t* title;
 };
 
+void PrintTo(const Lookalike& window, std::ostream* os)
+{
+    *os << "class \"" << std::string(window.className, window.className + ::lstrlenW(window.className))
+        << "\" title \"" << std::string(window.title, window.title + ::lstrlenW(window.title)) << "\"";
+}
+
 class ActiveSyncLookalike : public ActiveSync, public ::testing::WithParamInterface<Lookalike> {};
 
 TEST_P(ActiveSyncLookalike, IsNotActiveSyncEvenWithUsbAllowed)
@@ -170,6 +176,8 @@ struct Shape {
     DWORD type;
     std::vector<BYTE> bytes;
 };
+
+void PrintTo(const Shape& shape, std::ostream* os) { *os << shape.name; }
 
 class ActiveSyncValueShape : public ActiveSync, public ::testing::WithParamInterface<Shape> {};
 
