@@ -18,8 +18,10 @@ int CCheckRegister::CheckRegistry(const char* keyPath, DWORD* value)
     DWORD size = sizeof word;
     LONG status = ::RegQueryValueExA(key, kConnectTypesValue, nullptr, &type, reinterpret_cast<BYTE*>(&word), &size);
     ::RegCloseKey(key);
-    // Anything but a 4-byte word (missing, longer, shorter) leaves no defined flags: count it as none.
-    *value = (status == ERROR_SUCCESS && size == sizeof word) ? word : 0;
+    // Anything but a 4-byte little-endian word (missing, longer, shorter, text, which the ANSI
+    // call may well hand back as four bytes) leaves no defined flags: count it as none.
+    const bool isWord = status == ERROR_SUCCESS && size == sizeof word && (type == REG_DWORD || type == REG_BINARY);
+    *value = isWord ? word : 0;
     return 1;
 }
 

@@ -198,7 +198,10 @@ INSTANTIATE_TEST_SUITE_P(
                       Shape{"ThreeBytes", REG_BINARY, {0x0F, 0x00, 0x00}},
                       Shape{"EightBytes", REG_BINARY, {0x0F, 0, 0, 0, 0, 0, 0, 0}},
                       Shape{"Qword", REG_QWORD, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
-                      Shape{"Empty", REG_DWORD, {}}),
+                      Shape{"Empty", REG_DWORD, {}},
+                      // "hhh" in UTF-16: through the ANSI registry call it reads as 4 bytes 68 68 68 00,
+                      // whose bit 0x8 is set; text is no flag word all the same.
+                      Shape{"Text", REG_SZ, {'h', 0, 'h', 0, 'h', 0, 0, 0}}),
     [](const ::testing::TestParamInfo<Shape>& info) { return std::string(info.param.name); });
 
 TEST_F(ActiveSync, KeyWithoutTheValueOpensTheResetPage)
