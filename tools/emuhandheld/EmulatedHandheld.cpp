@@ -112,14 +112,26 @@ bool EmulatedHandheld::Start(const std::wstring& options, DWORD readyTimeoutMs)
     PROCESS_INFORMATION pi = {};
     std::vector<wchar_t> line(command.begin(), command.end());
     line.push_back(L'\0');
-    if (!::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                          nullptr, nullptr, &si, &pi)) {
+    if (!::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, TRUE,
+                          CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr, nullptr, &si, &pi)) {
         m_error = L"cannot start " + exe + L", error " + std::to_wstring(::GetLastError());
         return false;
     }
-    ::CloseHandle(pi.hThread);
     m_process.reset(pi.hProcess);
     m_pid = pi.dwProcessId;
+    // In a job that ends it when we end, however we end: a crashed test must not leave
+    // the device plugged in for the next one.
+    if (!m_job) {
+        m_job.reset(::CreateJobObjectW(nullptr, nullptr));
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        if (m_job && !::SetInformationJobObject(m_job.get(), JobObjectExtendedLimitInformation,
+                                                &limits, sizeof limits))
+            m_job.reset();
+    }
+    if (m_job) ::AssignProcessToJobObject(m_job.get(), m_process.get());
+    ::ResumeThread(pi.hThread);
+    ::CloseHandle(pi.hThread);
 
     const ULONGLONG deadline = ::GetTickCount64() + readyTimeoutMs;
     for (;;) {

@@ -13,7 +13,8 @@
 // The report is a map of the emulator's key=value lines; every value is text. Stop asks
 // the emulator to finish through its stop event, so the report it returns is the final
 // one (finished=1); an emulator that does not end in time is terminated. The destructor
-// stops a running emulator and deletes the temporary files.
+// stops a running emulator and deletes the temporary files; should the calling program
+// end without that (a crash), the emulator ends with it, through a job object.
 //
 // emuhandheld.exe is looked for at the path given to SetExecutable, else at the path in
 // the environment variable EMUHANDHELD_EXE, else beside the calling program's own .exe:
@@ -77,6 +78,7 @@ private:
     std::wstring m_reportPath;
     std::wstring m_readyPath;
     std::wstring m_error;
+    OwnedHandle m_job;  // ends the emulator when this process ends
     OwnedHandle m_process;
     DWORD m_pid = 0;
 };

@@ -81,7 +81,9 @@ const wchar_t kUsage[] =
     L"  --refuse-block K       close it instead of taking block K (counting from 0)\n"
     L"  --unplug-after-block K unplug right after block K (counting from 0) was taken\n"
     L"  --unplug-after-ms N    unplug N ms after the host first opened the device\n"
-    L"  --sink                 take the data in large reads, for speed measurements\n"
+    L"  --sink                 take the data as fast as possible, for speed measurements:\n"
+    L"                         large reads through a pipe buffer (without --refuse-* and\n"
+    L"                         --unplug-after-block); header_writes is then not exact\n"
     L"  --save FILE            write the image part received (header count bytes) to FILE\n"
     L"  --save-blocks FILE     write everything received after the header to FILE\n"
     L"  --report FILE          the report file (key=value lines, replaced atomically)\n"
@@ -93,7 +95,7 @@ const wchar_t kUsage[] =
     L"\n"
     L"Unplugging removes the device and ends the program; so does the time limit, or the\n"
     L"event Local\\emuhandheld-stop-<pid> being set. Exit code 0, 2 for bad options,\n"
-    L"3 when the device cannot be made present.\n"
+    L"3 when the device cannot be made present, 4 after a crash.\n"
     L"\n"
     L"Report keys: mode pid connections handshake_reads header_received header_hex\n"
     L"header_writes header_count header_sum blocks bytes_received image_bytes image_sum match closed\n"
@@ -593,10 +595,14 @@ OwnedHandle NewInstance(const std::wstring& pipePath)
 {
     // In buffer 0: a host write completes only once we have read it, so a refusal fails
     // exactly the write it refuses. Out buffer 0: an answer counts as served only once
-    // the host has read it.
+    // the host has read it. A plain --sink takes the data through a buffer instead: the
+    // host's writes then complete without waiting for us, many times faster.
+    const Options& o = g.options;
+    const bool buffered = o.sink && o.refuseBlock < 0 && o.unplugAfterBlock < 0 && !o.refuseHeader;
     return OwnedHandle(::CreateNamedPipeW(pipePath.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
                                           PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT,
-                                          PIPE_UNLIMITED_INSTANCES, 0, 0, 0, nullptr));
+                                          PIPE_UNLIMITED_INSTANCES, 0, buffered ? kSinkRead : 0,
+                                          0, nullptr));
 }
 
 // A pipe instance waiting for the host to open the device.
@@ -749,10 +755,22 @@ int Serve()
     return 0;
 }
 
+// A crash ends the program at once (and with it the device) instead of waiting for
+// Wine's debugger.
+LONG WINAPI EndOnCrash(EXCEPTION_POINTERS* info)
+{
+    std::fprintf(stderr, "emuhandheld crashed: exception 0x%08lx\n",
+                 static_cast<unsigned long>(info->ExceptionRecord->ExceptionCode));
+    std::fflush(stderr);
+    ::TerminateProcess(::GetCurrentProcess(), 4);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
+    ::SetUnhandledExceptionFilter(&EndOnCrash);
     const int parsed = ParseOptions(argc, argv, &g.options);
     if (parsed == 1) return 0;
     if (parsed != 0) return 2;
