@@ -7,8 +7,8 @@
 // of connection state and at exit. Run it with --help for the options.
 //
 // Every pipe operation is overlapped and waits at most until the time limit, so it never
-// hangs on a host that stopped. Each connection is served on a thread of its own, and a
-// spare pipe instance always listens, so a new device check can open the device anew.
+// hangs on a host that stopped. Each connection is served on a thread of its own, and
+// spare pipe instances always listen, so a new device check can open the device anew.
 #include <windows.h>
 
 #include <atomic>
@@ -29,6 +29,7 @@ constexpr DWORD kAnswerSize = 16;
 constexpr DWORD kHeaderSize = 8;
 constexpr DWORD kBlockSize = 512;
 constexpr DWORD kSinkRead = 64 * 1024;
+constexpr DWORD kListeners = 3;  // pipe instances waiting for the host to open the device
 // What setupapi reports for the interface without a reference string: \\?\ROOT#...#{GUID}.
 constexpr int kPlainPathLength = 60;
 // A reference string is a registry key name after '#': at most 254 characters.
@@ -684,11 +685,16 @@ int Serve()
         for (int i = 0; i < length; ++i) reference += static_cast<wchar_t>(L'a' + i % 26);
     }
 
+    // Several instances listen at once: while one connection is being handed to its
+    // thread and its instance replaced, the others take the host's next opens.
     std::wstring error;
-    Listener listener(pipePath);
-    if (!listener.Listen(&error)) {
-        std::fwprintf(stderr, L"emuhandheld: %ls\n", error.c_str());
-        return 3;
+    std::unique_ptr<Listener> listeners[kListeners];
+    for (auto& listener : listeners) {
+        listener.reset(new Listener(pipePath));
+        if (!listener->Listen(&error)) {
+            std::fwprintf(stderr, L"emuhandheld: %ls\n", error.c_str());
+            return 3;
+        }
     }
     {
         Lock l(&g.lock);
@@ -712,12 +718,15 @@ int Serve()
         if (unplugAt != 0 && unplugAt < wake) wake = unplugAt;
         const ULONGLONG now = ::GetTickCount64();
         const DWORD timeout = now >= wake ? 0 : static_cast<DWORD>(wake - now);
-        HANDLE waits[3] = {listener.event(), g.unplug.get(), stopRequest.get()};
-        const DWORD count = stopRequest ? 3 : 2;
+        HANDLE waits[kListeners + 2];
+        DWORD count = 0;
+        for (auto& listener : listeners) waits[count++] = listener->event();
+        waits[count++] = g.unplug.get();
+        if (stopRequest) waits[count++] = stopRequest.get();
         const DWORD w = ::WaitForMultipleObjects(count, waits, FALSE, timeout);
-        if (w == WAIT_OBJECT_0) {
+        if (w < WAIT_OBJECT_0 + kListeners) {
+            Listener& listener = *listeners[w - WAIT_OBJECT_0];
             OwnedHandle connected = listener.Take();
-            // The spare instance listens before this connection is served.
             if (!listener.Listen(&error)) std::fwprintf(stderr, L"emuhandheld: %ls\n", error.c_str());
             {
                 Lock l(&g.lock);
@@ -745,7 +754,7 @@ int Serve()
         Lock l(&g.lock);
         g.presence.Unplug();
     }
-    listener.Close();
+    for (auto& listener : listeners) listener->Close();
     ::SetEvent(g.stop.get());
     for (auto& t : threads) ::WaitForSingleObject(t.get(), 5000);
 
