@@ -36,7 +36,7 @@ TEST_F(DevicePathGuard, PathOf255CharactersFitsWhole)
     EXPECT_TRUE(path.Untouched(kPathBuffer)) << "nothing written past the buffer";
     h.reset();
 
-    EXPECT_EQ(link.Connect(), CUSBUpdate::kReady);
+    EXPECT_EQ(link.Connect(), CUSBUpdate::kReady) << DescribeLookup();
     EXPECT_STRCASEEQ(link.m_szDevicePath, LongDevicePath(255).c_str());
     link.Close();
 }
@@ -73,7 +73,7 @@ TEST_F(SendGuard, NoImageStagedSendsNothing)
 {
     ASSERT_TRUE(Plug());
     CUSBUpdate link;
-    ASSERT_EQ(link.Connect(), CUSBUpdate::kReady);
+    ASSERT_EQ(link.Connect(), CUSBUpdate::kReady) << DescribeLookup();
     EXPECT_EQ(link.SendBlock(), 0);
     link.Close();
     EmulatedHandheld::Report r = WaitUntilClosed();
@@ -105,7 +105,7 @@ TEST_F(SendGuard, ReadErrorWhileSendingStopsBeforeTheWrite)
     const Bytes image = Pattern(16384, 11);
     ASSERT_TRUE(Plug());
     CUSBUpdate link;
-    ASSERT_EQ(link.Connect(), CUSBUpdate::kReady);
+    ASSERT_EQ(link.Connect(), CUSBUpdate::kReady) << DescribeLookup();
     ASSERT_NE(link.OpenImage(Image(image)), 0u);
     link.SendHeader();
     for (int i = 0; i < 8; ++i) ASSERT_EQ(link.SendBlock(), 1);
@@ -243,7 +243,7 @@ TEST_P(ChangedBetweenPasses, IsNotSentAsASuccess)
     const std::wstring sentPath = Image(GetParam().sent(staged), L"sent.bin");
     ASSERT_TRUE(Plug());
     CUSBUpdate link;
-    ASSERT_EQ(link.Connect(), CUSBUpdate::kReady);
+    ASSERT_EQ(link.Connect(), CUSBUpdate::kReady) << DescribeLookup();
     ASSERT_NE(link.OpenImage(stagedPath), 0u);
     ASSERT_TRUE(RedirectStream(link.m_pImageFile, sentPath, false));
     link.SendHeader();

@@ -18,7 +18,7 @@ TEST_F(Handshake, ReadyAnswerGivesOneAndKeepsTheDeviceOpen)
 {
     ASSERT_TRUE(Plug());
     CUSBUpdate link;
-    EXPECT_EQ(link.Connect(), CUSBUpdate::kReady);
+    EXPECT_EQ(link.Connect(), CUSBUpdate::kReady) << DescribeLookup();
     EXPECT_TRUE(boxes.Texts().empty());
     EXPECT_TRUE(HandleIsOpen(link.m_hDevice));
     EXPECT_EQ(link.m_dwBytesRead, 16u);
@@ -74,7 +74,7 @@ TEST_F(Handshake, EmptySecondReadKeepsTheFirstAnswer)
     // answer, sixteen 0x01 bytes, and that counts as ready.
     ASSERT_TRUE(Plug(L"--mode empty-second"));
     CUSBUpdate link;
-    EXPECT_EQ(link.Connect(), CUSBUpdate::kReady);
+    EXPECT_EQ(link.Connect(), CUSBUpdate::kReady) << DescribeLookup();
     EXPECT_TRUE(boxes.Texts().empty());
     EXPECT_EQ(link.m_dwBytesRead, 0u) << "the second read delivered nothing";
     EXPECT_EQ(device.Stop()["handshake_reads"], "1");
@@ -127,8 +127,8 @@ TEST_F(Handshake, EachCheckOpensTheDeviceAnew)
     // still open: the device takes a second open.
     ASSERT_TRUE(Plug());
     CUSBUpdate first, second;
-    EXPECT_EQ(first.Connect(), CUSBUpdate::kReady);
-    EXPECT_EQ(second.Connect(), CUSBUpdate::kReady);
+    EXPECT_EQ(first.Connect(), CUSBUpdate::kReady) << DescribeLookup();
+    EXPECT_EQ(second.Connect(), CUSBUpdate::kReady) << DescribeLookup();
     EXPECT_NE(first.m_hDevice, second.m_hDevice);
     EmulatedHandheld::Report r;
     EXPECT_TRUE(device.WaitForReport("handshake_reads", "4", 5000, &r));

@@ -55,7 +55,7 @@ TEST_F(LinkState, StagingAgainStartsTheCountsOver)
     const std::wstring small = Image(Bytes{1, 2, 250}, L"small.bin");
     ASSERT_TRUE(Plug());
     CUSBUpdate link;
-    ASSERT_EQ(link.Connect(), CUSBUpdate::kReady);
+    ASSERT_EQ(link.Connect(), CUSBUpdate::kReady) << DescribeLookup();
     link.OpenImage(big);
     link.SendHeader();
     EXPECT_EQ(BlocksSent(SendAllBlocks(link, 3)), 3);
@@ -92,7 +92,7 @@ TEST_F(LinkState, CopiesCarryTheLinkDownThePageChain)
     const std::wstring path = Image(image);
     ASSERT_TRUE(Plug());
     CUSBUpdate check;
-    ASSERT_EQ(check.Connect(), CUSBUpdate::kReady);
+    ASSERT_EQ(check.Connect(), CUSBUpdate::kReady) << DescribeLookup();
     CUSBUpdate imagePage;
     imagePage = check;
     CUSBUpdate progressPage(imagePage);
@@ -104,7 +104,7 @@ TEST_F(LinkState, CopiesCarryTheLinkDownThePageChain)
 
     // A copy taken in the middle of sending goes on where the original stopped.
     CUSBUpdate second(check);
-    ASSERT_EQ(second.Connect(), CUSBUpdate::kReady);
+    ASSERT_EQ(second.Connect(), CUSBUpdate::kReady) << DescribeLookup();
     second.OpenImage(path);
     second.SendHeader();
     EXPECT_EQ(second.SendBlock(), 1);
@@ -135,7 +135,7 @@ TEST_F(CloseLink, DeviceAndImageOpen)
     const std::wstring path = Image(Pattern(700));
     ASSERT_TRUE(Plug());
     CUSBUpdate link;
-    ASSERT_EQ(link.Connect(), CUSBUpdate::kReady);
+    ASSERT_EQ(link.Connect(), CUSBUpdate::kReady) << DescribeLookup();
     link.OpenImage(path);
     ASSERT_NE(link.m_pImageFile, nullptr);
     const HANDLE device = link.m_hDevice;
@@ -153,7 +153,7 @@ TEST_F(CloseLink, OnlyDeviceOpen)
     // Cancel on the image file page: no stream was ever opened.
     ASSERT_TRUE(Plug());
     CUSBUpdate link;
-    ASSERT_EQ(link.Connect(), CUSBUpdate::kReady);
+    ASSERT_EQ(link.Connect(), CUSBUpdate::kReady) << DescribeLookup();
     const CUSBUpdate before = link;
     EXPECT_EQ(link.Close(), 0);
     ExpectFieldsKept(before, link);
@@ -187,7 +187,7 @@ TEST_F(CloseLink, DestructorReleasesNothing)
     HANDLE handle = INVALID_HANDLE_VALUE;
     {
         CUSBUpdate page;
-        ASSERT_EQ(page.Connect(), CUSBUpdate::kReady);
+        ASSERT_EQ(page.Connect(), CUSBUpdate::kReady) << DescribeLookup();
         handle = page.m_hDevice;
     }
     EXPECT_TRUE(HandleIsOpen(handle)) << "a page's copy is dropped without closing the link";

@@ -9,7 +9,7 @@ protected:
     // Stages a 2000-byte image (four block writes when all goes well) on a connected link.
     void Stage(CUSBUpdate& link)
     {
-        ASSERT_EQ(link.Connect(), CUSBUpdate::kReady);
+        ASSERT_EQ(link.Connect(), CUSBUpdate::kReady) << DescribeLookup();
         ASSERT_NE(link.OpenImage(Image(Pattern(2000, 9))), 0u);
     }
 };

@@ -1,5 +1,8 @@
 #include "Support.h"
 
+#include "USBUpdate.h"
+
+#include <setupapi.h>
 #include <winioctl.h>
 #include <fcntl.h>
 #include <io.h>
@@ -265,4 +268,37 @@ std::string LongDevicePath(int length)
     for (int i = 0; static_cast<int>(path.size()) < length; ++i)
         path += static_cast<char>('a' + i % 26);
     return path;
+}
+
+std::string DescribeLookup()
+{
+    auto failed = [](const char* step) {
+        return std::string(" [lookup replayed: ") + step + " failed, error " +
+               std::to_string(::GetLastError()) + "]";
+    };
+    HDEVINFO set = ::SetupDiGetClassDevsA(&GUID_DEVINTERFACE_UPGRADE, nullptr, nullptr,
+                                          DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (set == INVALID_HANDLE_VALUE) return failed("SetupDiGetClassDevsA");
+    std::string result;
+    SP_DEVICE_INTERFACE_DATA data = {sizeof data};
+    DWORD size = 0;
+    if (!::SetupDiEnumDeviceInterfaces(set, nullptr, &GUID_DEVINTERFACE_UPGRADE, 0, &data)) {
+        result = failed("SetupDiEnumDeviceInterfaces");
+    } else {
+        ::SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &size, nullptr);
+        std::vector<DWORD> storage(size / sizeof(DWORD) + 1);
+        auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(storage.data());
+        detail->cbSize = sizeof *detail;
+        if (!::SetupDiGetDeviceInterfaceDetailA(set, &data, detail, size, nullptr, nullptr)) {
+            result = failed("SetupDiGetDeviceInterfaceDetailA");
+        } else {
+            OwnedHandle h(::CreateFileA(detail->DevicePath, GENERIC_READ | GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
+            result = h ? std::string(" [lookup replayed: opens now]")
+                       : failed("CreateFileA") + " path " + detail->DevicePath;
+        }
+    }
+    ::SetupDiDestroyDeviceInfoList(set);
+    return result;
 }

@@ -88,6 +88,9 @@ private:
 // reads get that file's bytes, or fail when it was opened for writing only.
 bool RedirectStream(FILE* stream, const std::wstring& path, bool writeOnly);
 
+// Replays the device lookup step by step and says where it fails (for failure messages).
+std::string DescribeLookup();
+
 // The device path SetupAPI reports for the emulator started with --path-length `length`.
 std::string LongDevicePath(int length);
 

@@ -60,7 +60,7 @@ TEST_P(WireFormat, HeaderBlockWritesAndLastBlock)
     ASSERT_TRUE(Plug(L"--save \"" + received + L"\" --save-blocks \"" + blocks + L"\""));
 
     CUSBUpdate link;
-    ASSERT_EQ(link.Connect(), CUSBUpdate::kReady);
+    ASSERT_EQ(link.Connect(), CUSBUpdate::kReady) << DescribeLookup();
     EXPECT_EQ(link.OpenImage(path), Sum(image));
     EXPECT_EQ(link.m_nByteCount, c.size);
     EXPECT_EQ(link.m_nBlockCount, c.blockCount);
@@ -110,7 +110,7 @@ TEST_F(ByteSum, CountsHighBytesAsUnsigned)
     const std::wstring path = Image(every);
     ASSERT_TRUE(Plug());
     CUSBUpdate link;
-    ASSERT_EQ(link.Connect(), CUSBUpdate::kReady);
+    ASSERT_EQ(link.Connect(), CUSBUpdate::kReady) << DescribeLookup();
     EXPECT_EQ(link.OpenImage(path), 32640u);
     EXPECT_EQ(link.m_byCell, 255) << "the last byte staged";
     EXPECT_TRUE(link.SendHeader());
@@ -125,7 +125,7 @@ TEST_F(ByteSum, WrapsModulo2To32)
     const std::wstring path = Image(Bytes(17u << 20, 0xFF));
     ASSERT_TRUE(Plug());
     CUSBUpdate link;
-    ASSERT_EQ(link.Connect(), CUSBUpdate::kReady);
+    ASSERT_EQ(link.Connect(), CUSBUpdate::kReady) << DescribeLookup();
     EXPECT_EQ(link.OpenImage(path), 250609664u);
     EXPECT_EQ(link.m_nByteCount, 17u << 20);
     EXPECT_EQ(link.m_nBlockCount, 17 * 2048);
@@ -147,7 +147,7 @@ TEST(SinkTransfer, FourMiBArriveWhole)
     EmulatedHandheld device;
     ASSERT_TRUE(device.Start(L"--sink --time-limit 60")) << Narrow(device.Error());
     CUSBUpdate link;
-    ASSERT_EQ(link.Connect(), CUSBUpdate::kReady);
+    ASSERT_EQ(link.Connect(), CUSBUpdate::kReady) << DescribeLookup();
     EXPECT_EQ(link.OpenImage(path), Sum(image));
     EXPECT_TRUE(link.SendHeader());
     const ULONGLONG start = ::GetTickCount64();
