@@ -4,12 +4,12 @@
 
 namespace {
 
-struct FontSpec {
+struct FontMetrics {
     int height;
     int weight;
 };
 
-FontSpec SpecOf(PageFont font)
+FontMetrics MetricsOf(PageFont font)
 {
     switch (font) {
     case PageFont::Bold: return {16, FW_BOLD};
@@ -21,8 +21,8 @@ FontSpec SpecOf(PageFont font)
 
 GdiObject<HFONT> MakeFont(PageFont font)
 {
-    FontSpec spec = SpecOf(font);
-    return GdiObject<HFONT>(::CreateFontW(spec.height, 0, 0, 0, spec.weight, FALSE, FALSE, FALSE, ANSI_CHARSET,
+    FontMetrics metrics = MetricsOf(font);
+    return GdiObject<HFONT>(::CreateFontW(metrics.height, 0, 0, 0, metrics.weight, FALSE, FALSE, FALSE, ANSI_CHARSET,
                                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FF_SWISS,
                                           L"Arial"));
 }
