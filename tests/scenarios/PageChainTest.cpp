@@ -82,6 +82,22 @@ TEST_F(PageChain, DeclineEndsTheRunWithNoFurtherPage)
     ExpectRunEnds();
 }
 
+TEST_F(PageChain, NotReadyExitEndsTheRunAlthoughPagesBeneathWouldShowAgain)
+{
+    // Exit makes no quit request: the run ends because the not-ready page is the main window.
+    // Beneath it a reset page waits for its Back to return, and would end with IDCANCEL,
+    // which would show the welcome page again: only the quit ends that one.
+    StartWizard();
+    Go(IDOK, Page::Reset);
+    Go(IDC_RESET_BACK, Page::License);
+    Go(IDOK, Page::Reset);
+    Go(IDOK, Page::Select);
+    ASSERT_TRUE(wizard.Press(IDOK));
+    ASSERT_TRUE(wizard.WaitForPage(Page::NotReady, 15000)) << "no device plugged in; see " << Visible();
+    ASSERT_TRUE(wizard.Press(IDOK));  // Exit
+    ExpectRunEnds();
+}
+
 // Cancel, Escape and the close box end the run from every instruction page, at any depth.
 enum class Way { CancelButton, Escape, CloseBox };
 
