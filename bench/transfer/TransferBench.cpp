@@ -35,18 +35,8 @@ std::wstring TempFile(const wchar_t* name)
 
 bool MakeImage(const std::wstring& path, uint64_t size)
 {
-    HANDLE f = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return false;
-    std::vector<unsigned char> chunk(1 << 20);
-    uint32_t x = 7;
-    for (auto& b : chunk) b = static_cast<unsigned char>((x = x * 1664525u + 1013904223u) >> 24);
-    bool ok = true;
-    for (uint64_t done = 0; ok && done < size;) {
-        DWORD n = static_cast<DWORD>(std::min<uint64_t>(chunk.size(), size - done)), written = 0;
-        ok = ::WriteFile(f, chunk.data(), n, &written, nullptr) && written == n;
-        done += n;
-    }
-    ::CloseHandle(f);
+    bool ok = false;
+    WriteSampleImage(path, size, 7, &ok);
     return ok;
 }
 

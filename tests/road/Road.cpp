@@ -15,21 +15,7 @@ std::wstring TempPath(const wchar_t* name)
 
 ImageFile::ImageFile(uint64_t size, const wchar_t* name) : m_path(TempPath(name)), m_size(size)
 {
-    FILE* f = _wfopen(m_path.c_str(), L"wb");
-    if (!f) return;
-    std::vector<unsigned char> chunk(1 << 16);
-    uint32_t state = 0x12345678u ^ static_cast<uint32_t>(size);
-    for (uint64_t done = 0; done < size;) {
-        size_t n = static_cast<size_t>(std::min<uint64_t>(chunk.size(), size - done));
-        for (size_t i = 0; i < n; ++i) {
-            state = state * 1664525u + 1013904223u;
-            chunk[i] = static_cast<unsigned char>(state >> 24);
-            m_sum += chunk[i];
-        }
-        std::fwrite(chunk.data(), 1, n, f);
-        done += n;
-    }
-    std::fclose(f);
+    m_sum = WriteSampleImage(m_path, size, static_cast<uint32_t>(size));
 }
 
 ImageFile::~ImageFile() { ::DeleteFileW(m_path.c_str()); }

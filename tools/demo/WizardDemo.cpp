@@ -82,27 +82,6 @@ bool Step(const robot::Wizard& w, int button, Page next)
     return true;
 }
 
-// Writes `size` varied bytes; returns their sum.
-uint32_t MakeImage(const std::wstring& path, uint64_t size)
-{
-    FILE* f = _wfopen(path.c_str(), L"wb");
-    if (!f) return 0;
-    uint32_t sum = 0, state = 2026;
-    std::vector<unsigned char> chunk(65536);
-    for (uint64_t done = 0; done < size;) {
-        size_t n = static_cast<size_t>(std::min<uint64_t>(chunk.size(), size - done));
-        for (size_t i = 0; i < n; ++i) {
-            state = state * 1103515245u + 12345u;
-            chunk[i] = static_cast<unsigned char>(state >> 16);
-            sum += chunk[i];
-        }
-        std::fwrite(chunk.data(), 1, n, f);
-        done += n;
-    }
-    std::fclose(f);
-    return sum;
-}
-
 bool Ends(robot::Wizard& w)
 {
     DWORD code = 1;
@@ -116,7 +95,7 @@ bool Ends(robot::Wizard& w)
 void WholeUpgrade(const std::wstring& wizardPath, uint64_t size)
 {
     std::wstring image = g_out + L"\\sample-image.bin";
-    uint32_t sum = MakeImage(image, size);
+    uint32_t sum = WriteSampleImage(image, size, 2026);
     EmulatedHandheld device;
     if (!device.Start()) return Fail("the emulated handheld did not start");
 

@@ -1,4 +1,5 @@
 #include "EmulatedHandheld.h"
+#include <algorithm>
 
 #include <vector>
 
@@ -225,4 +226,25 @@ EmulatedHandheld::Report EmulatedHandheld::ParseReport(const std::wstring& path)
         report[line.substr(0, eq)] = line.substr(eq + 1);
     }
     return report;
+}
+
+uint32_t WriteSampleImage(const std::wstring& path, uint64_t size, uint32_t seed, bool* ok)
+{
+    OwnedHandle f(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::vector<unsigned char> chunk(1 << 16);
+    uint32_t state = 0x12345678u ^ seed, sum = 0;
+    bool whole = f.valid();
+    for (uint64_t done = 0; whole && done < size;) {
+        const DWORD n = static_cast<DWORD>(std::min<uint64_t>(chunk.size(), size - done));
+        for (DWORD i = 0; i < n; ++i) {
+            state = state * 1664525u + 1013904223u;
+            chunk[i] = static_cast<unsigned char>(state >> 24);
+            sum += chunk[i];
+        }
+        DWORD written = 0;
+        whole = ::WriteFile(f.get(), chunk.data(), n, &written, nullptr) && written == n;
+        done += n;
+    }
+    if (ok) *ok = whole;
+    return sum;
 }

@@ -26,6 +26,7 @@
 #pragma once
 #include <windows.h>
 
+#include <cstdint>
 #include <map>
 #include <string>
 
@@ -82,3 +83,8 @@ private:
     OwnedHandle m_process;
     DWORD m_pid = 0;
 };
+
+// Writes a sample image of `size` varied bytes (every value 0..255 occurs, in no simple
+// order; `seed` picks the order) and returns the sum of its bytes modulo 2^32, as the
+// handheld's header carries it. *ok, when given, tells whether the file was written whole.
+uint32_t WriteSampleImage(const std::wstring& path, uint64_t size, uint32_t seed, bool* ok = nullptr);
