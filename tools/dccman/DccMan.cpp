@@ -3,6 +3,7 @@
 #include <cwchar>
 #include <fstream>
 #include "Robot.h"
+#include "StartProcess.h"
 
 namespace {
 
@@ -56,7 +57,7 @@ bool DccMan::Start(const std::wstring& className, const std::wstring& title, std
     std::wstring cmd = Quote(exe) + L" --class " + Quote(className) + L" --title " + Quote(title) +
                        L" --ready-file " + Quote(m_readyFile) + L" --time-limit 300";
     STARTUPINFOW si{sizeof si};
-    if (!::CreateProcessW(exe.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &m_pi)) {
+    if (!launch::StartProcess(exe, cmd, FALSE, 0, si, m_pi)) {
         *error = L"cannot start " + exe + L" (error " + std::to_wstring(::GetLastError()) + L")";
         m_pi = PROCESS_INFORMATION{};
         return false;

@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include <vector>
+#include "StartProcess.h"
 
 namespace {
 
@@ -111,10 +112,7 @@ bool EmulatedHandheld::Start(const std::wstring& options, DWORD readyTimeoutMs)
     si.hStdOutput = nulOut.get();
     si.hStdError = errCopy ? errCopy.get() : nulOut.get();
     PROCESS_INFORMATION pi = {};
-    std::vector<wchar_t> line(command.begin(), command.end());
-    line.push_back(L'\0');
-    if (!::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, TRUE,
-                          CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr, nullptr, &si, &pi)) {
+    if (!launch::StartProcess(exe, command, TRUE, CREATE_NO_WINDOW | CREATE_SUSPENDED, si, pi)) {
         m_error = L"cannot start " + exe + L", error " + std::to_wstring(::GetLastError());
         return false;
     }

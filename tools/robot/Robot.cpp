@@ -1,6 +1,7 @@
 #include "Robot.h"
 #include <cstdio>
 #include <cwchar>
+#include "StartProcess.h"
 #include "resource.h"
 
 namespace robot {
@@ -105,9 +106,8 @@ Wizard::~Wizard() { Kill(); }
 bool Wizard::Start(const std::wstring& exePath, DWORD timeoutMs)
 {
     std::wstring exe = ToWindowsPath(exePath);
-    std::wstring cmd = L"\"" + exe + L"\"";
     STARTUPINFOW si{sizeof si};
-    if (!::CreateProcessW(exe.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &m_pi)) {
+    if (!launch::StartProcess(exe, L"\"" + exe + L"\"", FALSE, 0, si, m_pi)) {
         std::fprintf(stderr, "robot: cannot start %ls (error %lu)\n", exe.c_str(), ::GetLastError());
         return false;
     }
