@@ -195,6 +195,7 @@ struct TransferState {
     uint32_t imageSum = 0;
     long long firstDataMs = -1;
     long long lastDataMs = -1;
+    long long longestGapMs = 0;  // the longest wait between two pieces of data
 
     bool headerComplete() const { return headerFill == kHeaderSize; }
 };
@@ -310,6 +311,7 @@ void WriteReportLocked()
     line(L"unplugged", num(g.unplugged ? 1 : 0));
     line(L"data_first_ms", num(t.firstDataMs));
     line(L"data_last_ms", num(t.lastDataMs));
+    line(L"data_longest_gap_ms", num(t.longestGapMs));
     line(L"elapsed_ms", num(ElapsedMs()));
     line(L"finished", num(g.finished ? 1 : 0));
 
@@ -432,6 +434,7 @@ private:
         TransferState& t = m_transfer;
         const long long now = ElapsedMs();
         if (t.firstDataMs < 0) t.firstDataMs = now;
+        if (t.lastDataMs >= 0 && now - t.lastDataMs > t.longestGapMs) t.longestGapMs = now - t.lastDataMs;
         t.lastDataMs = now;
         if (g.refusedYet) m_afterRefusal += n;
 
