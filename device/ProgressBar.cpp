@@ -92,7 +92,7 @@ public:
             m_bar.StepIt();
             m_countdown = m_ticks;
         }
-        const ULONGLONG now = ::GetTickCount64();
+        const DWORD now = ::GetTickCount();
         if (now - m_lastRefresh >= kRefreshMs) {
             ShowStatus();
             DrainMessageQueue();
@@ -110,14 +110,14 @@ public:
     }
 
 private:
-    static constexpr ULONGLONG kRefreshMs = 10;
+    static constexpr DWORD kRefreshMs = 10;
 
     CProgressCtrl& m_bar;
     CString m_status;
     int m_ticks = 1;
     int m_countdown = 1;
     int m_sent = 0, m_blockCount = 0, m_shown = 0;
-    ULONGLONG m_lastRefresh = 0;
+    DWORD m_lastRefresh = 0;  // tick count: differences stay right across its wrap
 };
 
 }  // namespace

@@ -1,8 +1,16 @@
 #!/usr/bin/env bash
-# Configures and builds everything (program, tools, tests, benchmarks) into build/.
+# Configures and builds everything (programs, tools, tests, benchmarks) for both architectures:
+# build/x86 (32-bit, the main build) and build/x64. ARCHES="x86" builds one only.
 set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
 "$ROOT/scripts/install-deps.sh"
-cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
-cmake --build "$BUILD"
+for arch in ${ARCHES:-x86 x64}; do
+  case "$arch" in
+    x86) toolchain=mingw-w64-i686.cmake ;;
+    x64) toolchain=mingw-w64-x86_64.cmake ;;
+    *) echo "unknown architecture $arch" >&2; exit 2 ;;
+  esac
+  cmake -S "$ROOT" -B "$ROOT/build/$arch" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$toolchain" >/dev/null
+  cmake --build "$ROOT/build/$arch"
+done

@@ -1,9 +1,26 @@
 #!/usr/bin/env bash
-# Builds, then runs every test under Wine in a private prefix and a virtual display.
+# Builds both architectures, then runs every test of each under Wine: the x86 tree with 32-bit
+# Wine, the x64 tree with 64-bit Wine, each in its own prefix and virtual display.
+# ARCHES="x64" tests one tree only; other arguments go to ctest (e.g. -R upgrade_road).
 set -euo pipefail
-source "$(dirname "$0")/wine-env.sh"
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 "$ROOT/scripts/build.sh"
-wine_up
-trap wine_down EXIT
-cd "$BUILD"
-ctest --output-on-failure --timeout 300 "$@"
+passed=0
+failed=0
+status=0
+for arch in ${ARCHES:-x86 x64}; do
+  echo "=== $arch: build/$arch"
+  log="$ROOT/build/$arch/ctest.log"
+  ARCH=$arch bash -c 'source "$0/scripts/wine-env.sh"; wine_up; trap wine_down EXIT
+                      cd "$BUILD" && ctest --output-on-failure --timeout 300 "${@}"' "$ROOT" "$@" 2>&1 \
+    | tee "$log" || status=1
+  summary=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1 || true)
+  if [[ "$summary" =~ ([0-9]+)\ tests?\ failed\ out\ of\ ([0-9]+) ]]; then
+    failed=$((failed + BASH_REMATCH[1]))
+    passed=$((passed + BASH_REMATCH[2] - BASH_REMATCH[1]))
+  else
+    status=1
+  fi
+done
+echo "x86 and x64: $passed passed, $failed failed"
+exit $status

@@ -1,7 +1,10 @@
 # Sourced by the other scripts: a private Wine prefix per build tree, a virtual X display
 # when none is set, and one long-lived wineserver with its virtual desktop for the whole run.
+# ARCH picks the build tree: x86 (the main one, build/x86, run by 32-bit Wine) or x64
+# (build/x64, run by 64-bit Wine). One prefix serves both kinds of program.
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-BUILD="${BUILD:-$ROOT/build}"
+ARCH="${ARCH:-x86}"
+BUILD="${BUILD:-$ROOT/build/$ARCH}"
 export WINEPREFIX="${WINEPREFIX:-$BUILD/wineprefix}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
@@ -15,6 +18,10 @@ wine_up() {
     XVFB_PID=$!
     export DISPLAY=":$n"
     for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+  fi
+  # A prefix made before 32-bit Wine was installed cannot run 32-bit programs: make it afresh.
+  if [ -f "$WINEPREFIX/.wizard-ready" ] && [ ! -e "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+    rm -rf "$WINEPREFIX"
   fi
   if [ ! -f "$WINEPREFIX/.wizard-ready" ]; then
     echo "creating Wine prefix $WINEPREFIX"

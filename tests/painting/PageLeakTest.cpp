@@ -66,7 +66,7 @@ int MessageOnlyWindows(DWORD pid)
         ::GetWindowThreadProcessId(wnd, &owner);
         if (owner != pid) continue;
         ++found;
-        ::EnumChildWindows(wnd, [](HWND, LPARAM n) { ++*reinterpret_cast<int*>(n); return TRUE; },
+        ::EnumChildWindows(wnd, [](HWND, LPARAM n) CALLBACK -> BOOL { ++*reinterpret_cast<int*>(n); return TRUE; },
                            reinterpret_cast<LPARAM>(&found));
     }
     return found;
@@ -116,7 +116,7 @@ Objects Count(const robot::Wizard& wizard)
 std::vector<HWND> Descendants(HWND page)
 {
     std::vector<HWND> all;
-    ::EnumChildWindows(page, [](HWND child, LPARAM out) {
+    ::EnumChildWindows(page, [](HWND child, LPARAM out) CALLBACK -> BOOL {
         reinterpret_cast<std::vector<HWND>*>(out)->push_back(child);
         return TRUE;
     }, reinterpret_cast<LPARAM>(&all));

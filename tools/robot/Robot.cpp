@@ -131,7 +131,7 @@ int Wizard::WindowCount() const
     int count = 0;
     for (HWND top : TopWindows(nullptr, nullptr)) {
         ++count;
-        ::EnumChildWindows(top, [](HWND, LPARAM n) { ++*reinterpret_cast<int*>(n); return TRUE; },
+        ::EnumChildWindows(top, [](HWND, LPARAM n) CALLBACK -> BOOL { ++*reinterpret_cast<int*>(n); return TRUE; },
                            reinterpret_cast<LPARAM>(&count));
     }
     return count;
