@@ -1,6 +1,5 @@
 #include "USBUpdate.h"
 
-#include <immintrin.h>
 #include <io.h>
 #include <share.h>
 #include <sys/stat.h>
@@ -10,6 +9,9 @@
 #include <cstring>
 #include <memory>
 #include <vector>
+
+#include "ByteSum.h"
+#include "SystemLibrary.h"
 
 // {25DBCE51-6C8F-4A72-8A6D-B54C2B4FC835}
 const GUID GUID_DEVINTERFACE_UPGRADE = {
@@ -29,12 +31,42 @@ constexpr size_t kStagingChunk = 2u << 20;
 // The largest image whose byte count fits the 32-bit header word.
 constexpr uint64_t kLargestImage = 0xFFFFFFFFull;
 
+// SetupAPI, loaded from the system directory for the length of one lookup.
+class SetupApi {
+public:
+    SetupApi()
+        : m_dll(L"setupapi.dll"),
+          GetClassDevs(m_dll.Function<decltype(&::SetupDiGetClassDevsA)>("SetupDiGetClassDevsA")),
+          EnumDeviceInterfaces(
+              m_dll.Function<decltype(&::SetupDiEnumDeviceInterfaces)>("SetupDiEnumDeviceInterfaces")),
+          GetDeviceInterfaceDetail(m_dll.Function<decltype(&::SetupDiGetDeviceInterfaceDetailA)>(
+              "SetupDiGetDeviceInterfaceDetailA")),
+          DestroyDeviceInfoList(
+              m_dll.Function<decltype(&::SetupDiDestroyDeviceInfoList)>("SetupDiDestroyDeviceInfoList"))
+    {
+    }
+    bool Loaded() const
+    {
+        return GetClassDevs && EnumDeviceInterfaces && GetDeviceInterfaceDetail && DestroyDeviceInfoList;
+    }
+
+private:
+    SystemLibrary m_dll;
+
+public:
+    decltype(&::SetupDiGetClassDevsA) const GetClassDevs;
+    decltype(&::SetupDiEnumDeviceInterfaces) const EnumDeviceInterfaces;
+    decltype(&::SetupDiGetDeviceInterfaceDetailA) const GetDeviceInterfaceDetail;
+    decltype(&::SetupDiDestroyDeviceInfoList) const DestroyDeviceInfoList;
+};
+
 // A device information set, destroyed on every way out of the lookup.
 class DeviceInfoSet {
 public:
-    explicit DeviceInfoSet(HDEVINFO set) : m_set(set) {}
-    ~DeviceInfoSet() {
-        if (m_set != INVALID_HANDLE_VALUE) ::SetupDiDestroyDeviceInfoList(m_set);
+    DeviceInfoSet(const SetupApi& api, HDEVINFO set) : m_api(api), m_set(set) {}
+    ~DeviceInfoSet()
+    {
+        if (m_set != INVALID_HANDLE_VALUE) m_api.DestroyDeviceInfoList(m_set);
     }
     DeviceInfoSet(const DeviceInfoSet&) = delete;
     DeviceInfoSet& operator=(const DeviceInfoSet&) = delete;
@@ -42,49 +74,9 @@ public:
     bool valid() const { return m_set != INVALID_HANDLE_VALUE; }
 
 private:
+    const SetupApi& m_api;
     HDEVINFO m_set;
 };
-
-// Sum of the bytes, each counted 0..255, modulo 2^32. (V)PSADBW against zero adds eight
-// unsigned bytes at a time, so that staging costs little more than reading the file.
-uint64_t ByteSumSse2(const BYTE* p, size_t n)
-{
-    const __m128i zero = _mm_setzero_si128();
-    __m128i a = zero, b = zero;
-    size_t i = 0;
-    for (; i + 32 <= n; i += 32) {
-        a = _mm_add_epi64(a, _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), zero));
-        b = _mm_add_epi64(b, _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 16)), zero));
-    }
-    a = _mm_add_epi64(a, b);
-    uint64_t sum = static_cast<uint64_t>(_mm_cvtsi128_si64(a)) +
-                   static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(a, a)));
-    for (; i < n; ++i) sum += p[i];
-    return sum;
-}
-
-__attribute__((target("avx2"))) uint64_t ByteSumAvx2(const BYTE* p, size_t n)
-{
-    const __m256i zero = _mm256_setzero_si256();
-    __m256i a = zero, b = zero;
-    size_t i = 0;
-    for (; i + 64 <= n; i += 64) {
-        a = _mm256_add_epi64(a, _mm256_sad_epu8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i)), zero));
-        b = _mm256_add_epi64(b, _mm256_sad_epu8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 32)), zero));
-    }
-    a = _mm256_add_epi64(a, b);
-    alignas(32) uint64_t lanes[4];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), a);
-    uint64_t sum = lanes[0] + lanes[1] + lanes[2] + lanes[3];
-    for (; i < n; ++i) sum += p[i];
-    return sum;
-}
-
-uint32_t ByteSum(const BYTE* p, size_t n)
-{
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    return static_cast<uint32_t>(avx2 ? ByteSumAvx2(p, n) : ByteSumSse2(p, n));
-}
 
 }  // namespace
 
@@ -114,30 +106,33 @@ HANDLE CUSBUpdate::OpenDevice()
 
 HANDLE CUSBUpdate::FindDevice(const GUID* guid, char* devicePath)
 {
-    DeviceInfoSet set(::SetupDiGetClassDevsA(guid, nullptr, nullptr,
-                                             DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+    const SetupApi api;
+    if (!api.Loaded()) return INVALID_HANDLE_VALUE;
+    DeviceInfoSet set(api, api.GetClassDevs(guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
     if (!set.valid()) return INVALID_HANDLE_VALUE;
 
     SP_DEVICE_INTERFACE_DATA data;
     std::memset(&data, 0, sizeof data);
     data.cbSize = sizeof data;
     // Only the first present interface of the class is ever tried.
-    if (!::SetupDiEnumDeviceInterfaces(set.get(), nullptr, guid, 0, &data))
+    if (!api.EnumDeviceInterfaces(set.get(), nullptr, guid, 0, &data))
         return INVALID_HANDLE_VALUE;
     return OpenDeviceInterface(set.get(), &data, devicePath);
 }
 
 HANDLE CUSBUpdate::OpenDeviceInterface(HDEVINFO info, PSP_DEVICE_INTERFACE_DATA data, char* devicePath)
 {
+    const SetupApi api;
+    if (!api.Loaded()) return INVALID_HANDLE_VALUE;
     DWORD required = 0;
-    ::SetupDiGetDeviceInterfaceDetailA(info, data, nullptr, 0, &required, nullptr);
+    api.GetDeviceInterfaceDetail(info, data, nullptr, 0, &required, nullptr);
     if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) return INVALID_HANDLE_VALUE;
 
     // DWORD elements keep the detail structure suitably aligned.
     std::vector<DWORD> storage((required + sizeof(DWORD) - 1) / sizeof(DWORD));
     auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(storage.data());
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-    if (!::SetupDiGetDeviceInterfaceDetailA(info, data, detail, required, nullptr, nullptr))
+    if (!api.GetDeviceInterfaceDetail(info, data, detail, required, nullptr, nullptr))
         return INVALID_HANDLE_VALUE;
 
     // The path must fit the caller's buffer whole, NUL included. A path cut short could

@@ -1,5 +1,5 @@
 #include "FileDialog.h"
-#include <commctrl.h>
+#include "SystemLibrary.h"
 
 namespace {
 constexpr size_t kNameBuffer = 32768;  // room for the longest path Windows can name
@@ -24,8 +24,18 @@ INT_PTR CFileDialog::DoModal()
     ofn.lpstrDefExt = m_defExt.empty() ? nullptr : m_defExt.c_str();
     ofn.Flags = m_flags | OFN_EXPLORER | OFN_ENABLESIZING | OFN_ENABLEHOOK;
     ofn.lpfnHook = &CFileDialog::HookProc;
-    BOOL ok = m_bOpen ? ::GetOpenFileNameW(&ofn) : ::GetSaveFileNameW(&ofn);
-    m_error = ok ? 0 : ::CommDlgExtendedError();
+    // The common dialogs' DLL comes from the system directory, loaded for this dialog only.
+    SystemLibrary dialogs(L"comdlg32.dll");
+    using ShowFn = BOOL(WINAPI*)(OPENFILENAMEW*);
+    using ErrorFn = DWORD(WINAPI*)();
+    auto show = dialogs.Function<ShowFn>(m_bOpen ? "GetOpenFileNameW" : "GetSaveFileNameW");
+    auto error = dialogs.Function<ErrorFn>("CommDlgExtendedError");
+    if (!show || !error) {
+        m_error = CDERR_INITIALIZATION;
+        return IDCANCEL;
+    }
+    BOOL ok = show(&ofn);
+    m_error = ok ? 0 : error();
     if (!ok) return IDCANCEL;
     m_buffer.resize(wcslen(m_buffer.c_str()));
     return IDOK;
@@ -34,7 +44,8 @@ INT_PTR CFileDialog::DoModal()
 namespace {
 constexpr int kFileNameCombo = 0x47c;  // the explorer-style dialog's file name box
 constexpr int kFileNameEdit = 0x480;   // and the one of older layouts
-constexpr UINT_PTR kGuardId = 1;
+// The file dialog's own window procedure, kept while the guard stands in front of it.
+const wchar_t kGuardedProc[] = L"RomUpgradeWizard.FileDialog.Proc";
 
 std::wstring ItemText(HWND dialog, int id)
 {
@@ -54,12 +65,18 @@ bool IsAbsolute(const std::wstring& name)
 UINT_PTR CALLBACK CFileDialog::HookProc(HWND hook, UINT msg, WPARAM, LPARAM)
 {
     // The hook's own dialog is a child of the file dialog: guard the file dialog's Open.
-    if (msg == WM_INITDIALOG) ::SetWindowSubclass(::GetParent(hook), &CFileDialog::GuardProc, kGuardId, 0);
+    if (msg == WM_INITDIALOG) {
+        HWND dialog = ::GetParent(hook);
+        LONG_PTR proc = ::GetWindowLongPtrW(dialog, GWLP_WNDPROC);
+        if (proc && ::SetPropW(dialog, kGuardedProc, reinterpret_cast<HANDLE>(proc)))
+            ::SetWindowLongPtrW(dialog, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CFileDialog::GuardProc));
+    }
     return 0;
 }
 
-LRESULT CALLBACK CFileDialog::GuardProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR)
+LRESULT CALLBACK CFileDialog::GuardProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam)
 {
+    auto proc = reinterpret_cast<WNDPROC>(::GetPropW(dialog, kGuardedProc));
     if (msg == WM_COMMAND && LOWORD(wParam) == IDOK) {
         std::wstring name = ItemText(dialog, kFileNameCombo);
         if (name.empty()) name = ItemText(dialog, kFileNameEdit);
@@ -77,7 +94,8 @@ LRESULT CALLBACK CFileDialog::GuardProc(HWND dialog, UINT msg, WPARAM wParam, LP
             return 0;
         }
     } else if (msg == WM_NCDESTROY) {
-        ::RemoveWindowSubclass(dialog, &CFileDialog::GuardProc, kGuardId);
+        ::SetWindowLongPtrW(dialog, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(proc));
+        ::RemovePropW(dialog, kGuardedProc);
     }
-    return ::DefSubclassProc(dialog, msg, wParam, lParam);
+    return ::CallWindowProcW(proc, dialog, msg, wParam, lParam);
 }

@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 #include <commdlg.h>
+#include <cderr.h>
 #include <string>
 #include "Dialog.h"
 
@@ -20,7 +21,7 @@ public:
 
 private:
     static UINT_PTR CALLBACK HookProc(HWND hook, UINT msg, WPARAM wParam, LPARAM lParam);
-    static LRESULT CALLBACK GuardProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR ref);
+    static LRESULT CALLBACK GuardProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam);
 
     BOOL m_bOpen;
     std::wstring m_defExt, m_filter;

@@ -20,9 +20,9 @@ ImageFile::ImageFile(uint64_t size, const wchar_t* name) : m_path(TempPath(name)
 
 ImageFile::~ImageFile() { ::DeleteFileW(m_path.c_str()); }
 
-void RoadScenario::WalkToDeviceCheck()
+void RoadScenario::WalkToDeviceCheck(const std::wstring& program)
 {
-    StartWizard();
+    StartWizard(program);
     ASSERT_TRUE(wizard.Press(IDOK));
     ASSERT_TRUE(wizard.WaitForPage(Page::Reset));
     ASSERT_TRUE(wizard.Press(IDOK));
@@ -30,9 +30,9 @@ void RoadScenario::WalkToDeviceCheck()
     ASSERT_TRUE(wizard.Press(IDOK));
 }
 
-void RoadScenario::WalkToImagePage()
+void RoadScenario::WalkToImagePage(const std::wstring& program)
 {
-    WalkToDeviceCheck();
+    WalkToDeviceCheck(program);
     ASSERT_TRUE(wizard.WaitForPage(Page::Image, 15000)) << "see " << Visible();
 }
 

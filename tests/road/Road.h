@@ -30,9 +30,9 @@ std::wstring TempPath(const wchar_t* name);
 class RoadScenario : public WizardScenario {
 protected:
     // Welcome, reset, USB instructions, then Next: the device check page runs.
-    void WalkToDeviceCheck();
+    void WalkToDeviceCheck(const std::wstring& program = WizardPath());
     // ... and on until the image file page, with the device answering.
-    void WalkToImagePage();
+    void WalkToImagePage(const std::wstring& program = WizardPath());
     // Chooses `path` in the file dialog; the progress page opens.
     void ChooseImage(const std::wstring& path);
     // The transfer ends on the finish page; returns the progress page's last status text

@@ -11,9 +11,9 @@ const std::wstring& WizardPath();
 
 class WizardScenario : public ::testing::Test {
 protected:
-    void StartWizard()
+    void StartWizard(const std::wstring& path = WizardPath())
     {
-        ASSERT_TRUE(wizard.Start(WizardPath())) << "the wizard showed no page";
+        ASSERT_TRUE(wizard.Start(path)) << "the wizard showed no page";
         ASSERT_TRUE(wizard.WaitForPage(robot::Page::Welcome));
     }
 
