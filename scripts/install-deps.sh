@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests and the demo need, when any is missing.
 set -euo pipefail
 pkgs=(g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 fonts-wine fonts-liberation
-      xvfb xauth cmake ninja-build libgtest-dev imagemagick)
+      xvfb xauth cmake ninja-build libgtest-dev imagemagick nsis zip)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
