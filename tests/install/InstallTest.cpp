@@ -46,39 +46,31 @@ ULONGLONG FileSize(const std::wstring& path)
     return (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-// A folder of the user's own with a file and a subfolder with a file in it, made before the
-// test and removed after it, whatever the installer did or did not do.
+// A file of the user's own, written now and deleted at the end of the test, whatever happened.
+class UsersFile {
+public:
+    explicit UsersFile(std::wstring path) : m_path(std::move(path)) { WriteText(m_path, kText); }
+    ~UsersFile() { ::DeleteFileW(m_path.c_str()); }
+    UsersFile(const UsersFile&) = delete;
+    UsersFile& operator=(const UsersFile&) = delete;
+
+    void ExpectIntact() const { EXPECT_EQ(ReadText(m_path), kText) << "the user's file did not survive"; }
+
+    static constexpr const char* kText = "mine, not the installer's\r\n";
+
+private:
+    std::wstring m_path;
+};
+
+// A folder of the user's own, made now and removed at the end of the test once it is empty.
 class UsersFolder {
 public:
-    explicit UsersFolder(std::wstring path) : m_path(std::move(path))
-    {
-        ::CreateDirectoryW(m_path.c_str(), nullptr);
-        ::CreateDirectoryW(Subfolder().c_str(), nullptr);
-        WriteText(File(), kText);
-        WriteText(SubfolderFile(), kText);
-    }
-    ~UsersFolder()
-    {
-        ::DeleteFileW(SubfolderFile().c_str());
-        ::RemoveDirectoryW(Subfolder().c_str());
-        ::DeleteFileW(File().c_str());
-        ::RemoveDirectoryW(m_path.c_str());
-    }
+    explicit UsersFolder(std::wstring path) : m_path(std::move(path)) { ::CreateDirectoryW(m_path.c_str(), nullptr); }
+    ~UsersFolder() { ::RemoveDirectoryW(m_path.c_str()); }
     UsersFolder(const UsersFolder&) = delete;
     UsersFolder& operator=(const UsersFolder&) = delete;
 
     const std::wstring& Path() const { return m_path; }
-    std::wstring File() const { return m_path + L"\\my notes.txt"; }
-    std::wstring Subfolder() const { return m_path + L"\\old images"; }
-    std::wstring SubfolderFile() const { return Subfolder() + L"\\image-2004.nb0"; }
-
-    void ExpectIntact() const
-    {
-        EXPECT_EQ(ReadText(File()), kText) << "the user's file";
-        EXPECT_EQ(ReadText(SubfolderFile()), kText) << "the user's file in a subfolder";
-    }
-
-    static constexpr const char* kText = "mine, not the installer's\r\n";
 
 private:
     std::wstring m_path;
@@ -209,12 +201,10 @@ TEST_F(Installer, SilentInstallThenAnUpgradeWithTheInstalledWizardThenUninstallK
     EXPECT_EQ(r["match"], "1");
 
     // A file of the user's own, put into the program's folder after the installation.
-    const std::wstring mine = folder + L"\\my notes.txt";
-    WriteText(mine, "mine\r\n");
+    UsersFile mine(folder + L"\\my notes.txt");
     ASSERT_NO_FATAL_FAILURE(Uninstall());
     ExpectNothingLeftIn(folder);
-    EXPECT_EQ(ReadText(mine), "mine\r\n") << "the user's file did not survive the uninstall";
-    ::DeleteFileW(mine.c_str());
+    mine.ExpectIntact();
 }
 
 TEST_F(Installer, UninstallOfAnUntouchedInstallationRemovesItsFolderToo)
@@ -230,12 +220,16 @@ TEST_F(Installer, UninstallOfAnUntouchedInstallationRemovesItsFolderToo)
 TEST_F(Installer, IntoAFolderOfTheUsersOwnAndOutAgainLeavingItsOtherFiles)
 {
     UsersFolder users(TempPath(L"My ROM tools"));
+    UsersFolder older(users.Path() + L"\\old images");
+    UsersFile notes(users.Path() + L"\\my notes.txt");
+    UsersFile image(older.Path() + L"\\image-2004.nb0");
     ASSERT_NO_FATAL_FAILURE(Install(users.Path()));
     ASSERT_NO_FATAL_FAILURE(ExpectInstalledIn(users.Path()));
     EXPECT_FALSE(Exists(g_edition.DefaultFolder())) << "a folder in Program Files was made as well";
     ASSERT_NO_FATAL_FAILURE(Uninstall());
     ExpectNothingLeftIn(users.Path());
-    users.ExpectIntact();
+    notes.ExpectIntact();
+    image.ExpectIntact();
 }
 
 }  // namespace

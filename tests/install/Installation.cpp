@@ -110,8 +110,12 @@ UninstallEntry ReadUninstallEntry(const std::wstring& key, REGSAM view)
         DWORD nameLength = 256, type = 0;
         BYTE data[2048];
         DWORD size = sizeof data - sizeof(wchar_t);
-        if (::RegEnumValueW(k.get(), i, name, &nameLength, nullptr, &type, data, &size) != ERROR_SUCCESS) break;
-        if (type == REG_SZ || type == REG_EXPAND_SZ) {
+        const LSTATUS status = ::RegEnumValueW(k.get(), i, name, &nameLength, nullptr, &type, data, &size);
+        if (status == ERROR_MORE_DATA) {
+            entry.text[name] = L"(a value too long to read here)";
+        } else if (status != ERROR_SUCCESS) {
+            break;
+        } else if (type == REG_SZ || type == REG_EXPAND_SZ) {
             data[size] = data[size + 1] = 0;
             entry.text[name] = reinterpret_cast<const wchar_t*>(data);
         } else if (type == REG_DWORD && size == sizeof(DWORD)) {
