@@ -7,7 +7,8 @@ ARCH="${ARCH:-x86}"
 BUILD="${BUILD:-$ROOT/build/$ARCH}"
 export WINEPREFIX="${WINEPREFIX:-$BUILD/wineprefix}"
 export WINEDEBUG="${WINEDEBUG:--all}"
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+# No Mono or Gecko prompts; no shortcuts copied into the Linux desktop's menus.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}"
 
 wine_up() {
   mkdir -p "$BUILD"

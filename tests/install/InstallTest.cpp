@@ -1,0 +1,269 @@
+// The installer as a user or an administrator meets it: silent setup into Program Files or a
+// folder of the user's own, a whole upgrade with the installed program against the emulated
+// handheld, and the uninstall command Add/Remove Programs runs, after which only the user's
+// own files are left.
+//
+//   install_tests --setup=PATH --arch=x86|x64 --version=0.1.0 --programs=A.exe[,B.exe...]
+#include <objbase.h>
+#include <cstdio>
+#include <cwchar>
+#include <fstream>
+#include <sstream>
+#include "Installation.h"
+#include "Road.h"
+
+namespace {
+
+Edition g_edition;
+std::wstring g_setup;
+std::wstring g_wizard;  // the program the robot starts: the installed wizard
+
+std::string Utf8(const std::wstring& w)
+{
+    int n = ::WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+    std::string s(static_cast<size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), &s[0], n, nullptr, nullptr);
+    return s;
+}
+
+void WriteText(const std::wstring& path, const std::string& text)
+{
+    std::ofstream(path.c_str(), std::ios::binary) << text;
+}
+
+std::string ReadText(const std::wstring& path)
+{
+    std::ifstream in(path.c_str(), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+ULONGLONG FileSize(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+    return (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// A file of the user's own, written now and deleted at the end of the test, whatever happened.
+class UsersFile {
+public:
+    explicit UsersFile(std::wstring path) : m_path(std::move(path)) { WriteText(m_path, kText); }
+    ~UsersFile() { ::DeleteFileW(m_path.c_str()); }
+    UsersFile(const UsersFile&) = delete;
+    UsersFile& operator=(const UsersFile&) = delete;
+
+    void ExpectIntact() const { EXPECT_EQ(ReadText(m_path), kText) << "the user's file did not survive"; }
+
+    static constexpr const char* kText = "mine, not the installer's\r\n";
+
+private:
+    std::wstring m_path;
+};
+
+// A folder of the user's own, made now and removed at the end of the test once it is empty.
+class UsersFolder {
+public:
+    explicit UsersFolder(std::wstring path) : m_path(std::move(path)) { ::CreateDirectoryW(m_path.c_str(), nullptr); }
+    ~UsersFolder() { ::RemoveDirectoryW(m_path.c_str()); }
+    UsersFolder(const UsersFolder&) = delete;
+    UsersFolder& operator=(const UsersFolder&) = delete;
+
+    const std::wstring& Path() const { return m_path; }
+
+private:
+    std::wstring m_path;
+};
+
+class Installer : public RoadScenario {
+protected:
+    void SetUp() override
+    {
+        RemoveAnyInstallation();
+        ASSERT_FALSE(ReadUninstallEntry(g_edition.UninstallKey(), g_edition.View()).present)
+            << "an installation left from before could not be removed";
+    }
+
+    // Best effort, so that a failed test leaves nothing to the next one.
+    void TearDown() override
+    {
+        RemoveAnyInstallation();
+        ::RemoveDirectoryW(g_edition.DefaultFolder().c_str());
+    }
+
+    // In either registry view: an installer that wrote its entry into the wrong one is
+    // cleaned up after as well.
+    static void RemoveAnyInstallation()
+    {
+        for (REGSAM view : {g_edition.View(), g_edition.OtherView()}) {
+            UninstallEntry entry = ReadUninstallEntry(g_edition.UninstallKey(), view);
+            if (entry.present && !entry.text[L"QuietUninstallString"].empty())
+                RunToEnd(entry.text[L"QuietUninstallString"], 60000);
+        }
+    }
+
+    // Runs the installer silently, into `folder` when one is given, and waits for its end.
+    void Install(const std::wstring& folder = L"")
+    {
+        std::wstring command = L"\"" + g_setup + L"\" /S";
+        if (!folder.empty()) command += L" /D=" + folder;  // last, and never quoted
+        RunResult run = RunToEnd(command, 120000);
+        ASSERT_TRUE(run.ended) << Utf8(run.error);
+        ASSERT_EQ(run.exitCode, 0u) << "setup failed";
+    }
+
+    // Runs the quiet uninstall command of the Add/Remove Programs entry, as the system would,
+    // and waits until the uninstaller and the copy of itself it hands over to have ended.
+    void Uninstall()
+    {
+        UninstallEntry entry = ReadUninstallEntry(g_edition.UninstallKey(), g_edition.View());
+        ASSERT_TRUE(entry.present);
+        RunResult run = RunToEnd(entry.text[L"QuietUninstallString"], 60000);
+        ASSERT_TRUE(run.ended) << Utf8(run.error);
+        EXPECT_EQ(run.exitCode, 0u) << "uninstall failed";
+        // It cannot delete its own file while it runs: it runs a copy of itself and returns.
+        EXPECT_GE(run.processes, 2u) << "the uninstaller did not hand over to a copy of itself";
+    }
+
+    void ExpectInstalledIn(const std::wstring& folder)
+    {
+        ULONGLONG bytes = 0;
+        for (const std::wstring& file : g_edition.InstalledFiles(folder)) {
+            EXPECT_TRUE(Exists(file)) << Utf8(file) << " is missing";
+            bytes += FileSize(file);
+        }
+        const std::wstring wizard = folder + L"\\" + g_edition.programs.front();
+        const std::wstring uninstaller = L"\"" + g_edition.Uninstaller(folder) + L"\"";
+
+        UninstallEntry entry = ReadUninstallEntry(g_edition.UninstallKey(), g_edition.View());
+        ASSERT_TRUE(entry.present) << "no entry in Add/Remove Programs"
+                                   << (ReadUninstallEntry(g_edition.UninstallKey(), g_edition.OtherView()).present
+                                           ? ": it is in the other architecture's registry view"
+                                           : "");
+        EXPECT_EQ(entry.text[L"DisplayName"], g_edition.DisplayName());
+        EXPECT_EQ(entry.text[L"DisplayVersion"], g_edition.version);
+        EXPECT_FALSE(entry.text[L"Publisher"].empty());
+        EXPECT_EQ(entry.text[L"UninstallString"], uninstaller);
+        EXPECT_EQ(entry.text[L"QuietUninstallString"], uninstaller + L" /S");
+        EXPECT_EQ(entry.text[L"InstallLocation"], folder);
+        EXPECT_EQ(entry.text[L"DisplayIcon"], wizard);
+        // In kilobytes: about what the files take (the uninstaller is not counted).
+        EXPECT_GE(entry.number[L"EstimatedSize"] * 1024ull, bytes - FileSize(g_edition.Uninstaller(folder)));
+        EXPECT_LE(entry.number[L"EstimatedSize"] * 1024ull, bytes * 2);
+        EXPECT_EQ(entry.number[L"NoModify"], 1u);
+        EXPECT_EQ(entry.number[L"NoRepair"], 1u);
+        if (Is64BitWindows()) {
+            EXPECT_FALSE(ReadUninstallEntry(g_edition.UninstallKey(), g_edition.OtherView()).present)
+                << "the entry is in the other architecture's registry view";
+        }
+
+        EXPECT_EQ(ShortcutTarget(g_edition.Shortcut()), wizard) << "the Start menu shortcut";
+    }
+
+    void ExpectNothingLeftIn(const std::wstring& folder)
+    {
+        for (const std::wstring& file : g_edition.InstalledFiles(folder))
+            EXPECT_FALSE(Exists(file)) << Utf8(file) << " is left";
+        EXPECT_FALSE(Exists(g_edition.Shortcut())) << "the Start menu shortcut is left";
+        EXPECT_FALSE(ReadUninstallEntry(g_edition.UninstallKey(), g_edition.View()).present)
+            << "the Add/Remove Programs entry is left";
+        EXPECT_FALSE(ReadUninstallEntry(g_edition.UninstallKey(), g_edition.OtherView()).present);
+    }
+};
+
+TEST_F(Installer, SetupCarriesTheProductNameAndVersion)
+{
+    EXPECT_EQ(VersionString(g_setup, L"ProductName"), L"ROM Upgrade Wizard");
+    EXPECT_EQ(VersionString(g_setup, L"ProductVersion"), g_edition.version);
+    EXPECT_EQ(FixedProductVersion(g_setup), g_edition.version + L".0");
+}
+
+TEST_F(Installer, SilentInstallThenAnUpgradeWithTheInstalledWizardThenUninstallKeepsOnlyTheUsersFile)
+{
+    const std::wstring folder = g_edition.DefaultFolder();
+    ASSERT_FALSE(Exists(folder)) << Utf8(folder) << " is there before the installation";
+    ASSERT_NO_FATAL_FAILURE(Install());
+    ASSERT_NO_FATAL_FAILURE(ExpectInstalledIn(folder));
+
+    g_wizard = folder + L"\\" + g_edition.programs.front();
+    ImageFile image(100000);
+    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+    ASSERT_NO_FATAL_FAILURE(WalkToImagePage());
+    ASSERT_NO_FATAL_FAILURE(ChooseImage(image.Path()));
+    ASSERT_NO_FATAL_FAILURE(ExpectFinishPage(nullptr, nullptr));
+    ASSERT_TRUE(wizard.Press(IDOK));  // Finish
+    ASSERT_NO_FATAL_FAILURE(ExpectRunEnds());
+    EmulatedHandheld::Report r = device.Stop();
+    EXPECT_EQ(r["header_count"], "100000");
+    EXPECT_EQ(r["header_sum"], std::to_string(image.Sum()));
+    EXPECT_EQ(r["blocks"], std::to_string(100000 / 512 + 1));
+    EXPECT_EQ(r["match"], "1");
+
+    // A file of the user's own, put into the program's folder after the installation.
+    UsersFile mine(folder + L"\\my notes.txt");
+    ASSERT_NO_FATAL_FAILURE(Uninstall());
+    ExpectNothingLeftIn(folder);
+    mine.ExpectIntact();
+}
+
+TEST_F(Installer, UninstallOfAnUntouchedInstallationRemovesItsFolderToo)
+{
+    const std::wstring folder = g_edition.DefaultFolder();
+    ASSERT_NO_FATAL_FAILURE(Install());
+    ASSERT_NO_FATAL_FAILURE(ExpectInstalledIn(folder));
+    ASSERT_NO_FATAL_FAILURE(Uninstall());
+    ExpectNothingLeftIn(folder);
+    EXPECT_FALSE(Exists(folder)) << "the empty program folder is left";
+}
+
+TEST_F(Installer, IntoAFolderOfTheUsersOwnAndOutAgainLeavingItsOtherFiles)
+{
+    UsersFolder users(TempPath(L"My ROM tools"));
+    UsersFolder older(users.Path() + L"\\old images");
+    UsersFile notes(users.Path() + L"\\my notes.txt");
+    UsersFile image(older.Path() + L"\\image-2004.nb0");
+    ASSERT_NO_FATAL_FAILURE(Install(users.Path()));
+    ASSERT_NO_FATAL_FAILURE(ExpectInstalledIn(users.Path()));
+    EXPECT_FALSE(Exists(g_edition.DefaultFolder())) << "a folder in Program Files was made as well";
+    ASSERT_NO_FATAL_FAILURE(Uninstall());
+    ExpectNothingLeftIn(users.Path());
+    notes.ExpectIntact();
+    image.ExpectIntact();
+}
+
+}  // namespace
+
+const std::wstring& WizardPath() { return g_wizard; }
+
+int wmain(int argc, wchar_t** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    for (int i = 1; i < argc; ++i) {
+        std::wstring arg = argv[i];
+        auto value = [&](const wchar_t* option) {
+            size_t n = std::wcslen(option);
+            return arg.compare(0, n, option) == 0 ? arg.substr(n) : std::wstring();
+        };
+        if (!value(L"--setup=").empty()) g_setup = robot::ToWindowsPath(value(L"--setup="));
+        if (!value(L"--arch=").empty()) g_edition.arch = value(L"--arch=");
+        if (!value(L"--version=").empty()) g_edition.version = value(L"--version=");
+        std::wstring programs = value(L"--programs=");
+        for (size_t start = 0; !programs.empty() && start <= programs.size();) {
+            size_t comma = programs.find(L',', start);
+            if (comma == std::wstring::npos) comma = programs.size();
+            if (comma > start) g_edition.programs.push_back(programs.substr(start, comma - start));
+            start = comma + 1;
+        }
+    }
+    if (g_setup.empty() || (g_edition.arch != L"x86" && g_edition.arch != L"x64") || g_edition.version.empty() ||
+        g_edition.programs.empty()) {
+        std::fprintf(stderr, "usage: %ls --setup=PATH --arch=x86|x64 --version=X.Y.Z --programs=A.exe[,B.exe] [gtest options]\n",
+                     argv[0]);
+        return 2;
+    }
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    int result = RUN_ALL_TESTS();
+    ::CoUninitialize();
+    return result;
+}
