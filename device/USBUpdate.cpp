@@ -238,8 +238,15 @@ BOOL CUSBUpdate::SendHeader()
         count[i] = static_cast<BYTE>(m_nByteCount >> (8 * i));
         sum[i] = static_cast<BYTE>(m_nByteSum >> (8 * i));
     }
-    ::WriteFile(m_hDevice, count, sizeof count, &m_dwBytesWritten, nullptr);
-    return ::WriteFile(m_hDevice, sum, sizeof sum, &m_dwBytesWritten, nullptr);
+    // A word the handheld did not take whole ends the header: the sum is not sent after a
+    // count that went wrong.
+    return WriteWhole(count, sizeof count) && WriteWhole(sum, sizeof sum);
+}
+
+bool CUSBUpdate::WriteWhole(const BYTE* data, DWORD size)
+{
+    // A write that succeeds with fewer bytes than asked did not deliver them all.
+    return ::WriteFile(m_hDevice, data, size, &m_dwBytesWritten, nullptr) && m_dwBytesWritten == size;
 }
 
 int CUSBUpdate::SendBlock()
@@ -262,9 +269,7 @@ int CUSBUpdate::SendBlock()
 
     // Always the whole block: past the bytes just read, the buffer keeps what the block
     // before left there (zeros before the first), and the handheld expects exactly that.
-    return ::WriteFile(m_hDevice, m_Buffer, static_cast<DWORD>(blockSize), &m_dwBytesWritten, nullptr)
-               ? 1
-               : 0;
+    return WriteWhole(m_Buffer, static_cast<DWORD>(blockSize)) ? 1 : 0;
 }
 
 // Copies share the handle and the stream, so Close is called once, on the copy that
