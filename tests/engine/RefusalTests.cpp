@@ -134,4 +134,40 @@ INSTANTIATE_TEST_SUITE_P(Words, HeaderWordNotTaken, ::testing::ValuesIn(kShortOr
                              return std::string(info.param.name);
                          });
 
+// A header the handheld did not take, while it would still take what follows: no block
+// goes out, since the handheld would read the first block as the header (or its sum).
+const HeaderFault kHeaderFaults[] = {
+    {"CountShort", 0, WriteFault::Short, 2},
+    {"CountFailed", 0, WriteFault::Fail, 0},
+    {"SumShort", 1, WriteFault::Short, 3},
+    {"SumFailed", 1, WriteFault::Fail, 0},
+};
+
+class HeaderNotTaken : public Refusal, public ::testing::WithParamInterface<HeaderFault> {};
+
+TEST_P(HeaderNotTaken, FailsTheTransferWithNoBlockSent)
+{
+    const HeaderFault& f = GetParam();
+    ASSERT_TRUE(Plug());
+    CUSBUpdate link;
+    ASSERT_EQ(link.Connect(), CUSBUpdate::kReady) << DescribeLookup();
+    WriteFault fault(link.m_hDevice, f.write, f.kind, f.delivered);
+    ASSERT_TRUE(fault.Installed());
+    TransferObserver quiet;
+    const TransferOutcome outcome = RunTransfer(link, Image(Pattern(2000, 9)), quiet);
+    EXPECT_TRUE(outcome.staged);
+    EXPECT_FALSE(outcome.Succeeded());
+    EXPECT_EQ(outcome.sent, 0);
+    EXPECT_EQ(fault.Writes(), f.write + 1) << "writes after the header word not taken";
+
+    EmulatedHandheld::Report r = WaitUntilClosed();
+    EXPECT_EQ(r["header_received"], "0");
+    EXPECT_EQ(r["bytes_received"], "0");
+}
+
+INSTANTIATE_TEST_SUITE_P(Words, HeaderNotTaken, ::testing::ValuesIn(kHeaderFaults),
+                         [](const ::testing::TestParamInfo<HeaderFault>& info) {
+                             return std::string(info.param.name);
+                         });
+
 }  // namespace
