@@ -177,6 +177,33 @@ TEST_P(ImagePageEndings, CloseTheLinkAndEndTheRun)
 }
 INSTANTIATE_TEST_SUITE_P(Road, ImagePageEndings, ::testing::Values(Way::Button, Way::Escape, Way::CloseBox));
 
+TEST_F(RoadScenario, TheFileDialogHoldsItsPageUntilItCloses)
+{
+    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+    WalkToImagePage();
+    HWND page = wizard.PageWindow();
+    ASSERT_TRUE(wizard.Press(IDC_IMAGE_FILE));
+    ASSERT_TRUE(wizard.WaitForFileDialog());
+    // Under its dialog the page takes nothing: no second dialog, no way out past the dialog.
+    EXPECT_FALSE(::IsWindowEnabled(page));
+    EXPECT_FALSE(wizard.Press(IDC_IMAGE_FILE)) << "a second file dialog could be opened";
+    EXPECT_FALSE(wizard.Press(IDCANCEL)) << "Cancel could close the link under the dialog";
+    EXPECT_FALSE(wizard.PressEscape());
+    EXPECT_FALSE(wizard.PressCloseBox());
+    ::Sleep(300);
+    EXPECT_EQ(device.ReadReport()["closed"], "0");
+    ASSERT_TRUE(wizard.ChooseFile(L""));
+    // Once the dialog is gone the page works again.
+    ExpectPage(Page::Image);
+    EXPECT_TRUE(::IsWindowEnabled(page));
+    ASSERT_TRUE(wizard.Press(IDC_IMAGE_FILE));
+    ASSERT_TRUE(wizard.ChooseFile(L""));
+    ASSERT_TRUE(wizard.Press(IDCANCEL));
+    EXPECT_TRUE(device.WaitForReport("closed", "1", 5000));
+    ExpectRunEnds();
+    EXPECT_EQ(device.Stop()["header_received"], "0");
+}
+
 TEST_F(RoadScenario, EscapeOnTheProgressPageBeforeTheTransferEndsTheRunAndSendsNothing)
 {
     ImageFile image(4096);
