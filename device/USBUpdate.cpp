@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <new>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -177,9 +178,14 @@ DWORD CUSBUpdate::OpenImage(CString path)
     m_nSumSent = 0;
 
     // Writers are kept out from staging until Close, so both passes read the same bytes.
+    _doserrno = 0;
     m_pImageFile = _wfsopen(path, L"rb", _SH_DENYWR);
     if (!m_pImageFile) {
-        ShowError(L"Can not find  the image file.");
+        // Another program writing to the file keeps us out; that is not a missing file.
+        if (_doserrno == ERROR_SHARING_VIOLATION)
+            ShowError(L"The image file is in use by another program. Close that program and try again.");
+        else
+            ShowError(L"Can not find  the image file.");
         return 0;
     }
 

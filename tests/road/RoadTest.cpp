@@ -1,6 +1,7 @@
 // The whole upgrade road and its failure branches, on the shipped program against the
 // emulated handheld.
 #include "Road.h"
+#include "OwnedHandle.h"
 #include <cstdio>
 #include <vector>
 
@@ -152,6 +153,25 @@ TEST_F(RoadScenario, MissingFileIsReportedAndNothingIsSent)
     ExpectRunEnds();
     EmulatedHandheld::Report r = device.Stop();
     EXPECT_EQ(r["header_received"], "0");
+    EXPECT_EQ(r["closed"], "1");
+}
+
+TEST_F(RoadScenario, ImageHeldOpenForWritingIsReportedAsInUseAndNothingIsSent)
+{
+    ImageFile image(4096);
+    // Another program has the image open for writing (and lets others read it).
+    OwnedHandle writer(::CreateFileW(image.Path().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(writer.valid());
+    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+    WalkToImagePage();
+    ChooseImage(image.Path());
+    ExpectErrorBox(L"The image file is in use by another program. Close that program and try again.");
+    ExpectErrorBox(L"image transfer Fail!");
+    ExpectRunEnds();
+    EmulatedHandheld::Report r = device.Stop();
+    EXPECT_EQ(r["header_received"], "0");
+    EXPECT_EQ(r["bytes_received"], "0");
     EXPECT_EQ(r["closed"], "1");
 }
 
