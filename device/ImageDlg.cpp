@@ -29,7 +29,9 @@ BOOL CImageDlg::OnButtonClicked(UINT nID)
 void CImageDlg::OnImageFile()
 {
     // All files, no filter; a typed name of a file that does not exist is taken as well.
-    CFileDialog dialog(TRUE, nullptr, nullptr, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, nullptr, nullptr);
+    // The page owns the dialog, so it takes no clicks while the dialog is up: no second
+    // dialog, and no Cancel that closes the link under it.
+    CFileDialog dialog(TRUE, nullptr, nullptr, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, nullptr, this);
     if (dialog.DoModal() != IDOK) return;
     const CString chosen = dialog.GetPathName();
     if (chosen.GetLength() >= MAX_PATH) {

@@ -19,5 +19,6 @@ struct TransferOutcome {
     bool Succeeded() const { return staged && sent == blockCount + 1; }
 };
 
-// Nothing is written unless the image was staged: no header, no block.
+// Nothing is written unless the image was staged: no header, no block. No block is
+// written unless the handheld took the whole header.
 TransferOutcome RunTransfer(CUSBUpdate& link, const CString& imagePath, TransferObserver& observer);

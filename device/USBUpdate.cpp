@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <new>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -172,9 +173,14 @@ DWORD CUSBUpdate::OpenImage(CString path)
     m_nSumSent = 0;
 
     // Writers are kept out from staging until Close, so both passes read the same bytes.
+    _doserrno = 0;
     m_pImageFile = _wfsopen(path, L"rb", _SH_DENYWR);
     if (!m_pImageFile) {
-        ShowError(L"Can not find  the image file.");
+        // Another program writing to the file keeps us out; that is not a missing file.
+        if (_doserrno == ERROR_SHARING_VIOLATION)
+            ShowError(L"The image file is in use by another program. Close that program and try again.");
+        else
+            ShowError(L"Can not find  the image file.");
         return 0;
     }
 
@@ -233,8 +239,15 @@ BOOL CUSBUpdate::SendHeader()
         count[i] = static_cast<BYTE>(m_nByteCount >> (8 * i));
         sum[i] = static_cast<BYTE>(m_nByteSum >> (8 * i));
     }
-    ::WriteFile(m_hDevice, count, sizeof count, &m_dwBytesWritten, nullptr);
-    return ::WriteFile(m_hDevice, sum, sizeof sum, &m_dwBytesWritten, nullptr);
+    // A word the handheld did not take whole ends the header: the sum is not sent after a
+    // count that went wrong.
+    return WriteWhole(count, sizeof count) && WriteWhole(sum, sizeof sum);
+}
+
+bool CUSBUpdate::WriteWhole(const BYTE* data, DWORD size)
+{
+    // A write that succeeds with fewer bytes than asked did not deliver them all.
+    return ::WriteFile(m_hDevice, data, size, &m_dwBytesWritten, nullptr) && m_dwBytesWritten == size;
 }
 
 int CUSBUpdate::SendBlock()
@@ -257,9 +270,7 @@ int CUSBUpdate::SendBlock()
 
     // Always the whole block: past the bytes just read, the buffer keeps what the block
     // before left there (zeros before the first), and the handheld expects exactly that.
-    return ::WriteFile(m_hDevice, m_Buffer, static_cast<DWORD>(blockSize), &m_dwBytesWritten, nullptr)
-               ? 1
-               : 0;
+    return WriteWhole(m_Buffer, static_cast<DWORD>(blockSize)) ? 1 : 0;
 }
 
 // Copies share the handle and the stream, so Close is called once, on the copy that

@@ -34,9 +34,12 @@ public:
     // Stages the image: opens it (denying writers), counts and sums its bytes and rewinds.
     // Returns the byte sum; 0 with m_pImageFile null when it cannot be staged.
     DWORD OpenImage(CString path);
+    // Sends the byte count and the byte sum: TRUE only when the handheld took both words
+    // whole. After a word it did not take, nothing more is written.
     BOOL SendHeader();
-    // Sends the next block: 1 when written; 0 at the end, on a failed write or read, or
-    // when the bytes read no longer agree with what staging counted.
+    // Sends the next block: 1 when written whole; 0 at the end, on a failed or short
+    // write, on a failed read, or when the bytes read no longer agree with what staging
+    // counted.
     int SendBlock();
     int Close();
     void ShowError(CString text);
@@ -54,6 +57,9 @@ public:
     DWORD m_dwBytesWritten;
 
 private:
+    // One write to the device: true only when it succeeded with every byte written.
+    bool WriteWhole(const BYTE* data, DWORD size);
+
     // What the sending pass has read so far, checked against staging at the end.
     uint64_t m_nBytesSent;
     uint32_t m_nSumSent;

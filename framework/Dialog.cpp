@@ -30,7 +30,17 @@ INT_PTR CDialog::DoModal()
     HWND parent = m_pParentWnd ? m_pParentWnd->m_hWnd : nullptr;
     HWND wnd = ::CreateDialogParamW(AfxGetApp()->m_hInstance, MAKEINTRESOURCEW(m_nIDTemplate), parent,
                                     &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
-    if (!wnd) return -1;
+    if (!wnd) {
+        // A page that cannot be made ends the run, as the end of the main window would: the
+        // application must not be left designating a page that never was.
+        m_bContinueModal = false;
+        ::MessageBoxW(parent, L"A page of the wizard could not be shown. The wizard will close now.", L"Error",
+                      MB_OK);
+        CWinApp* app = AfxGetApp();
+        if (app->m_pMainWnd == this) app->m_pMainWnd = nullptr;
+        ::PostQuitMessage(0);
+        return -1;
+    }
     // Templates without WS_VISIBLE are shown once the page is set up, as a modal dialog is.
     if (m_bContinueModal && !::IsWindowVisible(wnd)) ::ShowWindow(wnd, SW_SHOWNORMAL);
     INT_PTR result = RunModalLoop();

@@ -45,7 +45,8 @@ public:
     ~CDialog() override;
 
     // Creates the page from its template, runs the modal loop until the page ends, destroys
-    // the window and returns the end code; -1 when a quit message ended the loop.
+    // the window and returns the end code; -1 when a quit message ended the loop. A page that
+    // cannot be created is reported in an error box and ends the run: -1, with a quit posted.
     virtual INT_PTR DoModal();
     void EndDialog(int nResult);
     BOOL UpdateData(BOOL bSaveAndValidate = TRUE);

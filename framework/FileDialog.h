@@ -11,8 +11,9 @@ public:
     CFileDialog(BOOL bOpenFileDialog, const wchar_t* defExt = nullptr, const wchar_t* fileName = nullptr,
                 DWORD flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, const wchar_t* filter = nullptr,
                 CWnd* pParentWnd = nullptr);
-    // Names of MAX_PATH characters or more are refused inside the dialog with an error box,
-    // so the user can choose again: the program cannot open them.
+    // Runs the dialog modally, owned by the parent window given, which is disabled until the
+    // dialog closes. Names of MAX_PATH characters or more are refused inside the dialog with an
+    // error box, so the user can choose again: the program cannot open them.
     // IDOK once a name was chosen; IDCANCEL when the user cancelled or the dialog failed
     // (then GetError tells which, e.g. FNERR_BUFFERTOOSMALL for a name too long to take).
     INT_PTR DoModal();

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 ScratchDir::ScratchDir()
 {
@@ -260,6 +261,77 @@ bool RedirectStream(FILE* stream, const std::wstring& path, bool writeOnly)
     const bool ok = _dup2(fd, _fileno(stream)) == 0;
     _close(fd);
     return ok;
+}
+
+namespace {
+
+// The import address slots of `function` from `dll` in this program's own import table.
+std::vector<FARPROC*> ImportSlots(const char* dll, const char* function)
+{
+    std::vector<FARPROC*> slots;
+    auto* base = reinterpret_cast<BYTE*>(::GetModuleHandleW(nullptr));
+    auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (imports.VirtualAddress == 0) return slots;
+    for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); d->Name; ++d) {
+        if (_stricmp(reinterpret_cast<const char*>(base + d->Name), dll) != 0) continue;
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(
+            base + (d->OriginalFirstThunk ? d->OriginalFirstThunk : d->FirstThunk));
+        auto* addresses = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
+        for (; names->u1.AddressOfData; ++names, ++addresses) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+            auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) == 0)
+                slots.push_back(reinterpret_cast<FARPROC*>(&addresses->u1.Function));
+        }
+    }
+    return slots;
+}
+
+void SetSlot(FARPROC* slot, FARPROC value)
+{
+    DWORD old = 0;
+    ::VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &old);
+    *slot = value;
+    ::VirtualProtect(slot, sizeof *slot, old, &old);
+}
+
+}  // namespace
+
+WriteFault* WriteFault::s_active = nullptr;
+
+WriteFault::WriteFault(HANDLE device, int index, Kind kind, DWORD delivered)
+    : m_device(device), m_index(index), m_kind(kind), m_delivered(delivered)
+{
+    if (s_active) return;  // one at a time
+    m_slots = ImportSlots("kernel32.dll", "WriteFile");
+    if (m_slots.empty()) return;
+    m_real = reinterpret_cast<decltype(&::WriteFile)>(*m_slots.front());
+    s_active = this;
+    for (FARPROC* slot : m_slots) SetSlot(slot, reinterpret_cast<FARPROC>(&WriteFault::StandIn));
+}
+
+WriteFault::~WriteFault()
+{
+    if (s_active != this) return;
+    for (FARPROC* slot : m_slots) SetSlot(slot, reinterpret_cast<FARPROC>(m_real));
+    s_active = nullptr;
+}
+
+BOOL WINAPI WriteFault::StandIn(HANDLE file, LPCVOID data, DWORD size, LPDWORD written,
+                               LPOVERLAPPED overlapped)
+{
+    WriteFault* self = s_active;
+    if (file != self->m_device) return self->m_real(file, data, size, written, overlapped);
+    const int number = self->m_writes++;
+    if (number != self->m_index) return self->m_real(file, data, size, written, overlapped);
+    if (self->m_kind == Fail) {
+        if (written) *written = 0;
+        ::SetLastError(ERROR_GEN_FAILURE);
+        return FALSE;
+    }
+    return self->m_real(file, data, std::min(size, self->m_delivered), written, overlapped);
 }
 
 std::string LongDevicePath(int length)

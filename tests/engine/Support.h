@@ -88,6 +88,37 @@ private:
 // reads get that file's bytes, or fail when it was opened for writing only.
 bool RedirectStream(FILE* stream, const std::wstring& path, bool writeOnly);
 
+// Makes one write to the device go wrong in a way the emulated handheld cannot: a pipe
+// either takes a whole write or fails it, where a driver may also report success with
+// fewer bytes. While the object lives, this program's import of WriteFile points at a
+// stand-in (the engine is linked in, so its writes go through that import). Writes to
+// other handles pass through untouched; of the writes to `device`, the one numbered `index`
+// (from 0) either fails having sent nothing (Fail), or sends only its first `delivered`
+// bytes and reports success with that count (Short). Every other write goes through.
+class WriteFault {
+public:
+    enum Kind { Fail, Short };
+    WriteFault(HANDLE device, int index, Kind kind, DWORD delivered = 0);
+    ~WriteFault();
+    WriteFault(const WriteFault&) = delete;
+    WriteFault& operator=(const WriteFault&) = delete;
+    bool Installed() const { return !m_slots.empty(); }
+    int Writes() const { return m_writes; }  // writes to the device seen so far
+
+private:
+    static BOOL WINAPI StandIn(HANDLE file, LPCVOID data, DWORD size, LPDWORD written,
+                               LPOVERLAPPED overlapped);
+    static WriteFault* s_active;
+
+    HANDLE m_device;
+    int m_index;
+    Kind m_kind;
+    DWORD m_delivered;
+    int m_writes = 0;
+    decltype(&::WriteFile) m_real = nullptr;
+    std::vector<FARPROC*> m_slots;
+};
+
 // Replays the device lookup step by step and says where it fails (for failure messages).
 std::string DescribeLookup();
 

@@ -1,6 +1,7 @@
 // The whole upgrade road and its failure branches, on the shipped program against the
 // emulated handheld.
 #include "Road.h"
+#include "OwnedHandle.h"
 #include <cstdio>
 #include <vector>
 
@@ -155,6 +156,25 @@ TEST_F(RoadScenario, MissingFileIsReportedAndNothingIsSent)
     EXPECT_EQ(r["closed"], "1");
 }
 
+TEST_F(RoadScenario, ImageHeldOpenForWritingIsReportedAsInUseAndNothingIsSent)
+{
+    ImageFile image(4096);
+    // Another program has the image open for writing (and lets others read it).
+    OwnedHandle writer(::CreateFileW(image.Path().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(writer.valid());
+    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+    WalkToImagePage();
+    ChooseImage(image.Path());
+    ExpectErrorBox(L"The image file is in use by another program. Close that program and try again.");
+    ExpectErrorBox(L"image transfer Fail!");
+    ExpectRunEnds();
+    EmulatedHandheld::Report r = device.Stop();
+    EXPECT_EQ(r["header_received"], "0");
+    EXPECT_EQ(r["bytes_received"], "0");
+    EXPECT_EQ(r["closed"], "1");
+}
+
 class ImagePageEndings : public RoadScenario, public ::testing::WithParamInterface<Way> {};
 
 TEST_P(ImagePageEndings, CloseTheLinkAndEndTheRun)
@@ -176,6 +196,33 @@ TEST_P(ImagePageEndings, CloseTheLinkAndEndTheRun)
     EXPECT_EQ(device.Stop()["header_received"], "0");
 }
 INSTANTIATE_TEST_SUITE_P(Road, ImagePageEndings, ::testing::Values(Way::Button, Way::Escape, Way::CloseBox));
+
+TEST_F(RoadScenario, TheFileDialogHoldsItsPageUntilItCloses)
+{
+    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+    WalkToImagePage();
+    HWND page = wizard.PageWindow();
+    ASSERT_TRUE(wizard.Press(IDC_IMAGE_FILE));
+    ASSERT_TRUE(wizard.WaitForFileDialog());
+    // Under its dialog the page takes nothing: no second dialog, no way out past the dialog.
+    EXPECT_FALSE(::IsWindowEnabled(page));
+    EXPECT_FALSE(wizard.Press(IDC_IMAGE_FILE)) << "a second file dialog could be opened";
+    EXPECT_FALSE(wizard.Press(IDCANCEL)) << "Cancel could close the link under the dialog";
+    EXPECT_FALSE(wizard.PressEscape());
+    EXPECT_FALSE(wizard.PressCloseBox());
+    ::Sleep(300);
+    EXPECT_EQ(device.ReadReport()["closed"], "0");
+    ASSERT_TRUE(wizard.ChooseFile(L""));
+    // Once the dialog is gone the page works again.
+    ExpectPage(Page::Image);
+    EXPECT_TRUE(::IsWindowEnabled(page));
+    ASSERT_TRUE(wizard.Press(IDC_IMAGE_FILE));
+    ASSERT_TRUE(wizard.ChooseFile(L""));
+    ASSERT_TRUE(wizard.Press(IDCANCEL));
+    EXPECT_TRUE(device.WaitForReport("closed", "1", 5000));
+    ExpectRunEnds();
+    EXPECT_EQ(device.Stop()["header_received"], "0");
+}
 
 TEST_F(RoadScenario, EscapeOnTheProgressPageBeforeTheTransferEndsTheRunAndSendsNothing)
 {

@@ -98,6 +98,41 @@ TEST_F(PageChain, NotReadyExitEndsTheRunAlthoughPagesBeneathWouldShowAgain)
     ExpectRunEnds();
 }
 
+// Sets pagefail.dll's hook on the wizard's thread: the next page window it makes is refused.
+class RefusedPageCreation {
+public:
+    explicit RefusedPageCreation(DWORD thread) : m_module(::LoadLibraryW(L"pagefail.dll"))
+    {
+        auto proc = m_module ? reinterpret_cast<HOOKPROC>(::GetProcAddress(m_module, "RefuseNextPage")) : nullptr;
+        if (proc) m_hook = ::SetWindowsHookExW(WH_CBT, proc, m_module, thread);
+    }
+    ~RefusedPageCreation()
+    {
+        if (m_hook) ::UnhookWindowsHookEx(m_hook);
+        if (m_module) ::FreeLibrary(m_module);
+    }
+    RefusedPageCreation(const RefusedPageCreation&) = delete;
+    RefusedPageCreation& operator=(const RefusedPageCreation&) = delete;
+    bool Set() const { return m_hook != nullptr; }
+
+private:
+    HMODULE m_module;
+    HHOOK m_hook = nullptr;
+};
+
+TEST_F(PageChain, APageThatCannotBeCreatedEndsTheRunWithAnErrorBox)
+{
+    StartWizard();
+    RefusedPageCreation refused(::GetWindowThreadProcessId(wizard.PageWindow(), nullptr));
+    ASSERT_TRUE(refused.Set()) << "hook not set, error " << ::GetLastError();
+    ASSERT_TRUE(wizard.Press(IDOK));  // the reset page cannot be made
+    std::wstring text;
+    ASSERT_TRUE(wizard.WaitForMessageBox(&text)) << "no error box; see " << Visible();
+    EXPECT_EQ(text, L"A page of the wizard could not be shown. The wizard will close now.");
+    ASSERT_TRUE(wizard.AnswerMessageBox());
+    ExpectRunEnds();
+}
+
 // Cancel, Escape and the close box end the run from every instruction page, at any depth.
 enum class Way { CancelButton, Escape, CloseBox };
 

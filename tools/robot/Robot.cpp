@@ -177,7 +177,8 @@ HWND Wizard::Control(int controlId) const
 bool Wizard::Press(int controlId) const
 {
     HWND page = PageWindow();
-    HWND button = page ? ::GetDlgItem(page, controlId) : nullptr;
+    if (!page || !::IsWindowEnabled(page)) return false;
+    HWND button = ::GetDlgItem(page, controlId);
     // A posted command would pass a hidden or disabled button by: check first, as a user would see it.
     if (!button || !::IsWindowVisible(button) || !::IsWindowEnabled(button)) return false;
     return ::PostMessageW(page, WM_COMMAND, MAKEWPARAM(controlId, BN_CLICKED), reinterpret_cast<LPARAM>(button));
@@ -186,7 +187,7 @@ bool Wizard::Press(int controlId) const
 bool Wizard::PressEscape() const
 {
     HWND page = PageWindow();
-    if (!page) return false;
+    if (!page || !::IsWindowEnabled(page)) return false;
     GUITHREADINFO info{sizeof info};
     HWND target = page;
     if (::GetGUIThreadInfo(::GetWindowThreadProcessId(page, nullptr), &info) && info.hwndFocus &&
@@ -200,13 +201,14 @@ bool Wizard::PressEscape() const
 bool Wizard::PressCloseBox() const
 {
     HWND page = PageWindow();
-    return page && ::PostMessageW(page, WM_SYSCOMMAND, SC_CLOSE, 0);
+    return page && ::IsWindowEnabled(page) && ::PostMessageW(page, WM_SYSCOMMAND, SC_CLOSE, 0);
 }
 
 bool Wizard::ClickRadio(int controlId) const
 {
+    HWND page = PageWindow();
     HWND button = Control(controlId);
-    if (!button || !::IsWindowVisible(button) || !::IsWindowEnabled(button)) return false;
+    if (!button || !::IsWindowEnabled(page) || !::IsWindowVisible(button) || !::IsWindowEnabled(button)) return false;
     DWORD_PTR result;
     return ::SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 5000, &result) != 0;
 }

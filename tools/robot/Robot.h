@@ -54,6 +54,7 @@ public:
     static std::wstring TextOf(HWND wnd);
 
     // Presses a button of the visible page: checks it is visible and enabled, then posts its click.
+    // None of these reach a page that is disabled (a dialog it owns is up), as for a user.
     bool Press(int controlId) const;
     bool PressEscape() const;      // the Escape key on the visible page
     bool PressCloseBox() const;    // the caption's close box (SC_CLOSE)
