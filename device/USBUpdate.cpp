@@ -100,8 +100,11 @@ CUSBUpdate::CUSBUpdate()
       m_nByteSum(0),
       m_byCell(0),
       m_dwBytesWritten(0),
+      m_nFailure(kFailNone),
+      m_dwError(0),
       m_nBytesSent(0),
-      m_nSumSent(0)
+      m_nSumSent(0),
+      m_pReporter(nullptr)
 {
 }
 
@@ -154,17 +157,30 @@ HANDLE CUSBUpdate::OpenDeviceInterface(HDEVINFO info, PSP_DEVICE_INTERFACE_DATA 
 int CUSBUpdate::Connect()
 {
     BYTE answer[kHandshakeSize] = {};
+    m_dwError = 0;
     m_hDevice = OpenDevice();
-    if (m_hDevice == INVALID_HANDLE_VALUE) return kNoDevice;
+    if (m_hDevice == INVALID_HANDLE_VALUE) {
+        m_dwError = ::GetLastError();
+        return kNoDevice;
+    }
 
     // The handheld answers twice; only what the second read leaves in the buffer counts.
     // A read that fails or delivers less leaves the rest as the earlier content.
-    ::ReadFile(m_hDevice, answer, kHandshakeSize, &m_dwBytesRead, nullptr);
-    ::ReadFile(m_hDevice, answer, kHandshakeSize, &m_dwBytesRead, nullptr);
+    for (int read = 0; read < 2; ++read)
+        if (!::ReadFile(m_hDevice, answer, kHandshakeSize, &m_dwBytesRead, nullptr)) m_dwError = ::GetLastError();
 
-    if (std::memcmp(answer, kReadySignature, kHandshakeSize) == 0) return kReady;
+    if (std::memcmp(answer, kReadySignature, kHandshakeSize) == 0) {
+        m_dwError = 0;
+        return kReady;
+    }
     ShowError(L"Please press down USB item");
     return kWrongReply;
+}
+
+void CUSBUpdate::Fail(int failure, DWORD error)
+{
+    m_nFailure = failure;
+    m_dwError = error;
 }
 
 DWORD CUSBUpdate::OpenImage(CString path)
@@ -175,16 +191,19 @@ DWORD CUSBUpdate::OpenImage(CString path)
     m_nBlockSize = kBlockSize;
     m_nBytesSent = 0;
     m_nSumSent = 0;
+    Fail(kFailNone, 0);
 
     // Writers are kept out from staging until Close, so both passes read the same bytes.
     m_pImageFile = _wfsopen(path, L"rb", _SH_DENYWR);
     if (!m_pImageFile) {
+        Fail(kFailImageOpen, ::GetLastError());
         ShowError(L"Can not find  the image file.");
         return 0;
     }
 
     // Gives up staging: the error box, the stream closed, nothing counted.
-    auto refuse = [this](const wchar_t* text) -> DWORD {
+    auto refuse = [this](int failure, DWORD error, const wchar_t* text) -> DWORD {
+        Fail(failure, error);
         std::fclose(m_pImageFile);
         m_pImageFile = nullptr;
         m_nByteCount = 0;
@@ -201,7 +220,7 @@ DWORD CUSBUpdate::OpenImage(CString path)
     struct _stati64 st;
     if (_fstati64(_fileno(m_pImageFile), &st) == 0 && (st.st_mode & _S_IFREG) &&
         static_cast<uint64_t>(st.st_size) > kLargestImage)
-        return refuse(kTooLarge);
+        return refuse(kFailImageTooLarge, 0, kTooLarge);
 
     // Without memory for the large buffer, a small one on the stack does the same job.
     std::unique_ptr<BYTE[]> large(new (std::nothrow) BYTE[kStagingChunk]);
@@ -215,11 +234,12 @@ DWORD CUSBUpdate::OpenImage(CString path)
         const size_t n = std::fread(chunk, 1, chunkSize, m_pImageFile);
         if (n > 0) {
             count += n;
-            if (count > kLargestImage) return refuse(kTooLarge);
+            if (count > kLargestImage) return refuse(kFailImageTooLarge, 0, kTooLarge);
             sum += ByteSum(chunk, n);
             m_byCell = chunk[n - 1];
         }
-        if (std::ferror(m_pImageFile)) return refuse(L"The image file could not be read.");
+        if (std::ferror(m_pImageFile))
+            return refuse(kFailImageRead, ::GetLastError(), L"The image file could not be read.");
         if (n < chunkSize) break;
     }
     m_nByteCount = static_cast<uint32_t>(count);
@@ -238,8 +258,11 @@ BOOL CUSBUpdate::SendHeader()
         count[i] = static_cast<BYTE>(m_nByteCount >> (8 * i));
         sum[i] = static_cast<BYTE>(m_nByteSum >> (8 * i));
     }
-    ::WriteFile(m_hDevice, count, sizeof count, &m_dwBytesWritten, nullptr);
-    return ::WriteFile(m_hDevice, sum, sizeof sum, &m_dwBytesWritten, nullptr);
+    const BOOL first = ::WriteFile(m_hDevice, count, sizeof count, &m_dwBytesWritten, nullptr);
+    if (!first) Fail(kFailWrite, ::GetLastError());
+    const BOOL second = ::WriteFile(m_hDevice, sum, sizeof sum, &m_dwBytesWritten, nullptr);
+    if (!second && first) Fail(kFailWrite, ::GetLastError());
+    return second;
 }
 
 int CUSBUpdate::SendBlock()
@@ -250,21 +273,29 @@ int CUSBUpdate::SendBlock()
     // m_nBlockSize is always kBlockSize; the buffer is the hard bound all the same.
     const size_t blockSize = sizeof m_Buffer;
     const size_t n = std::fread(m_Buffer, 1, blockSize, m_pImageFile);
-    if (std::ferror(m_pImageFile)) return 0;
+    if (std::ferror(m_pImageFile)) {
+        Fail(kFailImageRead, ::GetLastError());
+        return 0;
+    }
 
     // The sending pass must read exactly the bytes staging counted and summed: the header
     // has announced them. Anything else stops the transfer short of success.
-    if (m_nBytesSent + n > m_nByteCount) return 0;
+    if (m_nBytesSent + n > m_nByteCount) {
+        Fail(kFailImageChanged, 0);
+        return 0;
+    }
     m_nBytesSent += n;
     m_nSumSent += ByteSum(m_Buffer, n);
-    if (std::feof(m_pImageFile) && (m_nBytesSent != m_nByteCount || m_nSumSent != m_nByteSum))
+    if (std::feof(m_pImageFile) && (m_nBytesSent != m_nByteCount || m_nSumSent != m_nByteSum)) {
+        Fail(kFailImageChanged, 0);
         return 0;
+    }
 
     // Always the whole block: past the bytes just read, the buffer keeps what the block
     // before left there (zeros before the first), and the handheld expects exactly that.
-    return ::WriteFile(m_hDevice, m_Buffer, static_cast<DWORD>(blockSize), &m_dwBytesWritten, nullptr)
-               ? 1
-               : 0;
+    if (::WriteFile(m_hDevice, m_Buffer, static_cast<DWORD>(blockSize), &m_dwBytesWritten, nullptr)) return 1;
+    Fail(kFailWrite, ::GetLastError());
+    return 0;
 }
 
 // Copies share the handle and the stream, so Close is called once, on the copy that
@@ -279,5 +310,8 @@ int CUSBUpdate::Close()
 
 void CUSBUpdate::ShowError(CString text)
 {
-    ::MessageBoxW(nullptr, text, L"Error", MB_OK);
+    if (m_pReporter)
+        m_pReporter->ReportError(text, m_dwError);
+    else
+        ::MessageBoxW(nullptr, text, L"Error", MB_OK);
 }

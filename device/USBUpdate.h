@@ -12,10 +12,31 @@
 // Interface class under which the handheld's upgrade-mode driver exposes it.
 extern const GUID GUID_DEVINTERFACE_UPGRADE;
 
+// Where the engine tells of an error the user must know about. Without one the engine shows
+// a message box of its own (caption "Error", no owner window); a program with no windows
+// installs a reporter that writes the text where its user looks.
+class LinkReporter {
+public:
+    // `error`: the Windows error code behind the failure, 0 when Windows reported none.
+    virtual void ReportError(const CString& text, DWORD error) = 0;
+
+protected:
+    ~LinkReporter() = default;
+};
+
 class CUSBUpdate {
 public:
     enum { kBlockSize = 512, kPathSize = 256, kHandshakeSize = 16 };
     enum ConnectResult { kNoDevice = 0, kReady = 1, kWrongReply = 2 };
+    // What made the last staging or write fail (m_nFailure), beside the Windows error code.
+    enum Failure {
+        kFailNone = 0,
+        kFailImageOpen,     // the image file could not be opened (m_dwError tells why)
+        kFailImageTooLarge, // 4 GiB or more
+        kFailImageRead,     // a read error, while staging or while sending
+        kFailImageChanged,  // the sending pass read other bytes than staging counted
+        kFailWrite,         // the handheld did not take a header or block write
+    };
 
     CUSBUpdate();
     virtual ~CUSBUpdate();  // releases nothing: that is Close's job
@@ -40,6 +61,8 @@ public:
     int SendBlock();
     int Close();
     void ShowError(CString text);
+    // Errors go to `reporter` from now on, in this link and its copies (nullptr: the box).
+    void SetReporter(LinkReporter* reporter) { m_pReporter = reporter; }
 
     uint32_t m_nByteCount;
     int32_t m_nBlockCount;
@@ -52,9 +75,16 @@ public:
     uint32_t m_nByteSum;
     BYTE m_byCell;
     DWORD m_dwBytesWritten;
+    int m_nFailure;   // a Failure: what made the last staging or write fail
+    // Its Windows error code, or that of a failed open or handshake read in Connect (0 when
+    // Windows reported none).
+    DWORD m_dwError;
 
 private:
+    void Fail(int failure, DWORD error);
+
     // What the sending pass has read so far, checked against staging at the end.
     uint64_t m_nBytesSent;
     uint32_t m_nSumSent;
+    LinkReporter* m_pReporter;
 };

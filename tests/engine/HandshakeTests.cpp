@@ -138,4 +138,28 @@ TEST_F(Handshake, EachCheckOpensTheDeviceAnew)
     WaitUntilClosed(2);
 }
 
+// A reporter of its own takes the engine's errors instead of the box, with the Windows error.
+class RecordingReporter : public LinkReporter {
+public:
+    void ReportError(const CString& text, DWORD error) override { reports.emplace_back(text.str(), error); }
+    std::vector<std::pair<std::wstring, DWORD>> reports;
+};
+
+TEST_F(Handshake, ReporterTakesTheErrorsInsteadOfTheBox)
+{
+    ASSERT_TRUE(Plug(L"--mode wrong-byte"));
+    RecordingReporter reporter;
+    CUSBUpdate link;
+    link.SetReporter(&reporter);
+    EXPECT_EQ(link.Connect(), CUSBUpdate::kWrongReply);
+    link.OpenImage(dir.File(L"missing.bin"));
+    EXPECT_EQ(link.m_nFailure, CUSBUpdate::kFailImageOpen);
+    link.Close();
+    EXPECT_TRUE(boxes.Texts().empty());
+    ASSERT_EQ(reporter.reports.size(), 2u);
+    EXPECT_EQ(reporter.reports[0].first, kPressUsb);
+    EXPECT_EQ(reporter.reports[1].first, L"Can not find  the image file.");
+    EXPECT_EQ(reporter.reports[1].second, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
 }  // namespace
