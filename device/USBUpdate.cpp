@@ -1,4 +1,5 @@
 #include "USBUpdate.h"
+#include "Handles.h"
 
 #include <immintrin.h>
 #include <io.h>
@@ -6,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <cstddef>
+#include <cwchar>
 #include <new>
 #include <cstring>
 #include <memory>
@@ -86,6 +88,108 @@ uint32_t ByteSum(const BYTE* p, size_t n)
     return static_cast<uint32_t>(avx2 ? ByteSumAvx2(p, n) : ByteSumSse2(p, n));
 }
 
+// The whole device path of one enumerated interface.
+bool InterfacePath(HDEVINFO info, PSP_DEVICE_INTERFACE_DATA data, std::string* path)
+{
+    DWORD required = 0;
+    ::SetupDiGetDeviceInterfaceDetailA(info, data, nullptr, 0, &required, nullptr);
+    if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) return false;
+
+    // DWORD elements keep the detail structure suitably aligned.
+    std::vector<DWORD> storage((required + sizeof(DWORD) - 1) / sizeof(DWORD));
+    auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(storage.data());
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+    if (!::SetupDiGetDeviceInterfaceDetailA(info, data, detail, required, nullptr, nullptr)) return false;
+
+    const size_t maxChars = required - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
+    const size_t length = strnlen(detail->DevicePath, maxChars);
+    if (length >= maxChars) return false;
+    path->assign(detail->DevicePath, length);
+    return true;
+}
+
+// The path must fit the link's buffer whole, NUL included. A path cut short could name some
+// other object, so a path that does not fit counts as no device at all.
+bool CopyPath(const std::string& path, char* devicePath)
+{
+    if (path.empty() || path.size() + 1 > CUSBUpdate::kPathSize) return false;
+    std::memcpy(devicePath, path.c_str(), path.size() + 1);
+    return true;
+}
+
+HANDLE OpenPath(const char* devicePath)
+{
+    return ::CreateFileA(devicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+// The path of the first present interface of the class; false when there is none or its
+// path does not fit.
+bool FirstDevicePath(const GUID* guid, char* devicePath)
+{
+    DeviceInfoSet set(::SetupDiGetClassDevsA(guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+    if (!set.valid()) return false;
+    SP_DEVICE_INTERFACE_DATA data;
+    std::memset(&data, 0, sizeof data);
+    data.cbSize = sizeof data;
+    if (!::SetupDiEnumDeviceInterfaces(set.get(), nullptr, guid, 0, &data)) return false;
+    std::string path;
+    return InterfacePath(set.get(), &data, &path) && CopyPath(path, devicePath);
+}
+
+// The lock of one handheld: a mutex in the global namespace, so that programs of every
+// session see it, named after the device path (case folded, its backslashes, which a name
+// cannot hold, spelt '#' as the registry spells interface keys).
+std::wstring DeviceLockName(const char* devicePath)
+{
+    const std::wstring prefix = L"Global\\ROM Upgrade Wizard link ";
+    std::wstring folded;
+    for (const char* p = devicePath; *p; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        folded += c == '\\' ? L'#' : static_cast<wchar_t>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    }
+    // Object names are kept under MAX_PATH characters: a longer path keeps its end, where
+    // paths differ, behind a hash of the whole.
+    constexpr size_t kLongestName = MAX_PATH - 1;
+    if (prefix.size() + folded.size() <= kLongestName) return prefix + folded;
+    uint64_t hash = 14695981039346656037ull;  // FNV-1a
+    for (wchar_t c : folded) hash = (hash ^ c) * 1099511628211ull;
+    wchar_t hex[18];
+    std::swprintf(hex, 18, L"%016llx ", static_cast<unsigned long long>(hash));
+    const std::wstring head = prefix + hex;
+    return head + folded.substr(folded.size() - (kLongestName - head.size()));
+}
+
+enum class LockResult { Held, Busy, Unavailable };
+
+// Takes the handheld's lock without waiting. A lock whose holder died without releasing it
+// (WAIT_ABANDONED) is ours. When no lock can be made at all (Unavailable), the link goes
+// on without one, as it always has.
+LockResult TakeDeviceLock(const char* devicePath, HANDLE* lock)
+{
+    UniqueHandle mutex(::CreateMutexW(nullptr, FALSE, DeviceLockName(devicePath).c_str()));
+    // A lock made by a program of another user is there but not ours to open: it is held.
+    if (!mutex) return ::GetLastError() == ERROR_ACCESS_DENIED ? LockResult::Busy : LockResult::Unavailable;
+    switch (::WaitForSingleObject(mutex.get(), 0)) {
+    case WAIT_OBJECT_0:
+    case WAIT_ABANDONED:
+        *lock = mutex.release();
+        return LockResult::Held;
+    case WAIT_TIMEOUT:
+        return LockResult::Busy;
+    default:
+        return LockResult::Unavailable;
+    }
+}
+
+void ReleaseDeviceLock(HANDLE* lock)
+{
+    if (!*lock) return;
+    ::ReleaseMutex(*lock);
+    ::CloseHandle(*lock);
+    *lock = nullptr;
+}
+
 }  // namespace
 
 CUSBUpdate::CUSBUpdate()
@@ -104,6 +208,7 @@ CUSBUpdate::CUSBUpdate()
       m_dwError(0),
       m_nBytesSent(0),
       m_nSumSent(0),
+      m_hLock(nullptr),
       m_pReporter(nullptr)
 {
 }
@@ -117,55 +222,68 @@ HANDLE CUSBUpdate::OpenDevice()
 
 HANDLE CUSBUpdate::FindDevice(const GUID* guid, char* devicePath)
 {
-    DeviceInfoSet set(::SetupDiGetClassDevsA(guid, nullptr, nullptr,
-                                             DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
-    if (!set.valid()) return INVALID_HANDLE_VALUE;
-
-    SP_DEVICE_INTERFACE_DATA data;
-    std::memset(&data, 0, sizeof data);
-    data.cbSize = sizeof data;
-    // Only the first present interface of the class is ever tried.
-    if (!::SetupDiEnumDeviceInterfaces(set.get(), nullptr, guid, 0, &data))
-        return INVALID_HANDLE_VALUE;
-    return OpenDeviceInterface(set.get(), &data, devicePath);
+    return FirstDevicePath(guid, devicePath) ? OpenPath(devicePath) : INVALID_HANDLE_VALUE;
 }
 
 HANDLE CUSBUpdate::OpenDeviceInterface(HDEVINFO info, PSP_DEVICE_INTERFACE_DATA data, char* devicePath)
 {
-    DWORD required = 0;
-    ::SetupDiGetDeviceInterfaceDetailA(info, data, nullptr, 0, &required, nullptr);
-    if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) return INVALID_HANDLE_VALUE;
+    std::string path;
+    if (!InterfacePath(info, data, &path) || !CopyPath(path, devicePath)) return INVALID_HANDLE_VALUE;
+    return OpenPath(devicePath);
+}
 
-    // DWORD elements keep the detail structure suitably aligned.
-    std::vector<DWORD> storage((required + sizeof(DWORD) - 1) / sizeof(DWORD));
-    auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(storage.data());
-    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-    if (!::SetupDiGetDeviceInterfaceDetailA(info, data, detail, required, nullptr, nullptr))
-        return INVALID_HANDLE_VALUE;
-
-    // The path must fit the caller's buffer whole, NUL included. A path cut short could
-    // name some other object, so a path that does not fit counts as no device at all.
-    const size_t maxChars = required - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
-    const size_t length = strnlen(detail->DevicePath, maxChars);
-    if (length >= maxChars || length + 1 > kPathSize) return INVALID_HANDLE_VALUE;
-    std::memcpy(devicePath, detail->DevicePath, length + 1);
-
-    return ::CreateFileA(devicePath, GENERIC_READ | GENERIC_WRITE,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+std::vector<std::string> CUSBUpdate::ListDevices()
+{
+    std::vector<std::string> paths;
+    DeviceInfoSet set(::SetupDiGetClassDevsA(&GUID_DEVINTERFACE_UPGRADE, nullptr, nullptr,
+                                             DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+    if (!set.valid()) return paths;
+    for (DWORD member = 0;; ++member) {
+        SP_DEVICE_INTERFACE_DATA data;
+        std::memset(&data, 0, sizeof data);
+        data.cbSize = sizeof data;
+        if (!::SetupDiEnumDeviceInterfaces(set.get(), nullptr, &GUID_DEVINTERFACE_UPGRADE, member, &data))
+            break;
+        std::string path;
+        // An interface whose path cannot be had keeps its place, so that numbers stay put.
+        InterfacePath(set.get(), &data, &path);
+        paths.push_back(path);
+    }
+    return paths;
 }
 
 int CUSBUpdate::Connect()
 {
-    BYTE answer[kHandshakeSize] = {};
+    m_hDevice = INVALID_HANDLE_VALUE;
     m_dwError = 0;
-    m_hDevice = OpenDevice();
+    // Only the first present interface of the class is ever tried.
+    if (!FirstDevicePath(&GUID_DEVINTERFACE_UPGRADE, m_szDevicePath)) return kNoDevice;
+    return OpenAndHandshake();
+}
+
+int CUSBUpdate::ConnectTo(const std::string& devicePath)
+{
+    m_hDevice = INVALID_HANDLE_VALUE;
+    m_dwError = 0;
+    if (!CopyPath(devicePath, m_szDevicePath)) return kNoDevice;
+    return OpenAndHandshake();
+}
+
+// Takes the handheld's lock, opens it at m_szDevicePath and reads the handshake.
+int CUSBUpdate::OpenAndHandshake()
+{
+    m_hLock = nullptr;
+    if (TakeDeviceLock(m_szDevicePath, &m_hLock) == LockResult::Busy) return kBusy;
+    m_hDevice = OpenPath(m_szDevicePath);
     if (m_hDevice == INVALID_HANDLE_VALUE) {
         m_dwError = ::GetLastError();
+        ReleaseDeviceLock(&m_hLock);
         return kNoDevice;
     }
 
     // The handheld answers twice; only what the second read leaves in the buffer counts.
     // A read that fails or delivers less leaves the rest as the earlier content.
+    BYTE answer[kHandshakeSize] = {};
     for (int read = 0; read < 2; ++read)
         if (!::ReadFile(m_hDevice, answer, kHandshakeSize, &m_dwBytesRead, nullptr)) m_dwError = ::GetLastError();
 
@@ -300,11 +418,13 @@ int CUSBUpdate::SendBlock()
 
 // Copies share the handle and the stream, so Close is called once, on the copy that
 // ends the page chain; the other copies are dropped without releasing anything. The
-// fields keep their values: the object is not used for I/O again.
+// fields keep their values: the object is not used for I/O again. The handheld's lock
+// goes last, once the device is closed.
 int CUSBUpdate::Close()
 {
     if (m_hDevice != INVALID_HANDLE_VALUE) ::CloseHandle(m_hDevice);
     if (m_pImageFile) std::fclose(m_pImageFile);
+    ReleaseDeviceLock(&m_hLock);
     return 0;
 }
 

@@ -7,6 +7,8 @@
 #include <setupapi.h>
 #include <cstdint>
 #include <cstdio>
+#include <string>
+#include <vector>
 #include "String.h"
 
 // Interface class under which the handheld's upgrade-mode driver exposes it.
@@ -27,7 +29,8 @@ protected:
 class CUSBUpdate {
 public:
     enum { kBlockSize = 512, kPathSize = 256, kHandshakeSize = 16 };
-    enum ConnectResult { kNoDevice = 0, kReady = 1, kWrongReply = 2 };
+    // kBusy: another program holds this handheld's link; the device was not opened.
+    enum ConnectResult { kNoDevice = 0, kReady = 1, kWrongReply = 2, kBusy = 3 };
     // What made the last staging or write fail (m_nFailure), beside the Windows error code.
     enum Failure {
         kFailNone = 0,
@@ -43,9 +46,17 @@ public:
     CUSBUpdate(const CUSBUpdate&) = default;
     CUSBUpdate& operator=(const CUSBUpdate&) = default;
 
-    // Opens the device and reads the handshake: kNoDevice, kReady or kWrongReply (after
-    // telling the user "Please press down USB item"). The handle stays in m_hDevice.
+    // Opens the first present interface and reads the handshake: kNoDevice, kReady,
+    // kWrongReply (after telling the user "Please press down USB item") or kBusy. From here
+    // to Close the link holds this handheld's lock, so that no other program writes to it
+    // meanwhile. The handle stays in m_hDevice.
     int Connect();
+    // The same for the interface at devicePath (one of ListDevices).
+    int ConnectTo(const std::string& devicePath);
+    // The paths of the present interfaces of the upgrade class, in the lookup's order:
+    // the first is the one Connect opens.
+    static std::vector<std::string> ListDevices();
+    // The lookup and open alone, without the handheld's lock (Connect takes it).
     HANDLE OpenDevice();
     // Opens the first present interface of the class; INVALID_HANDLE_VALUE when there is
     // none, it cannot be opened, or its path does not fit devicePath (kPathSize chars).
@@ -59,6 +70,7 @@ public:
     // Sends the next block: 1 when written; 0 at the end, on a failed write or read, or
     // when the bytes read no longer agree with what staging counted.
     int SendBlock();
+    // Releases the device handle, the image stream and the handheld's lock.
     int Close();
     void ShowError(CString text);
     // Errors go to `reporter` from now on, in this link and its copies (nullptr: the box).
@@ -81,10 +93,12 @@ public:
     DWORD m_dwError;
 
 private:
+    int OpenAndHandshake();
     void Fail(int failure, DWORD error);
 
     // What the sending pass has read so far, checked against staging at the end.
     uint64_t m_nBytesSent;
     uint32_t m_nSumSent;
+    HANDLE m_hLock;  // the handheld's lock while this link holds it, else null
     LinkReporter* m_pReporter;
 };
