@@ -1,6 +1,7 @@
 // One image transfer over an open link: stage the image, send the header and the blocks
 // until the engine has no more to send, close the link. The progress page runs it with its
-// bar and status text; the fault runner runs it bare. Success means every block went out.
+// bar and status text; the flasher and the fault runner run it without a page. Success
+// means every block went out.
 #pragma once
 #include "USBUpdate.h"
 
