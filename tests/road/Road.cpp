@@ -132,3 +132,10 @@ void RoadScenario::ExpectErrorBox(const std::wstring& text)
     EXPECT_EQ(shown, text);
     ASSERT_TRUE(wizard.AnswerMessageBox());
 }
+
+robot::ConsoleResult RoadScenario::Flash(const std::wstring& arguments, DWORD timeoutMs)
+{
+    robot::ConsoleResult r = robot::RunConsole(FlasherPath(), arguments, timeoutMs);
+    EXPECT_TRUE(r.ended) << "romflash " << ToUtf8(arguments) << " did not end; its output: " << r.err;
+    return r;
+}

@@ -5,6 +5,7 @@
 #include <map>
 #include <string>
 #include <vector>
+#include "Console.h"
 #include "EmulatedHandheld.h"
 #include "Scenario.h"
 
@@ -61,6 +62,8 @@ protected:
     void ExpectFinishPage(std::wstring* lastStatus, int* barPos);
     // Presses OK on the "Error" box that must come, checking its text.
     void ExpectErrorBox(const std::wstring& text);
+    // Runs romflash with these arguments to its end.
+    robot::ConsoleResult Flash(const std::wstring& arguments, DWORD timeoutMs = 60000);
 
     EmulatedHandheld device;
 };
