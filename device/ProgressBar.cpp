@@ -1,5 +1,6 @@
 #include "ProgressBar.h"
 #include "Transfer.h"
+#include "UpgradeLog.h"
 #include "app/PageChain.h"
 #include "pages/EndDlg.h"
 #include "pages/PagePainter.h"
@@ -131,6 +132,12 @@ void CProgressBar::OnStartTransfer()
     ProgressDisplay display(m_Progress);
     TransferOutcome outcome = RunTransfer(m_USBUpdate, m_strImagePath, display);
     display.ShowStatus();
+
+    UpgradeAttempt attempt(L"RomUpgradeWizard", m_USBUpdate);
+    attempt.imagePath = m_strImagePath.str();
+    attempt.handshake = CUSBUpdate::kReady;  // the device check let the link through
+    attempt.transfer = outcome;
+    LogUpgrade(attempt);  // a log that cannot be written changes nothing here
     if (outcome.Succeeded()) {
         CEndDlg end;
         OpenPage(*this, end, Ending::EndOK);

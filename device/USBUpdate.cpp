@@ -1,13 +1,15 @@
 #include "USBUpdate.h"
+#include "Handles.h"
 
 #include <io.h>
 #include <share.h>
 #include <sys/stat.h>
 
 #include <cstddef>
-#include <new>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
+#include <new>
 #include <memory>
 #include <vector>
 
@@ -79,6 +81,110 @@ private:
     HDEVINFO m_set;
 };
 
+// The whole device path of one enumerated interface.
+bool InterfacePath(const SetupApi& api, HDEVINFO info, PSP_DEVICE_INTERFACE_DATA data, std::string* path)
+{
+    DWORD required = 0;
+    api.GetDeviceInterfaceDetail(info, data, nullptr, 0, &required, nullptr);
+    if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) return false;
+
+    // DWORD elements keep the detail structure suitably aligned.
+    std::vector<DWORD> storage((required + sizeof(DWORD) - 1) / sizeof(DWORD));
+    auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(storage.data());
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+    if (!api.GetDeviceInterfaceDetail(info, data, detail, required, nullptr, nullptr)) return false;
+
+    const size_t maxChars = required - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
+    const size_t length = strnlen(detail->DevicePath, maxChars);
+    if (length >= maxChars) return false;
+    path->assign(detail->DevicePath, length);
+    return true;
+}
+
+// The path must fit the link's buffer whole, NUL included. A path cut short could name some
+// other object, so a path that does not fit counts as no device at all.
+bool CopyPath(const std::string& path, char* devicePath)
+{
+    if (path.empty() || path.size() + 1 > CUSBUpdate::kPathSize) return false;
+    std::memcpy(devicePath, path.c_str(), path.size() + 1);
+    return true;
+}
+
+HANDLE OpenPath(const char* devicePath)
+{
+    return ::CreateFileA(devicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+// The path of the first present interface of the class; false when there is none or its
+// path does not fit.
+bool FirstDevicePath(const GUID* guid, char* devicePath)
+{
+    const SetupApi api;
+    if (!api.Loaded()) return false;
+    DeviceInfoSet set(api, api.GetClassDevs(guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+    if (!set.valid()) return false;
+    SP_DEVICE_INTERFACE_DATA data;
+    std::memset(&data, 0, sizeof data);
+    data.cbSize = sizeof data;
+    if (!api.EnumDeviceInterfaces(set.get(), nullptr, guid, 0, &data)) return false;
+    std::string path;
+    return InterfacePath(api, set.get(), &data, &path) && CopyPath(path, devicePath);
+}
+
+// The lock of one handheld: a mutex in the global namespace, so that programs of every
+// session see it, named after the device path (case folded, its backslashes, which a name
+// cannot hold, spelt '#' as the registry spells interface keys).
+std::wstring DeviceLockName(const char* devicePath)
+{
+    const std::wstring prefix = L"Global\\ROM Upgrade Wizard link ";
+    std::wstring folded;
+    for (const char* p = devicePath; *p; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        folded += c == '\\' ? L'#' : static_cast<wchar_t>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    }
+    // Object names are kept under MAX_PATH characters: a longer path keeps its end, where
+    // paths differ, behind a hash of the whole.
+    constexpr size_t kLongestName = MAX_PATH - 1;
+    if (prefix.size() + folded.size() <= kLongestName) return prefix + folded;
+    uint64_t hash = 14695981039346656037ull;  // FNV-1a
+    for (wchar_t c : folded) hash = (hash ^ c) * 1099511628211ull;
+    wchar_t hex[18];
+    std::swprintf(hex, 18, L"%016llx ", static_cast<unsigned long long>(hash));
+    const std::wstring head = prefix + hex;
+    return head + folded.substr(folded.size() - (kLongestName - head.size()));
+}
+
+enum class LockResult { Held, Busy, Unavailable };
+
+// Takes the handheld's lock without waiting. A lock whose holder died without releasing it
+// (WAIT_ABANDONED) is ours. When no lock can be made at all (Unavailable), the link goes
+// on without one, as it always has.
+LockResult TakeDeviceLock(const char* devicePath, HANDLE* lock)
+{
+    UniqueHandle mutex(::CreateMutexW(nullptr, FALSE, DeviceLockName(devicePath).c_str()));
+    // A lock made by a program of another user is there but not ours to open: it is held.
+    if (!mutex) return ::GetLastError() == ERROR_ACCESS_DENIED ? LockResult::Busy : LockResult::Unavailable;
+    switch (::WaitForSingleObject(mutex.get(), 0)) {
+    case WAIT_OBJECT_0:
+    case WAIT_ABANDONED:
+        *lock = mutex.release();
+        return LockResult::Held;
+    case WAIT_TIMEOUT:
+        return LockResult::Busy;
+    default:
+        return LockResult::Unavailable;
+    }
+}
+
+void ReleaseDeviceLock(HANDLE* lock)
+{
+    if (!*lock) return;
+    ::ReleaseMutex(*lock);
+    ::CloseHandle(*lock);
+    *lock = nullptr;
+}
+
 }  // namespace
 
 CUSBUpdate::CUSBUpdate()
@@ -93,8 +199,12 @@ CUSBUpdate::CUSBUpdate()
       m_nByteSum(0),
       m_byCell(0),
       m_dwBytesWritten(0),
+      m_nFailure(kFailNone),
+      m_dwError(0),
       m_nBytesSent(0),
-      m_nSumSent(0)
+      m_nSumSent(0),
+      m_hLock(nullptr),
+      m_pReporter(nullptr)
 {
 }
 
@@ -107,60 +217,86 @@ HANDLE CUSBUpdate::OpenDevice()
 
 HANDLE CUSBUpdate::FindDevice(const GUID* guid, char* devicePath)
 {
-    const SetupApi api;
-    if (!api.Loaded()) return INVALID_HANDLE_VALUE;
-    DeviceInfoSet set(api, api.GetClassDevs(guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
-    if (!set.valid()) return INVALID_HANDLE_VALUE;
-
-    SP_DEVICE_INTERFACE_DATA data;
-    std::memset(&data, 0, sizeof data);
-    data.cbSize = sizeof data;
-    // Only the first present interface of the class is ever tried.
-    if (!api.EnumDeviceInterfaces(set.get(), nullptr, guid, 0, &data))
-        return INVALID_HANDLE_VALUE;
-    return OpenDeviceInterface(set.get(), &data, devicePath);
+    return FirstDevicePath(guid, devicePath) ? OpenPath(devicePath) : INVALID_HANDLE_VALUE;
 }
 
 HANDLE CUSBUpdate::OpenDeviceInterface(HDEVINFO info, PSP_DEVICE_INTERFACE_DATA data, char* devicePath)
 {
     const SetupApi api;
-    if (!api.Loaded()) return INVALID_HANDLE_VALUE;
-    DWORD required = 0;
-    api.GetDeviceInterfaceDetail(info, data, nullptr, 0, &required, nullptr);
-    if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) return INVALID_HANDLE_VALUE;
-
-    // DWORD elements keep the detail structure suitably aligned.
-    std::vector<DWORD> storage((required + sizeof(DWORD) - 1) / sizeof(DWORD));
-    auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(storage.data());
-    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-    if (!api.GetDeviceInterfaceDetail(info, data, detail, required, nullptr, nullptr))
+    std::string path;
+    if (!api.Loaded() || !InterfacePath(api, info, data, &path) || !CopyPath(path, devicePath))
         return INVALID_HANDLE_VALUE;
+    return OpenPath(devicePath);
+}
 
-    // The path must fit the caller's buffer whole, NUL included. A path cut short could
-    // name some other object, so a path that does not fit counts as no device at all.
-    const size_t maxChars = required - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
-    const size_t length = strnlen(detail->DevicePath, maxChars);
-    if (length >= maxChars || length + 1 > kPathSize) return INVALID_HANDLE_VALUE;
-    std::memcpy(devicePath, detail->DevicePath, length + 1);
-
-    return ::CreateFileA(devicePath, GENERIC_READ | GENERIC_WRITE,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+std::vector<std::string> CUSBUpdate::ListDevices()
+{
+    std::vector<std::string> paths;
+    const SetupApi api;
+    if (!api.Loaded()) return paths;
+    DeviceInfoSet set(api, api.GetClassDevs(&GUID_DEVINTERFACE_UPGRADE, nullptr, nullptr,
+                                            DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+    if (!set.valid()) return paths;
+    for (DWORD member = 0;; ++member) {
+        SP_DEVICE_INTERFACE_DATA data;
+        std::memset(&data, 0, sizeof data);
+        data.cbSize = sizeof data;
+        if (!api.EnumDeviceInterfaces(set.get(), nullptr, &GUID_DEVINTERFACE_UPGRADE, member, &data)) break;
+        std::string path;
+        // An interface whose path cannot be had keeps its place, so that numbers stay put.
+        InterfacePath(api, set.get(), &data, &path);
+        paths.push_back(path);
+    }
+    return paths;
 }
 
 int CUSBUpdate::Connect()
 {
-    BYTE answer[kHandshakeSize] = {};
-    m_hDevice = OpenDevice();
-    if (m_hDevice == INVALID_HANDLE_VALUE) return kNoDevice;
+    m_hDevice = INVALID_HANDLE_VALUE;
+    m_dwError = 0;
+    // Only the first present interface of the class is ever tried.
+    if (!FirstDevicePath(&GUID_DEVINTERFACE_UPGRADE, m_szDevicePath)) return kNoDevice;
+    return OpenAndHandshake();
+}
+
+int CUSBUpdate::ConnectTo(const std::string& devicePath)
+{
+    m_hDevice = INVALID_HANDLE_VALUE;
+    m_dwError = 0;
+    if (!CopyPath(devicePath, m_szDevicePath)) return kNoDevice;
+    return OpenAndHandshake();
+}
+
+// Takes the handheld's lock, opens it at m_szDevicePath and reads the handshake.
+int CUSBUpdate::OpenAndHandshake()
+{
+    m_hLock = nullptr;
+    if (TakeDeviceLock(m_szDevicePath, &m_hLock) == LockResult::Busy) return kBusy;
+    m_hDevice = OpenPath(m_szDevicePath);
+    if (m_hDevice == INVALID_HANDLE_VALUE) {
+        m_dwError = ::GetLastError();
+        ReleaseDeviceLock(&m_hLock);
+        return kNoDevice;
+    }
 
     // The handheld answers twice; only what the second read leaves in the buffer counts.
     // A read that fails or delivers less leaves the rest as the earlier content.
-    ::ReadFile(m_hDevice, answer, kHandshakeSize, &m_dwBytesRead, nullptr);
-    ::ReadFile(m_hDevice, answer, kHandshakeSize, &m_dwBytesRead, nullptr);
+    BYTE answer[kHandshakeSize] = {};
+    for (int read = 0; read < 2; ++read)
+        if (!::ReadFile(m_hDevice, answer, kHandshakeSize, &m_dwBytesRead, nullptr)) m_dwError = ::GetLastError();
 
-    if (std::memcmp(answer, kReadySignature, kHandshakeSize) == 0) return kReady;
+    if (std::memcmp(answer, kReadySignature, kHandshakeSize) == 0) {
+        m_dwError = 0;
+        return kReady;
+    }
     ShowError(L"Please press down USB item");
     return kWrongReply;
+}
+
+void CUSBUpdate::Fail(int failure, DWORD error)
+{
+    m_nFailure = failure;
+    m_dwError = error;
 }
 
 DWORD CUSBUpdate::OpenImage(CString path)
@@ -171,11 +307,13 @@ DWORD CUSBUpdate::OpenImage(CString path)
     m_nBlockSize = kBlockSize;
     m_nBytesSent = 0;
     m_nSumSent = 0;
+    Fail(kFailNone, 0);
 
     // Writers are kept out from staging until Close, so both passes read the same bytes.
     _doserrno = 0;
     m_pImageFile = _wfsopen(path, L"rb", _SH_DENYWR);
     if (!m_pImageFile) {
+        Fail(kFailImageOpen, _doserrno);
         // Another program writing to the file keeps us out; that is not a missing file.
         if (_doserrno == ERROR_SHARING_VIOLATION)
             ShowError(L"The image file is in use by another program. Close that program and try again.");
@@ -185,7 +323,8 @@ DWORD CUSBUpdate::OpenImage(CString path)
     }
 
     // Gives up staging: the error box, the stream closed, nothing counted.
-    auto refuse = [this](const wchar_t* text) -> DWORD {
+    auto refuse = [this](int failure, DWORD error, const wchar_t* text) -> DWORD {
+        Fail(failure, error);
         std::fclose(m_pImageFile);
         m_pImageFile = nullptr;
         m_nByteCount = 0;
@@ -202,7 +341,7 @@ DWORD CUSBUpdate::OpenImage(CString path)
     struct _stati64 st;
     if (_fstati64(_fileno(m_pImageFile), &st) == 0 && (st.st_mode & _S_IFREG) &&
         static_cast<uint64_t>(st.st_size) > kLargestImage)
-        return refuse(kTooLarge);
+        return refuse(kFailImageTooLarge, 0, kTooLarge);
 
     // Without memory for the large buffer, a small one on the stack does the same job.
     std::unique_ptr<BYTE[]> large(new (std::nothrow) BYTE[kStagingChunk]);
@@ -216,11 +355,12 @@ DWORD CUSBUpdate::OpenImage(CString path)
         const size_t n = std::fread(chunk, 1, chunkSize, m_pImageFile);
         if (n > 0) {
             count += n;
-            if (count > kLargestImage) return refuse(kTooLarge);
+            if (count > kLargestImage) return refuse(kFailImageTooLarge, 0, kTooLarge);
             sum += ByteSum(chunk, n);
             m_byCell = chunk[n - 1];
         }
-        if (std::ferror(m_pImageFile)) return refuse(L"The image file could not be read.");
+        if (std::ferror(m_pImageFile))
+            return refuse(kFailImageRead, ::GetLastError(), L"The image file could not be read.");
         if (n < chunkSize) break;
     }
     m_nByteCount = static_cast<uint32_t>(count);
@@ -246,8 +386,16 @@ BOOL CUSBUpdate::SendHeader()
 
 bool CUSBUpdate::WriteWhole(const BYTE* data, DWORD size)
 {
+    if (!::WriteFile(m_hDevice, data, size, &m_dwBytesWritten, nullptr)) {
+        Fail(kFailWrite, ::GetLastError());
+        return false;
+    }
     // A write that succeeds with fewer bytes than asked did not deliver them all.
-    return ::WriteFile(m_hDevice, data, size, &m_dwBytesWritten, nullptr) && m_dwBytesWritten == size;
+    if (m_dwBytesWritten != size) {
+        Fail(kFailWrite, 0);
+        return false;
+    }
+    return true;
 }
 
 int CUSBUpdate::SendBlock()
@@ -258,15 +406,23 @@ int CUSBUpdate::SendBlock()
     // m_nBlockSize is always kBlockSize; the buffer is the hard bound all the same.
     const size_t blockSize = sizeof m_Buffer;
     const size_t n = std::fread(m_Buffer, 1, blockSize, m_pImageFile);
-    if (std::ferror(m_pImageFile)) return 0;
+    if (std::ferror(m_pImageFile)) {
+        Fail(kFailImageRead, ::GetLastError());
+        return 0;
+    }
 
     // The sending pass must read exactly the bytes staging counted and summed: the header
     // has announced them. Anything else stops the transfer short of success.
-    if (m_nBytesSent + n > m_nByteCount) return 0;
+    if (m_nBytesSent + n > m_nByteCount) {
+        Fail(kFailImageChanged, 0);
+        return 0;
+    }
     m_nBytesSent += n;
     m_nSumSent += ByteSum(m_Buffer, n);
-    if (std::feof(m_pImageFile) && (m_nBytesSent != m_nByteCount || m_nSumSent != m_nByteSum))
+    if (std::feof(m_pImageFile) && (m_nBytesSent != m_nByteCount || m_nSumSent != m_nByteSum)) {
+        Fail(kFailImageChanged, 0);
         return 0;
+    }
 
     // Always the whole block: past the bytes just read, the buffer keeps what the block
     // before left there (zeros before the first), and the handheld expects exactly that.
@@ -275,15 +431,20 @@ int CUSBUpdate::SendBlock()
 
 // Copies share the handle and the stream, so Close is called once, on the copy that
 // ends the page chain; the other copies are dropped without releasing anything. The
-// fields keep their values: the object is not used for I/O again.
+// fields keep their values: the object is not used for I/O again. The handheld's lock
+// goes last, once the device is closed.
 int CUSBUpdate::Close()
 {
     if (m_hDevice != INVALID_HANDLE_VALUE) ::CloseHandle(m_hDevice);
     if (m_pImageFile) std::fclose(m_pImageFile);
+    ReleaseDeviceLock(&m_hLock);
     return 0;
 }
 
 void CUSBUpdate::ShowError(CString text)
 {
-    ::MessageBoxW(nullptr, text, L"Error", MB_OK);
+    if (m_pReporter)
+        m_pReporter->ReportError(text, m_dwError);
+    else
+        ::MessageBoxW(nullptr, text, L"Error", MB_OK);
 }

@@ -51,6 +51,11 @@ void CCheckUSB::CheckDevice()
         OpenPage(*this, select, Ending::EndIfOK);
         break;
     }
+    case CUSBUpdate::kBusy:
+        // Another program is writing to this handheld; for this run it is as good as absent.
+        MessageBox(L"Another upgrade is using the handheld. Wait until it has finished, then try again.",
+                   L"Error", MB_OK);
+        [[fallthrough]];
     case CUSBUpdate::kNoDevice: {
         CUSBnotRdy notReady;
         OpenPage(*this, notReady, Ending::EndOK);

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Benchmarks (never run by the tests): staging speed, and the transfer's speed and memory
-# through the shipped program. Options go to the transfer benchmark (--mib, --big-mib, --rounds).
+# through the shipped programs. Options go to the transfer benchmark (--mib, --big-mib, --rounds).
 #
 # Under Wine every block write is a round trip through the wine server. Spread over several
 # processors those round trips wait on wake-ups from one processor to another, and the same
@@ -21,4 +21,5 @@ if [ -n "${BENCH_PINNED:-}" ]; then echo "(all on processor 0; BENCH_ALL_CPUS=1 
 if [ -e "$BUILD/bench/staging/staging_bench.exe" ]; then
   wine "$BUILD/bench/staging/staging_bench.exe" | tr -d '\r'
 fi
-wine "$BUILD/bench/transfer/transfer_bench.exe" --wizard="$BUILD/RomUpgradeWizard.exe" "$@" | tr -d '\r'
+wine "$BUILD/bench/transfer/transfer_bench.exe" --wizard="$BUILD/RomUpgradeWizard.exe" \
+  --flasher="$BUILD/flasher/romflash.exe" "$@" | tr -d '\r'

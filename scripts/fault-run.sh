@@ -5,4 +5,5 @@ source "$(dirname "$0")/wine-env.sh"
 "$ROOT/scripts/build.sh"
 wine_up
 trap wine_down EXIT
-wine "$BUILD/tests/faults/fault_runner.exe" --runs="${1:-1000}" --seed="${2:-$(date +%s)}" | tr -d '\r'
+wine "$BUILD/tests/faults/fault_runner.exe" --runs="${1:-1000}" --seed="${2:-$(date +%s)}" \
+  --flasher="$BUILD/flasher/romflash.exe" | tr -d '\r'

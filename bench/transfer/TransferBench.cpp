@@ -1,11 +1,12 @@
 // Transfer benchmark. Flashes images through the shipped program's progress page to the
-// emulated handheld in sink mode, driven by the robot, and prints:
+// emulated handheld in sink mode, driven by the robot, and through the flasher, and prints:
 //  - the page's throughput against a bare loop of the same number of 512-byte WriteFile
 //    calls to the same handheld (target: at least 0.95 of it);
+//  - the flasher's throughput against the same loop (target: at least 0.97 of it);
 //  - the program's peak working set for a 1 MiB and a 1 GiB image (target: within 1 MiB).
-// Both throughputs are measured by the handheld, from the first to the last byte it took.
+// All throughputs are measured by the handheld, from the first to the last byte it took.
 //
-//   transfer_bench --wizard=PATH [--mib=64] [--big-mib=1024] [--rounds=5]
+//   transfer_bench --wizard=PATH [--flasher=PATH] [--mib=64] [--big-mib=1024] [--rounds=5]
 #include <windows.h>
 #include <psapi.h>
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <cwchar>
 #include <string>
 #include <vector>
+#include "Console.h"
 #include "EmulatedHandheld.h"
 #include "Robot.h"
 #include "Transfer.h"
@@ -25,6 +27,7 @@ using robot::Page;
 namespace {
 
 std::wstring g_wizard;
+std::wstring g_flasher;
 
 std::wstring TempFile(const wchar_t* name)
 {
@@ -91,6 +94,20 @@ PageRun ThroughThePage(const std::wstring& image, uint64_t size)
     return run;
 }
 
+// One whole run of the flasher with the image, its progress going nowhere.
+double ThroughTheFlasher(const std::wstring& image, uint64_t size)
+{
+    EmulatedHandheld device;
+    if (!device.Start(L"--sink --time-limit 1200")) return 0;
+    const robot::ConsoleResult result = robot::RunConsole(g_flasher, L"--wait 10 \"" + image + L"\"", 30 * 60 * 1000);
+    EmulatedHandheld::Report r = device.Stop();
+    if (result.exitCode != 0 || r["blocks"] != std::to_string(size / 512 + 1)) {
+        std::printf("the flasher's transfer was incomplete (exit code %lu): %s\n", result.exitCode, result.err.c_str());
+        return 0;
+    }
+    return (static_cast<double>(size) / (1 << 20)) / Seconds(r);
+}
+
 // The same number of 512-byte writes, after the same header, in a bare loop.
 double BareLoop(uint64_t size)
 {
@@ -144,12 +161,13 @@ int wmain(int argc, wchar_t** argv)
     int rounds = 5;
     for (int i = 1; i < argc; ++i) {
         if (std::wcsncmp(argv[i], L"--wizard=", 9) == 0) g_wizard = argv[i] + 9;
+        if (std::wcsncmp(argv[i], L"--flasher=", 10) == 0) g_flasher = argv[i] + 10;
         if (std::wcsncmp(argv[i], L"--mib=", 6) == 0) mib = std::wcstoull(argv[i] + 6, nullptr, 10);
         if (std::wcsncmp(argv[i], L"--big-mib=", 10) == 0) bigMib = std::wcstoull(argv[i] + 10, nullptr, 10);
         if (std::wcsncmp(argv[i], L"--rounds=", 9) == 0) rounds = static_cast<int>(std::wcstol(argv[i] + 9, nullptr, 10));
     }
     if (g_wizard.empty()) {
-        std::fprintf(stderr, "usage: transfer_bench --wizard=PATH [--mib=64] [--big-mib=1024] [--rounds=5]\n");
+        std::fprintf(stderr, "usage: transfer_bench --wizard=PATH [--flasher=PATH] [--mib=64] [--big-mib=1024] [--rounds=5]\n");
         return 2;
     }
 
@@ -159,23 +177,27 @@ int wmain(int argc, wchar_t** argv)
     // Rounds of both, alternating. Under Wine every block write is a round trip through the
     // wine server, and now and then a run of either kind is far faster than the others: the
     // median of each is the figure, and the best is shown beside it.
-    std::vector<double> pages, bares, engines;
+    std::vector<double> pages, bares, engines, flashers;
     long long longestGapMs = 0;
     bool ok = true;
     for (int round = 0; round < rounds; ++round) {
         PageRun p = ThroughThePage(image, size);
         double b = BareLoop(size);
         double e = EngineLoop(image, size);
-        std::printf("  round %d: page %.2f MiB/s, bare loop %.2f MiB/s, engine loop %.2f MiB/s\n", round + 1,
+        double f = g_flasher.empty() ? 0 : ThroughTheFlasher(image, size);
+        std::printf("  round %d: page %.2f MiB/s, bare loop %.2f MiB/s, engine loop %.2f MiB/s", round + 1,
                     p.mibPerSecond, b, e);
-        ok = ok && p.ok;
+        if (!g_flasher.empty()) std::printf(", flasher %.2f MiB/s", f);
+        std::printf("\n");
+        ok = ok && p.ok && (g_flasher.empty() || f > 0);
         longestGapMs = std::max(longestGapMs, p.longestGapMs);
         pages.push_back(p.mibPerSecond);
         bares.push_back(b);
         engines.push_back(e);
+        flashers.push_back(f);
     }
     if (!ok) {
-        std::printf("  a transfer through the page was incomplete\n");
+        std::printf("  a transfer through the page or the flasher was incomplete\n");
         return 1;
     }
     const double page = Median(pages), bare = Median(bares), engine = Median(engines);
@@ -184,7 +206,13 @@ int wmain(int argc, wchar_t** argv)
     std::printf("  progress page: %8.2f %8.2f MiB/s\n", page, Best(pages));
     std::printf("  bare loop:     %8.2f %8.2f MiB/s\n", bare, Best(bares));
     std::printf("  engine loop:   %8.2f %8.2f MiB/s (the same routine without the page)\n", engine, Best(engines));
-    std::printf("  ratio:         %8.3f (medians; target >= 0.95)\n", bare > 0 ? page / bare : 0.0);
+    if (!g_flasher.empty())
+        std::printf("  flasher:       %8.2f %8.2f MiB/s\n", Median(flashers), Best(flashers));
+    std::printf("  ratio:         %8.3f (progress page / bare loop, medians; target >= 0.95)\n",
+                bare > 0 ? page / bare : 0.0);
+    if (!g_flasher.empty())
+        std::printf("  flasher ratio: %8.3f (flasher / bare loop, medians; target >= 0.97)\n",
+                    bare > 0 ? Median(flashers) / bare : 0.0);
     std::printf("  longest pause in the data during a page run: %lld ms\n", longestGapMs);
 
     std::printf("memory: peak working set of the program\n");

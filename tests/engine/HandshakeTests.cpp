@@ -138,4 +138,86 @@ TEST_F(Handshake, EachCheckOpensTheDeviceAnew)
     WaitUntilClosed(2);
 }
 
+// One writer per handheld: a link that holds the handheld keeps every other link from
+// opening it until Close. (Within one thread the lock counts again, so the holder runs on a
+// thread of its own, as another program would.)
+struct Holder {
+    CUSBUpdate link;
+    int answer = -1;
+    OwnedHandle connected{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    OwnedHandle release{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    static DWORD WINAPI Run(LPVOID self)
+    {
+        auto* h = static_cast<Holder*>(self);
+        h->answer = h->link.Connect();
+        ::SetEvent(h->connected.get());
+        ::WaitForSingleObject(h->release.get(), 20000);
+        h->link.Close();
+        return 0;
+    }
+};
+
+TEST_F(Handshake, HandheldHeldByAnotherLinkIsBusyAndNotOpened)
+{
+    ASSERT_TRUE(Plug());
+    Holder holder;
+    OwnedHandle thread(::CreateThread(nullptr, 0, &Holder::Run, &holder, 0, nullptr));
+    ASSERT_EQ(::WaitForSingleObject(holder.connected.get(), 10000), WAIT_OBJECT_0);
+    ASSERT_EQ(holder.answer, CUSBUpdate::kReady) << DescribeLookup();
+
+    CUSBUpdate second;
+    EXPECT_EQ(second.Connect(), CUSBUpdate::kBusy);
+    EXPECT_EQ(second.m_hDevice, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(boxes.Texts().empty()) << "the engine shows nothing; the caller says it";
+    EXPECT_EQ(second.ConnectTo(holder.link.m_szDevicePath), CUSBUpdate::kBusy) << "by its path too";
+    second.Close();
+    EXPECT_EQ(device.ReadReport()["connections"], "1");
+
+    ::SetEvent(holder.release.get());
+    ASSERT_EQ(::WaitForSingleObject(thread.get(), 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(second.Connect(), CUSBUpdate::kReady) << "free again after Close";
+    second.Close();
+    WaitUntilClosed(2);
+}
+
+TEST_F(Handshake, ListsThePresentInterfacesAndConnectsByPath)
+{
+    EXPECT_TRUE(CUSBUpdate::ListDevices().empty());
+    ASSERT_TRUE(Plug());
+    const std::vector<std::string> present = CUSBUpdate::ListDevices();
+    ASSERT_EQ(present.size(), 1u);
+    EXPECT_STRCASEEQ(present[0].c_str(), "\\\\?\\root#upgrade#0000#{25dbce51-6c8f-4a72-8a6d-b54c2b4fc835}");
+    CUSBUpdate link;
+    EXPECT_EQ(link.ConnectTo(present[0]), CUSBUpdate::kReady);
+    EXPECT_STREQ(link.m_szDevicePath, present[0].c_str());
+    link.Close();
+    EXPECT_EQ(link.ConnectTo("\\\\?\\root#upgrade#0001#{25dbce51-6c8f-4a72-8a6d-b54c2b4fc835}"),
+              CUSBUpdate::kNoDevice);
+    WaitUntilClosed();
+}
+
+// A reporter of its own takes the engine's errors instead of the box, with the Windows error.
+class RecordingReporter : public LinkReporter {
+public:
+    void ReportError(const CString& text, DWORD error) override { reports.emplace_back(text.str(), error); }
+    std::vector<std::pair<std::wstring, DWORD>> reports;
+};
+
+TEST_F(Handshake, ReporterTakesTheErrorsInsteadOfTheBox)
+{
+    ASSERT_TRUE(Plug(L"--mode wrong-byte"));
+    RecordingReporter reporter;
+    CUSBUpdate link;
+    link.SetReporter(&reporter);
+    EXPECT_EQ(link.Connect(), CUSBUpdate::kWrongReply);
+    link.OpenImage(dir.File(L"missing.bin"));
+    EXPECT_EQ(link.m_nFailure, CUSBUpdate::kFailImageOpen);
+    link.Close();
+    EXPECT_TRUE(boxes.Texts().empty());
+    ASSERT_EQ(reporter.reports.size(), 2u);
+    EXPECT_EQ(reporter.reports[0].first, kPressUsb);
+    EXPECT_EQ(reporter.reports[1].first, L"Can not find  the image file.");
+    EXPECT_EQ(reporter.reports[1].second, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
 }  // namespace

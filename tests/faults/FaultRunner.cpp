@@ -1,8 +1,10 @@
 // Randomised fault injection: images of random sizes flashed to the emulated handheld under
 // random faults, each run checked against what the handheld saw. Seeded and reproducible:
 //
-//   fault_runner [--runs=N] [--seed=S] [gtest options]
+//   fault_runner [--runs=N] [--seed=S] [--flasher=PATH-TO-romflash.exe] [gtest options]
 //
+// With --flasher every other run goes through romflash instead of the engine in this process,
+// and its exit code must name the fault.
 // Sizes run from 0 to 2 MiB, with multiples of 512 and their neighbours drawn often. The
 // faults: none, a refused block, unplugging after a block, a wrong, short or empty second
 // handshake answer, silence then unplugging, a refused header.
@@ -12,6 +14,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include "Console.h"
 #include "Support.h"
 #include "Transfer.h"
 #include "USBUpdate.h"
@@ -20,6 +23,7 @@ namespace {
 
 int g_runs = 40;
 uint32_t g_seed = 20261207;
+std::wstring g_flasher;
 
 enum class Fault { None, RefuseBlock, UnplugAfterBlock, WrongByte, ShortSecond, EmptySecond, SilentThenUnplug, RefuseHeader };
 constexpr Fault kFaults[] = {Fault::None,     Fault::RefuseBlock, Fault::UnplugAfterBlock, Fault::WrongByte,
@@ -99,14 +103,23 @@ TEST(FaultInjection, SuccessIsReportedExactlyWhenTheHandheldTookEveryBlock)
 
         EmulatedHandheld device;
         ASSERT_TRUE(device.Start(plan.Options() + L" --time-limit 60")) << std::string(device.Error().begin(), device.Error().end());
-        CUSBUpdate link;
         bool success = false;
-        const int answer = link.Connect();
-        if (answer == CUSBUpdate::kReady) {
-            TransferObserver quiet;
-            success = RunTransfer(link, path, quiet).Succeeded();
-        } else if (answer == CUSBUpdate::kWrongReply) {
-            link.Close();
+        DWORD exitCode = 0;
+        const bool throughFlasher = !g_flasher.empty() && run % 2 == 1;
+        if (throughFlasher) {
+            const robot::ConsoleResult result = robot::RunConsole(g_flasher, L"--wait 10 \"" + path + L"\"");
+            ASSERT_TRUE(result.ended) << "romflash did not end: " << result.err;
+            exitCode = result.exitCode;
+            success = exitCode == 0;
+        } else {
+            CUSBUpdate link;
+            const int answer = link.Connect();
+            if (answer == CUSBUpdate::kReady) {
+                TransferObserver quiet;
+                success = RunTransfer(link, path, quiet).Succeeded();
+            } else if (answer == CUSBUpdate::kWrongReply) {
+                link.Close();
+            }
         }
         EmulatedHandheld::Report r = device.Stop();
 
@@ -138,6 +151,13 @@ TEST(FaultInjection, SuccessIsReportedExactlyWhenTheHandheldTookEveryBlock)
         if (losesData) {
             EXPECT_FALSE(success) << "a fault that loses data was reported as success";
         }
+        if (throughFlasher) {
+            // The handshake faults give "wrong answer" (2), faults in the data "refused" (4).
+            const bool handshakeFault = plan.fault == Fault::WrongByte || plan.fault == Fault::ShortSecond ||
+                                        plan.fault == Fault::SilentThenUnplug;
+            const DWORD expected = handshakeFault ? 2u : success ? 0u : 4u;
+            EXPECT_EQ(exitCode, expected) << "romflash's exit code";
+        }
         if (HasFatalFailure()) break;
     }
 
@@ -161,6 +181,7 @@ int wmain(int argc, wchar_t** argv)
     for (int i = 1; i < argc; ++i) {
         if (std::wcsncmp(argv[i], L"--runs=", 7) == 0) g_runs = static_cast<int>(std::wcstol(argv[i] + 7, nullptr, 10));
         if (std::wcsncmp(argv[i], L"--seed=", 7) == 0) g_seed = static_cast<uint32_t>(std::wcstoul(argv[i] + 7, nullptr, 10));
+        if (std::wcsncmp(argv[i], L"--flasher=", 10) == 0) g_flasher = argv[i] + 10;
     }
     return RUN_ALL_TESTS();
 }

@@ -19,6 +19,7 @@ namespace {
 std::wstring g_exe;           // the program under test
 std::wstring g_exports;       // folder of the export lists (nt5-exports)
 std::string g_version;        // the version it must carry
+WORD g_subsystem = IMAGE_SUBSYSTEM_WINDOWS_GUI;
 
 #ifdef _WIN64
 constexpr WORD kMachine = IMAGE_FILE_MACHINE_AMD64;
@@ -130,12 +131,12 @@ protected:
 };
 std::vector<char> Executable::image;
 
-TEST_F(Executable, IsAGuiProgramTheOldestWindowsLoads)
+TEST_F(Executable, IsAProgramTheOldestWindowsLoads)
 {
     ASSERT_EQ(Nt()->Signature, IMAGE_NT_SIGNATURE);
     EXPECT_EQ(Nt()->FileHeader.Machine, kMachine);
     const auto& optional = Nt()->OptionalHeader;
-    EXPECT_EQ(optional.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+    EXPECT_EQ(optional.Subsystem, g_subsystem);
     // A loader refuses a program that asks for a newer subsystem than its own.
     EXPECT_EQ(optional.MajorSubsystemVersion, 5);
     EXPECT_EQ(optional.MinorSubsystemVersion, kMinorSubsystem);
@@ -256,9 +257,10 @@ int wmain(int argc, wchar_t** argv)
         if (arg.rfind(L"--program=", 0) == 0) g_exe = WindowsPath(arg.substr(10));
         if (arg.rfind(L"--exports=", 0) == 0) g_exports = WindowsPath(arg.substr(10));
         if (arg.rfind(L"--version=", 0) == 0) g_version = std::string(arg.begin() + 10, arg.end());
+        if (arg == L"--console") g_subsystem = IMAGE_SUBSYSTEM_WINDOWS_CUI;
     }
     if (g_exe.empty() || g_exports.empty() || g_version.empty()) {
-        std::fprintf(stderr, "usage: hardening_test --program=PATH --exports=DIR --version=X.Y.Z\n");
+        std::fprintf(stderr, "usage: hardening_test --program=PATH --exports=DIR --version=X.Y.Z [--console]\n");
         return 2;
     }
     return RUN_ALL_TESTS();

@@ -16,7 +16,8 @@ namespace {
 
 Edition g_edition;
 std::wstring g_setup;
-std::wstring g_wizard;  // the program the robot starts: the installed wizard
+std::wstring g_wizard;   // the program the robot starts: the installed wizard
+std::wstring g_flasher;  // and the installed flasher
 
 std::string Utf8(const std::wstring& w)
 {
@@ -187,6 +188,7 @@ TEST_F(Installer, SilentInstallThenAnUpgradeWithTheInstalledWizardThenUninstallK
     ASSERT_NO_FATAL_FAILURE(ExpectInstalledIn(folder));
 
     g_wizard = folder + L"\\" + g_edition.programs.front();
+    g_flasher = folder + L"\\romflash.exe";
     ImageFile image(100000);
     ASSERT_TRUE(device.Start()) << Utf8(device.Error());
     ASSERT_NO_FATAL_FAILURE(WalkToImagePage());
@@ -235,6 +237,7 @@ TEST_F(Installer, IntoAFolderOfTheUsersOwnAndOutAgainLeavingItsOtherFiles)
 }  // namespace
 
 const std::wstring& WizardPath() { return g_wizard; }
+const std::wstring& FlasherPath() { return g_flasher; }
 
 int wmain(int argc, wchar_t** argv)
 {

@@ -1,5 +1,6 @@
 #include "Road.h"
 #include <commctrl.h>
+#include <shlobj.h>
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -11,6 +12,73 @@ std::wstring TempPath(const wchar_t* name)
     wchar_t dir[MAX_PATH];
     ::GetTempPathW(MAX_PATH, dir);
     return std::wstring(dir) + name;
+}
+
+std::string ToUtf8(const std::wstring& text)
+{
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string out(n > 0 ? static_cast<size_t>(n) : 1, '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], n, nullptr, nullptr);
+    out.resize(out.size() - 1);
+    return out;
+}
+
+std::string ReadWholeFile(const std::wstring& path)
+{
+    std::string all;
+    if (FILE* f = _wfopen(path.c_str(), L"rb")) {
+        char buffer[65536];
+        size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) all.append(buffer, n);
+        std::fclose(f);
+    }
+    return all;
+}
+
+UpgradeLog::UpgradeLog() : m_mark(ReadWholeFile(Path()).size()) {}
+
+std::wstring UpgradeLog::Folder()
+{
+    wchar_t local[MAX_PATH] = {};
+    ::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, local);
+    return std::wstring(local) + L"\\ROM Upgrade Wizard";
+}
+
+std::vector<std::string> UpgradeLog::NewRecords() const
+{
+    const std::string all = ReadWholeFile(Path());
+    std::vector<std::string> records;
+    for (size_t at = std::min(m_mark, all.size()); at < all.size();) {
+        size_t end = all.find("\r\n", at);
+        if (end == std::string::npos) end = all.size();
+        records.push_back(all.substr(at, end - at));
+        at = end + 2;
+    }
+    return records;
+}
+
+UpgradeLog::Fields UpgradeLog::Parse(const std::string& record)
+{
+    Fields fields;
+    size_t at = record.find(' ');
+    fields["time"] = record.substr(0, at);
+    while (at != std::string::npos && at < record.size()) {
+        ++at;
+        const size_t equals = record.find('=', at);
+        if (equals == std::string::npos) break;
+        const std::string key = record.substr(at, equals - at);
+        size_t end;
+        if (record.compare(equals + 1, 1, "\"") == 0) {
+            end = record.find('"', equals + 2);
+            fields[key] = record.substr(equals + 2, end - equals - 2);
+            if (end != std::string::npos) ++end;
+        } else {
+            end = record.find(' ', equals);
+            fields[key] = record.substr(equals + 1, end == std::string::npos ? end : end - equals - 1);
+        }
+        at = end;
+    }
+    return fields;
 }
 
 ImageFile::ImageFile(uint64_t size, const wchar_t* name) : m_path(TempPath(name)), m_size(size)
@@ -63,4 +131,11 @@ void RoadScenario::ExpectErrorBox(const std::wstring& text)
     ASSERT_TRUE(wizard.WaitForMessageBox(&shown, 20000)) << "no error box; see " << Visible();
     EXPECT_EQ(shown, text);
     ASSERT_TRUE(wizard.AnswerMessageBox());
+}
+
+robot::ConsoleResult RoadScenario::Flash(const std::wstring& arguments, DWORD timeoutMs)
+{
+    robot::ConsoleResult r = robot::RunConsole(FlasherPath(), arguments, timeoutMs);
+    EXPECT_TRUE(r.ended) << "romflash " << ToUtf8(arguments) << " did not end; its output: " << r.err;
+    return r;
 }

@@ -2,7 +2,10 @@
 // make image files and to walk the wizard up to a page.
 #pragma once
 #include <cstdint>
+#include <map>
 #include <string>
+#include <vector>
+#include "Console.h"
 #include "EmulatedHandheld.h"
 #include "Scenario.h"
 
@@ -26,6 +29,25 @@ private:
 };
 
 std::wstring TempPath(const wchar_t* name);
+std::string ToUtf8(const std::wstring& text);
+std::string ReadWholeFile(const std::wstring& path);
+
+// The upgrade log of this Wine prefix (in the user's local application data folder, as the
+// shell names it), read from where it ended when the object was made.
+class UpgradeLog {
+public:
+    using Fields = std::map<std::string, std::string>;
+    UpgradeLog();
+    static std::wstring Folder();
+    static std::wstring Path() { return Folder() + L"\\upgrade.log"; }
+    // The records appended since, one per line, without line ends.
+    std::vector<std::string> NewRecords() const;
+    // A record's fields: "time" for the first, then each key=value, quotes taken off.
+    static Fields Parse(const std::string& record);
+
+private:
+    size_t m_mark;
+};
 
 class RoadScenario : public WizardScenario {
 protected:
@@ -40,6 +62,8 @@ protected:
     void ExpectFinishPage(std::wstring* lastStatus, int* barPos);
     // Presses OK on the "Error" box that must come, checking its text.
     void ExpectErrorBox(const std::wstring& text);
+    // Runs romflash with these arguments to its end.
+    robot::ConsoleResult Flash(const std::wstring& arguments, DWORD timeoutMs = 60000);
 
     EmulatedHandheld device;
 };

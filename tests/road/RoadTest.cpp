@@ -133,6 +133,7 @@ TEST_F(RoadScenario, RefusedBlockFailsTheTransferAndNothingFollowsTheRefusal)
 {
     ImageFile image(8192);
     ASSERT_TRUE(device.Start(L"--refuse-block 2")) << Utf8(device.Error());
+    UpgradeLog log;
     WalkToImagePage();
     ChooseImage(image.Path());
     ExpectErrorBox(L"image transfer Fail!");
@@ -141,6 +142,22 @@ TEST_F(RoadScenario, RefusedBlockFailsTheTransferAndNothingFollowsTheRefusal)
     EXPECT_EQ(r["refused"], "block:2");
     EXPECT_EQ(r["blocks"], "2");
     EXPECT_EQ(r["bytes_after_refusal"], "0");
+
+    // The log tells what happened: where, why, and the Windows error.
+    const std::vector<std::string> records = log.NewRecords();
+    ASSERT_EQ(records.size(), 1u);
+    UpgradeLog::Fields f = UpgradeLog::Parse(records[0]);
+    EXPECT_EQ(f["program"], "RomUpgradeWizard");
+    EXPECT_EQ(f["image"], ToUtf8(image.Path()));
+    EXPECT_EQ(f["bytes"], "8192");
+    EXPECT_EQ(f["sum"], std::to_string(image.Sum()));
+    EXPECT_EQ(f["blocks"], "16");
+    EXPECT_EQ(f["handshake"], "ready");
+    EXPECT_EQ(f["result"], "failed");
+    EXPECT_EQ(f["step"], "block:2");
+    EXPECT_EQ(f["reason"], "write-refused");
+    EXPECT_NE(f["error"], "0");
+    EXPECT_EQ(f["sent"], "2");
 }
 
 TEST_F(RoadScenario, MissingFileIsReportedAndNothingIsSent)
@@ -250,6 +267,7 @@ TEST_F(RoadScenario, ImageWithGreekAndCjkLettersInItsPathIsFlashedByteForByte)
         ImageFile image(70000, L"εικόνες-映像\\ROM-ελληνικά-日本語.bin");
         ASSERT_NE(::GetFileAttributesW(image.Path().c_str()), INVALID_FILE_ATTRIBUTES);
         ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+        UpgradeLog log;
         WalkToImagePage();
         ChooseImage(image.Path());
         ExpectFinishPage(nullptr, nullptr);
@@ -260,8 +278,53 @@ TEST_F(RoadScenario, ImageWithGreekAndCjkLettersInItsPathIsFlashedByteForByte)
         EXPECT_EQ(r["header_sum"], std::to_string(image.Sum()));
         EXPECT_EQ(r["image_sum"], std::to_string(image.Sum()));
         EXPECT_EQ(r["match"], "1");
+
+        // One record of the upgrade, the path in UTF-8.
+        const std::vector<std::string> records = log.NewRecords();
+        ASSERT_EQ(records.size(), 1u);
+        UpgradeLog::Fields f = UpgradeLog::Parse(records[0]);
+        EXPECT_EQ(f["program"], "RomUpgradeWizard");
+        EXPECT_EQ(f["image"], ToUtf8(image.Path()));
+        EXPECT_EQ(f["bytes"], "70000");
+        EXPECT_EQ(f["sum"], std::to_string(image.Sum()));
+        EXPECT_EQ(f["blocks"], "136");
+        EXPECT_EQ(f["sent"], "137");
+        EXPECT_EQ(f["handshake"], "ready");
+        EXPECT_EQ(f["result"], "success");
+        EXPECT_FALSE(f["device"].empty());
     }
     ::RemoveDirectoryW(folder.c_str());
+}
+
+TEST_F(RoadScenario, LogFolderThatCannotBeWrittenLeavesTheUpgradeUnchanged)
+{
+    // A file where the log's folder should be: no folder can be made, no log written.
+    const std::wstring folder = UpgradeLog::Folder();
+    const std::wstring aside = folder + L" (aside)";
+    ::MoveFileW(folder.c_str(), aside.c_str());
+    {
+        FILE* f = _wfopen(folder.c_str(), L"wb");
+        ASSERT_NE(f, nullptr);
+        std::fclose(f);
+    }
+    {
+        ImageFile image(70000);
+        ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+        WalkToImagePage();
+        ChooseImage(image.Path());
+        std::wstring status;
+        ExpectFinishPage(&status, nullptr);
+        EXPECT_EQ(status, L"Processing completed 137/136 block");
+        EXPECT_EQ(wizard.FindMessageBox(), nullptr) << "no box about the log";
+        ASSERT_TRUE(wizard.Press(IDOK));
+        ExpectRunEnds();
+        EmulatedHandheld::Report r = device.Stop();
+        EXPECT_EQ(r["header_count"], "70000");
+        EXPECT_EQ(r["match"], "1");
+    }
+    EXPECT_EQ(::GetFileAttributesW(folder.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u) << "still the file";
+    ::DeleteFileW(folder.c_str());
+    ::MoveFileW(aside.c_str(), folder.c_str());
 }
 
 TEST_F(RoadScenario, PathTooLongGivesAClearErrorAndSendsNothing)

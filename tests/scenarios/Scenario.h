@@ -8,6 +8,8 @@
 
 // Path of RomUpgradeWizard.exe, given as --wizard=PATH.
 const std::wstring& WizardPath();
+// Path of romflash.exe, given as --flasher=PATH (for the suites that run it).
+const std::wstring& FlasherPath();
 
 class WizardScenario : public ::testing::Test {
 protected:

@@ -1,0 +1,188 @@
+#include "UpgradeLog.h"
+
+#include <shlobj.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+
+#include "Handles.h"
+#include "SystemLibrary.h"
+#include "version.h"
+
+namespace {
+
+// Past this size the log moves aside before the next record.
+constexpr uint64_t kRotateAt = 1u << 20;
+
+void Append(std::string& out, const char* format, ...)
+{
+    char piece[512];
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(piece, sizeof piece, format, args);
+    va_end(args);
+    if (n > 0) out.append(piece, static_cast<size_t>(n) < sizeof piece ? static_cast<size_t>(n) : sizeof piece - 1);
+}
+
+std::wstring Environment(const wchar_t* name)
+{
+    wchar_t value[MAX_PATH];
+    const DWORD n = ::GetEnvironmentVariableW(name, value, MAX_PATH);
+    return n > 0 && n < MAX_PATH ? std::wstring(value, n) : std::wstring();
+}
+
+// The user's local application data folder. The shell knows it on every Windows (loaded at
+// run time from the system folder, so that the programs need not link the shell); failing
+// that, the environment: LOCALAPPDATA, or where Windows XP keeps it under the profile.
+std::wstring LocalAppData()
+{
+    {
+        const SystemLibrary shell(L"shell32.dll");
+        using GetFolderPath = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPWSTR);
+        if (auto get = shell.Function<GetFolderPath>("SHGetFolderPathW")) {
+            wchar_t path[MAX_PATH] = {};
+            if (SUCCEEDED(get(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, path)) &&
+                path[0])
+                return path;
+        }
+    }
+    const std::wstring local = Environment(L"LOCALAPPDATA");
+    if (!local.empty()) return local;
+    const std::wstring profile = Environment(L"USERPROFILE");
+    return profile.empty() ? profile : profile + L"\\Local Settings\\Application Data";
+}
+
+const char* HandshakeName(int handshake)
+{
+    switch (handshake) {
+    case CUSBUpdate::kReady: return "ready";
+    case CUSBUpdate::kWrongReply: return "wrong-answer";
+    case CUSBUpdate::kNoDevice: return "no-handheld";
+    case CUSBUpdate::kBusy: return "in-use";
+    default: return "not-tried";
+    }
+}
+
+const char* FailureName(int failure)
+{
+    switch (failure) {
+    case CUSBUpdate::kFailImageOpen: return "image-not-opened";
+    case CUSBUpdate::kFailImageTooLarge: return "image-too-large";
+    case CUSBUpdate::kFailImageRead: return "image-unreadable";
+    case CUSBUpdate::kFailImageChanged: return "image-changed";
+    case CUSBUpdate::kFailWrite: return "write-refused";
+    default: return "unknown";
+    }
+}
+
+// Appends one whole record in one write, moving a full log aside first.
+bool AppendRecord(const std::string& record)
+{
+    const std::wstring folder = UpgradeLogFolder();
+    if (folder.empty()) return false;
+    ::CreateDirectoryW(folder.c_str(), nullptr);  // there already, or it cannot be: the open says
+    const std::wstring log = folder + L"\\upgrade.log";
+
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    if (::GetFileAttributesExW(log.c_str(), GetFileExInfoStandard, &info)) {
+        const uint64_t size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+        if (size > 0 && size + record.size() > kRotateAt)
+            ::MoveFileExW(log.c_str(), (log + L".1").c_str(), MOVEFILE_REPLACE_EXISTING);
+    }
+    // Append only: every write lands at the end, also beside another program appending.
+    UniqueHandle file(::CreateFileW(log.c_str(), FILE_APPEND_DATA,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    DWORD written = 0;
+    const DWORD size = static_cast<DWORD>(record.size());
+    return ::WriteFile(file.get(), record.data(), size, &written, nullptr) && written == size;
+}
+
+}  // namespace
+
+std::string ToUtf8(const std::wstring& text)
+{
+    if (text.empty()) return std::string();
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                        nullptr, nullptr);
+    std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0)
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr,
+                              nullptr);
+    return out;
+}
+
+const char* ProgramVersion() { return WIZARD_VERSION; }
+
+const char* ProgramArch() { return WIZARD_ARCH; }
+
+std::string FormatUpgradeRecord(const UpgradeAttempt& a, const SYSTEMTIME& t, int utcOffsetMinutes)
+{
+    const int offset = utcOffsetMinutes < 0 ? -utcOffsetMinutes : utcOffsetMinutes;
+    std::string r;
+    Append(r, "%04u-%02u-%02uT%02u:%02u:%02u%c%02d:%02d", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
+           t.wSecond, utcOffsetMinutes < 0 ? '-' : '+', offset / 60, offset % 60);
+    Append(r, " program=%s version=%s arch=%s", ToUtf8(a.program).c_str(), ProgramVersion(), ProgramArch());
+    r += " image=\"" + ToUtf8(a.imagePath) + "\"";
+
+    const TransferOutcome& x = a.transfer;
+    const CUSBUpdate& link = a.link;
+    const bool staged = x.staged;
+    Append(r, " bytes=%lu sum=%lu blocks=%d", static_cast<unsigned long>(staged ? link.m_nByteCount : 0),
+           static_cast<unsigned long>(staged ? link.m_nByteSum : 0), staged ? link.m_nBlockCount : 0);
+    r += " device=\"" + std::string(link.m_szDevicePath) + "\"";
+    Append(r, " handshake=%s", HandshakeName(a.handshake));
+
+    if (x.Succeeded()) {
+        r += " result=success";
+    } else {
+        r += a.interrupted ? " result=interrupted" : " result=failed";
+        const bool tried = a.handshake != UpgradeAttempt::kNotTried;
+        const char* reason = FailureName(x.failure);
+        DWORD error = x.error;
+        if (tried && a.handshake != CUSBUpdate::kReady) {
+            r += " step=handshake";
+            reason = HandshakeName(a.handshake);
+            error = link.m_dwError;
+        } else if (!staged) {
+            r += " step=image";
+        } else if (!tried) {
+            r += " step=handshake";  // staged first, then stopped while waiting for the handheld
+        } else if (x.headerFailed || !x.headerSent) {
+            r += " step=header";
+        } else {
+            Append(r, " step=block:%d", x.sent);
+        }
+        if (!a.interrupted) Append(r, " reason=%s error=%lu", reason, static_cast<unsigned long>(error));
+    }
+
+    // The image bytes the blocks sent carried (the last block's tail is no image byte).
+    const uint64_t bytesSent = std::min<uint64_t>(static_cast<uint64_t>(x.sent) * CUSBUpdate::kBlockSize,
+                                                  link.m_nByteCount);
+    Append(r, " sent=%d duration=%.3fs speed=%.2fMiB/s", x.sent, x.seconds,
+           x.seconds > 0 ? static_cast<double>(bytesSent) / x.seconds / (1 << 20) : 0.0);
+    return r;
+}
+
+std::wstring UpgradeLogFolder()
+{
+    const std::wstring base = LocalAppData();
+    return base.empty() ? base : base + L"\\ROM Upgrade Wizard";
+}
+
+bool LogUpgrade(const UpgradeAttempt& attempt)
+{
+    // The local time and its distance from UTC, from one reading of the clock.
+    FILETIME utc, local;
+    ::GetSystemTimeAsFileTime(&utc);
+    SYSTEMTIME t{};
+    if (!::FileTimeToLocalFileTime(&utc, &local) || !::FileTimeToSystemTime(&local, &t)) return false;
+    const auto ticks = [](const FILETIME& f) {
+        return static_cast<int64_t>((static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime);
+    };
+    const int offsetMinutes = static_cast<int>((ticks(local) - ticks(utc)) / (60 * 10000000LL));
+    return AppendRecord(FormatUpgradeRecord(attempt, t, offsetMinutes) + "\r\n");
+}

@@ -1,0 +1,49 @@
+// The upgrade log: one record per upgrade attempt, appended to upgrade.log in the user's
+// local application data folder, under "ROM Upgrade Wizard". A record is one line of UTF-8:
+//
+//   2026-03-01T14:05:09+01:00 program=romflash version=0.1.0 arch=x64 image="C:\roms\nk.bin"
+//   bytes=1048576 sum=133693440 blocks=2048 device="\\?\root#upgrade#0000#{...}" handshake=ready
+//   result=success sent=2049 duration=0.840s speed=1.19MiB/s
+//
+// (on one line). A failure says where and why instead of success: `result=failed
+// step=block:17 reason=write-refused error=232`, or `step=handshake`, `step=image`,
+// `step=header`; an interrupted transfer says `result=interrupted`. Each record goes out in
+// one write, so it is there whole or not at all. Past 1 MiB the log moves to upgrade.log.1
+// (replacing the one there) and starts afresh. Writing the log never shows anything and
+// never holds up an upgrade: when it cannot be written, the record is dropped.
+#pragma once
+#include <windows.h>
+#include <string>
+#include "Transfer.h"
+#include "USBUpdate.h"
+
+// Version and architecture of the programs, as the log and `romflash --version` give them.
+const char* ProgramVersion();
+const char* ProgramArch();
+
+std::string ToUtf8(const std::wstring& text);
+
+// What one attempt did: the link after it (counts, sum, device path) and how far it got.
+struct UpgradeAttempt {
+    UpgradeAttempt(const wchar_t* program, const CUSBUpdate& link) : program(program), link(link) {}
+
+    static constexpr int kNotTried = -1;
+
+    const wchar_t* program;  // the program's name, as its .exe is called
+    const CUSBUpdate& link;
+    std::wstring imagePath;
+    // A CUSBUpdate::ConnectResult, or kNotTried when the attempt ended before the handshake.
+    int handshake = kNotTried;
+    TransferOutcome transfer;  // default (not staged) when no transfer ran
+    bool interrupted = false;  // stopped by the user before the handshake or during the transfer
+};
+
+// The record of an attempt, without its line end. `local` is the local time it was made and
+// `utcOffsetMinutes` that time's distance from UTC.
+std::string FormatUpgradeRecord(const UpgradeAttempt& attempt, const SYSTEMTIME& local, int utcOffsetMinutes);
+
+// The folder of the log (not created here); empty when there is no local app data folder.
+std::wstring UpgradeLogFolder();
+
+// Appends the attempt's record to the log, made now; false when it could not be written.
+bool LogUpgrade(const UpgradeAttempt& attempt);

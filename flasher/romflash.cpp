@@ -1,0 +1,420 @@
+// romflash: writes a ROM image into a handheld waiting in Image Upgrade mode, from a command
+// line, with no pages and no message boxes. The same link engine as the wizard's does the
+// work, on the same wire: the flasher waits for the handheld, reads the handshake, sends the
+// header and the blocks, and tells by its exit code how it went. `romflash --help` says more.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "Transfer.h"
+#include "USBUpdate.h"
+#include "UpgradeLog.h"
+
+namespace {
+
+enum ExitCode {
+    kExitSuccess = 0,
+    kExitNoHandheld = 1,  // none within the wait, or another program is using it
+    kExitWrongAnswer = 2,
+    kExitImage = 3,       // missing, unreadable, too large, changed while sent, in use
+    kExitRefused = 4,     // the handheld did not take a write
+    kExitInterrupted = 5,
+    kExitUsage = 6,
+};
+
+const wchar_t kUsage[] =
+    L"romflash: writes a ROM image into a handheld waiting in Image Upgrade mode, over USB.\r\n"
+    L"\r\n"
+    L"  romflash [--wait SECONDS] [--device N|PATH] IMAGE\r\n"
+    L"  romflash --check IMAGE\r\n"
+    L"  romflash --list\r\n"
+    L"\r\n"
+    L"  IMAGE            the image file to write\r\n"
+    L"  --wait SECONDS   how long to wait for the handheld (default 60; 0 looks once)\r\n"
+    L"  --device N|PATH  which handheld: number N of --list, or its device path\r\n"
+    L"                   (default: the first, as the wizard takes it)\r\n"
+    L"  --check IMAGE    reads the image only and prints what its header will announce:\r\n"
+    L"                   byte count, byte sum and block count\r\n"
+    L"  --list           lists the handhelds present, numbered, with their device paths\r\n"
+    L"  --help, --version\r\n"
+    L"\r\n"
+    L"Progress goes to standard error, and so does one line for every failure. Ctrl+C or\r\n"
+    L"Ctrl+Break stops between two blocks; the handheld then holds an incomplete image.\r\n"
+    L"\r\n"
+    L"Exit codes:\r\n"
+    L"  0  the handheld took the whole image\r\n"
+    L"  1  no handheld within the wait, or another program is using it\r\n"
+    L"  2  the handheld gave a wrong handshake answer\r\n"
+    L"  3  image problem: missing, unreadable, too large, changed while sent, or in use\r\n"
+    L"  4  the handheld refused a write (the line names the block)\r\n"
+    L"  5  interrupted by Ctrl+C or Ctrl+Break\r\n"
+    L"  6  bad command line\r\n"
+    L"\r\n"
+    L"Every upgrade attempt is recorded in upgrade.log in the local application data\r\n"
+    L"folder, under \"ROM Upgrade Wizard\".\r\n";
+
+// Set by Ctrl+C or Ctrl+Break, read by the transfer between two blocks.
+std::atomic<bool> g_stopRequested{false};
+
+BOOL WINAPI OnConsoleControl(DWORD event)
+{
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+    g_stopRequested.store(true);
+    return TRUE;
+}
+
+bool IsConsole(DWORD which)
+{
+    DWORD mode = 0;
+    return ::GetConsoleMode(::GetStdHandle(which), &mode) != 0;
+}
+
+// Writes to standard output or error: a console takes the text as it is, anything else
+// (a file, a pipe) gets it in UTF-8.
+void Write(DWORD which, const std::wstring& text)
+{
+    const HANDLE out = ::GetStdHandle(which);
+    if (!out || out == INVALID_HANDLE_VALUE || text.empty()) return;
+    DWORD done = 0;
+    if (IsConsole(which)) {
+        ::WriteConsoleW(out, text.data(), static_cast<DWORD>(text.size()), &done, nullptr);
+    } else {
+        const std::string bytes = ToUtf8(text);
+        ::WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
+    }
+}
+
+void Say(const std::wstring& line) { Write(STD_OUTPUT_HANDLE, line + L"\r\n"); }
+void Complain(const std::wstring& line) { Write(STD_ERROR_HANDLE, L"romflash: " + line + L"\r\n"); }
+
+// " (Windows error N: what Windows calls it)", or nothing for no error.
+std::wstring WindowsError(DWORD error)
+{
+    if (error == 0) return std::wstring();
+    std::wstring text = L" (Windows error " + std::to_wstring(error);
+    wchar_t message[256];
+    DWORD n = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                               message, 256, nullptr);
+    while (n > 0 && (message[n - 1] == L'\r' || message[n - 1] == L'\n' || message[n - 1] == L' ' ||
+                     message[n - 1] == L'.'))
+        --n;
+    if (n > 0) text += L": " + std::wstring(message, n);
+    return text + L")";
+}
+
+// The engine's errors, each as one line on standard error, after what was being done.
+class LineReporter : public LinkReporter {
+public:
+    void SetContext(std::wstring context) { m_context = std::move(context); }
+    void ReportError(const CString& text, DWORD error) override
+    {
+        Complain(m_context + text.str() + WindowsError(error));
+    }
+
+private:
+    std::wstring m_context;
+};
+
+// Blocks, percent, speed and time left on standard error: redrawn in place at most ten times
+// a second on a console, one plain line every five seconds anywhere else.
+class ProgressLine : public TransferObserver {
+public:
+    ProgressLine() : m_console(IsConsole(STD_ERROR_HANDLE)) {}
+
+    void OnStaged(int blockCount) override
+    {
+        m_writes = blockCount + 1;
+        m_start = m_last = ::GetTickCount();
+    }
+
+    void OnBlockSent(int sent, int) override
+    {
+        m_sent = sent;
+        const DWORD now = ::GetTickCount();
+        if (now - m_last < (m_console ? 100u : 5000u)) return;
+        m_last = now;
+        Draw(now);
+    }
+
+    bool StopRequested() override { return g_stopRequested.load(std::memory_order_relaxed); }
+
+    // The last state, and the end of the line a console was drawing on.
+    void Finish()
+    {
+        if (!m_console || m_sent == 0) return;
+        Draw(::GetTickCount());
+        Write(STD_ERROR_HANDLE, L"\r\n");
+    }
+
+private:
+    void Draw(DWORD now)
+    {
+        const double seconds = (now - m_start) / 1000.0;
+        const double mib = m_sent * static_cast<double>(CUSBUpdate::kBlockSize) / (1 << 20);
+        const int left = seconds > 0 ? static_cast<int>((m_writes - m_sent) * seconds / m_sent + 0.5) : 0;
+        wchar_t line[128];
+        std::swprintf(line, 128, L"block %d/%d  %3d%%  %.2f MiB/s  %d:%02d left", m_sent, m_writes,
+                      static_cast<int>(100.0 * m_sent / m_writes), seconds > 0 ? mib / seconds : 0.0, left / 60,
+                      left % 60);
+        Write(STD_ERROR_HANDLE, m_console ? L"\r" + std::wstring(line) + L"   " : std::wstring(line) + L"\r\n");
+    }
+
+    bool m_console;
+    int m_writes = 1, m_sent = 0;
+    DWORD m_start = 0, m_last = 0;
+};
+
+struct Options {
+    enum class Action { Flash, Check, List, Help, Version } action = Action::Flash;
+    std::wstring image;
+    DWORD waitSeconds = 60;
+    std::wstring device;  // empty: the first present
+};
+
+bool ParseSeconds(const std::wstring& text, DWORD* seconds)
+{
+    if (text.empty() || text.size() > 6 || text.find_first_not_of(L"0123456789") != std::wstring::npos) return false;
+    *seconds = static_cast<DWORD>(std::wcstoul(text.c_str(), nullptr, 10));
+    return *seconds <= 86400;
+}
+
+// False, after saying why, on a bad command line.
+bool ParseOptions(int argc, wchar_t** argv, Options* o)
+{
+    for (int i = 1; i < argc; ++i) {
+        std::wstring arg = argv[i], value;
+        const bool hasValue = arg == L"--wait" || arg == L"--device";
+        if (arg.rfind(L"--", 0) == 0 && arg.find(L'=') != std::wstring::npos) {
+            value = arg.substr(arg.find(L'=') + 1);
+            arg.resize(arg.find(L'='));
+        } else if (hasValue) {
+            if (i + 1 >= argc) {
+                Complain(arg + L" needs a value (see --help)");
+                return false;
+            }
+            value = argv[++i];
+        }
+        if (arg == L"--help" || arg == L"-h" || arg == L"/?") {
+            o->action = Options::Action::Help;
+        } else if (arg == L"--version") {
+            o->action = Options::Action::Version;
+        } else if (arg == L"--list") {
+            o->action = Options::Action::List;
+        } else if (arg == L"--check") {
+            o->action = Options::Action::Check;
+        } else if (arg == L"--wait") {
+            if (!ParseSeconds(value, &o->waitSeconds)) {
+                Complain(L"--wait needs a number of seconds, 0 to 86400");
+                return false;
+            }
+        } else if (arg == L"--device") {
+            if (value.empty()) {
+                Complain(L"--device needs a number from --list or a device path");
+                return false;
+            }
+            o->device = value;
+        } else if (arg.rfind(L"--", 0) == 0 || !o->image.empty()) {
+            Complain(L"unexpected " + arg + L" (see --help)");
+            return false;
+        } else {
+            o->image = arg;
+        }
+    }
+    const bool needsImage = o->action == Options::Action::Flash || o->action == Options::Action::Check;
+    if (needsImage && o->image.empty()) {
+        Complain(L"which image? (see --help)");
+        return false;
+    }
+    return true;
+}
+
+std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+// "block K (the Nth of M)": blocks count from 0, as the handheld and the log count them.
+std::wstring BlockName(int block, int writes)
+{
+    const int n = block + 1;
+    const wchar_t* suffix = L"th";
+    if (n % 100 < 11 || n % 100 > 13) {
+        if (n % 10 == 1) suffix = L"st";
+        if (n % 10 == 2) suffix = L"nd";
+        if (n % 10 == 3) suffix = L"rd";
+    }
+    return L"block " + std::to_wstring(block) + L" (the " + std::to_wstring(n) + suffix + L" of " +
+           std::to_wstring(writes) + L")";
+}
+
+std::wstring FullPath(const std::wstring& path)
+{
+    wchar_t full[MAX_PATH];
+    const DWORD n = ::GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
+    return n > 0 && n < MAX_PATH ? std::wstring(full, n) : path;
+}
+
+// Connects to the chosen handheld: the first present, number N of the list, or the one at a
+// path. kNoDevice while it is not there.
+int ConnectChosen(CUSBUpdate& link, const std::wstring& device)
+{
+    if (device.empty()) return link.Connect();
+    const std::vector<std::string> present = CUSBUpdate::ListDevices();
+    if (device.find_first_not_of(L"0123456789") == std::wstring::npos) {
+        const unsigned long n = std::wcstoul(device.c_str(), nullptr, 10);
+        if (n < 1 || n > present.size() || present[n - 1].empty()) return CUSBUpdate::kNoDevice;
+        return link.ConnectTo(present[n - 1]);
+    }
+    for (const std::string& path : present)
+        if (!path.empty() && _wcsicmp(Widen(path).c_str(), device.c_str()) == 0) return link.ConnectTo(path);
+    return CUSBUpdate::kNoDevice;
+}
+
+constexpr int kInterruptedWaiting = -1;
+
+// Looks for the chosen handheld until it answers or the wait is over: Connect's answer, or
+// kInterruptedWaiting after Ctrl+C.
+int WaitForHandheld(CUSBUpdate& link, const Options& o)
+{
+    const DWORD start = ::GetTickCount();
+    for (bool announced = false;;) {
+        if (g_stopRequested.load()) return kInterruptedWaiting;
+        const int answer = ConnectChosen(link, o.device);
+        if (answer != CUSBUpdate::kNoDevice || ::GetTickCount() - start >= o.waitSeconds * 1000) return answer;
+        if (!announced) {
+            Write(STD_ERROR_HANDLE, L"waiting up to " + std::to_wstring(o.waitSeconds) + L" s for the handheld...\r\n");
+            announced = true;
+        }
+        ::Sleep(250);
+    }
+}
+
+int List()
+{
+    const std::vector<std::string> present = CUSBUpdate::ListDevices();
+    if (present.empty()) {
+        Complain(L"no handheld present");
+        return kExitNoHandheld;
+    }
+    for (size_t i = 0; i < present.size(); ++i)
+        Say(std::to_wstring(i + 1) + L"  " + (present[i].empty() ? L"(path unknown)" : Widen(present[i])));
+    return kExitSuccess;
+}
+
+int Check(const std::wstring& image)
+{
+    CUSBUpdate link;
+    LineReporter reporter;
+    reporter.SetContext(L"image " + image + L": ");
+    link.SetReporter(&reporter);
+    link.OpenImage(image.c_str());
+    if (!link.m_pImageFile) return kExitImage;
+    Say(L"bytes=" + std::to_wstring(link.m_nByteCount) + L" sum=" + std::to_wstring(link.m_nByteSum) +
+        L" blocks=" + std::to_wstring(link.m_nBlockCount));
+    link.Close();
+    return kExitSuccess;
+}
+
+int Flash(const Options& o)
+{
+    ::SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
+    CUSBUpdate link;
+    LineReporter reporter;
+    link.SetReporter(&reporter);
+    UpgradeAttempt attempt(L"romflash", link);
+    attempt.imagePath = FullPath(o.image);
+    auto finish = [&](int code) {
+        LogUpgrade(attempt);  // a log that cannot be written changes nothing
+        return code;
+    };
+
+    // The image first: a bad one never touches the handheld.
+    reporter.SetContext(L"image " + attempt.imagePath + L": ");
+    link.OpenImage(attempt.imagePath.c_str());
+    TransferOutcome& outcome = attempt.transfer;
+    outcome.staged = link.m_pImageFile != nullptr;
+    outcome.blockCount = link.m_nBlockCount;
+    if (!outcome.staged) {
+        outcome.failure = link.m_nFailure;
+        outcome.error = link.m_dwError;
+        return finish(kExitImage);
+    }
+
+    // Then the handheld.
+    reporter.SetContext(L"wrong handshake answer from the handheld: ");
+    const int answer = WaitForHandheld(link, o);
+    if (answer == kInterruptedWaiting) {
+        link.Close();
+        attempt.interrupted = true;
+        Complain(L"interrupted before the handshake; nothing was sent");
+        return finish(kExitInterrupted);
+    }
+    attempt.handshake = answer;
+    const std::wstring where = Widen(link.m_szDevicePath);
+    switch (answer) {
+    case CUSBUpdate::kNoDevice:
+        link.Close();
+        Complain(L"no handheld found within " + std::to_wstring(o.waitSeconds) + L" s" +
+                 (o.device.empty() ? L"" : L" (--device " + o.device + L")"));
+        return finish(kExitNoHandheld);
+    case CUSBUpdate::kBusy:
+        link.Close();
+        Complain(L"another upgrade is using the handheld at " + where + L"; it was not opened");
+        return finish(kExitNoHandheld);
+    case CUSBUpdate::kWrongReply:
+        link.Close();  // the engine has said so
+        return finish(kExitWrongAnswer);
+    default:
+        break;
+    }
+
+    ProgressLine progress;
+    outcome = SendStagedImage(link, progress);  // closes the link
+    progress.Finish();
+    const std::wstring failedBlock = BlockName(outcome.sent, outcome.blockCount + 1);
+    if (outcome.Succeeded()) {
+        wchar_t speed[64];
+        std::swprintf(speed, 64, L"%.2f s, %.2f MiB/s", outcome.seconds,
+                      outcome.seconds > 0 ? link.m_nByteCount / outcome.seconds / (1 << 20) : 0.0);
+        Say(L"romflash: the handheld took " + std::to_wstring(link.m_nByteCount) + L" bytes (sum " +
+            std::to_wstring(link.m_nByteSum) + L") in " + std::to_wstring(outcome.sent) + L" blocks, " + speed);
+        return finish(kExitSuccess);
+    }
+    if (outcome.stopped) {
+        attempt.interrupted = true;
+        Complain(L"interrupted before " + failedBlock + L"; the handheld holds an incomplete image");
+        return finish(kExitInterrupted);
+    }
+    const std::wstring why = WindowsError(outcome.error);
+    switch (outcome.failure) {
+    case CUSBUpdate::kFailWrite:
+        Complain(outcome.headerFailed ? L"the handheld refused the header" + why
+                                      : L"the handheld refused " + failedBlock + why);
+        return finish(kExitRefused);
+    case CUSBUpdate::kFailImageChanged:
+        Complain(L"image " + attempt.imagePath + L": changed while it was sent, at " + failedBlock);
+        return finish(kExitImage);
+    default:
+        Complain(L"image " + attempt.imagePath + L": could not be read, at " + failedBlock + why);
+        return finish(kExitImage);
+    }
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    Options o;
+    if (!ParseOptions(argc, argv, &o)) return kExitUsage;
+    switch (o.action) {
+    case Options::Action::Help: Write(STD_OUTPUT_HANDLE, kUsage); return kExitSuccess;
+    case Options::Action::Version:
+        Say(L"romflash " + Widen(ProgramVersion()) + L" (" + Widen(ProgramArch()) + L")");
+        return kExitSuccess;
+    case Options::Action::List: return List();
+    case Options::Action::Check: return Check(o.image);
+    case Options::Action::Flash: return Flash(o);
+    }
+    return kExitUsage;
+}

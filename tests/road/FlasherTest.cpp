@@ -1,0 +1,252 @@
+// romflash against the emulated handheld, run as a bench script runs it; and one writer per
+// handheld: the wizard and the flasher, or two wizards, at one handheld.
+#include <regex>
+#include "Road.h"
+
+using robot::Page;
+
+namespace {
+
+constexpr char kDevicePath[] = "\\\\?\\root#upgrade#0000#{25dbce51-6c8f-4a72-8a6d-b54c2b4fc835}";
+constexpr wchar_t kInUseBox[] =
+    L"Another upgrade is using the handheld. Wait until it has finished, then try again.";
+
+std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
+std::string Lower(std::string s)
+{
+    for (char& c : s) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return s;
+}
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+class Flasher : public RoadScenario {};
+
+TEST_F(Flasher, WritesTheWholeImageByteForByteAndRecordsTheAttempt)
+{
+    const std::wstring folder = TempPath(L"ρομ-フラッシュ");
+    const std::wstring received = TempPath(L"flasher-received.bin");
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    {
+        ImageFile image(300001, L"ρομ-フラッシュ\\εικόνα 映像.bin");
+        ASSERT_TRUE(device.Start(L"--save " + Quoted(received))) << ToUtf8(device.Error());
+        UpgradeLog log;
+        robot::ConsoleResult r = Flash(L"--wait 10 " + Quoted(image.Path()));
+        EXPECT_EQ(r.exitCode, 0u) << r.err;
+        EXPECT_TRUE(Has(r.out, "300001 bytes")) << r.out;
+        EmulatedHandheld::Report rep = device.Stop();
+        EXPECT_EQ(rep["connections"], "1");
+        EXPECT_EQ(rep["header_count"], "300001");
+        EXPECT_EQ(rep["header_sum"], std::to_string(image.Sum()));
+        EXPECT_EQ(rep["blocks"], "586");
+        EXPECT_EQ(rep["match"], "1");
+        EXPECT_EQ(rep["closed"], "1");
+        EXPECT_TRUE(ReadWholeFile(received) == ReadWholeFile(image.Path())) << "not byte for byte";
+
+        const std::vector<std::string> records = log.NewRecords();
+        ASSERT_EQ(records.size(), 1u);
+        UpgradeLog::Fields f = UpgradeLog::Parse(records[0]);
+        EXPECT_TRUE(std::regex_match(f["time"], std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d)")))
+            << f["time"];
+        EXPECT_EQ(f["program"], "romflash");
+        EXPECT_TRUE(std::regex_match(f["version"], std::regex(R"(\d+\.\d+\.\d+.*)"))) << f["version"];
+        EXPECT_TRUE(f["arch"] == "x64" || f["arch"] == "x86") << f["arch"];
+        EXPECT_EQ(f["image"], ToUtf8(image.Path())) << "the path in UTF-8";
+        EXPECT_EQ(f["bytes"], "300001");
+        EXPECT_EQ(f["sum"], std::to_string(image.Sum()));
+        EXPECT_EQ(f["blocks"], "585");
+        EXPECT_EQ(Lower(f["device"]), kDevicePath);
+        EXPECT_EQ(f["handshake"], "ready");
+        EXPECT_EQ(f["result"], "success");
+        EXPECT_EQ(f["sent"], "586");
+        EXPECT_TRUE(std::regex_match(f["duration"], std::regex(R"(\d+\.\d{3}s)"))) << f["duration"];
+        EXPECT_TRUE(std::regex_match(f["speed"], std::regex(R"(\d+\.\d\dMiB/s)"))) << f["speed"];
+    }
+    ::DeleteFileW(received.c_str());
+    ::RemoveDirectoryW(folder.c_str());
+}
+
+TEST_F(Flasher, NoHandheldWithinAShortWait)
+{
+    ImageFile image(2000);
+    robot::ConsoleResult r = Flash(L"--wait 1 " + Quoted(image.Path()));
+    EXPECT_EQ(r.exitCode, 1u) << r.err;
+    EXPECT_TRUE(Has(r.err, "romflash: no handheld found within 1 s\r\n")) << r.err;
+    EXPECT_GE(r.elapsedMs, 1000u);
+    EXPECT_LT(r.elapsedMs, 15000u);
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(Flasher, WrongAnswerEndsWithItsCodeAndSendsNothing)
+{
+    ImageFile image(2000);
+    ASSERT_TRUE(device.Start(L"--mode wrong-byte")) << ToUtf8(device.Error());
+    robot::ConsoleResult r = Flash(L"--wait 5 " + Quoted(image.Path()));
+    EXPECT_EQ(r.exitCode, 2u) << r.err;
+    EXPECT_TRUE(Has(r.err, "Please press down USB item")) << r.err;
+    EmulatedHandheld::Report rep;
+    EXPECT_TRUE(device.WaitForReport("closed", "1", 5000, &rep));
+    EXPECT_EQ(rep["header_received"], "0");
+}
+
+TEST_F(Flasher, RefusedBlockIsNamedAndNothingFollowsIt)
+{
+    ImageFile image(8192);
+    ASSERT_TRUE(device.Start(L"--refuse-block 3")) << ToUtf8(device.Error());
+    UpgradeLog log;
+    robot::ConsoleResult r = Flash(L"--wait 5 " + Quoted(image.Path()));
+    EXPECT_EQ(r.exitCode, 4u) << r.err;
+    EXPECT_TRUE(Has(r.err, "refused block 3 ")) << r.err;
+    EmulatedHandheld::Report rep = device.Stop();
+    EXPECT_EQ(rep["refused"], "block:3");
+    EXPECT_EQ(rep["blocks"], "3");
+    EXPECT_EQ(rep["bytes_after_refusal"], "0");
+    const std::vector<std::string> records = log.NewRecords();
+    ASSERT_EQ(records.size(), 1u);
+    UpgradeLog::Fields f = UpgradeLog::Parse(records[0]);
+    EXPECT_EQ(f["result"], "failed");
+    EXPECT_EQ(f["step"], "block:3");
+    EXPECT_EQ(f["reason"], "write-refused");
+    EXPECT_NE(f["error"], "0") << "the Windows error of the refused write";
+}
+
+TEST_F(Flasher, CtrlCInTheMiddleStopsBetweenTwoBlocksAndClosesTheLink)
+{
+    ImageFile image(64 << 20, L"big-image.bin");
+    const int writes = (64 << 20) / 512 + 1;
+    ASSERT_TRUE(device.Start()) << ToUtf8(device.Error());
+    UpgradeLog log;
+    robot::ConsoleProgram flasher;
+    ASSERT_TRUE(flasher.Start(FlasherPath(), L"--wait 10 " + Quoted(image.Path())));
+    ASSERT_TRUE(device.WaitForReport("connections", "1", 20000));
+    ::Sleep(500);
+    ASSERT_TRUE(flasher.PressCtrlC());
+    robot::ConsoleResult r = flasher.Wait(30000);
+    ASSERT_TRUE(r.ended);
+    EXPECT_EQ(r.exitCode, 5u) << r.err;
+    EmulatedHandheld::Report rep;
+    EXPECT_TRUE(device.WaitForReport("closed", "1", 5000, &rep)) << "the link was closed";
+    rep = device.Stop();
+    const int taken = std::stoi("0" + rep["blocks"]);
+    EXPECT_GT(taken, 0) << "interrupted before the transfer: make the image larger";
+    EXPECT_LT(taken, writes) << "interrupted after the transfer: make the image larger";
+    EXPECT_EQ(rep["header_received"], "1");
+    // The flasher stopped before block `taken`, and the handheld saw nothing after it.
+    EXPECT_TRUE(Has(r.err, "interrupted before block " + std::to_string(taken) + " ")) << r.err;
+    const std::vector<std::string> records = log.NewRecords();
+    ASSERT_EQ(records.size(), 1u);
+    UpgradeLog::Fields f = UpgradeLog::Parse(records[0]);
+    EXPECT_EQ(f["result"], "interrupted");
+    EXPECT_EQ(f["step"], "block:" + std::to_string(taken));
+}
+
+TEST_F(Flasher, MissingImageIsAnImageProblemAndTheHandheldIsNotOpened)
+{
+    ASSERT_TRUE(device.Start()) << ToUtf8(device.Error());
+    robot::ConsoleResult r = Flash(L"--wait 5 " + Quoted(TempPath(L"no such image.bin")));
+    EXPECT_EQ(r.exitCode, 3u) << r.err;
+    EXPECT_TRUE(Has(r.err, "Can not find  the image file.")) << r.err;
+    EXPECT_LT(r.elapsedMs, 5000u) << "no wait for the handheld";
+    EXPECT_EQ(device.Stop()["connections"], "0");
+}
+
+TEST_F(Flasher, CheckListAndDeviceChoice)
+{
+    ImageFile image(1025);
+    robot::ConsoleResult r = Flash(L"--check " + Quoted(image.Path()));
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    EXPECT_EQ(r.out, "bytes=1025 sum=" + std::to_string(image.Sum()) + " blocks=2\r\n");
+
+    ASSERT_TRUE(device.Start()) << ToUtf8(device.Error());
+    r = Flash(L"--list");
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    ASSERT_TRUE(r.out.rfind("1  ", 0) == 0 && r.out.size() > 5) << r.out;
+    const std::string path = r.out.substr(3, r.out.size() - 5);
+    EXPECT_EQ(Lower(path), kDevicePath);
+
+    r = Flash(L"--device 2 --wait 0 " + Quoted(image.Path()));
+    EXPECT_EQ(r.exitCode, 1u) << "there is no second handheld: " << r.err;
+    r = Flash(L"--device " + std::wstring(path.begin(), path.end()) + L" --wait 5 " + Quoted(image.Path()));
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    EmulatedHandheld::Report rep = device.Stop();
+    EXPECT_EQ(rep["connections"], "1");
+    EXPECT_EQ(rep["match"], "1");
+}
+
+TEST_F(Flasher, LogPastOneMebibyteMovesAsideKeepingOneOldCopy)
+{
+    const std::wstring logPath = UpgradeLog::Path();
+    ::CreateDirectoryW(UpgradeLog::Folder().c_str(), nullptr);
+    const std::string line = "an older record, long enough to fill the log in few lines.......\r\n";
+    std::string full;
+    while (full.size() + line.size() <= (1u << 20)) full += line;
+    if (FILE* f = _wfopen(logPath.c_str(), L"wb")) {
+        std::fwrite(full.data(), 1, full.size(), f);
+        std::fclose(f);
+    }
+    robot::ConsoleResult r = Flash(L"--wait 0 " + Quoted(TempPath(L"no such image.bin")));
+    EXPECT_EQ(r.exitCode, 3u) << r.err;
+    EXPECT_TRUE(ReadWholeFile(logPath + L".1") == full) << "the full log is the old copy";
+    const std::string fresh = ReadWholeFile(logPath);
+    ASSERT_TRUE(fresh.size() > 2 && fresh.find("\r\n") == fresh.size() - 2) << fresh;
+    UpgradeLog::Fields f = UpgradeLog::Parse(fresh.substr(0, fresh.size() - 2));
+    EXPECT_EQ(f["program"], "romflash");
+    EXPECT_EQ(f["step"], "image");
+    EXPECT_EQ(f["reason"], "image-not-opened");
+    EXPECT_EQ(f["error"], "2");
+}
+
+class OneWriter : public RoadScenario {};
+
+TEST_F(OneWriter, SecondProgramAtTheHandheldIsRefusedAndTheFirstFinishesByteForByte)
+{
+    ImageFile image(100000);
+    ASSERT_TRUE(device.Start()) << ToUtf8(device.Error());
+    WalkToImagePage();  // this wizard now holds the handheld's link
+
+    robot::ConsoleResult r = Flash(L"--wait 5 " + Quoted(image.Path()));
+    EXPECT_EQ(r.exitCode, 1u) << r.err;
+    EXPECT_TRUE(Has(r.err, "another upgrade is using the handheld")) << r.err;
+    EXPECT_LT(r.elapsedMs, 5000u) << "refused at once, not waited for";
+
+    robot::Wizard second;
+    ASSERT_TRUE(second.Start(WizardPath()));
+    for (Page page : {Page::Welcome, Page::Reset, Page::Select}) {
+        ASSERT_TRUE(second.WaitForPage(page)) << robot::PageName(second.VisiblePage());
+        ASSERT_TRUE(second.Press(IDOK));  // Next; on the USB instructions page: the device check
+    }
+    std::wstring text;
+    ASSERT_TRUE(second.WaitForMessageBox(&text, 20000));
+    EXPECT_EQ(text, kInUseBox);
+    ASSERT_TRUE(second.AnswerMessageBox());
+    ASSERT_TRUE(second.WaitForPage(Page::NotReady, 10000)) << robot::PageName(second.VisiblePage());
+    ASSERT_TRUE(second.Press(IDOK));  // Exit
+    DWORD code = 1;
+    EXPECT_TRUE(second.WaitForExit(10000, &code));
+    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(device.ReadReport()["connections"], "1") << "neither of them opened the handheld";
+
+    ChooseImage(image.Path());
+    ExpectFinishPage(nullptr, nullptr);
+    ASSERT_TRUE(wizard.Press(IDOK));
+    ExpectRunEnds();
+    EmulatedHandheld::Report rep = device.Stop();
+    EXPECT_EQ(rep["connections"], "1");
+    EXPECT_EQ(rep["header_count"], "100000");
+    EXPECT_EQ(rep["blocks"], "196");
+    EXPECT_EQ(rep["match"], "1");
+}
+
+TEST_F(OneWriter, LockOfAProgramThatDiedIsFreeAgain)
+{
+    ImageFile image(5000);
+    ASSERT_TRUE(device.Start()) << ToUtf8(device.Error());
+    WalkToImagePage();
+    wizard.Kill();
+    robot::ConsoleResult r = Flash(L"--wait 5 " + Quoted(image.Path()));
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    EmulatedHandheld::Report rep = device.Stop();
+    EXPECT_EQ(rep["connections"], "2");
+    EXPECT_EQ(rep["match"], "1");
+}
+
+}  // namespace

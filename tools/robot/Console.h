@@ -1,0 +1,49 @@
+// Console programs run as a service bench's script runs them: with arguments, to an exit
+// code, with standard output and error caught (in temporary files), and in a console of their
+// own (without a window), so that a test can press Ctrl+C in it as a user at that console would.
+//
+//   robot::ConsoleResult r = robot::RunConsole(L"romflash.exe", L"--wait 1 image.bin");
+//   EXPECT_EQ(r.exitCode, 1u);
+//
+// Under Wine, Ctrl+C reaches a program this way (attach to its console, then
+// GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)); CTRL_BREAK_EVENT to a process group does not.
+#pragma once
+#include <windows.h>
+#include <string>
+
+namespace robot {
+
+struct ConsoleResult {
+    bool ended = false;            // false: it was still running at the time limit, and was ended
+    DWORD exitCode = STILL_ACTIVE;
+    std::string out, err;          // as written (UTF-8 from our programs), CR LF and all
+    DWORD elapsedMs = 0;           // from the start to the end
+};
+
+class ConsoleProgram {
+public:
+    ConsoleProgram() = default;
+    ~ConsoleProgram();  // ends it if still running and removes the files
+    ConsoleProgram(const ConsoleProgram&) = delete;
+    ConsoleProgram& operator=(const ConsoleProgram&) = delete;
+
+    // exe: a Windows path, or a Unix one as CTest passes it.
+    bool Start(const std::wstring& exe, const std::wstring& arguments);
+    // Ctrl+C in its console. This process ignores Ctrl+C until the program has ended.
+    bool PressCtrlC();
+    // Waits for it to end (ending it at the time limit) and returns what it did.
+    ConsoleResult Wait(DWORD timeoutMs = 60000);
+    DWORD ProcessId() const { return m_pi.dwProcessId; }
+
+private:
+    void Stop();
+
+    PROCESS_INFORMATION m_pi{};
+    std::wstring m_outPath, m_errPath;
+    DWORD m_start = 0;
+    bool m_ignoringCtrlC = false;
+};
+
+ConsoleResult RunConsole(const std::wstring& exe, const std::wstring& arguments, DWORD timeoutMs = 60000);
+
+}  // namespace robot
