@@ -11,15 +11,17 @@ set -euo pipefail
 if [ -z "${BENCH_ALL_CPUS:-}" ] && [ -z "${BENCH_PINNED:-}" ] && command -v taskset >/dev/null; then
   BENCH_PINNED=1 exec taskset -c 0 "$0" "$@"
 fi
-source "$(dirname "$0")/wine-env.sh"
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 "$ROOT/scripts/build.sh"
-# A display of our own, so that it too runs under this affinity (wine_up starts the server afresh).
-unset DISPLAY
-wine_up
-trap wine_down EXIT
 if [ -n "${BENCH_PINNED:-}" ]; then echo "(all on processor 0; BENCH_ALL_CPUS=1 spreads them)"; fi
-if [ -e "$BUILD/bench/staging/staging_bench.exe" ]; then
-  wine "$BUILD/bench/staging/staging_bench.exe" | tr -d '\r'
-fi
-wine "$BUILD/bench/transfer/transfer_bench.exe" --wizard="$BUILD/RomUpgradeWizard.exe" \
-  --flasher="$BUILD/flasher/romflash.exe" "$@" | tr -d '\r'
+# Each build in turn (ARCHES="x64" for one), with a display of its own, so that it too runs
+# under this affinity (wine_up starts the server afresh).
+for arch in ${ARCHES:-x86 x64}; do
+  echo "=== $arch"
+  ARCH=$arch bash -c 'source "$0/scripts/wine-env.sh"; unset DISPLAY; wine_up; trap wine_down EXIT
+    if [ -e "$BUILD/bench/staging/staging_bench.exe" ]; then
+      wine "$BUILD/bench/staging/staging_bench.exe" | tr -d "\r"
+    fi
+    wine "$BUILD/bench/transfer/transfer_bench.exe" --wizard="$BUILD/RomUpgradeWizard.exe" \
+      --flasher="$BUILD/romflash.exe" "${@}" | tr -d "\r"' "$ROOT" "$@"
+done

