@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "SystemLibrary.h"
 #include "Transfer.h"
 #include "USBUpdate.h"
 #include "UpgradeLog.h"
@@ -405,6 +406,8 @@ int Flash(const Options& o)
 
 int wmain(int argc, wchar_t** argv)
 {
+    // DLLs come from the system directory only, never from the bench's working folder.
+    RestrictDllSearch();
     Options o;
     if (!ParseOptions(argc, argv, &o)) return kExitUsage;
     switch (o.action) {

@@ -1,6 +1,7 @@
 // No DLL planted beside the wizard is loaded. A user runs the program from a Downloads folder
 // where anyone may have left a comctl32.dll or a setupapi.dll; Windows searches the program's
-// own folder first. Wine prefers its own DLLs unless told otherwise, so the test tells it
+// own folder first (comctl32, comdlg32, setupapi and the shell32 of the upgrade log are the
+// ones the program loads itself). Wine prefers its own DLLs unless told otherwise, so the test tells it
 // (through its per-program settings in the registry) to prefer native ones, as Windows would,
 // and proves with a careless program that the planted DLLs are found from that folder before
 // it runs the wizard there.
@@ -11,7 +12,7 @@
 
 namespace {
 
-const wchar_t* const kPlanted[] = {L"comctl32.dll", L"comdlg32.dll", L"setupapi.dll"};
+const wchar_t* const kPlanted[] = {L"comctl32.dll", L"comdlg32.dll", L"setupapi.dll", L"shell32.dll"};
 const wchar_t kProbe[] = L"planted_probe.exe";
 // The name a browser gives a second download of the program; Wine's settings for it touch no
 // other test.
@@ -105,22 +106,26 @@ private:
     std::wstring m_folder;
 };
 
-TEST_F(PlantedDlls, AreNotLoadedByTheWizardThroughItsPagesAndTheFileDialog)
+TEST_F(PlantedDlls, AreNotLoadedByTheWizardThroughAWholeUpgrade)
 {
     RunProbe();
-    ASSERT_EQ(Marks(), "comctl32.dll\ncomdlg32.dll\nsetupapi.dll\n") << "the planted DLLs are not found from their folder";
+    ASSERT_EQ(Marks(), "comctl32.dll\ncomdlg32.dll\nsetupapi.dll\nshell32.dll\n")
+        << "the planted DLLs are not found from their folder";
     for (const wchar_t* dll : kPlanted) ::DeleteFileW(Mark(dll).c_str());
 
+    ImageFile image(2048);
     ASSERT_TRUE(device.Start()) << Utf8(device.Error());
     WalkToDeviceCheck(Wizard());  // the device lookup, with setupapi
     const bool ready = wizard.WaitForPage(robot::Page::Image, 15000);
     EXPECT_TRUE(ready) << "see " << Visible();
     if (ready) {
-        EXPECT_TRUE(wizard.Press(IDC_IMAGE_FILE));  // the common dialogs, with the common controls
-        EXPECT_TRUE(wizard.ChooseFile(L""));
-        EXPECT_TRUE(wizard.WaitForPage(robot::Page::Image));
-        EXPECT_TRUE(wizard.Press(IDCANCEL));
+        // The common dialogs, with the common controls; the transfer, then the upgrade log, with the shell.
+        EXPECT_TRUE(wizard.Press(IDC_IMAGE_FILE));
+        EXPECT_TRUE(wizard.ChooseFile(image.Path()));
+        ExpectFinishPage(nullptr, nullptr);
+        EXPECT_TRUE(wizard.Press(IDOK));  // Finish
         ExpectRunEnds();
+        EXPECT_EQ(device.Stop()["match"], "1");
     }
     EXPECT_EQ(Marks(), "") << "planted DLLs the wizard loaded";
 }
