@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# The main job: sets everything up, builds, and runs a whole upgrade against the emulated
-# handheld, driven by the robot, leaving a PNG screenshot of every page in build/screenshots/.
+# The main job: sets everything up, builds the program of ARCH (x86 unless set, so build/x86),
+# and runs a whole upgrade against the emulated handheld, driven by the robot, leaving a PNG
+# screenshot of every page in build/$ARCH/screenshots/.
 set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
-"$ROOT/scripts/build.sh"
+ARCHES="$ARCH" "$ROOT/scripts/build.sh"
 wine_up
 out="$BUILD/screenshots"
 rm -rf "$out" && mkdir -p "$out"

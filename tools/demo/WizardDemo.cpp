@@ -1,11 +1,13 @@
 // wizard_demo: a whole upgrade as a user would make it, driven by the robot against the
-// emulated handheld, with a screenshot of every page the wizard shows. Then two short runs
-// for the pages beside the road: no device (not-ready page) and ActiveSync holding the USB
-// link (warning page). Prints the handheld's verdict; exit code 0 when the image arrived
-// whole and every page was seen.
+// emulated handheld, with a screenshot of every page the wizard shows (the progress page in
+// the middle of the transfer, its bar partly filled). Then two short runs for the pages
+// beside the road: no device (not-ready page) and ActiveSync holding the USB link (warning
+// page). Prints the handheld's verdict; exit code 0 when the image arrived whole and every
+// page was seen.
 //
-//   wizard_demo --wizard=PATH --out=DIR [--size=BYTES]
+//   wizard_demo --wizard=PATH --out=DIR [--size=BYTES]   (default 16 MiB)
 #include <windows.h>
+#include <commctrl.h>
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -38,12 +40,13 @@ void Fail(const char* what)
 void Shot(const char* name, HWND wnd)
 {
     static int count = 0;
+    ++count;
     if (!wnd) return Fail(name);
     robot::WaitPainted(wnd, 1000);
     RECT r;
     ::GetWindowRect(wnd, &r);
     wchar_t stem[MAX_PATH];
-    std::swprintf(stem, MAX_PATH, L"%ls\\%02d-%hs", g_out.c_str(), ++count, name);
+    std::swprintf(stem, MAX_PATH, L"%ls\\%02d-%hs", g_out.c_str(), count, name);
     std::wstring request = std::wstring(stem) + L".req", png = std::wstring(stem) + L".png";
     if (FILE* f = _wfopen((request + L".tmp").c_str(), L"w")) {
         std::fprintf(f, "%ld %ld %ld %ld\n", r.right - r.left, r.bottom - r.top, r.left, r.top);
@@ -72,6 +75,34 @@ void Shot(const char* name, HWND wnd)
     std::printf("demo: page %-10s -> %ls\n", name, bmp.c_str());
 }
 
+// The progress bar's position (the page sets its range to 0..100), or -1 when it does not answer.
+int BarPosition(HWND bar)
+{
+    DWORD_PTR pos = 0;
+    if (!bar || !::SendMessageTimeoutW(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 1000, &pos)) return -1;
+    return static_cast<int>(pos);
+}
+
+// The progress page as a user sees it during the transfer: the shot is asked for once the
+// bar stands between 40 and 80 of 100, and counts as taken mid-transfer when the page is
+// still up (the finish page not yet shown) once the picture exists.
+void ProgressShot(const robot::Wizard& w)
+{
+    HWND page = w.PageWindow();
+    HWND bar = w.Control(IDC_PROGRESS);
+    int before = -1;
+    robot::WaitUntil([&] {
+        before = BarPosition(bar);
+        return (before >= 40 && before <= 80) || w.VisiblePage() != Page::Progress;
+    }, 120000);
+    Shot("progress", page);
+    const int after = BarPosition(bar);
+    const bool running = w.VisiblePage() == Page::Progress;
+    std::printf("demo: progress bar at %d of 100 when the picture was asked for, %d once it was taken%s\n", before,
+                after, running ? ", the transfer still running" : "");
+    if (before < 40 || before > 80 || !running) Fail("the progress picture was not taken mid-transfer");
+}
+
 bool Step(const robot::Wizard& w, int button, Page next)
 {
     if (!w.Press(button) || !w.WaitForPage(next, 15000)) {
@@ -97,7 +128,8 @@ void WholeUpgrade(const std::wstring& wizardPath, uint64_t size)
     std::wstring image = g_out + L"\\sample-image.bin";
     uint32_t sum = WriteSampleImage(image, size, 2026);
     EmulatedHandheld device;
-    if (!device.Start()) return Fail("the emulated handheld did not start");
+    // A large image keeps the transfer going long enough for a picture of it.
+    if (!device.Start(L"--time-limit 600")) return Fail("the emulated handheld did not start");
 
     robot::Wizard w;
     if (!w.Start(wizardPath) || !w.WaitForPage(Page::Welcome)) return Fail("the wizard did not start");
@@ -120,8 +152,8 @@ void WholeUpgrade(const std::wstring& wizardPath, uint64_t size)
     ::Sleep(500);
     if (!w.ChooseFile(image)) return Fail("the file dialog");
     if (!w.WaitForPage(Page::Progress, 5000)) return Fail("no progress page");
-    Shot("progress", w.PageWindow());
-    if (!w.WaitForPage(Page::End, 120000)) return Fail("no finish page");
+    ProgressShot(w);
+    if (!w.WaitForPage(Page::End, 300000)) return Fail("no finish page");
     Shot("end", w.PageWindow());
     w.Press(IDOK);
     if (!Ends(w)) return;
@@ -171,7 +203,7 @@ void ActiveSyncRunning(const std::wstring& wizardPath)
 int wmain(int argc, wchar_t** argv)
 {
     std::wstring wizardPath;
-    uint64_t size = 1u << 20;
+    uint64_t size = 16u << 20;
     for (int i = 1; i < argc; ++i) {
         if (std::wcsncmp(argv[i], L"--wizard=", 9) == 0) wizardPath = argv[i] + 9;
         else if (std::wcsncmp(argv[i], L"--out=", 6) == 0) g_out = robot::ToWindowsPath(argv[i] + 6);
