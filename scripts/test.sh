@@ -22,5 +22,6 @@ for arch in ${ARCHES:-x86 x64}; do
     status=1
   fi
 done
-echo "x86 and x64: $passed passed, $failed failed"
+echo "(x86 and x64 together)"
+echo "tests: $passed passed, $failed failed"
 exit $status
