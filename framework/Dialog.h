@@ -3,7 +3,7 @@
 #pragma once
 #include <windows.h>
 #include <commctrl.h>
-#include "String.h"
+#include "CString.h"
 
 class CWnd {
 public:

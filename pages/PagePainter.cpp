@@ -1,6 +1,6 @@
 #include "PagePainter.h"
 #include "Handles.h"
-#include "String.h"
+#include "CString.h"
 
 namespace {
 

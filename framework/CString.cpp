@@ -1,4 +1,4 @@
-#include "String.h"
+#include "CString.h"
 #include <cstdarg>
 #include <cwchar>
 
