@@ -2,7 +2,7 @@
 #include "PagePainter.h"
 #include "ResetDlg.h"
 #include "app/PageChain.h"
-#include "device/checkUSB.h"
+#include "checkUSB.h"
 #include "WinApp.h"
 #include "resource.h"
 

@@ -2,8 +2,8 @@
 #include "Transfer.h"
 #include "UpgradeLog.h"
 #include "app/PageChain.h"
-#include "pages/EndDlg.h"
-#include "pages/PagePainter.h"
+#include "EndDlg.h"
+#include "PagePainter.h"
 #include "WinApp.h"
 #include "resource.h"
 

@@ -1,7 +1,7 @@
 #include "ImageDlg.h"
 #include "ProgressBar.h"
 #include "app/PageChain.h"
-#include "pages/PagePainter.h"
+#include "PagePainter.h"
 #include "FileDialog.h"
 #include "WinApp.h"
 #include "resource.h"

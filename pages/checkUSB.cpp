@@ -1,9 +1,9 @@
 #include "checkUSB.h"
 #include "ImageDlg.h"
 #include "app/PageChain.h"
-#include "pages/PagePainter.h"
-#include "pages/SelectDlg.h"
-#include "pages/USBnotRdy.h"
+#include "PagePainter.h"
+#include "SelectDlg.h"
+#include "USBnotRdy.h"
 #include "WinApp.h"
 #include "resource.h"
 
