@@ -13,7 +13,6 @@ public:
     CWnd& operator=(const CWnd&) = delete;
 
     BOOL ShowWindow(int cmd) { return ::ShowWindow(m_hWnd, cmd); }
-    BOOL IsWindowVisible() const { return ::IsWindowVisible(m_hWnd); }
     HICON SetIcon(HICON icon, BOOL big);
     HWND GetDlgItem(int id) const { return ::GetDlgItem(m_hWnd, id); }
     UINT IsDlgButtonChecked(int id) const { return ::IsDlgButtonChecked(m_hWnd, id); }
@@ -23,7 +22,6 @@ public:
     BOOL KillTimer(UINT_PTR id) { return ::KillTimer(m_hWnd, id); }
     BOOL PostMessage(UINT msg, WPARAM wParam = 0, LPARAM lParam = 0) { return ::PostMessageW(m_hWnd, msg, wParam, lParam); }
     LRESULT SendMessage(UINT msg, WPARAM wParam = 0, LPARAM lParam = 0) { return ::SendMessageW(m_hWnd, msg, wParam, lParam); }
-    void GetClientRect(RECT* rect) const { ::GetClientRect(m_hWnd, rect); }
 
     HWND m_hWnd = nullptr;
 };
@@ -81,7 +79,6 @@ class CProgressCtrl : public CWnd {
 public:
     void SetRange(short lower, short upper) { SendMessage(PBM_SETRANGE, 0, MAKELPARAM(lower, upper)); }
     int SetPos(int pos) { return static_cast<int>(SendMessage(PBM_SETPOS, static_cast<WPARAM>(pos))); }
-    int GetPos() { return static_cast<int>(SendMessage(PBM_GETPOS)); }
     int SetStep(int step) { return static_cast<int>(SendMessage(PBM_SETSTEP, static_cast<WPARAM>(step))); }
     int StepIt() { return static_cast<int>(SendMessage(PBM_STEPIT)); }
 };

@@ -27,16 +27,8 @@ INT_PTR CFileDialog::DoModal()
     // The common dialogs' DLL comes from the system directory, loaded for this dialog only.
     SystemLibrary dialogs(L"comdlg32.dll");
     using ShowFn = BOOL(WINAPI*)(OPENFILENAMEW*);
-    using ErrorFn = DWORD(WINAPI*)();
     auto show = dialogs.Function<ShowFn>(m_bOpen ? "GetOpenFileNameW" : "GetSaveFileNameW");
-    auto error = dialogs.Function<ErrorFn>("CommDlgExtendedError");
-    if (!show || !error) {
-        m_error = CDERR_INITIALIZATION;
-        return IDCANCEL;
-    }
-    BOOL ok = show(&ofn);
-    m_error = ok ? 0 : error();
-    if (!ok) return IDCANCEL;
+    if (!show || !show(&ofn)) return IDCANCEL;
     m_buffer.resize(wcslen(m_buffer.c_str()));
     return IDOK;
 }

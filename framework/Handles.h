@@ -83,7 +83,6 @@ public:
     MemoryDC(const MemoryDC&) = delete;
     MemoryDC& operator=(const MemoryDC&) = delete;
     HDC get() const { return m_dc; }
-    explicit operator bool() const { return m_dc != nullptr; }
 
 private:
     HDC m_dc;

@@ -13,8 +13,6 @@ public:
     CWinApp& operator=(const CWinApp&) = delete;
 
     virtual BOOL InitInstance() { return FALSE; }
-    // Help requested (ID_HELP): the program has no help file, so nothing happens.
-    void OnHelp() {}
 
     HICON LoadIcon(UINT nIDResource) const;
     HINSTANCE m_hInstance;
