@@ -124,5 +124,3 @@ std::string DescribeLookup();
 
 // The device path SetupAPI reports for the emulator started with --path-length `length`.
 std::string LongDevicePath(int length);
-
-inline uint64_t ToNumber(const std::string& s) { return std::stoull(s); }

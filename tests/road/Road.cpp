@@ -81,7 +81,7 @@ UpgradeLog::Fields UpgradeLog::Parse(const std::string& record)
     return fields;
 }
 
-ImageFile::ImageFile(uint64_t size, const wchar_t* name) : m_path(TempPath(name)), m_size(size)
+ImageFile::ImageFile(uint64_t size, const wchar_t* name) : m_path(TempPath(name))
 {
     m_sum = WriteSampleImage(m_path, size, static_cast<uint32_t>(size));
 }

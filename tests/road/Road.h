@@ -19,12 +19,10 @@ public:
     ImageFile& operator=(const ImageFile&) = delete;
 
     const std::wstring& Path() const { return m_path; }
-    uint64_t Size() const { return m_size; }
     uint32_t Sum() const { return m_sum; }
 
 private:
     std::wstring m_path;
-    uint64_t m_size;
     uint32_t m_sum = 0;
 };
 

@@ -703,8 +703,6 @@ struct Device {
     Pt at(double u, double v) const { return {x + u * s, y + v * s}; }
     Pt jog() const { return at(-1, 76); }
     Pt reset() const { return at(kDevW - 18, kDevH - 12); }
-    Pt connector() const { return at(kDevW / 2, kDevH); }
-    Pt bottomCentre() const { return at(kDevW / 2, kDevH + 6); }
 };
 
 void drawTitleBar(Canvas& c, double x0, double y0, double x1, double s)

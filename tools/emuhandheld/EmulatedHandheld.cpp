@@ -73,7 +73,6 @@ void EmulatedHandheld::Cleanup()
 
 std::wstring EmulatedHandheld::FindExecutable() const
 {
-    if (!m_exe.empty()) return m_exe;
     wchar_t env[MAX_PATH + 1];
     const DWORD n = ::GetEnvironmentVariableW(L"EMUHANDHELD_EXE", env, MAX_PATH + 1);
     if (n > 0 && n <= MAX_PATH) return std::wstring(env, n);

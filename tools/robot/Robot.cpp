@@ -222,12 +222,6 @@ bool Wizard::IsChecked(int controlId) const
     return state == BST_CHECKED;
 }
 
-std::wstring Wizard::ControlText(int controlId) const
-{
-    HWND control = Control(controlId);
-    return control ? WindowText(control) : std::wstring();
-}
-
 HWND Wizard::FindMessageBox() const
 {
     for (HWND wnd : TopWindows(kDialogClass, kErrorCaption))

@@ -60,7 +60,6 @@ public:
     bool PressCloseBox() const;    // the caption's close box (SC_CLOSE)
     bool ClickRadio(int controlId) const;
     bool IsChecked(int controlId) const;
-    std::wstring ControlText(int controlId) const;
     HWND Control(int controlId) const;
 
     // Message boxes of the process (caption "Error"): wait, read, press OK.
