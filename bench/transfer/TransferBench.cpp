@@ -18,6 +18,7 @@
 #include "Console.h"
 #include "EmulatedHandheld.h"
 #include "Robot.h"
+#include "TestSupport.h"
 #include "Transfer.h"
 #include "USBUpdate.h"
 #include "resource.h"
@@ -28,13 +29,6 @@ namespace {
 
 std::wstring g_wizard;
 std::wstring g_flasher;
-
-std::wstring TempFile(const wchar_t* name)
-{
-    wchar_t dir[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, dir);
-    return std::wstring(dir) + name;
-}
 
 bool MakeImage(const std::wstring& path, uint64_t size)
 {
@@ -160,11 +154,11 @@ int wmain(int argc, wchar_t** argv)
     uint64_t mib = 64, bigMib = 1024;
     int rounds = 5;
     for (int i = 1; i < argc; ++i) {
-        if (std::wcsncmp(argv[i], L"--wizard=", 9) == 0) g_wizard = argv[i] + 9;
-        if (std::wcsncmp(argv[i], L"--flasher=", 10) == 0) g_flasher = argv[i] + 10;
-        if (std::wcsncmp(argv[i], L"--mib=", 6) == 0) mib = std::wcstoull(argv[i] + 6, nullptr, 10);
-        if (std::wcsncmp(argv[i], L"--big-mib=", 10) == 0) bigMib = std::wcstoull(argv[i] + 10, nullptr, 10);
-        if (std::wcsncmp(argv[i], L"--rounds=", 9) == 0) rounds = static_cast<int>(std::wcstol(argv[i] + 9, nullptr, 10));
+        if (const wchar_t* path = OptionValue(argv[i], L"--wizard=")) g_wizard = path;
+        if (const wchar_t* path = OptionValue(argv[i], L"--flasher=")) g_flasher = path;
+        if (const wchar_t* n = OptionValue(argv[i], L"--mib=")) mib = std::wcstoull(n, nullptr, 10);
+        if (const wchar_t* n = OptionValue(argv[i], L"--big-mib=")) bigMib = std::wcstoull(n, nullptr, 10);
+        if (const wchar_t* n = OptionValue(argv[i], L"--rounds=")) rounds = static_cast<int>(std::wcstol(n, nullptr, 10));
     }
     if (g_wizard.empty()) {
         std::fprintf(stderr, "usage: transfer_bench --wizard=PATH [--flasher=PATH] [--mib=64] [--big-mib=1024] [--rounds=5]\n");
@@ -172,7 +166,7 @@ int wmain(int argc, wchar_t** argv)
     }
 
     const uint64_t size = mib << 20;
-    const std::wstring image = TempFile(L"bench-image.bin");
+    const std::wstring image = TempPath(L"bench-image.bin");
     if (!MakeImage(image, size)) return 1;
     // Rounds of both, alternating. Under Wine every block write is a round trip through the
     // wine server, and now and then a run of either kind is far faster than the others: the

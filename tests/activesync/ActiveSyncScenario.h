@@ -7,6 +7,7 @@
 #include "ActiveSyncKey.h"
 #include "DccMan.h"
 #include "Scenario.h"
+#include "TestSupport.h"
 
 class ActiveSyncScenario : public WizardScenario {
 protected:
@@ -20,7 +21,7 @@ protected:
     void StartActiveSync(const std::wstring& className = kDccManClass, const std::wstring& title = kDccManTitle)
     {
         std::wstring error;
-        ASSERT_TRUE(dccman.Start(className, title, &error)) << Narrow(error);
+        ASSERT_TRUE(dccman.Start(className, title, &error)) << Utf8(error);
     }
 
     void Go(int button, robot::Page expected)
@@ -60,8 +61,6 @@ protected:
         ASSERT_TRUE(ended) << "the run did not end; visible: " << Visible();
         ExpectRunEnds();
     }
-
-    static std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
     // Declared after the wizard (in the base): these go first, then the wizard is ended.
     ActiveSyncKey key;

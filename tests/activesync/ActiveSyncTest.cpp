@@ -21,8 +21,8 @@ protected:
         ASSERT_TRUE(wizard.WaitForMessageBox(&text)) << "no message box; visible: " << Visible();
         HWND box = wizard.FindMessageBox();
         ASSERT_NE(box, nullptr);
-        EXPECT_EQ(Narrow(text), "ERROR in CheckRegistry");
-        EXPECT_EQ(Narrow(TextOf(box)), "Error");
+        EXPECT_EQ(Utf8(text), "ERROR in CheckRegistry");
+        EXPECT_EQ(Utf8(TextOf(box)), "Error");
         EXPECT_EQ(::GetWindow(box, GW_OWNER), page) << "the box is not owned by the page it came from";
         EXPECT_FALSE(::IsWindowVisible(page)) << "the page stays visible under the box";
         EXPECT_EQ(wizard.PageWindowCount(), pages) << "a page was made behind the box";
@@ -45,7 +45,7 @@ protected:
         }
         ASSERT_EQ(buttons.size(), 1u);
         EXPECT_EQ(::GetDlgCtrlID(buttons[0]), IDCANCEL);
-        EXPECT_EQ(Narrow(TextOf(buttons[0])), "OK");
+        EXPECT_EQ(Utf8(TextOf(buttons[0])), "OK");
         EXPECT_TRUE(::IsWindowVisible(buttons[0]) && ::IsWindowEnabled(buttons[0]));
     }
 };

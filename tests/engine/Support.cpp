@@ -1,5 +1,6 @@
 #include "Support.h"
 
+#include "TestSupport.h"
 #include "USBUpdate.h"
 
 #include <setupapi.h>
@@ -14,10 +15,8 @@
 ScratchDir::ScratchDir()
 {
     static LONG counter = 0;
-    wchar_t temp[MAX_PATH + 1];
-    const DWORD n = ::GetTempPathW(MAX_PATH + 1, temp);
-    m_path = std::wstring(temp, n) + L"engine-tests-" + std::to_wstring(::GetCurrentProcessId()) +
-             L"-" + std::to_wstring(::InterlockedIncrement(&counter));
+    m_path = TempPath(L"engine-tests-") + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+             std::to_wstring(::InterlockedIncrement(&counter));
     ::CreateDirectoryW(m_path.c_str(), nullptr);
 }
 
@@ -74,15 +73,8 @@ void WriteBytes(const std::wstring& path, const Bytes& bytes)
 
 Bytes ReadBytes(const std::wstring& path)
 {
-    Bytes all;
-    OwnedHandle f(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!f) return all;
-    uint8_t buffer[65536];
-    DWORD n = 0;
-    while (::ReadFile(f.get(), buffer, sizeof buffer, &n, nullptr) && n > 0)
-        all.insert(all.end(), buffer, buffer + n);
-    return all;
+    const std::string all = ReadWholeFile(path);
+    return Bytes(all.begin(), all.end());
 }
 
 bool MakeSparseFile(const std::wstring& path, uint64_t size)

@@ -145,7 +145,7 @@ TEST(SinkTransfer, FourMiBArriveWhole)
     const std::wstring path = dir.File(L"image.bin");
     WriteBytes(path, image);
     EmulatedHandheld device;
-    ASSERT_TRUE(device.Start(L"--sink --time-limit 60")) << Narrow(device.Error());
+    ASSERT_TRUE(device.Start(L"--sink --time-limit 60")) << Utf8(device.Error());
     CUSBUpdate link;
     ASSERT_EQ(link.Connect(), CUSBUpdate::kReady) << DescribeLookup();
     EXPECT_EQ(link.OpenImage(path), Sum(image));

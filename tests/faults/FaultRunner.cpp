@@ -16,6 +16,7 @@
 #include <string>
 #include "Console.h"
 #include "Support.h"
+#include "TestSupport.h"
 #include "Transfer.h"
 #include "USBUpdate.h"
 
@@ -179,9 +180,9 @@ int wmain(int argc, wchar_t** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
     for (int i = 1; i < argc; ++i) {
-        if (std::wcsncmp(argv[i], L"--runs=", 7) == 0) g_runs = static_cast<int>(std::wcstol(argv[i] + 7, nullptr, 10));
-        if (std::wcsncmp(argv[i], L"--seed=", 7) == 0) g_seed = static_cast<uint32_t>(std::wcstoul(argv[i] + 7, nullptr, 10));
-        if (std::wcsncmp(argv[i], L"--flasher=", 10) == 0) g_flasher = argv[i] + 10;
+        if (const wchar_t* runs = OptionValue(argv[i], L"--runs=")) g_runs = static_cast<int>(std::wcstol(runs, nullptr, 10));
+        if (const wchar_t* seed = OptionValue(argv[i], L"--seed=")) g_seed = static_cast<uint32_t>(std::wcstoul(seed, nullptr, 10));
+        if (const wchar_t* path = OptionValue(argv[i], L"--flasher=")) g_flasher = path;
     }
     return RUN_ALL_TESTS();
 }

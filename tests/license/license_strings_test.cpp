@@ -7,6 +7,7 @@
 #include <array>
 #include <string>
 
+#include "TestSupport.h"
 #include "resource.h"
 
 namespace {
@@ -24,12 +25,6 @@ std::wstring LoadWhole(UINT id, bool* found = nullptr) {
   if (found) *found = text != nullptr && length > 0;
   if (text == nullptr || length <= 0) return std::wstring();
   return std::wstring(text, static_cast<size_t>(length));
-}
-
-std::string Narrow(const std::wstring& text) {
-  std::string out;
-  for (wchar_t c : text) out += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
-  return out;
 }
 
 // One line break: CR LF, or CR LF followed by one more LF.
@@ -127,7 +122,7 @@ TEST(LicenseAgreement, EachPartEndsWithOneLineBreak) {
   for (UINT id = IDS_AGREEMENT_FIRST; id <= IDS_AGREEMENT_LAST; ++id) {
     std::wstring part = LoadWhole(id);
     EXPECT_TRUE(TrailingBreak(part) != Break::None)
-        << "string " << id << " does not end with CR LF: " << Narrow(part);
+        << "string " << id << " does not end with CR LF: " << Utf8(part);
   }
 }
 
@@ -162,7 +157,7 @@ TEST(LicenseAgreement, EachPartUsesOneKindOfBreakAndBothKindsAppear) {
 TEST(LicenseAgreement, CoversTheRequiredSubjects) {
   std::wstring all;
   for (UINT id = IDS_AGREEMENT_FIRST; id <= IDS_AGREEMENT_LAST; ++id) all += LoadWhole(id);
-  std::string text = Narrow(all);
+  std::string text = Utf8(all);
   for (const char* subject :
        {"END-USER LICENSE AGREEMENT", "GRANT OF LICENSE", "RESTRICTIONS", "reverse engineer",
         "separately from the Device", "OWNERSHIP", "UPGRADE RISKS AND BACKUP", "WILL BE ERASED",

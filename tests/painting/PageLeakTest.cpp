@@ -34,6 +34,7 @@
 #include "GdiCount.h"
 #include "PagePaintCheck.h"
 #include "Road.h"
+#include "TestSupport.h"
 
 using robot::Page;
 
@@ -186,8 +187,6 @@ painting::ExpectedPage ExpectedOf(Page page)
 
 std::wstring StatusOf(HWND progressPage) { return robot::Wizard::TextOf(::GetDlgItem(progressPage, IDC_PROGRESS)); }
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
-
 // ---- The scenarios --------------------------------------------------------------------------
 
 class PageLeaks : public RoadScenario, public ::testing::WithParamInterface<Page> {
@@ -323,7 +322,7 @@ TEST_P(PageLeaks, ObjectsStayFlatOver1000Repaints)
         ASSERT_TRUE(wizard.WaitForPage(Page::NotReady, 15000)) << "see " << Visible();
         break;
     case Page::Image:
-        ASSERT_TRUE(device.Start()) << Narrow(device.Error());
+        ASSERT_TRUE(device.Start()) << Utf8(device.Error());
         ASSERT_NO_FATAL_FAILURE(WalkToImagePage());
         break;
     case Page::Warning:
@@ -331,7 +330,7 @@ TEST_P(PageLeaks, ObjectsStayFlatOver1000Repaints)
         ASSERT_TRUE(key.SetDword(0x0F));
         {
             std::wstring error;
-            ASSERT_TRUE(dccman.Start(kDccManClass, kDccManTitle, &error)) << Narrow(error);
+            ASSERT_TRUE(dccman.Start(kDccManClass, kDccManTitle, &error)) << Utf8(error);
         }
         ASSERT_NO_FATAL_FAILURE(StartWizard());
         ASSERT_NO_FATAL_FAILURE(Go(IDOK, Page::Warning));
@@ -353,18 +352,18 @@ INSTANTIATE_TEST_SUITE_P(Pages, PageLeaks,
 TEST_F(PageLeaks, ProgressPageWhileTransferringThenFinishPage)
 {
     ImageFile image(kProgressImageMiB << 20, L"page-leaks-image.bin");
-    ASSERT_TRUE(device.Start(L"--sink --time-limit 900")) << Narrow(device.Error());
+    ASSERT_TRUE(device.Start(L"--sink --time-limit 900")) << Utf8(device.Error());
     ASSERT_NO_FATAL_FAILURE(WalkToImagePage());
     ASSERT_NO_FATAL_FAILURE(ChooseImage(image.Path()));
     ASSERT_TRUE(wizard.WaitForPage(Page::Progress)) << "see " << Visible();
     HWND progress = wizard.PageWindow();
     // The repaints start once blocks are going out.
     ASSERT_TRUE(robot::WaitUntil([&] { return StatusOf(progress).rfind(L"Processing completed", 0) == 0; }, 30000))
-        << "the transfer did not start: " << Narrow(StatusOf(progress));
+        << "the transfer did not start: " << Utf8(StatusOf(progress));
     const DWORD transferSeen = ::GetTickCount();
-    std::printf("transfer under way: %s\n", Narrow(StatusOf(progress)).c_str());
+    std::printf("transfer under way: %s\n", Utf8(StatusOf(progress)).c_str());
     ASSERT_NO_FATAL_FAILURE(ExpectNoLeakPerPaint(Page::Progress, [&](std::string* note) {
-        *note = Narrow(StatusOf(progress));
+        *note = Utf8(StatusOf(progress));
         // The transfer must still run: the finish page would mean the last repaints met no transfer.
         if (wizard.VisiblePage() != Page::Progress) {
             *note += " - the transfer ended before the repaints did: make the image bigger";

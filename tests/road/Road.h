@@ -8,6 +8,7 @@
 #include "Console.h"
 #include "EmulatedHandheld.h"
 #include "Scenario.h"
+#include "TestSupport.h"
 
 // An image file of `size` varied bytes (every value 0..255 occurs) in the temporary folder;
 // deleted with the object.
@@ -25,10 +26,6 @@ private:
     std::wstring m_path;
     uint32_t m_sum = 0;
 };
-
-std::wstring TempPath(const wchar_t* name);
-std::string ToUtf8(const std::wstring& text);
-std::string ReadWholeFile(const std::wstring& path);
 
 // The upgrade log of this Wine prefix (in the user's local application data folder, as the
 // shell names it), read from where it ended when the object was made.

@@ -9,8 +9,6 @@ using robot::Page;
 
 namespace {
 
-std::string Utf8(const std::wstring& w) { return std::string(w.begin(), w.end()); }
-
 struct SizeCase {
     uint64_t size;
     const wchar_t* lastStatus;
@@ -148,7 +146,7 @@ TEST_F(RoadScenario, RefusedBlockFailsTheTransferAndNothingFollowsTheRefusal)
     ASSERT_EQ(records.size(), 1u);
     UpgradeLog::Fields f = UpgradeLog::Parse(records[0]);
     EXPECT_EQ(f["program"], "RomUpgradeWizard");
-    EXPECT_EQ(f["image"], ToUtf8(image.Path()));
+    EXPECT_EQ(f["image"], Utf8(image.Path()));
     EXPECT_EQ(f["bytes"], "8192");
     EXPECT_EQ(f["sum"], std::to_string(image.Sum()));
     EXPECT_EQ(f["blocks"], "16");
@@ -284,7 +282,7 @@ TEST_F(RoadScenario, ImageWithGreekAndCjkLettersInItsPathIsFlashedByteForByte)
         ASSERT_EQ(records.size(), 1u);
         UpgradeLog::Fields f = UpgradeLog::Parse(records[0]);
         EXPECT_EQ(f["program"], "RomUpgradeWizard");
-        EXPECT_EQ(f["image"], ToUtf8(image.Path()));
+        EXPECT_EQ(f["image"], Utf8(image.Path()));
         EXPECT_EQ(f["bytes"], "70000");
         EXPECT_EQ(f["sum"], std::to_string(image.Sum()));
         EXPECT_EQ(f["blocks"], "136");

@@ -4,12 +4,8 @@
 #include <gtest/gtest.h>
 #include <string>
 #include "Robot.h"
+#include "TestMain.h"
 #include "resource.h"
-
-// Path of RomUpgradeWizard.exe, given as --wizard=PATH.
-const std::wstring& WizardPath();
-// Path of romflash.exe, given as --flasher=PATH (for the suites that run it).
-const std::wstring& FlasherPath();
 
 class WizardScenario : public ::testing::Test {
 protected:
