@@ -24,14 +24,6 @@ protected:
         ASSERT_TRUE(dccman.Start(className, title, &error)) << Utf8(error);
     }
 
-    void Go(int button, robot::Page expected)
-    {
-        ASSERT_TRUE(wizard.Press(button)) << "no visible, enabled button " << button << " on " << Visible();
-        ASSERT_TRUE(wizard.WaitForPage(expected))
-            << "expected " << robot::PageName(expected) << ", see " << Visible()
-            << (wizard.FindMessageBox() ? " under a message box" : "");
-    }
-
     // Welcome, Next, reset page, Back: the license page, with two pages hidden beneath it.
     void OpenLicensePage()
     {

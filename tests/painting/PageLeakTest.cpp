@@ -197,13 +197,6 @@ protected:
         ASSERT_EQ(::FindWindowW(kDccManClass, kDccManTitle), nullptr) << "an ActiveSync window is already open";
     }
 
-    void Go(int button, Page expected, DWORD timeoutMs = 10000)
-    {
-        ASSERT_TRUE(wizard.Press(button)) << "no visible, enabled button " << button << " on " << Visible();
-        ASSERT_TRUE(wizard.WaitForPage(expected, timeoutMs))
-            << "expected " << robot::PageName(expected) << ", see " << Visible();
-    }
-
     // Repaints the visible page `kind` 1,000 times (after a warm-up) and expects its objects flat.
     // `stillThere` is asked after every step: false ends the run (the page went meanwhile).
     void ExpectNoLeakPerPaint(Page kind, const std::function<bool(std::string*)>& stillThere = nullptr)

@@ -26,12 +26,6 @@ std::vector<DWORD> ClientPixels(const robot::Screenshot& shot, HWND page)
 
 class PagePainting : public WizardScenario {
 protected:
-    void Go(int button, Page expected)
-    {
-        ASSERT_TRUE(wizard.Press(button)) << "no visible, enabled button " << button << " on " << Visible();
-        ASSERT_TRUE(wizard.WaitForPage(expected)) << "expected " << robot::PageName(expected) << ", see " << Visible();
-    }
-
     // Waits until the visible page has painted and the screen shows it unchanged for a moment,
     // then takes the screenshot the checks look at. `busyPage`: the page's thread may be busy
     // (the device check page sleeps in its timer), so no message round trip is asked of it:

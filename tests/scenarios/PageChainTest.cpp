@@ -6,14 +6,7 @@ using robot::Page;
 
 namespace {
 
-class PageChain : public WizardScenario {
-protected:
-    void Go(int button, Page expected)
-    {
-        ASSERT_TRUE(wizard.Press(button)) << "no visible, enabled button " << button << " on " << Visible();
-        ASSERT_TRUE(wizard.WaitForPage(expected)) << "expected " << robot::PageName(expected) << ", see " << Visible();
-    }
-};
+class PageChain : public WizardScenario {};
 
 TEST_F(PageChain, NextOnWelcomeOpensResetAndLeavesWelcomeHidden)
 {

@@ -23,6 +23,15 @@ protected:
         EXPECT_TRUE(wizard.WaitForPage(page)) << "expected " << robot::PageName(page) << ", see " << Visible();
     }
 
+    // Presses `button` on the visible page; the page `expected` must follow.
+    void Go(int button, robot::Page expected, DWORD timeoutMs = 10000)
+    {
+        ASSERT_TRUE(wizard.Press(button)) << "no visible, enabled button " << button << " on " << Visible();
+        ASSERT_TRUE(wizard.WaitForPage(expected, timeoutMs))
+            << "expected " << robot::PageName(expected) << ", see " << Visible()
+            << (wizard.FindMessageBox() ? " under a message box" : "");
+    }
+
     // The whole program ends, with exit code 0, and no page is left behind.
     void ExpectRunEnds()
     {
