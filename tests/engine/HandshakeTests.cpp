@@ -6,12 +6,6 @@ namespace {
 
 const wchar_t kPressUsb[] = L"Please press down USB item";
 
-bool HandleIsOpen(HANDLE h)
-{
-    DWORD flags = 0;
-    return h != INVALID_HANDLE_VALUE && ::GetHandleInformation(h, &flags);
-}
-
 class Handshake : public LinkTest {};
 
 TEST_F(Handshake, ReadyAnswerGivesOneAndKeepsTheDeviceOpen)

@@ -6,12 +6,6 @@
 
 namespace {
 
-bool HandleIsOpen(HANDLE h)
-{
-    DWORD flags = 0;
-    return h != INVALID_HANDLE_VALUE && ::GetHandleInformation(h, &flags);
-}
-
 class LinkState : public LinkTest {};
 
 TEST_F(LinkState, ConstructionLeavesNothingOpenAndAZeroBuffer)

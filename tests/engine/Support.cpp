@@ -96,6 +96,12 @@ bool WriterCanOpen(const std::wstring& path)
     return f.valid();
 }
 
+bool HandleIsOpen(HANDLE h)
+{
+    DWORD flags = 0;
+    return h != INVALID_HANDLE_VALUE && ::GetHandleInformation(h, &flags);
+}
+
 // ---------------------------------------------------------------------------------------
 
 ErrorBoxWatcher::ErrorBoxWatcher() : m_stop(::CreateEventW(nullptr, TRUE, FALSE, nullptr))

@@ -39,6 +39,9 @@ bool MakeSparseFile(const std::wstring& path, uint64_t size);
 // True when another program could open the file for writing right now.
 bool WriterCanOpen(const std::wstring& path);
 
+// True while `h` is an open handle of this process.
+bool HandleIsOpen(HANDLE h);
+
 // Answers message boxes of this process with caption "Error" from a thread of its own:
 // records each box's text and presses its OK. Boxes are modal, so once the call that
 // showed one has returned, Texts() holds it.
