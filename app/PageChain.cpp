@@ -1,5 +1,5 @@
-#include "PageChain.h"
-#include "WinApp.h"
+#include "app/PageChain.h"
+#include "framework/WinApp.h"
 
 INT_PTR RunNextPage(CDialog& leaving, CDialog& next, MainWindow main)
 {

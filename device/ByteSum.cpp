@@ -1,4 +1,4 @@
-#include "ByteSum.h"
+#include "device/ByteSum.h"
 
 #include <immintrin.h>
 

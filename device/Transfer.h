@@ -3,7 +3,7 @@
 // bar and status text; the flasher and the fault runner run it without a page. Success
 // means every block went out.
 #pragma once
-#include "USBUpdate.h"
+#include "device/USBUpdate.h"
 
 class TransferObserver {
 public:

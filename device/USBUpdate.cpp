@@ -1,5 +1,5 @@
-#include "USBUpdate.h"
-#include "Handles.h"
+#include "device/USBUpdate.h"
+#include "framework/Handles.h"
 
 #include <io.h>
 #include <share.h>
@@ -13,8 +13,8 @@
 #include <memory>
 #include <vector>
 
-#include "ByteSum.h"
-#include "SystemLibrary.h"
+#include "device/ByteSum.h"
+#include "framework/SystemLibrary.h"
 
 // {25DBCE51-6C8F-4A72-8A6D-B54C2B4FC835}
 const GUID GUID_DEVINTERFACE_UPGRADE = {

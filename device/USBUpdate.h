@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string>
 #include <vector>
-#include "CString.h"
+#include "framework/CString.h"
 
 // Interface class under which the handheld's upgrade-mode driver exposes it.
 extern const GUID GUID_DEVINTERFACE_UPGRADE;

@@ -1,4 +1,4 @@
-#include "UpgradeLog.h"
+#include "device/UpgradeLog.h"
 
 #include <shlobj.h>
 
@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "Handles.h"
-#include "SystemLibrary.h"
+#include "framework/Handles.h"
+#include "framework/SystemLibrary.h"
 #include "version.h"
 
 namespace {

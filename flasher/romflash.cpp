@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "Transfer.h"
-#include "USBUpdate.h"
-#include "UpgradeLog.h"
+#include "device/Transfer.h"
+#include "device/USBUpdate.h"
+#include "device/UpgradeLog.h"
 
 namespace {
 

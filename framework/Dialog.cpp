@@ -1,5 +1,5 @@
-#include "Dialog.h"
-#include "WinApp.h"
+#include "framework/Dialog.h"
+#include "framework/WinApp.h"
 
 HICON CWnd::SetIcon(HICON icon, BOOL big)
 {

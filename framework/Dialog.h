@@ -3,7 +3,7 @@
 #pragma once
 #include <windows.h>
 #include <commctrl.h>
-#include "CString.h"
+#include "framework/CString.h"
 
 class CWnd {
 public:

@@ -1,5 +1,5 @@
-#include "FileDialog.h"
-#include "SystemLibrary.h"
+#include "framework/FileDialog.h"
+#include "framework/SystemLibrary.h"
 
 namespace {
 constexpr size_t kNameBuffer = 32768;  // room for the longest path Windows can name

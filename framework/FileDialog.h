@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <commdlg.h>
 #include <string>
-#include "Dialog.h"
+#include "framework/Dialog.h"
 
 class CFileDialog {
 public:

@@ -1,6 +1,6 @@
-#include "WinApp.h"
+#include "framework/WinApp.h"
 #include <commctrl.h>
-#include "SystemLibrary.h"
+#include "framework/SystemLibrary.h"
 
 namespace {
 CWinApp* g_app = nullptr;  // the one application object, registered by its constructor

@@ -1,6 +1,6 @@
 // Finish page: the host's part of the upgrade is done.
 #pragma once
-#include "Dialog.h"
+#include "framework/Dialog.h"
 
 class CEndDlg : public CDialog {
 public:

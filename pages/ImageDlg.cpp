@@ -1,10 +1,10 @@
-#include "ImageDlg.h"
-#include "ProgressBar.h"
+#include "pages/ImageDlg.h"
+#include "pages/ProgressBar.h"
 #include "app/PageChain.h"
-#include "PagePainter.h"
-#include "FileDialog.h"
-#include "WinApp.h"
-#include "resource.h"
+#include "pages/PagePainter.h"
+#include "framework/FileDialog.h"
+#include "framework/WinApp.h"
+#include "res/resource.h"
 
 CImageDlg::CImageDlg(CWnd* pParent) : CDialog(IDD_IMAGE, pParent), m_hIcon(AfxGetApp()->LoadIcon(IDI_APP)) {}
 CImageDlg::~CImageDlg() = default;

@@ -1,10 +1,10 @@
-#include "LicenseDlg.h"
-#include "PagePainter.h"
-#include "WelcomeDlg.h"
-#include "checkregister.h"
+#include "pages/LicenseDlg.h"
+#include "pages/PagePainter.h"
+#include "pages/WelcomeDlg.h"
+#include "pages/checkregister.h"
 #include "app/PageChain.h"
-#include "WinApp.h"
-#include "resource.h"
+#include "framework/WinApp.h"
+#include "res/resource.h"
 
 CLicenseDlg::CLicenseDlg(CWnd* pParent) : CDialog(IDD_LICENSE, pParent), m_hIcon(nullptr) {}
 CLicenseDlg::~CLicenseDlg() = default;

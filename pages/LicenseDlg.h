@@ -1,6 +1,6 @@
 // License page: the agreement in a read-only box, accept or decline, Back to a new welcome page.
 #pragma once
-#include "Dialog.h"
+#include "framework/Dialog.h"
 
 class CLicenseDlg : public CDialog {
 public:

@@ -1,6 +1,6 @@
-#include "PagePainter.h"
-#include "Handles.h"
-#include "CString.h"
+#include "pages/PagePainter.h"
+#include "framework/Handles.h"
+#include "framework/CString.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // What each page paints: its bitmap, the logical extent it is stretched to, and its lines.
-#include "PagePainter.h"
-#include "resource.h"
+#include "pages/PagePainter.h"
+#include "res/resource.h"
 
 namespace {
 constexpr SIZE kPageExtent{600, 350};

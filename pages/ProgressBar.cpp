@@ -1,11 +1,11 @@
-#include "ProgressBar.h"
-#include "Transfer.h"
-#include "UpgradeLog.h"
+#include "pages/ProgressBar.h"
+#include "device/Transfer.h"
+#include "device/UpgradeLog.h"
 #include "app/PageChain.h"
-#include "EndDlg.h"
-#include "PagePainter.h"
-#include "WinApp.h"
-#include "resource.h"
+#include "pages/EndDlg.h"
+#include "pages/PagePainter.h"
+#include "framework/WinApp.h"
+#include "res/resource.h"
 
 namespace {
 constexpr UINT kStartDelayMs = 1000;

@@ -1,6 +1,6 @@
 // Reset page: how to put the handheld into its Image Upgrade mode.
 #pragma once
-#include "Dialog.h"
+#include "framework/Dialog.h"
 
 class CResetDlg : public CDialog {
 public:

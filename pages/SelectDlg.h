@@ -1,6 +1,6 @@
 // USB instructions page: connect the cable and choose the USB item on the handheld.
 #pragma once
-#include "Dialog.h"
+#include "framework/Dialog.h"
 
 class CSelectDlg : public CDialog {
 public:

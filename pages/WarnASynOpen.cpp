@@ -1,7 +1,7 @@
-#include "WarnASynOpen.h"
-#include "PagePainter.h"
-#include "WinApp.h"
-#include "resource.h"
+#include "pages/WarnASynOpen.h"
+#include "pages/PagePainter.h"
+#include "framework/WinApp.h"
+#include "res/resource.h"
 
 CWarnASynOpen::CWarnASynOpen(CWnd* pParent) : CDialog(IDD_WARNASYNOPEN, pParent), m_hIcon(AfxGetApp()->LoadIcon(IDI_APP)) {}
 CWarnASynOpen::~CWarnASynOpen() = default;

@@ -1,6 +1,6 @@
 // Welcome page: the first page and the bottom of the page chain.
 #pragma once
-#include "Dialog.h"
+#include "framework/Dialog.h"
 
 class CWelcomeDlg : public CDialog {
 public:

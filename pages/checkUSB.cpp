@@ -1,11 +1,11 @@
-#include "checkUSB.h"
-#include "ImageDlg.h"
+#include "pages/checkUSB.h"
+#include "pages/ImageDlg.h"
 #include "app/PageChain.h"
-#include "PagePainter.h"
-#include "SelectDlg.h"
-#include "USBnotRdy.h"
-#include "WinApp.h"
-#include "resource.h"
+#include "pages/PagePainter.h"
+#include "pages/SelectDlg.h"
+#include "pages/USBnotRdy.h"
+#include "framework/WinApp.h"
+#include "res/resource.h"
 
 namespace {
 constexpr UINT kCheckDelayMs = 100;

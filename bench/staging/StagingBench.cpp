@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "TestSupport.h"
-#include "USBUpdate.h"
+#include "tests/support/TestSupport.h"
+#include "device/USBUpdate.h"
 
 namespace {
 

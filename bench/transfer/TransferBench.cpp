@@ -15,13 +15,13 @@
 #include <cwchar>
 #include <string>
 #include <vector>
-#include "Console.h"
-#include "EmulatedHandheld.h"
-#include "Robot.h"
-#include "TestSupport.h"
-#include "Transfer.h"
-#include "USBUpdate.h"
-#include "resource.h"
+#include "tools/robot/Console.h"
+#include "tools/emuhandheld/EmulatedHandheld.h"
+#include "tools/robot/Robot.h"
+#include "tests/support/TestSupport.h"
+#include "device/Transfer.h"
+#include "device/USBUpdate.h"
+#include "res/resource.h"
 
 using robot::Page;
 

@@ -4,10 +4,10 @@
 #include <algorithm>
 #include <string>
 #include <vector>
-#include "ActiveSyncKey.h"
-#include "DccMan.h"
-#include "Scenario.h"
-#include "TestSupport.h"
+#include "tools/dccman/ActiveSyncKey.h"
+#include "tools/dccman/DccMan.h"
+#include "tests/scenarios/Scenario.h"
+#include "tests/support/TestSupport.h"
 
 class ActiveSyncScenario : public WizardScenario {
 protected:

@@ -1,7 +1,7 @@
 // The check for a running ActiveSync when the user presses Next on the welcome page, or on the
 // license page: only a window of class "DccMan Class" titled "DccMan" counts, and then the
 // allowed connection types in HKCU decide between the warning page and the reset page.
-#include "ActiveSyncScenario.h"
+#include "tests/activesync/ActiveSyncScenario.h"
 
 using robot::Page;
 

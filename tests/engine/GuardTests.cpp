@@ -3,7 +3,7 @@
 // bytes change between staging and sending.
 #include <cstring>
 
-#include "LinkTest.h"
+#include "tests/engine/LinkTest.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Connect: the lookup, the open and the two handshake reads, answered 1 (ready),
 // 2 (anything else, after the box "Please press down USB item") or 0 (no device, silently).
-#include "LinkTest.h"
+#include "tests/engine/LinkTest.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // link down the page chain, and what Close releases.
 #include <io.h>
 
-#include "LinkTest.h"
+#include "tests/engine/LinkTest.h"
 
 namespace {
 

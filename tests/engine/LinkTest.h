@@ -4,9 +4,9 @@
 #pragma once
 #include <gtest/gtest.h>
 
-#include "Support.h"
-#include "TestSupport.h"
-#include "USBUpdate.h"
+#include "tests/engine/Support.h"
+#include "tests/support/TestSupport.h"
+#include "device/USBUpdate.h"
 
 class LinkTest : public ::testing::Test {
 protected:

@@ -1,7 +1,7 @@
-#include "Support.h"
+#include "tests/engine/Support.h"
 
-#include "TestSupport.h"
-#include "USBUpdate.h"
+#include "tests/support/TestSupport.h"
+#include "device/USBUpdate.h"
 
 #include <setupapi.h>
 #include <winioctl.h>

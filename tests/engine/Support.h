@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "EmulatedHandheld.h"
-#include "OwnedHandle.h"
+#include "tools/emuhandheld/EmulatedHandheld.h"
+#include "tools/emuhandheld/OwnedHandle.h"
 
 using Bytes = std::vector<uint8_t>;
 

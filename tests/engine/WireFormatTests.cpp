@@ -3,7 +3,7 @@
 // tail is whatever the block before left in the buffer.
 #include <numeric>
 
-#include "LinkTest.h"
+#include "tests/engine/LinkTest.h"
 
 namespace {
 

@@ -14,11 +14,11 @@
 #include <map>
 #include <random>
 #include <string>
-#include "Console.h"
-#include "Support.h"
-#include "TestSupport.h"
-#include "Transfer.h"
-#include "USBUpdate.h"
+#include "tools/robot/Console.h"
+#include "tests/engine/Support.h"
+#include "tests/support/TestSupport.h"
+#include "device/Transfer.h"
+#include "device/USBUpdate.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "Robot.h"
-#include "TestSupport.h"
+#include "tools/robot/Robot.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 

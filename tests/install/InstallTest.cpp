@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <cwchar>
 #include <fstream>
-#include "Installation.h"
-#include "Road.h"
+#include "tests/install/Installation.h"
+#include "tests/road/Road.h"
 
 namespace {
 

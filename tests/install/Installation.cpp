@@ -1,10 +1,10 @@
-#include "Installation.h"
+#include "tests/install/Installation.h"
 #include <objidl.h>
 #include <shlobj.h>
 #include <shobjidl.h>
-#include "Handles.h"
-#include "Robot.h"
-#include "StartProcess.h"
+#include "framework/Handles.h"
+#include "tools/robot/Robot.h"
+#include "tools/launch/StartProcess.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <array>
 #include <string>
 
-#include "TestSupport.h"
-#include "resource.h"
+#include "tests/support/TestSupport.h"
+#include "res/resource.h"
 
 namespace {
 

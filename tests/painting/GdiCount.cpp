@@ -1,4 +1,4 @@
-#include "GdiCount.h"
+#include "tests/painting/GdiCount.h"
 #include <winternl.h>
 #include <cstdint>
 #include <cstdio>

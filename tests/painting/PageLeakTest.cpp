@@ -29,12 +29,12 @@
 #include <ostream>
 #include <string>
 #include <vector>
-#include "ActiveSyncKey.h"
-#include "DccMan.h"
-#include "GdiCount.h"
-#include "PagePaintCheck.h"
-#include "Road.h"
-#include "TestSupport.h"
+#include "tools/dccman/ActiveSyncKey.h"
+#include "tools/dccman/DccMan.h"
+#include "tests/painting/GdiCount.h"
+#include "tests/painting/PagePaintCheck.h"
+#include "tests/road/Road.h"
+#include "tests/support/TestSupport.h"
 
 using robot::Page;
 

@@ -1,4 +1,4 @@
-#include "PagePaintCheck.h"
+#include "tests/painting/PagePaintCheck.h"
 #include <algorithm>
 #include <climits>
 #include <cmath>

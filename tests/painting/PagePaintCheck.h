@@ -5,7 +5,7 @@
 // the page window's geometry (client rectangle, children), so it works on any page of the
 // shipped program, whichever road leads there. How to use it from another scenario:
 //
-//   #include "PagePaintCheck.h"               // target_include_directories(... tests/painting)
+//   #include "tests/painting/PagePaintCheck.h"
 //   // and add ${CMAKE_SOURCE_DIR}/tests/painting/PagePaintCheck.cpp to the test's sources
 //   ASSERT_TRUE(wizard.WaitForPage(robot::Page::Progress));
 //   HWND page = wizard.PageWindow();
@@ -23,7 +23,7 @@
 #include <windows.h>
 #include <string>
 #include <vector>
-#include "Robot.h"
+#include "tools/robot/Robot.h"
 
 namespace painting {
 

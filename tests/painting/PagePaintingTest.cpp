@@ -4,8 +4,8 @@
 // (CTest entry page_leaks), kept apart because it takes minutes.
 #include <cstdio>
 #include <string>
-#include "PagePaintCheck.h"
-#include "Scenario.h"
+#include "tests/painting/PagePaintCheck.h"
+#include "tests/scenarios/Scenario.h"
 
 using robot::Page;
 

@@ -1,7 +1,7 @@
 // romflash against the emulated handheld, run as a bench script runs it; and one writer per
 // handheld: the wizard and the flasher, or two wizards, at one handheld.
 #include <regex>
-#include "Road.h"
+#include "tests/road/Road.h"
 
 using robot::Page;
 

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 #include <vector>
-#include "Road.h"
+#include "tests/road/Road.h"
 
 namespace {
 

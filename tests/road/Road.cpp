@@ -1,4 +1,4 @@
-#include "Road.h"
+#include "tests/road/Road.h"
 #include <commctrl.h>
 #include <shlobj.h>
 #include <algorithm>

@@ -5,10 +5,10 @@
 #include <map>
 #include <string>
 #include <vector>
-#include "Console.h"
-#include "EmulatedHandheld.h"
-#include "Scenario.h"
-#include "TestSupport.h"
+#include "tools/robot/Console.h"
+#include "tools/emuhandheld/EmulatedHandheld.h"
+#include "tests/scenarios/Scenario.h"
+#include "tests/support/TestSupport.h"
 
 // An image file of `size` varied bytes (every value 0..255 occurs) in the temporary folder;
 // deleted with the object.

@@ -1,7 +1,7 @@
 // The whole upgrade road and its failure branches, on the shipped program against the
 // emulated handheld.
-#include "Road.h"
-#include "OwnedHandle.h"
+#include "tests/road/Road.h"
+#include "tools/emuhandheld/OwnedHandle.h"
 #include <cstdio>
 #include <vector>
 

@@ -1,6 +1,6 @@
 // The page chain on the shipped program: which page each button opens, that earlier pages
 // wait hidden beneath, and that every way of finishing ends the whole run.
-#include "Scenario.h"
+#include "tests/scenarios/Scenario.h"
 
 using robot::Page;
 

@@ -3,9 +3,9 @@
 #pragma once
 #include <gtest/gtest.h>
 #include <string>
-#include "Robot.h"
-#include "TestMain.h"
-#include "resource.h"
+#include "tools/robot/Robot.h"
+#include "tests/support/TestMain.h"
+#include "res/resource.h"
 
 class WizardScenario : public ::testing::Test {
 protected:

@@ -2,7 +2,7 @@
 // page and one more modal loop. Then Cancel must end the run with every hidden page closed.
 // Prints the pages stacked and the program's USER and GDI object counts along the way.
 #include <cstdio>
-#include "Scenario.h"
+#include "tests/scenarios/Scenario.h"
 
 using robot::Page;
 

@@ -1,10 +1,10 @@
-#include "TestMain.h"
+#include "tests/support/TestMain.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 
-#include "TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 std::wstring g_wizard;

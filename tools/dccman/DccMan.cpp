@@ -1,9 +1,9 @@
-#include "DccMan.h"
+#include "tools/dccman/DccMan.h"
 #include <shellapi.h>
 #include <cwchar>
 #include <fstream>
-#include "Robot.h"
-#include "StartProcess.h"
+#include "tools/robot/Robot.h"
+#include "tools/launch/StartProcess.h"
 
 namespace {
 

@@ -12,11 +12,11 @@
 #include <cwchar>
 #include <string>
 #include <vector>
-#include "ActiveSyncKey.h"
-#include "DccMan.h"
-#include "EmulatedHandheld.h"
-#include "Robot.h"
-#include "resource.h"
+#include "tools/dccman/ActiveSyncKey.h"
+#include "tools/dccman/DccMan.h"
+#include "tools/emuhandheld/EmulatedHandheld.h"
+#include "tools/robot/Robot.h"
+#include "res/resource.h"
 
 using robot::Page;
 

@@ -1,8 +1,8 @@
-#include "EmulatedHandheld.h"
+#include "tools/emuhandheld/EmulatedHandheld.h"
 #include <algorithm>
 
 #include <vector>
-#include "StartProcess.h"
+#include "tools/launch/StartProcess.h"
 
 namespace {
 

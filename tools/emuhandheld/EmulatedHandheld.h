@@ -30,7 +30,7 @@
 #include <map>
 #include <string>
 
-#include "OwnedHandle.h"
+#include "tools/emuhandheld/OwnedHandle.h"
 
 class EmulatedHandheld {
 public:

@@ -1,4 +1,4 @@
-#include "Presence.h"
+#include "tools/emuhandheld/Presence.h"
 
 #include <winternl.h>
 

@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "OwnedHandle.h"
-#include "Presence.h"
+#include "tools/emuhandheld/OwnedHandle.h"
+#include "tools/emuhandheld/Presence.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "Console.h"
+#include "tools/robot/Console.h"
 
-#include "Handles.h"
-#include "Robot.h"
-#include "StartProcess.h"
+#include "framework/Handles.h"
+#include "tools/robot/Robot.h"
+#include "tools/launch/StartProcess.h"
 
 namespace robot {
 

@@ -1,8 +1,8 @@
-#include "Robot.h"
+#include "tools/robot/Robot.h"
 #include <cstdio>
 #include <cwchar>
-#include "StartProcess.h"
-#include "resource.h"
+#include "tools/launch/StartProcess.h"
+#include "res/resource.h"
 
 namespace robot {
 
