@@ -65,10 +65,7 @@ int MessageOnlyWindows(DWORD pid)
          wnd = ::FindWindowExW(HWND_MESSAGE, wnd, nullptr, nullptr)) {
         DWORD owner = 0;
         ::GetWindowThreadProcessId(wnd, &owner);
-        if (owner != pid) continue;
-        ++found;
-        ::EnumChildWindows(wnd, [](HWND, LPARAM n) CALLBACK -> BOOL { ++*reinterpret_cast<int*>(n); return TRUE; },
-                           reinterpret_cast<LPARAM>(&found));
+        if (owner == pid) found += 1 + robot::CountChildWindows(wnd);
     }
     return found;
 }

@@ -129,11 +129,7 @@ int Wizard::PageWindowCount() const { return static_cast<int>(PageWindows().size
 int Wizard::WindowCount() const
 {
     int count = 0;
-    for (HWND top : TopWindows(nullptr, nullptr)) {
-        ++count;
-        ::EnumChildWindows(top, [](HWND, LPARAM n) CALLBACK -> BOOL { ++*reinterpret_cast<int*>(n); return TRUE; },
-                           reinterpret_cast<LPARAM>(&count));
-    }
+    for (HWND top : TopWindows(nullptr, nullptr)) count += 1 + CountChildWindows(top);
     return count;
 }
 
@@ -309,6 +305,14 @@ void Wizard::Kill()
     ::CloseHandle(m_pi.hThread);
     ::CloseHandle(m_pi.hProcess);
     m_pi = PROCESS_INFORMATION{};
+}
+
+int CountChildWindows(HWND wnd)
+{
+    int count = 0;
+    ::EnumChildWindows(wnd, [](HWND, LPARAM n) CALLBACK -> BOOL { ++*reinterpret_cast<int*>(n); return TRUE; },
+                       reinterpret_cast<LPARAM>(&count));
+    return count;
 }
 
 bool WaitPainted(HWND wnd, DWORD timeoutMs)

@@ -84,6 +84,9 @@ private:
     PROCESS_INFORMATION m_pi{};
 };
 
+// The windows below `wnd`, at every depth.
+int CountChildWindows(HWND wnd);
+
 // Waits until `wnd` and its children have painted (no pending update region).
 bool WaitPainted(HWND wnd, DWORD timeoutMs = 5000);
 
