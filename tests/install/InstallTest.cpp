@@ -15,8 +15,6 @@ namespace {
 
 Edition g_edition;
 std::wstring g_setup;
-std::wstring g_wizard;   // the program the robot starts: the installed wizard
-std::wstring g_flasher;  // and the installed flasher
 
 void WriteText(const std::wstring& path, const std::string& text)
 {
@@ -170,8 +168,8 @@ TEST_F(Installer, SilentInstallThenAnUpgradeWithTheInstalledWizardThenUninstallK
     ASSERT_NO_FATAL_FAILURE(Install());
     ASSERT_NO_FATAL_FAILURE(ExpectInstalledIn(folder));
 
-    g_wizard = folder + L"\\" + g_edition.programs.front();
-    g_flasher = folder + L"\\romflash.exe";
+    // The programs the robot starts from here on: the installed ones.
+    SetProgramPaths(folder + L"\\" + g_edition.programs.front(), folder + L"\\romflash.exe");
     ImageFile image(100000);
     ASSERT_TRUE(device.Start()) << Utf8(device.Error());
     ASSERT_NO_FATAL_FAILURE(WalkToImagePage());
@@ -218,9 +216,6 @@ TEST_F(Installer, IntoAFolderOfTheUsersOwnAndOutAgainLeavingItsOtherFiles)
 }
 
 }  // namespace
-
-const std::wstring& WizardPath() { return g_wizard; }
-const std::wstring& FlasherPath() { return g_flasher; }
 
 int wmain(int argc, wchar_t** argv)
 {

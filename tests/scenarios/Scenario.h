@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include "tools/robot/Robot.h"
-#include "tests/support/TestMain.h"
+#include "tests/support/TestSupport.h"
 #include "res/resource.h"
 
 class WizardScenario : public ::testing::Test {

@@ -1,29 +1,24 @@
-#include "tests/support/TestMain.h"
-
+// The entry point of the suites that drive the shipped programs (library testmain):
+//
+//   <suite> --wizard=PATH-TO-RomUpgradeWizard.exe [--flasher=PATH-TO-romflash.exe] [gtest options]
 #include <gtest/gtest.h>
 
 #include <cstdio>
 
 #include "tests/support/TestSupport.h"
 
-namespace {
-std::wstring g_wizard;
-std::wstring g_flasher;
-}  // namespace
-
-const std::wstring& WizardPath() { return g_wizard; }
-const std::wstring& FlasherPath() { return g_flasher; }
-
 int wmain(int argc, wchar_t** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
+    std::wstring wizard, flasher;
     for (int i = 1; i < argc; ++i) {
-        if (const wchar_t* path = OptionValue(argv[i], L"--wizard=")) g_wizard = path;
-        if (const wchar_t* path = OptionValue(argv[i], L"--flasher=")) g_flasher = path;
+        if (const wchar_t* path = OptionValue(argv[i], L"--wizard=")) wizard = path;
+        if (const wchar_t* path = OptionValue(argv[i], L"--flasher=")) flasher = path;
     }
-    if (g_wizard.empty()) {
+    if (wizard.empty()) {
         std::fprintf(stderr, "usage: %ls --wizard=PATH-TO-RomUpgradeWizard.exe [gtest options]\n", argv[0]);
         return 2;
     }
+    SetProgramPaths(wizard, flasher);
     return RUN_ALL_TESTS();
 }

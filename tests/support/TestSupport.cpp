@@ -5,6 +5,20 @@
 #include <cstdio>
 #include <cwchar>
 
+namespace {
+std::wstring g_wizard;
+std::wstring g_flasher;
+}  // namespace
+
+const std::wstring& WizardPath() { return g_wizard; }
+const std::wstring& FlasherPath() { return g_flasher; }
+
+void SetProgramPaths(const std::wstring& wizard, const std::wstring& flasher)
+{
+    g_wizard = wizard;
+    g_flasher = flasher;
+}
+
 std::string Utf8(const std::wstring& text)
 {
     if (text.empty()) return std::string();

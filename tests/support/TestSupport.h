@@ -1,7 +1,14 @@
-// Small helpers the test programs (and the benchmarks) share: text for messages and
-// expectations, files in the temporary folder, whole files, command-line options.
+// Small helpers the test programs (and the benchmarks) share: the shipped programs under test,
+// text for messages and expectations, files in the temporary folder, whole files, command-line
+// options.
 #pragma once
 #include <string>
+
+// The shipped programs a suite drives. The shared entry point (library testmain) takes them from
+// --wizard=PATH and --flasher=PATH; a test program with an entry point of its own sets them.
+const std::wstring& WizardPath();
+const std::wstring& FlasherPath();
+void SetProgramPaths(const std::wstring& wizard, const std::wstring& flasher);
 
 // UTF-8 of a wide string, as the programs write their logs and as gtest prints best.
 std::string Utf8(const std::wstring& text);
