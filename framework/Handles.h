@@ -28,6 +28,21 @@ private:
     HANDLE m_h = nullptr;
 };
 
+// A registry key closed with RegCloseKey; out() receives it from the call that opens or creates it.
+class RegistryKey {
+public:
+    RegistryKey() = default;
+    ~RegistryKey() { if (m_key) ::RegCloseKey(m_key); }
+    RegistryKey(const RegistryKey&) = delete;
+    RegistryKey& operator=(const RegistryKey&) = delete;
+
+    HKEY* out() { return &m_key; }
+    HKEY get() const { return m_key; }
+
+private:
+    HKEY m_key = nullptr;
+};
+
 // A GDI object (bitmap, font, brush) deleted with DeleteObject.
 template <class T>
 class GdiObject {

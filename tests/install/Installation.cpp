@@ -17,20 +17,6 @@ std::wstring Env(const wchar_t* name)
     return n > 0 && n < MAX_PATH ? value : L"";
 }
 
-// Closes a registry key once.
-class RegKey {
-public:
-    RegKey() = default;
-    ~RegKey() { if (m_key) ::RegCloseKey(m_key); }
-    RegKey(const RegKey&) = delete;
-    RegKey& operator=(const RegKey&) = delete;
-    HKEY* out() { return &m_key; }
-    HKEY get() const { return m_key; }
-
-private:
-    HKEY m_key = nullptr;
-};
-
 // Releases a COM interface once.
 template <class T>
 class ComRef {
@@ -101,7 +87,7 @@ std::wstring Edition::Uninstaller(const std::wstring& folder) const { return fol
 UninstallEntry ReadUninstallEntry(const std::wstring& key, REGSAM view)
 {
     UninstallEntry entry;
-    RegKey k;
+    RegistryKey k;
     if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | view, k.out()) != ERROR_SUCCESS)
         return entry;
     entry.present = true;

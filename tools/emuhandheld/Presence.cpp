@@ -20,27 +20,24 @@ std::wstring InterfaceKey()
 
 std::wstring LinkName() { return std::wstring(L"\\??\\ROOT#UPGRADE#0000#") + kClassGuid; }
 
+// A key of the interface's registry entries: created (or opened) whole, then written.
 class RegKey {
 public:
-    RegKey() = default;
-    ~RegKey() { if (m_key) ::RegCloseKey(m_key); }
-    RegKey(const RegKey&) = delete;
-    RegKey& operator=(const RegKey&) = delete;
     LSTATUS Create(HKEY root, const std::wstring& path) {
-        return ::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &m_key,
+        return ::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, m_key.out(),
                                  nullptr);
     }
     LSTATUS SetString(const wchar_t* name, const std::wstring& value) {
-        return ::RegSetValueExW(m_key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+        return ::RegSetValueExW(m_key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                                 static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
     }
     LSTATUS SetDword(const wchar_t* name, DWORD value) {
-        return ::RegSetValueExW(m_key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+        return ::RegSetValueExW(m_key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
                                 sizeof value);
     }
 
 private:
-    HKEY m_key = nullptr;
+    RegistryKey m_key;
 };
 
 using NtCreateSymbolicLinkObjectFn = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
