@@ -11,12 +11,8 @@ INT_PTR RunNextPage(CDialog& leaving, CDialog& next, MainWindow main)
 void FinishStep(CDialog& leaving, INT_PTR result, Ending ending)
 {
     switch (ending) {
-    case Ending::EndOK:
-        leaving.CDialog::OnOK();
-        break;
-    case Ending::EndCancel:
-        leaving.CDialog::OnCancel();
-        break;
+    case Ending::EndOK: leaving.CDialog::OnOK(); break;
+    case Ending::EndCancel: leaving.CDialog::OnCancel(); break;
     case Ending::EndIfOK:
         if (result == IDOK)
             leaving.CDialog::OnOK();

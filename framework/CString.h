@@ -20,7 +20,11 @@ public:
     int GetLength() const { return static_cast<int>(m_str.size()); }
     const std::wstring& str() const { return m_str; }
 
-    CString& operator+=(const CString& other) { m_str += other.m_str; return *this; }
+    CString& operator+=(const CString& other)
+    {
+        m_str += other.m_str;
+        return *this;
+    }
 
 private:
     std::wstring m_str;

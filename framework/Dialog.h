@@ -20,8 +20,14 @@ public:
     int MessageBox(const wchar_t* text, const wchar_t* caption, UINT type = MB_OK);
     UINT_PTR SetTimer(UINT_PTR id, UINT elapse) { return ::SetTimer(m_hWnd, id, elapse, nullptr); }
     BOOL KillTimer(UINT_PTR id) { return ::KillTimer(m_hWnd, id); }
-    BOOL PostMessage(UINT msg, WPARAM wParam = 0, LPARAM lParam = 0) { return ::PostMessageW(m_hWnd, msg, wParam, lParam); }
-    LRESULT SendMessage(UINT msg, WPARAM wParam = 0, LPARAM lParam = 0) { return ::SendMessageW(m_hWnd, msg, wParam, lParam); }
+    BOOL PostMessage(UINT msg, WPARAM wParam = 0, LPARAM lParam = 0)
+    {
+        return ::PostMessageW(m_hWnd, msg, wParam, lParam);
+    }
+    LRESULT SendMessage(UINT msg, WPARAM wParam = 0, LPARAM lParam = 0)
+    {
+        return ::SendMessageW(m_hWnd, msg, wParam, lParam);
+    }
 
     HWND m_hWnd = nullptr;
 };
@@ -59,9 +65,9 @@ protected:
     virtual BOOL OnCommand(UINT nID, UINT nCode);  // IDOK, IDCANCEL, then OnButtonClicked
     virtual BOOL OnButtonClicked(UINT nID);        // a button click or a posted command; FALSE: not handled
     virtual void OnTimer(UINT_PTR nIDEvent);
-    virtual BOOL OnPaint();                        // FALSE: let the dialog manager paint
+    virtual BOOL OnPaint();  // FALSE: let the dialog manager paint
     virtual HBRUSH OnCtlColor(HDC dc, HWND control, UINT nCtlColor);
-    virtual HCURSOR OnQueryDragIcon();             // nullptr: the class default
+    virtual HCURSOR OnQueryDragIcon();  // nullptr: the class default
 
     UINT m_nIDTemplate;
 

@@ -75,7 +75,8 @@ LRESULT CALLBACK CFileDialog::GuardProc(HWND dialog, UINT msg, WPARAM wParam, LP
         size_t length = name.size();
         if (!IsAbsolute(name)) {
             wchar_t folder[MAX_PATH] = L"";
-            LRESULT folderLength = ::SendMessageW(dialog, CDM_GETFOLDERPATH, MAX_PATH, reinterpret_cast<LPARAM>(folder));
+            LRESULT folderLength =
+                ::SendMessageW(dialog, CDM_GETFOLDERPATH, MAX_PATH, reinterpret_cast<LPARAM>(folder));
             if (folderLength > 0) length += static_cast<size_t>(folderLength);
         }
         if (length >= MAX_PATH) {

@@ -13,10 +13,7 @@ CWinApp::~CWinApp()
     if (g_app == this) g_app = nullptr;
 }
 
-HICON CWinApp::LoadIcon(UINT nIDResource) const
-{
-    return ::LoadIconW(m_hInstance, MAKEINTRESOURCEW(nIDResource));
-}
+HICON CWinApp::LoadIcon(UINT nIDResource) const { return ::LoadIconW(m_hInstance, MAKEINTRESOURCEW(nIDResource)); }
 
 CWinApp* AfxGetApp() { return g_app; }
 

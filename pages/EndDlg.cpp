@@ -16,7 +16,11 @@ BOOL CEndDlg::OnInitDialog()
     return TRUE;
 }
 
-BOOL CEndDlg::OnPaint() { PaintPage(m_hWnd, kEndRow); return TRUE; }
+BOOL CEndDlg::OnPaint()
+{
+    PaintPage(m_hWnd, kEndRow);
+    return TRUE;
+}
 HBRUSH CEndDlg::OnCtlColor(HDC dc, HWND control, UINT nCtlColor) { return CDialog::OnCtlColor(dc, control, nCtlColor); }
 
 void CEndDlg::OnOK()

@@ -10,7 +10,7 @@ public:
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
-    void OnOK() override;      // Finish
+    void OnOK() override;  // Finish
     BOOL OnPaint() override;
     HBRUSH OnCtlColor(HDC dc, HWND control, UINT nCtlColor) override;
 

@@ -59,5 +59,12 @@ void CImageDlg::OnCancel()
     CDialog::OnCancel();
 }
 
-BOOL CImageDlg::OnPaint() { PaintPage(m_hWnd, kImageRow); return TRUE; }
-HBRUSH CImageDlg::OnCtlColor(HDC dc, HWND control, UINT nCtlColor) { return CDialog::OnCtlColor(dc, control, nCtlColor); }
+BOOL CImageDlg::OnPaint()
+{
+    PaintPage(m_hWnd, kImageRow);
+    return TRUE;
+}
+HBRUSH CImageDlg::OnCtlColor(HDC dc, HWND control, UINT nCtlColor)
+{
+    return CDialog::OnCtlColor(dc, control, nCtlColor);
+}

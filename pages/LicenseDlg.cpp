@@ -52,10 +52,8 @@ BOOL CLicenseDlg::OnButtonClicked(UINT nID)
         return TRUE;
     }
     case IDC_LICENSE_ACCEPT:
-    case IDC_LICENSE_DECLINE:
-        return TRUE;  // the automatic radio buttons check themselves
-    default:
-        return FALSE;
+    case IDC_LICENSE_DECLINE: return TRUE;  // the automatic radio buttons check themselves
+    default: return FALSE;
     }
 }
 

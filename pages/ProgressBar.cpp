@@ -150,6 +150,13 @@ void CProgressBar::OnStartTransfer()
 
 void CProgressBar::ShowError(CString text) { MessageBox(text, L"Error", MB_OK); }
 
-BOOL CProgressBar::OnPaint() { PaintPage(m_hWnd, kProgressRow); return TRUE; }
-HBRUSH CProgressBar::OnCtlColor(HDC dc, HWND control, UINT nCtlColor) { return CDialog::OnCtlColor(dc, control, nCtlColor); }
+BOOL CProgressBar::OnPaint()
+{
+    PaintPage(m_hWnd, kProgressRow);
+    return TRUE;
+}
+HBRUSH CProgressBar::OnCtlColor(HDC dc, HWND control, UINT nCtlColor)
+{
+    return CDialog::OnCtlColor(dc, control, nCtlColor);
+}
 HCURSOR CProgressBar::OnQueryDragIcon() { return static_cast<HCURSOR>(m_hIcon); }

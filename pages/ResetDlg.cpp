@@ -19,8 +19,15 @@ BOOL CResetDlg::OnInitDialog()
     return TRUE;
 }
 
-BOOL CResetDlg::OnPaint() { PaintPage(m_hWnd, kResetRow); return TRUE; }
-HBRUSH CResetDlg::OnCtlColor(HDC dc, HWND control, UINT nCtlColor) { return CDialog::OnCtlColor(dc, control, nCtlColor); }
+BOOL CResetDlg::OnPaint()
+{
+    PaintPage(m_hWnd, kResetRow);
+    return TRUE;
+}
+HBRUSH CResetDlg::OnCtlColor(HDC dc, HWND control, UINT nCtlColor)
+{
+    return CDialog::OnCtlColor(dc, control, nCtlColor);
+}
 
 void CResetDlg::OnOK()
 {

@@ -10,7 +10,7 @@ public:
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
-    void OnOK() override;      // Next
+    void OnOK() override;  // Next
     void OnCancel() override;
     BOOL OnButtonClicked(UINT nID) override;  // Back
     BOOL OnPaint() override;

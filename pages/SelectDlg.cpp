@@ -19,8 +19,15 @@ BOOL CSelectDlg::OnInitDialog()
     return TRUE;
 }
 
-BOOL CSelectDlg::OnPaint() { PaintPage(m_hWnd, kSelectRow); return TRUE; }
-HBRUSH CSelectDlg::OnCtlColor(HDC dc, HWND control, UINT nCtlColor) { return CDialog::OnCtlColor(dc, control, nCtlColor); }
+BOOL CSelectDlg::OnPaint()
+{
+    PaintPage(m_hWnd, kSelectRow);
+    return TRUE;
+}
+HBRUSH CSelectDlg::OnCtlColor(HDC dc, HWND control, UINT nCtlColor)
+{
+    return CDialog::OnCtlColor(dc, control, nCtlColor);
+}
 
 void CSelectDlg::OnOK()
 {

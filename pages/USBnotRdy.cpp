@@ -18,5 +18,12 @@ BOOL CUSBnotRdy::OnInitDialog()
     return TRUE;
 }
 
-BOOL CUSBnotRdy::OnPaint() { PaintPage(m_hWnd, kUSBnotRdyRow); return TRUE; }
-HBRUSH CUSBnotRdy::OnCtlColor(HDC dc, HWND control, UINT nCtlColor) { return CDialog::OnCtlColor(dc, control, nCtlColor); }
+BOOL CUSBnotRdy::OnPaint()
+{
+    PaintPage(m_hWnd, kUSBnotRdyRow);
+    return TRUE;
+}
+HBRUSH CUSBnotRdy::OnCtlColor(HDC dc, HWND control, UINT nCtlColor)
+{
+    return CDialog::OnCtlColor(dc, control, nCtlColor);
+}

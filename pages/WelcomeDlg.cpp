@@ -29,6 +29,13 @@ void CWelcomeDlg::OnCancel()
     CDialog::OnCancel();
 }
 
-BOOL CWelcomeDlg::OnPaint() { PaintPage(m_hWnd, kWelcomeRow); return TRUE; }
-HBRUSH CWelcomeDlg::OnCtlColor(HDC dc, HWND control, UINT nCtlColor) { return CDialog::OnCtlColor(dc, control, nCtlColor); }
+BOOL CWelcomeDlg::OnPaint()
+{
+    PaintPage(m_hWnd, kWelcomeRow);
+    return TRUE;
+}
+HBRUSH CWelcomeDlg::OnCtlColor(HDC dc, HWND control, UINT nCtlColor)
+{
+    return CDialog::OnCtlColor(dc, control, nCtlColor);
+}
 HCURSOR CWelcomeDlg::OnQueryDragIcon() { return static_cast<HCURSOR>(m_hIcon); }

@@ -10,7 +10,7 @@ public:
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
-    void OnOK() override;      // Next
+    void OnOK() override;  // Next
     void OnCancel() override;
     HCURSOR OnQueryDragIcon() override;
     BOOL OnPaint() override;

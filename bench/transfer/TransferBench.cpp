@@ -158,10 +158,12 @@ int wmain(int argc, wchar_t** argv)
         if (const wchar_t* path = OptionValue(argv[i], L"--flasher=")) g_flasher = path;
         if (const wchar_t* n = OptionValue(argv[i], L"--mib=")) mib = std::wcstoull(n, nullptr, 10);
         if (const wchar_t* n = OptionValue(argv[i], L"--big-mib=")) bigMib = std::wcstoull(n, nullptr, 10);
-        if (const wchar_t* n = OptionValue(argv[i], L"--rounds=")) rounds = static_cast<int>(std::wcstol(n, nullptr, 10));
+        if (const wchar_t* n = OptionValue(argv[i], L"--rounds="))
+            rounds = static_cast<int>(std::wcstol(n, nullptr, 10));
     }
     if (g_wizard.empty()) {
-        std::fprintf(stderr, "usage: transfer_bench --wizard=PATH [--flasher=PATH] [--mib=64] [--big-mib=1024] [--rounds=5]\n");
+        std::fprintf(stderr,
+                     "usage: transfer_bench --wizard=PATH [--flasher=PATH] [--mib=64] [--big-mib=1024] [--rounds=5]\n");
         return 2;
     }
 
@@ -200,8 +202,7 @@ int wmain(int argc, wchar_t** argv)
     std::printf("  progress page: %8.2f %8.2f MiB/s\n", page, Best(pages));
     std::printf("  bare loop:     %8.2f %8.2f MiB/s\n", bare, Best(bares));
     std::printf("  engine loop:   %8.2f %8.2f MiB/s (the same routine without the page)\n", engine, Best(engines));
-    if (!g_flasher.empty())
-        std::printf("  flasher:       %8.2f %8.2f MiB/s\n", Median(flashers), Best(flashers));
+    if (!g_flasher.empty()) std::printf("  flasher:       %8.2f %8.2f MiB/s\n", Median(flashers), Best(flashers));
     std::printf("  ratio:         %8.3f (progress page / bare loop, medians; target >= 0.95)\n",
                 bare > 0 ? page / bare : 0.0);
     if (!g_flasher.empty())

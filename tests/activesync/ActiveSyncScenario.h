@@ -41,13 +41,15 @@ protected:
         ASSERT_TRUE(wizard.Press(button)) << "no visible, enabled button " << button << " on " << Visible();
         std::string further;  // the visible page when a new page window was found
         bool box = false;
-        bool ended = robot::WaitUntil([&] {
-            for (HWND page : wizard.PageWindows())
-                if (std::find(before.begin(), before.end(), page) == before.end())
-                    further = robot::PageName(wizard.VisiblePage());
-            box = box || wizard.FindMessageBox();
-            return !wizard.Running();
-        }, 10000);
+        bool ended = robot::WaitUntil(
+            [&] {
+                for (HWND page : wizard.PageWindows())
+                    if (std::find(before.begin(), before.end(), page) == before.end())
+                        further = robot::PageName(wizard.VisiblePage());
+                box = box || wizard.FindMessageBox();
+                return !wizard.Running();
+            },
+            10000);
         EXPECT_TRUE(further.empty()) << "a further page window was made; visible then: " << further;
         EXPECT_FALSE(box) << "a message box showed";
         ASSERT_TRUE(ended) << "the run did not end; visible: " << Visible();

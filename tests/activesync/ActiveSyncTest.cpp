@@ -102,8 +102,8 @@ struct Lookalike {
 
 void PrintTo(const Lookalike& window, std::ostream* os)
 {
-    *os << "class \"" << std::string(window.className, window.className + ::lstrlenW(window.className))
-        << "\" title \"" << std::string(window.title, window.title + ::lstrlenW(window.title)) << "\"";
+    *os << "class \"" << std::string(window.className, window.className + ::lstrlenW(window.className)) << "\" title \""
+        << std::string(window.title, window.title + ::lstrlenW(window.title)) << "\"";
 }
 
 class ActiveSyncLookalike : public ActiveSync, public ::testing::WithParamInterface<Lookalike> {};
@@ -130,8 +130,7 @@ TEST_P(ActiveSyncLookalike, IsNotActiveSyncEvenWithTheKeyMissing)
 
 INSTANTIATE_TEST_SUITE_P(Windows, ActiveSyncLookalike,
                          ::testing::Values(Lookalike{L"DccMan Class", L"Connection Manager"},
-                                           Lookalike{L"DccMan Class", L""},
-                                           Lookalike{L"Other Class", L"DccMan"},
+                                           Lookalike{L"DccMan Class", L""}, Lookalike{L"Other Class", L"DccMan"},
                                            Lookalike{L"DccMan", L"DccMan Class"}));
 
 // ---- ActiveSync running: bit 0x8 of the allowed connection types -----------------------------

@@ -109,8 +109,7 @@ public:
     int Writes() const { return m_writes; }  // writes to the device seen so far
 
 private:
-    static BOOL WINAPI StandIn(HANDLE file, LPCVOID data, DWORD size, LPDWORD written,
-                               LPOVERLAPPED overlapped);
+    static BOOL WINAPI StandIn(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped);
     static WriteFault* s_active;
 
     HANDLE m_device;

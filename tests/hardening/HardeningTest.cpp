@@ -19,9 +19,9 @@
 
 namespace {
 
-std::wstring g_exe;           // the program under test
-std::wstring g_exports;       // folder of the export lists (nt5-exports)
-std::string g_version;        // the version it must carry
+std::wstring g_exe;      // the program under test
+std::wstring g_exports;  // folder of the export lists (nt5-exports)
+std::string g_version;   // the version it must carry
 WORD g_subsystem = IMAGE_SUBSYSTEM_WINDOWS_GUI;
 
 #ifdef _WIN64
@@ -95,8 +95,8 @@ protected:
                     functions.push_back("#ordinal");
                     continue;
                 }
-                auto byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(
-                    image.data() + Offset(static_cast<DWORD>(*thunk)));
+                auto byName =
+                    reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(image.data() + Offset(static_cast<DWORD>(*thunk)));
                 functions.push_back(reinterpret_cast<const char*>(byName->Name));
             }
         }
@@ -139,7 +139,8 @@ TEST_F(Executable, ImportsStaticallyOnlyDllsThatCannotBePlantedBesideIt)
 {
     const std::set<std::string> allowed = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt.dll"};
     for (const auto& [dll, functions] : Imports())
-        EXPECT_TRUE(allowed.count(dll)) << dll << " is imported statically: load it at run time from the system directory";
+        EXPECT_TRUE(allowed.count(dll)) << dll
+                                        << " is imported statically: load it at run time from the system directory";
 }
 
 TEST_F(Executable, ImportsOnlyFunctionsTheOldestWindowsExports)
@@ -157,7 +158,8 @@ TEST_F(Executable, ImportsOnlyFunctionsTheOldestWindowsExports)
     for (const auto& [dll, functions] : imports) {
         bool listed = false;
         const std::string base = dll.substr(0, dll.size() - 4);
-        const std::set<std::string> exported = Lines(folder + std::wstring(base.begin(), base.end()) + L".txt", &listed);
+        const std::set<std::string> exported =
+            Lines(folder + std::wstring(base.begin(), base.end()) + L".txt", &listed);
         if (!listed) {
             ADD_FAILURE() << dll << ": no list of what the oldest Windows exports from it";
             continue;
@@ -171,7 +173,8 @@ TEST_F(Executable, ImportsOnlyFunctionsTheOldestWindowsExports)
 
 TEST_F(Executable, ManifestRunsAsInvokerDeclaresWindowsVersionsAndDpiAwareness)
 {
-    HMODULE module = ::LoadLibraryExW(g_exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    HMODULE module =
+        ::LoadLibraryExW(g_exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     ASSERT_NE(module, nullptr);
     HRSRC res = ::FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // RT_MANIFEST
     ASSERT_NE(res, nullptr) << "no application manifest";

@@ -238,8 +238,9 @@ int wmain(int argc, wchar_t** argv)
     }
     if (g_setup.empty() || (g_edition.arch != L"x86" && g_edition.arch != L"x64") || g_edition.version.empty() ||
         g_edition.programs.empty()) {
-        std::fprintf(stderr, "usage: %ls --setup=PATH --arch=x86|x64 --version=X.Y.Z --programs=A.exe[,B.exe] [gtest options]\n",
-                     argv[0]);
+        std::fprintf(
+            stderr, "usage: %ls --setup=PATH --arch=x86|x64 --version=X.Y.Z --programs=A.exe[,B.exe] [gtest options]\n",
+            argv[0]);
         return 2;
     }
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);

@@ -22,7 +22,10 @@ template <class T>
 class ComRef {
 public:
     ComRef() = default;
-    ~ComRef() { if (m_p) m_p->Release(); }
+    ~ComRef()
+    {
+        if (m_p) m_p->Release();
+    }
     ComRef(const ComRef&) = delete;
     ComRef& operator=(const ComRef&) = delete;
     T** out() { return &m_p; }
@@ -88,8 +91,7 @@ UninstallEntry ReadUninstallEntry(const std::wstring& key, REGSAM view)
 {
     UninstallEntry entry;
     RegistryKey k;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | view, k.out()) != ERROR_SUCCESS)
-        return entry;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | view, k.out()) != ERROR_SUCCESS) return entry;
     entry.present = true;
     for (DWORD i = 0;; ++i) {
         wchar_t name[256];
@@ -156,7 +158,9 @@ std::wstring VersionString(const std::wstring& file, const wchar_t* name)
 {
     std::vector<BYTE> data = VersionResource(file);
     if (data.empty()) return L"";
-    struct Translation { WORD language, codePage; };
+    struct Translation {
+        WORD language, codePage;
+    };
     Translation* translations = nullptr;
     UINT size = 0;
     if (!::VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translations), &size) ||
@@ -177,8 +181,9 @@ std::wstring FixedProductVersion(const std::wstring& file)
     if (data.empty() || !::VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &size) ||
         size < sizeof *fixed)
         return L"";
-    return std::to_wstring(HIWORD(fixed->dwProductVersionMS)) + L"." + std::to_wstring(LOWORD(fixed->dwProductVersionMS)) +
-           L"." + std::to_wstring(HIWORD(fixed->dwProductVersionLS)) + L"." +
+    return std::to_wstring(HIWORD(fixed->dwProductVersionMS)) + L"." +
+           std::to_wstring(LOWORD(fixed->dwProductVersionMS)) + L"." +
+           std::to_wstring(HIWORD(fixed->dwProductVersionLS)) + L"." +
            std::to_wstring(LOWORD(fixed->dwProductVersionLS));
 }
 

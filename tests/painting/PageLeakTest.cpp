@@ -45,9 +45,9 @@ void PrintTo(Page page, std::ostream* out) { *out << PageName(page); }
 
 namespace {
 
-constexpr int kWarmUp = 20;     // the first paints may make what the program keeps for good
+constexpr int kWarmUp = 20;  // the first paints may make what the program keeps for good
 constexpr int kRepaints = 1000;
-constexpr int kSteps = 5;       // counts are logged after each fifth of the repaints
+constexpr int kSteps = 5;  // counts are logged after each fifth of the repaints
 constexpr long kGdiTolerance = 5;
 constexpr int kWindowTolerance = 2;
 // The progress page's image: 131,072 blocks. The transfer to the emulated handheld runs at 1 to
@@ -74,9 +74,9 @@ struct Objects {
     long gdi = -1;
     std::string gdiDetail;
     std::string gdiSource;
-    long user = -1;          // GetGuiResources(GR_USEROBJECTS), or -1 where it answers 0
-    int windows = -1;        // top-level windows and their children (the robot's count)
-    int messageOnly = -1;    // message-only windows and their children
+    long user = -1;        // GetGuiResources(GR_USEROBJECTS), or -1 where it answers 0
+    int windows = -1;      // top-level windows and their children (the robot's count)
+    int messageOnly = -1;  // message-only windows and their children
 
     std::string Text() const
     {
@@ -114,10 +114,13 @@ Objects Count(const robot::Wizard& wizard)
 std::vector<HWND> Descendants(HWND page)
 {
     std::vector<HWND> all;
-    ::EnumChildWindows(page, [](HWND child, LPARAM out) CALLBACK -> BOOL {
-        reinterpret_cast<std::vector<HWND>*>(out)->push_back(child);
-        return TRUE;
-    }, reinterpret_cast<LPARAM>(&all));
+    ::EnumChildWindows(
+        page,
+        [](HWND child, LPARAM out) CALLBACK -> BOOL {
+            reinterpret_cast<std::vector<HWND>*>(out)->push_back(child);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&all));
     return all;
 }
 
@@ -251,8 +254,8 @@ protected:
             << "the " << name << " page: most invalidations left nothing to paint";
         std::printf("%s page: %d repaints in %lu ms (%.1f ms each), %lu ms in all; an update was still pending "
                     "right after %d of %d invalidations\n",
-                    name, kRepaints, repaintMs, static_cast<double>(repaintMs) / kRepaints,
-                    ::GetTickCount() - begun, repainter.SeenPending(), repainter.Asked());
+                    name, kRepaints, repaintMs, static_cast<double>(repaintMs) / kRepaints, ::GetTickCount() - begun,
+                    repainter.SeenPending(), repainter.Asked());
     }
 
     // The page still shows what it should after all those paints.
@@ -263,13 +266,16 @@ protected:
         ASSERT_TRUE(robot::WaitPainted(page));
         robot::Screenshot shot;
         std::vector<DWORD> before;
-        ASSERT_TRUE(robot::WaitUntil([&] {
-            if (!shot.Capture()) return false;
-            bool same = shot.pixels == before;
-            before = shot.pixels;
-            if (!same) ::Sleep(100);
-            return same;
-        }, 3000)) << "the screen did not settle";
+        ASSERT_TRUE(robot::WaitUntil(
+            [&] {
+                if (!shot.Capture()) return false;
+                bool same = shot.pixels == before;
+                before = shot.pixels;
+                if (!same) ::Sleep(100);
+                return same;
+            },
+            3000))
+            << "the screen did not settle";
         painting::Verdict verdict = painting::CheckPagePaint(shot, page, ExpectedOf(kind));
         EXPECT_TRUE(verdict.ok()) << verdict.Text();
     }
@@ -289,9 +295,7 @@ TEST_P(PageLeaks, ObjectsStayFlatOver1000Repaints)
 {
     const Page kind = GetParam();
     switch (kind) {
-    case Page::Welcome:
-        ASSERT_NO_FATAL_FAILURE(StartWizard());
-        break;
+    case Page::Welcome: ASSERT_NO_FATAL_FAILURE(StartWizard()); break;
     case Page::License:
         ASSERT_NO_FATAL_FAILURE(StartWizard());
         ASSERT_NO_FATAL_FAILURE(Go(IDOK, Page::Reset));
@@ -325,8 +329,7 @@ TEST_P(PageLeaks, ObjectsStayFlatOver1000Repaints)
         ASSERT_NO_FATAL_FAILURE(StartWizard());
         ASSERT_NO_FATAL_FAILURE(Go(IDOK, Page::Warning));
         break;
-    default:
-        FAIL() << "no road to the " << robot::PageName(kind) << " page";
+    default: FAIL() << "no road to the " << robot::PageName(kind) << " page";
     }
     ASSERT_NO_FATAL_FAILURE(ExpectNoLeakPerPaint(kind));
     ExpectStillPaintedRight(kind);

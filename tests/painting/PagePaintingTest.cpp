@@ -32,23 +32,28 @@ protected:
     // its paint, which comes before any timer, is over once no update region is left.
     bool Settle(HWND page, robot::Screenshot* shot, bool busyPage = false)
     {
-        bool painted = busyPage ? robot::WaitUntil([&] {
-            if (::GetUpdateRect(page, nullptr, FALSE)) return false;
-            for (HWND child = ::GetWindow(page, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
-                if (::GetUpdateRect(child, nullptr, FALSE)) return false;
-            return true;
-        }, 5000)
+        bool painted = busyPage ? robot::WaitUntil(
+                                      [&] {
+                                          if (::GetUpdateRect(page, nullptr, FALSE)) return false;
+                                          for (HWND child = ::GetWindow(page, GW_CHILD); child;
+                                               child = ::GetWindow(child, GW_HWNDNEXT))
+                                              if (::GetUpdateRect(child, nullptr, FALSE)) return false;
+                                          return true;
+                                      },
+                                      5000)
                                 : robot::WaitPainted(page);
         if (!painted) return false;
         std::vector<DWORD> before;
-        return robot::WaitUntil([&] {
-            if (!shot->Capture()) return false;
-            std::vector<DWORD> now = ClientPixels(*shot, page);
-            bool same = !before.empty() && now == before;
-            before = std::move(now);
-            if (!same) ::Sleep(100);
-            return same;
-        }, 3000);
+        return robot::WaitUntil(
+            [&] {
+                if (!shot->Capture()) return false;
+                std::vector<DWORD> now = ClientPixels(*shot, page);
+                bool same = !before.empty() && now == before;
+                before = std::move(now);
+                if (!same) ::Sleep(100);
+                return same;
+            },
+            3000);
     }
 
     // Checks the visible page against `expected` and saves the screenshot as page_<file>.bmp.

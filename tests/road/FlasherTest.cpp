@@ -8,8 +8,7 @@ using robot::Page;
 namespace {
 
 constexpr char kDevicePath[] = "\\\\?\\root#upgrade#0000#{25dbce51-6c8f-4a72-8a6d-b54c2b4fc835}";
-constexpr wchar_t kInUseBox[] =
-    L"Another upgrade is using the handheld. Wait until it has finished, then try again.";
+constexpr wchar_t kInUseBox[] = L"Another upgrade is using the handheld. Wait until it has finished, then try again.";
 
 std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }

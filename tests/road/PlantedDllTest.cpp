@@ -106,7 +106,8 @@ private:
 TEST_F(PlantedDlls, AreNotLoadedByTheWizardThroughItsPagesAndTheFileDialog)
 {
     RunProbe();
-    ASSERT_EQ(Marks(), "comctl32.dll\ncomdlg32.dll\nsetupapi.dll\n") << "the planted DLLs are not found from their folder";
+    ASSERT_EQ(Marks(), "comctl32.dll\ncomdlg32.dll\nsetupapi.dll\n")
+        << "the planted DLLs are not found from their folder";
     for (const wchar_t* dll : kPlanted) ::DeleteFileW(Mark(dll).c_str());
 
     ASSERT_TRUE(device.Start()) << Utf8(device.Error());

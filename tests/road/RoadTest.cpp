@@ -175,8 +175,8 @@ TEST_F(RoadScenario, ImageHeldOpenForWritingIsReportedAsInUseAndNothingIsSent)
 {
     ImageFile image(4096);
     // Another program has the image open for writing (and lets others read it).
-    OwnedHandle writer(::CreateFileW(image.Path().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    OwnedHandle writer(::CreateFileW(image.Path().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(writer.valid());
     ASSERT_TRUE(device.Start()) << Utf8(device.Error());
     WalkToImagePage();

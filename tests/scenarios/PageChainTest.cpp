@@ -138,8 +138,14 @@ TEST_P(EveryEnding, EndsTheWholeRun)
     switch (where) {
     case Page::Welcome: break;
     case Page::Reset: Go(IDOK, Page::Reset); break;
-    case Page::License: Go(IDOK, Page::Reset); Go(IDC_RESET_BACK, Page::License); break;
-    case Page::Select: Go(IDOK, Page::Reset); Go(IDOK, Page::Select); break;
+    case Page::License:
+        Go(IDOK, Page::Reset);
+        Go(IDC_RESET_BACK, Page::License);
+        break;
+    case Page::Select:
+        Go(IDOK, Page::Reset);
+        Go(IDOK, Page::Select);
+        break;
     default: FAIL();
     }
     switch (way) {

@@ -36,8 +36,8 @@ protected:
     void ExpectRunEnds()
     {
         DWORD code = 12345;
-        ASSERT_TRUE(wizard.WaitForExit(10000, &code)) << "the run did not end; visible: " << Visible()
-                                                      << ", page windows: " << wizard.PageWindowCount();
+        ASSERT_TRUE(wizard.WaitForExit(10000, &code))
+            << "the run did not end; visible: " << Visible() << ", page windows: " << wizard.PageWindowCount();
         EXPECT_EQ(code, 0u);
     }
 

@@ -134,8 +134,8 @@ void WholeUpgrade(const std::wstring& wizardPath, uint64_t size)
     std::printf("demo: handheld received header count=%s sum=%s, %s blocks of 512 bytes, image bytes=%s sum=%s\n",
                 r["header_count"].c_str(), r["header_sum"].c_str(), r["blocks"].c_str(), r["image_bytes"].c_str(),
                 r["image_sum"].c_str());
-    std::printf("demo: file has %llu bytes, sum %u, %llu blocks expected\n", static_cast<unsigned long long>(size),
-                sum, static_cast<unsigned long long>(blocks));
+    std::printf("demo: file has %llu bytes, sum %u, %llu blocks expected\n", static_cast<unsigned long long>(size), sum,
+                static_cast<unsigned long long>(blocks));
     std::printf("demo: VERDICT: %s\n", whole ? "the handheld received the image byte for byte" : "MISMATCH");
     if (!whole) Fail("the image did not arrive whole");
     ::DeleteFileW(image.c_str());
@@ -173,9 +173,12 @@ int wmain(int argc, wchar_t** argv)
     std::wstring wizardPath;
     uint64_t size = 1u << 20;
     for (int i = 1; i < argc; ++i) {
-        if (std::wcsncmp(argv[i], L"--wizard=", 9) == 0) wizardPath = argv[i] + 9;
-        else if (std::wcsncmp(argv[i], L"--out=", 6) == 0) g_out = robot::ToWindowsPath(argv[i] + 6);
-        else if (std::wcsncmp(argv[i], L"--size=", 7) == 0) size = std::wcstoull(argv[i] + 7, nullptr, 10);
+        if (std::wcsncmp(argv[i], L"--wizard=", 9) == 0)
+            wizardPath = argv[i] + 9;
+        else if (std::wcsncmp(argv[i], L"--out=", 6) == 0)
+            g_out = robot::ToWindowsPath(argv[i] + 6);
+        else if (std::wcsncmp(argv[i], L"--size=", 7) == 0)
+            size = std::wcstoull(argv[i] + 7, nullptr, 10);
     }
     if (wizardPath.empty() || g_out.empty()) {
         std::fprintf(stderr, "usage: wizard_demo --wizard=PATH --out=DIR [--size=BYTES]\n");

@@ -60,8 +60,7 @@ public:
     Report ReadReport() const;
     // Polls the report until key has this value or the time is up; true when it has.
     // *last, when given, receives the last report read.
-    bool WaitForReport(const std::string& key, const std::string& value, DWORD timeoutMs,
-                       Report* last = nullptr) const;
+    bool WaitForReport(const std::string& key, const std::string& value, DWORD timeoutMs, Report* last = nullptr) const;
 
     const std::wstring& Error() const { return m_error; }
 
