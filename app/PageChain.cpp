@@ -1,5 +1,5 @@
-#include "PageChain.h"
-#include "WinApp.h"
+#include "app/PageChain.h"
+#include "framework/WinApp.h"
 
 INT_PTR RunNextPage(CDialog& leaving, CDialog& next, MainWindow main)
 {
@@ -11,12 +11,8 @@ INT_PTR RunNextPage(CDialog& leaving, CDialog& next, MainWindow main)
 void FinishStep(CDialog& leaving, INT_PTR result, Ending ending)
 {
     switch (ending) {
-    case Ending::EndOK:
-        leaving.CDialog::OnOK();
-        break;
-    case Ending::EndCancel:
-        leaving.CDialog::OnCancel();
-        break;
+    case Ending::EndOK: leaving.CDialog::OnOK(); break;
+    case Ending::EndCancel: leaving.CDialog::OnCancel(); break;
     case Ending::EndIfOK:
         if (result == IDOK)
             leaving.CDialog::OnOK();

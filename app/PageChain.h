@@ -2,7 +2,7 @@
 // being left. It hides itself, runs the next page modally on its own stack and, when that
 // returns, ends itself or shows itself again.
 #pragma once
-#include "Dialog.h"
+#include "framework/Dialog.h"
 
 enum class MainWindow { Take, Keep };  // Keep: the leaving page stays the application's main window
 enum class Ending { EndOK, EndCancel, EndIfOK };

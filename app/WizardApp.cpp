@@ -1,4 +1,4 @@
-#include "WizardApp.h"
+#include "app/WizardApp.h"
 #include "pages/WelcomeDlg.h"
 
 CWizardApp theApp;

@@ -1,7 +1,7 @@
 // The application object: runs the welcome page as the main window; the whole run lives
 // inside the nested modal loops of the pages.
 #pragma once
-#include "WinApp.h"
+#include "framework/WinApp.h"
 
 class CWizardApp : public CWinApp {
 public:

@@ -1,4 +1,4 @@
-#include "ByteSum.h"
+#include "device/ByteSum.h"
 
 #include <immintrin.h>
 
@@ -46,7 +46,8 @@ VECTOR_ENTRY __attribute__((target("avx2"))) uint64_t Avx2(const unsigned char* 
     size_t i = 0;
     for (; i + 64 <= n; i += 64) {
         a = _mm256_add_epi64(a, _mm256_sad_epu8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i)), zero));
-        b = _mm256_add_epi64(b, _mm256_sad_epu8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 32)), zero));
+        b = _mm256_add_epi64(b,
+                             _mm256_sad_epu8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 32)), zero));
     }
     uint64_t lanes[4];
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), _mm256_add_epi64(a, b));

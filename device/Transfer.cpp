@@ -1,4 +1,4 @@
-#include "Transfer.h"
+#include "device/Transfer.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // bar and status text; the flasher and the fault runner run it without a page. Success
 // means every block went out.
 #pragma once
-#include "USBUpdate.h"
+#include "device/USBUpdate.h"
 
 class TransferObserver {
 public:
@@ -16,12 +16,12 @@ public:
 };
 
 struct TransferOutcome {
-    bool staged = false;  // the image could be opened and counted
-    int blockCount = 0;   // whole 512-byte blocks in the image
-    int sent = 0;         // block writes that succeeded
+    bool staged = false;        // the image could be opened and counted
+    int blockCount = 0;         // whole 512-byte blocks in the image
+    int sent = 0;               // block writes that succeeded
     bool headerSent = false;    // both header writes were taken
     bool headerFailed = false;  // a header write was refused
-    bool stopped = false;  // the observer asked to stop
+    bool stopped = false;       // the observer asked to stop
     // The engine's account of the first failure (CUSBUpdate::Failure) and its Windows error.
     int failure = CUSBUpdate::kFailNone;
     DWORD error = 0;

@@ -1,5 +1,5 @@
-#include "USBUpdate.h"
-#include "Handles.h"
+#include "device/USBUpdate.h"
+#include "framework/Handles.h"
 
 #include <io.h>
 #include <share.h>
@@ -13,19 +13,17 @@
 #include <memory>
 #include <vector>
 
-#include "ByteSum.h"
-#include "SystemLibrary.h"
+#include "device/ByteSum.h"
+#include "framework/SystemLibrary.h"
 
 // {25DBCE51-6C8F-4A72-8A6D-B54C2B4FC835}
-const GUID GUID_DEVINTERFACE_UPGRADE = {
-    0x25DBCE51, 0x6C8F, 0x4A72, {0x8A, 0x6D, 0xB5, 0x4C, 0x2B, 0x4F, 0xC8, 0x35}};
+const GUID GUID_DEVINTERFACE_UPGRADE = {0x25DBCE51, 0x6C8F, 0x4A72, {0x8A, 0x6D, 0xB5, 0x4C, 0x2B, 0x4F, 0xC8, 0x35}};
 
 namespace {
 
 // What the handheld answers on the second handshake read when it waits in upgrade mode.
-const BYTE kReadySignature[CUSBUpdate::kHandshakeSize] = {
-    0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01,
-    0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01};
+const BYTE kReadySignature[CUSBUpdate::kHandshakeSize] = {0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01,
+                                                          0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01};
 
 // Staging reads the image in pieces of this size: few reads, and each piece still in the
 // cache when it is summed.
@@ -40,10 +38,9 @@ public:
     SetupApi()
         : m_dll(L"setupapi.dll"),
           GetClassDevs(m_dll.Function<decltype(&::SetupDiGetClassDevsA)>("SetupDiGetClassDevsA")),
-          EnumDeviceInterfaces(
-              m_dll.Function<decltype(&::SetupDiEnumDeviceInterfaces)>("SetupDiEnumDeviceInterfaces")),
-          GetDeviceInterfaceDetail(m_dll.Function<decltype(&::SetupDiGetDeviceInterfaceDetailA)>(
-              "SetupDiGetDeviceInterfaceDetailA")),
+          EnumDeviceInterfaces(m_dll.Function<decltype(&::SetupDiEnumDeviceInterfaces)>("SetupDiEnumDeviceInterfaces")),
+          GetDeviceInterfaceDetail(
+              m_dll.Function<decltype(&::SetupDiGetDeviceInterfaceDetailA)>("SetupDiGetDeviceInterfaceDetailA")),
           DestroyDeviceInfoList(
               m_dll.Function<decltype(&::SetupDiDestroyDeviceInfoList)>("SetupDiDestroyDeviceInfoList"))
     {
@@ -112,8 +109,8 @@ bool CopyPath(const std::string& path, char* devicePath)
 
 HANDLE OpenPath(const char* devicePath)
 {
-    return ::CreateFileA(devicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                         nullptr, OPEN_EXISTING, 0, nullptr);
+    return ::CreateFileA(devicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
 }
 
 // The path of the first present interface of the class; false when there is none or its
@@ -167,13 +164,9 @@ LockResult TakeDeviceLock(const char* devicePath, HANDLE* lock)
     if (!mutex) return ::GetLastError() == ERROR_ACCESS_DENIED ? LockResult::Busy : LockResult::Unavailable;
     switch (::WaitForSingleObject(mutex.get(), 0)) {
     case WAIT_OBJECT_0:
-    case WAIT_ABANDONED:
-        *lock = mutex.release();
-        return LockResult::Held;
-    case WAIT_TIMEOUT:
-        return LockResult::Busy;
-    default:
-        return LockResult::Unavailable;
+    case WAIT_ABANDONED: *lock = mutex.release(); return LockResult::Held;
+    case WAIT_TIMEOUT: return LockResult::Busy;
+    default: return LockResult::Unavailable;
     }
 }
 
@@ -188,32 +181,15 @@ void ReleaseDeviceLock(HANDLE* lock)
 }  // namespace
 
 CUSBUpdate::CUSBUpdate()
-    : m_nByteCount(0),
-      m_nBlockCount(0),
-      m_pImageFile(nullptr),
-      m_dwBytesRead(0),
-      m_nBlockSize(kBlockSize),
-      m_Buffer{},
-      m_hDevice(INVALID_HANDLE_VALUE),
-      m_szDevicePath{},
-      m_nByteSum(0),
-      m_byCell(0),
-      m_dwBytesWritten(0),
-      m_nFailure(kFailNone),
-      m_dwError(0),
-      m_nBytesSent(0),
-      m_nSumSent(0),
-      m_hLock(nullptr),
-      m_pReporter(nullptr)
+    : m_nByteCount(0), m_nBlockCount(0), m_pImageFile(nullptr), m_dwBytesRead(0), m_nBlockSize(kBlockSize), m_Buffer{},
+      m_hDevice(INVALID_HANDLE_VALUE), m_szDevicePath{}, m_nByteSum(0), m_byCell(0), m_dwBytesWritten(0),
+      m_nFailure(kFailNone), m_dwError(0), m_nBytesSent(0), m_nSumSent(0), m_hLock(nullptr), m_pReporter(nullptr)
 {
 }
 
 CUSBUpdate::~CUSBUpdate() = default;
 
-HANDLE CUSBUpdate::OpenDevice()
-{
-    return FindDevice(&GUID_DEVINTERFACE_UPGRADE, m_szDevicePath);
-}
+HANDLE CUSBUpdate::OpenDevice() { return FindDevice(&GUID_DEVINTERFACE_UPGRADE, m_szDevicePath); }
 
 HANDLE CUSBUpdate::FindDevice(const GUID* guid, char* devicePath)
 {
@@ -234,8 +210,8 @@ std::vector<std::string> CUSBUpdate::ListDevices()
     std::vector<std::string> paths;
     const SetupApi api;
     if (!api.Loaded()) return paths;
-    DeviceInfoSet set(api, api.GetClassDevs(&GUID_DEVINTERFACE_UPGRADE, nullptr, nullptr,
-                                            DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+    DeviceInfoSet set(
+        api, api.GetClassDevs(&GUID_DEVINTERFACE_UPGRADE, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
     if (!set.valid()) return paths;
     for (DWORD member = 0;; ++member) {
         SP_DEVICE_INTERFACE_DATA data;
@@ -333,8 +309,7 @@ DWORD CUSBUpdate::OpenImage(CString path)
         ShowError(text);
         return 0;
     };
-    static const wchar_t kTooLarge[] =
-        L"The image file is too large: images must be smaller than 4 GB.";
+    static const wchar_t kTooLarge[] = L"The image file is too large: images must be smaller than 4 GB.";
 
     // A file whose size is known is refused before any of it is read; a stream of
     // unknown size (a device, a pipe) is stopped by the count below.

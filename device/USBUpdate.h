@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string>
 #include <vector>
-#include "String.h"
+#include "framework/CString.h"
 
 // Interface class under which the handheld's upgrade-mode driver exposes it.
 extern const GUID GUID_DEVINTERFACE_UPGRADE;
@@ -34,11 +34,11 @@ public:
     // What made the last staging or write fail (m_nFailure), beside the Windows error code.
     enum Failure {
         kFailNone = 0,
-        kFailImageOpen,     // the image file could not be opened (m_dwError tells why)
-        kFailImageTooLarge, // 4 GiB or more
-        kFailImageRead,     // a read error, while staging or while sending
-        kFailImageChanged,  // the sending pass read other bytes than staging counted
-        kFailWrite,         // the handheld did not take a header or block write
+        kFailImageOpen,      // the image file could not be opened (m_dwError tells why)
+        kFailImageTooLarge,  // 4 GiB or more
+        kFailImageRead,      // a read error, while staging or while sending
+        kFailImageChanged,   // the sending pass read other bytes than staging counted
+        kFailWrite,          // the handheld did not take a header or block write
     };
 
     CUSBUpdate();
@@ -90,7 +90,7 @@ public:
     uint32_t m_nByteSum;
     BYTE m_byCell;
     DWORD m_dwBytesWritten;
-    int m_nFailure;   // a Failure: what made the last staging or write fail
+    int m_nFailure;  // a Failure: what made the last staging or write fail
     // Its Windows error code, or that of a failed open or handshake read in Connect (0 when
     // Windows reported none).
     DWORD m_dwError;

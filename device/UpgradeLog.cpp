@@ -1,4 +1,4 @@
-#include "UpgradeLog.h"
+#include "device/UpgradeLog.h"
 
 #include <shlobj.h>
 
@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "Handles.h"
-#include "SystemLibrary.h"
+#include "framework/Handles.h"
+#include "framework/SystemLibrary.h"
 #include "version.h"
 
 namespace {
@@ -106,12 +106,11 @@ bool AppendRecord(const std::string& record)
 std::string ToUtf8(const std::wstring& text)
 {
     if (text.empty()) return std::string();
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                        nullptr, nullptr);
+    const int n =
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
     if (n > 0)
-        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr,
-                              nullptr);
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
     return out;
 }
 
@@ -123,8 +122,8 @@ std::string FormatUpgradeRecord(const UpgradeAttempt& a, const SYSTEMTIME& t, in
 {
     const int offset = utcOffsetMinutes < 0 ? -utcOffsetMinutes : utcOffsetMinutes;
     std::string r;
-    Append(r, "%04u-%02u-%02uT%02u:%02u:%02u%c%02d:%02d", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
-           t.wSecond, utcOffsetMinutes < 0 ? '-' : '+', offset / 60, offset % 60);
+    Append(r, "%04u-%02u-%02uT%02u:%02u:%02u%c%02d:%02d", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond,
+           utcOffsetMinutes < 0 ? '-' : '+', offset / 60, offset % 60);
     Append(r, " program=%s version=%s arch=%s", ToUtf8(a.program).c_str(), ProgramVersion(), ProgramArch());
     r += " image=\"" + ToUtf8(a.imagePath) + "\"";
 
@@ -160,8 +159,8 @@ std::string FormatUpgradeRecord(const UpgradeAttempt& a, const SYSTEMTIME& t, in
     }
 
     // The image bytes the blocks sent carried (the last block's tail is no image byte).
-    const uint64_t bytesSent = std::min<uint64_t>(static_cast<uint64_t>(x.sent) * CUSBUpdate::kBlockSize,
-                                                  link.m_nByteCount);
+    const uint64_t bytesSent =
+        std::min<uint64_t>(static_cast<uint64_t>(x.sent) * CUSBUpdate::kBlockSize, link.m_nByteCount);
     Append(r, " sent=%d duration=%.3fs speed=%.2fMiB/s", x.sent, x.seconds,
            x.seconds > 0 ? static_cast<double>(bytesSent) / x.seconds / (1 << 20) : 0.0);
     return r;

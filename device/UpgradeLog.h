@@ -14,8 +14,8 @@
 #pragma once
 #include <windows.h>
 #include <string>
-#include "Transfer.h"
-#include "USBUpdate.h"
+#include "device/Transfer.h"
+#include "device/USBUpdate.h"
 
 // Version and architecture of the programs, as the log and `romflash --version` give them.
 const char* ProgramVersion();

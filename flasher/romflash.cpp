@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "SystemLibrary.h"
-#include "Transfer.h"
-#include "USBUpdate.h"
-#include "UpgradeLog.h"
+#include "device/Transfer.h"
+#include "device/USBUpdate.h"
+#include "device/UpgradeLog.h"
+#include "framework/SystemLibrary.h"
 
 namespace {
 
@@ -21,42 +21,41 @@ enum ExitCode {
     kExitSuccess = 0,
     kExitNoHandheld = 1,  // none within the wait, or another program is using it
     kExitWrongAnswer = 2,
-    kExitImage = 3,       // missing, unreadable, too large, changed while sent, in use
-    kExitRefused = 4,     // the handheld did not take a write
+    kExitImage = 3,    // missing, unreadable, too large, changed while sent, in use
+    kExitRefused = 4,  // the handheld did not take a write
     kExitInterrupted = 5,
     kExitUsage = 6,
 };
 
-const wchar_t kUsage[] =
-    L"romflash: writes a ROM image into a handheld waiting in Image Upgrade mode, over USB.\r\n"
-    L"\r\n"
-    L"  romflash [--wait SECONDS] [--device N|PATH] IMAGE\r\n"
-    L"  romflash --check IMAGE\r\n"
-    L"  romflash --list\r\n"
-    L"\r\n"
-    L"  IMAGE            the image file to write\r\n"
-    L"  --wait SECONDS   how long to wait for the handheld (default 60; 0 looks once)\r\n"
-    L"  --device N|PATH  which handheld: number N of --list, or its device path\r\n"
-    L"                   (default: the first, as the wizard takes it)\r\n"
-    L"  --check IMAGE    reads the image only and prints what its header will announce:\r\n"
-    L"                   byte count, byte sum and block count\r\n"
-    L"  --list           lists the handhelds present, numbered, with their device paths\r\n"
-    L"  --help, --version\r\n"
-    L"\r\n"
-    L"Progress goes to standard error, and so does one line for every failure. Ctrl+C or\r\n"
-    L"Ctrl+Break stops between two blocks; the handheld then holds an incomplete image.\r\n"
-    L"\r\n"
-    L"Exit codes:\r\n"
-    L"  0  the handheld took the whole image\r\n"
-    L"  1  no handheld within the wait, or another program is using it\r\n"
-    L"  2  the handheld gave a wrong handshake answer\r\n"
-    L"  3  image problem: missing, unreadable, too large, changed while sent, or in use\r\n"
-    L"  4  the handheld refused a write (the line names the block)\r\n"
-    L"  5  interrupted by Ctrl+C or Ctrl+Break\r\n"
-    L"  6  bad command line\r\n"
-    L"\r\n"
-    L"Every upgrade attempt is recorded in upgrade.log in the local application data\r\n"
-    L"folder, under \"ROM Upgrade Wizard\".\r\n";
+const wchar_t kUsage[] = L"romflash: writes a ROM image into a handheld waiting in Image Upgrade mode, over USB.\r\n"
+                         L"\r\n"
+                         L"  romflash [--wait SECONDS] [--device N|PATH] IMAGE\r\n"
+                         L"  romflash --check IMAGE\r\n"
+                         L"  romflash --list\r\n"
+                         L"\r\n"
+                         L"  IMAGE            the image file to write\r\n"
+                         L"  --wait SECONDS   how long to wait for the handheld (default 60; 0 looks once)\r\n"
+                         L"  --device N|PATH  which handheld: number N of --list, or its device path\r\n"
+                         L"                   (default: the first, as the wizard takes it)\r\n"
+                         L"  --check IMAGE    reads the image only and prints what its header will announce:\r\n"
+                         L"                   byte count, byte sum and block count\r\n"
+                         L"  --list           lists the handhelds present, numbered, with their device paths\r\n"
+                         L"  --help, --version\r\n"
+                         L"\r\n"
+                         L"Progress goes to standard error, and so does one line for every failure. Ctrl+C or\r\n"
+                         L"Ctrl+Break stops between two blocks; the handheld then holds an incomplete image.\r\n"
+                         L"\r\n"
+                         L"Exit codes:\r\n"
+                         L"  0  the handheld took the whole image\r\n"
+                         L"  1  no handheld within the wait, or another program is using it\r\n"
+                         L"  2  the handheld gave a wrong handshake answer\r\n"
+                         L"  3  image problem: missing, unreadable, too large, changed while sent, or in use\r\n"
+                         L"  4  the handheld refused a write (the line names the block)\r\n"
+                         L"  5  interrupted by Ctrl+C or Ctrl+Break\r\n"
+                         L"  6  bad command line\r\n"
+                         L"\r\n"
+                         L"Every upgrade attempt is recorded in upgrade.log in the local application data\r\n"
+                         L"folder, under \"ROM Upgrade Wizard\".\r\n";
 
 // Set by Ctrl+C or Ctrl+Break, read by the transfer between two blocks.
 std::atomic<bool> g_stopRequested{false};
@@ -98,10 +97,10 @@ std::wstring WindowsError(DWORD error)
     if (error == 0) return std::wstring();
     std::wstring text = L" (Windows error " + std::to_wstring(error);
     wchar_t message[256];
-    DWORD n = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                               message, 256, nullptr);
-    while (n > 0 && (message[n - 1] == L'\r' || message[n - 1] == L'\n' || message[n - 1] == L' ' ||
-                     message[n - 1] == L'.'))
+    DWORD n = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, message,
+                               256, nullptr);
+    while (n > 0 &&
+           (message[n - 1] == L'\r' || message[n - 1] == L'\n' || message[n - 1] == L' ' || message[n - 1] == L'.'))
         --n;
     if (n > 0) text += L": " + std::wstring(message, n);
     return text + L")";
@@ -311,8 +310,8 @@ int Check(const std::wstring& image)
     link.SetReporter(&reporter);
     link.OpenImage(image.c_str());
     if (!link.m_pImageFile) return kExitImage;
-    Say(L"bytes=" + std::to_wstring(link.m_nByteCount) + L" sum=" + std::to_wstring(link.m_nByteSum) +
-        L" blocks=" + std::to_wstring(link.m_nBlockCount));
+    Say(L"bytes=" + std::to_wstring(link.m_nByteCount) + L" sum=" + std::to_wstring(link.m_nByteSum) + L" blocks=" +
+        std::to_wstring(link.m_nBlockCount));
     link.Close();
     return kExitSuccess;
 }
@@ -366,8 +365,7 @@ int Flash(const Options& o)
     case CUSBUpdate::kWrongReply:
         link.Close();  // the engine has said so
         return finish(kExitWrongAnswer);
-    default:
-        break;
+    default: break;
     }
 
     ProgressLine progress;

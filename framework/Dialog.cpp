@@ -1,9 +1,10 @@
-#include "Dialog.h"
-#include "WinApp.h"
+#include "framework/Dialog.h"
+#include "framework/WinApp.h"
 
 HICON CWnd::SetIcon(HICON icon, BOOL big)
 {
-    return reinterpret_cast<HICON>(SendMessage(WM_SETICON, big ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(icon)));
+    return reinterpret_cast<HICON>(
+        SendMessage(WM_SETICON, big ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(icon)));
 }
 
 int CWnd::MessageBox(const wchar_t* text, const wchar_t* caption, UINT type)
@@ -34,8 +35,7 @@ INT_PTR CDialog::DoModal()
         // A page that cannot be made ends the run, as the end of the main window would: the
         // application must not be left designating a page that never was.
         m_bContinueModal = false;
-        ::MessageBoxW(parent, L"A page of the wizard could not be shown. The wizard will close now.", L"Error",
-                      MB_OK);
+        ::MessageBoxW(parent, L"A page of the wizard could not be shown. The wizard will close now.", L"Error", MB_OK);
         CWinApp* app = AfxGetApp();
         if (app->m_pMainWnd == this) app->m_pMainWnd = nullptr;
         ::PostQuitMessage(0);
@@ -138,15 +138,10 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM l
 INT_PTR CDialog::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
 {
     switch (msg) {
-    case WM_INITDIALOG:
-        return OnInitDialog();
-    case WM_COMMAND:
-        return OnCommand(LOWORD(wParam), HIWORD(wParam));
-    case WM_TIMER:
-        OnTimer(wParam);
-        return TRUE;
-    case WM_PAINT:
-        return OnPaint();
+    case WM_INITDIALOG: return OnInitDialog();
+    case WM_COMMAND: return OnCommand(LOWORD(wParam), HIWORD(wParam));
+    case WM_TIMER: OnTimer(wParam); return TRUE;
+    case WM_PAINT: return OnPaint();
     case WM_CTLCOLORMSGBOX:
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORLISTBOX:
@@ -154,10 +149,9 @@ INT_PTR CDialog::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_CTLCOLORDLG:
     case WM_CTLCOLORSCROLLBAR:
     case WM_CTLCOLORSTATIC:
-        return reinterpret_cast<INT_PTR>(OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam),
-                                                    msg - WM_CTLCOLORMSGBOX));
-    case WM_QUERYDRAGICON:
-        return reinterpret_cast<INT_PTR>(OnQueryDragIcon());
+        return reinterpret_cast<INT_PTR>(
+            OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam), msg - WM_CTLCOLORMSGBOX));
+    case WM_QUERYDRAGICON: return reinterpret_cast<INT_PTR>(OnQueryDragIcon());
     case WM_NCDESTROY: {
         ::SetWindowLongPtrW(m_hWnd, DWLP_USER, 0);
         m_hWnd = nullptr;
@@ -170,7 +164,6 @@ INT_PTR CDialog::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
         }
         return FALSE;
     }
-    default:
-        return FALSE;
+    default: return FALSE;
     }
 }

@@ -3,7 +3,7 @@
 #pragma once
 #include <windows.h>
 #include <commctrl.h>
-#include "String.h"
+#include "framework/CString.h"
 
 class CWnd {
 public:
@@ -13,7 +13,6 @@ public:
     CWnd& operator=(const CWnd&) = delete;
 
     BOOL ShowWindow(int cmd) { return ::ShowWindow(m_hWnd, cmd); }
-    BOOL IsWindowVisible() const { return ::IsWindowVisible(m_hWnd); }
     HICON SetIcon(HICON icon, BOOL big);
     HWND GetDlgItem(int id) const { return ::GetDlgItem(m_hWnd, id); }
     UINT IsDlgButtonChecked(int id) const { return ::IsDlgButtonChecked(m_hWnd, id); }
@@ -21,9 +20,14 @@ public:
     int MessageBox(const wchar_t* text, const wchar_t* caption, UINT type = MB_OK);
     UINT_PTR SetTimer(UINT_PTR id, UINT elapse) { return ::SetTimer(m_hWnd, id, elapse, nullptr); }
     BOOL KillTimer(UINT_PTR id) { return ::KillTimer(m_hWnd, id); }
-    BOOL PostMessage(UINT msg, WPARAM wParam = 0, LPARAM lParam = 0) { return ::PostMessageW(m_hWnd, msg, wParam, lParam); }
-    LRESULT SendMessage(UINT msg, WPARAM wParam = 0, LPARAM lParam = 0) { return ::SendMessageW(m_hWnd, msg, wParam, lParam); }
-    void GetClientRect(RECT* rect) const { ::GetClientRect(m_hWnd, rect); }
+    BOOL PostMessage(UINT msg, WPARAM wParam = 0, LPARAM lParam = 0)
+    {
+        return ::PostMessageW(m_hWnd, msg, wParam, lParam);
+    }
+    LRESULT SendMessage(UINT msg, WPARAM wParam = 0, LPARAM lParam = 0)
+    {
+        return ::SendMessageW(m_hWnd, msg, wParam, lParam);
+    }
 
     HWND m_hWnd = nullptr;
 };
@@ -61,9 +65,9 @@ protected:
     virtual BOOL OnCommand(UINT nID, UINT nCode);  // IDOK, IDCANCEL, then OnButtonClicked
     virtual BOOL OnButtonClicked(UINT nID);        // a button click or a posted command; FALSE: not handled
     virtual void OnTimer(UINT_PTR nIDEvent);
-    virtual BOOL OnPaint();                        // FALSE: let the dialog manager paint
+    virtual BOOL OnPaint();  // FALSE: let the dialog manager paint
     virtual HBRUSH OnCtlColor(HDC dc, HWND control, UINT nCtlColor);
-    virtual HCURSOR OnQueryDragIcon();             // nullptr: the class default
+    virtual HCURSOR OnQueryDragIcon();  // nullptr: the class default
 
     UINT m_nIDTemplate;
 
@@ -81,7 +85,6 @@ class CProgressCtrl : public CWnd {
 public:
     void SetRange(short lower, short upper) { SendMessage(PBM_SETRANGE, 0, MAKELPARAM(lower, upper)); }
     int SetPos(int pos) { return static_cast<int>(SendMessage(PBM_SETPOS, static_cast<WPARAM>(pos))); }
-    int GetPos() { return static_cast<int>(SendMessage(PBM_GETPOS)); }
     int SetStep(int step) { return static_cast<int>(SendMessage(PBM_SETSTEP, static_cast<WPARAM>(step))); }
     int StepIt() { return static_cast<int>(SendMessage(PBM_STEPIT)); }
 };

@@ -1,5 +1,5 @@
-#include "FileDialog.h"
-#include "SystemLibrary.h"
+#include "framework/FileDialog.h"
+#include "framework/SystemLibrary.h"
 
 namespace {
 constexpr size_t kNameBuffer = 32768;  // room for the longest path Windows can name
@@ -27,16 +27,8 @@ INT_PTR CFileDialog::DoModal()
     // The common dialogs' DLL comes from the system directory, loaded for this dialog only.
     SystemLibrary dialogs(L"comdlg32.dll");
     using ShowFn = BOOL(WINAPI*)(OPENFILENAMEW*);
-    using ErrorFn = DWORD(WINAPI*)();
     auto show = dialogs.Function<ShowFn>(m_bOpen ? "GetOpenFileNameW" : "GetSaveFileNameW");
-    auto error = dialogs.Function<ErrorFn>("CommDlgExtendedError");
-    if (!show || !error) {
-        m_error = CDERR_INITIALIZATION;
-        return IDCANCEL;
-    }
-    BOOL ok = show(&ofn);
-    m_error = ok ? 0 : error();
-    if (!ok) return IDCANCEL;
+    if (!show || !show(&ofn)) return IDCANCEL;
     m_buffer.resize(wcslen(m_buffer.c_str()));
     return IDOK;
 }
@@ -83,7 +75,8 @@ LRESULT CALLBACK CFileDialog::GuardProc(HWND dialog, UINT msg, WPARAM wParam, LP
         size_t length = name.size();
         if (!IsAbsolute(name)) {
             wchar_t folder[MAX_PATH] = L"";
-            LRESULT folderLength = ::SendMessageW(dialog, CDM_GETFOLDERPATH, MAX_PATH, reinterpret_cast<LPARAM>(folder));
+            LRESULT folderLength =
+                ::SendMessageW(dialog, CDM_GETFOLDERPATH, MAX_PATH, reinterpret_cast<LPARAM>(folder));
             if (folderLength > 0) length += static_cast<size_t>(folderLength);
         }
         if (length >= MAX_PATH) {

@@ -2,9 +2,8 @@
 #pragma once
 #include <windows.h>
 #include <commdlg.h>
-#include <cderr.h>
 #include <string>
-#include "Dialog.h"
+#include "framework/Dialog.h"
 
 class CFileDialog {
 public:
@@ -14,11 +13,9 @@ public:
     // Runs the dialog modally, owned by the parent window given, which is disabled until the
     // dialog closes. Names of MAX_PATH characters or more are refused inside the dialog with an
     // error box, so the user can choose again: the program cannot open them.
-    // IDOK once a name was chosen; IDCANCEL when the user cancelled or the dialog failed
-    // (then GetError tells which, e.g. FNERR_BUFFERTOOSMALL for a name too long to take).
+    // IDOK once a name was chosen; IDCANCEL when the user cancelled or the dialog failed.
     INT_PTR DoModal();
     CString GetPathName() const { return CString(m_buffer.c_str()); }
-    DWORD GetError() const { return m_error; }
 
 private:
     static UINT_PTR CALLBACK HookProc(HWND hook, UINT msg, WPARAM wParam, LPARAM lParam);
@@ -29,5 +26,4 @@ private:
     std::wstring m_buffer;
     DWORD m_flags;
     CWnd* m_pParent;
-    DWORD m_error = 0;
 };

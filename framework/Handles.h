@@ -11,7 +11,11 @@ public:
     explicit UniqueHandle(HANDLE h) : m_h(h) {}
     ~UniqueHandle() { reset(); }
     UniqueHandle(UniqueHandle&& o) noexcept : m_h(o.release()) {}
-    UniqueHandle& operator=(UniqueHandle&& o) noexcept { reset(o.release()); return *this; }
+    UniqueHandle& operator=(UniqueHandle&& o) noexcept
+    {
+        reset(o.release());
+        return *this;
+    }
     UniqueHandle(const UniqueHandle&) = delete;
     UniqueHandle& operator=(const UniqueHandle&) = delete;
 
@@ -19,7 +23,8 @@ public:
     bool valid() const { return m_h != nullptr && m_h != INVALID_HANDLE_VALUE; }
     explicit operator bool() const { return valid(); }
     HANDLE release() { return std::exchange(m_h, nullptr); }
-    void reset(HANDLE h = nullptr) {
+    void reset(HANDLE h = nullptr)
+    {
         if (valid()) ::CloseHandle(m_h);
         m_h = h;
     }
@@ -28,15 +33,40 @@ private:
     HANDLE m_h = nullptr;
 };
 
+// A registry key closed with RegCloseKey; out() receives it from the call that opens or creates it.
+class RegistryKey {
+public:
+    RegistryKey() = default;
+    ~RegistryKey()
+    {
+        if (m_key) ::RegCloseKey(m_key);
+    }
+    RegistryKey(const RegistryKey&) = delete;
+    RegistryKey& operator=(const RegistryKey&) = delete;
+
+    HKEY* out() { return &m_key; }
+    HKEY get() const { return m_key; }
+
+private:
+    HKEY m_key = nullptr;
+};
+
 // A GDI object (bitmap, font, brush) deleted with DeleteObject.
 template <class T>
 class GdiObject {
 public:
     GdiObject() = default;
     explicit GdiObject(T h) : m_h(h) {}
-    ~GdiObject() { if (m_h) ::DeleteObject(m_h); }
+    ~GdiObject()
+    {
+        if (m_h) ::DeleteObject(m_h);
+    }
     GdiObject(GdiObject&& o) noexcept : m_h(std::exchange(o.m_h, nullptr)) {}
-    GdiObject& operator=(GdiObject&& o) noexcept { std::swap(m_h, o.m_h); return *this; }
+    GdiObject& operator=(GdiObject&& o) noexcept
+    {
+        std::swap(m_h, o.m_h);
+        return *this;
+    }
     GdiObject(const GdiObject&) = delete;
     GdiObject& operator=(const GdiObject&) = delete;
 
@@ -51,7 +81,10 @@ private:
 class SelectObjectGuard {
 public:
     SelectObjectGuard(HDC dc, HGDIOBJ obj) : m_dc(dc), m_old(::SelectObject(dc, obj)) {}
-    ~SelectObjectGuard() { if (m_old) ::SelectObject(m_dc, m_old); }
+    ~SelectObjectGuard()
+    {
+        if (m_old) ::SelectObject(m_dc, m_old);
+    }
     SelectObjectGuard(const SelectObjectGuard&) = delete;
     SelectObjectGuard& operator=(const SelectObjectGuard&) = delete;
 
@@ -79,11 +112,13 @@ private:
 class MemoryDC {
 public:
     explicit MemoryDC(HDC compatibleWith) : m_dc(::CreateCompatibleDC(compatibleWith)) {}
-    ~MemoryDC() { if (m_dc) ::DeleteDC(m_dc); }
+    ~MemoryDC()
+    {
+        if (m_dc) ::DeleteDC(m_dc);
+    }
     MemoryDC(const MemoryDC&) = delete;
     MemoryDC& operator=(const MemoryDC&) = delete;
     HDC get() const { return m_dc; }
-    explicit operator bool() const { return m_dc != nullptr; }
 
 private:
     HDC m_dc;

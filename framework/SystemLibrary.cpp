@@ -1,4 +1,4 @@
-#include "SystemLibrary.h"
+#include "framework/SystemLibrary.h"
 
 #include <string>
 

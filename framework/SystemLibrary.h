@@ -20,7 +20,6 @@ public:
     SystemLibrary(const SystemLibrary&) = delete;
     SystemLibrary& operator=(const SystemLibrary&) = delete;
 
-    bool Loaded() const { return m_module != nullptr; }
     // The named function, or nullptr when the DLL or the function is missing.
     template <class F>
     F Function(const char* name) const

@@ -1,6 +1,6 @@
-#include "WinApp.h"
+#include "framework/WinApp.h"
 #include <commctrl.h>
-#include "SystemLibrary.h"
+#include "framework/SystemLibrary.h"
 
 namespace {
 CWinApp* g_app = nullptr;  // the one application object, registered by its constructor
@@ -13,10 +13,7 @@ CWinApp::~CWinApp()
     if (g_app == this) g_app = nullptr;
 }
 
-HICON CWinApp::LoadIcon(UINT nIDResource) const
-{
-    return ::LoadIconW(m_hInstance, MAKEINTRESOURCEW(nIDResource));
-}
+HICON CWinApp::LoadIcon(UINT nIDResource) const { return ::LoadIconW(m_hInstance, MAKEINTRESOURCEW(nIDResource)); }
 
 CWinApp* AfxGetApp() { return g_app; }
 

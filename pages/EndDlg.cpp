@@ -1,7 +1,7 @@
-#include "EndDlg.h"
-#include "PagePainter.h"
-#include "WinApp.h"
-#include "resource.h"
+#include "pages/EndDlg.h"
+#include "pages/PagePainter.h"
+#include "framework/WinApp.h"
+#include "res/resource.h"
 
 CEndDlg::CEndDlg(CWnd* pParent) : CDialog(IDD_END, pParent), m_hIcon(AfxGetApp()->LoadIcon(IDI_APP)) {}
 CEndDlg::~CEndDlg() = default;
@@ -16,7 +16,11 @@ BOOL CEndDlg::OnInitDialog()
     return TRUE;
 }
 
-BOOL CEndDlg::OnPaint() { PaintPage(m_hWnd, kEndRow); return TRUE; }
+BOOL CEndDlg::OnPaint()
+{
+    PaintPage(m_hWnd, kEndRow);
+    return TRUE;
+}
 HBRUSH CEndDlg::OnCtlColor(HDC dc, HWND control, UINT nCtlColor) { return CDialog::OnCtlColor(dc, control, nCtlColor); }
 
 void CEndDlg::OnOK()

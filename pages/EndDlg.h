@@ -1,6 +1,6 @@
 // Finish page: the host's part of the upgrade is done.
 #pragma once
-#include "Dialog.h"
+#include "framework/Dialog.h"
 
 class CEndDlg : public CDialog {
 public:
@@ -10,7 +10,7 @@ public:
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
-    void OnOK() override;      // Finish
+    void OnOK() override;  // Finish
     BOOL OnPaint() override;
     HBRUSH OnCtlColor(HDC dc, HWND control, UINT nCtlColor) override;
 

@@ -1,10 +1,10 @@
-#include "LicenseDlg.h"
-#include "PagePainter.h"
-#include "WelcomeDlg.h"
-#include "checkregister.h"
+#include "pages/LicenseDlg.h"
+#include "pages/PagePainter.h"
+#include "pages/WelcomeDlg.h"
+#include "pages/checkregister.h"
 #include "app/PageChain.h"
-#include "WinApp.h"
-#include "resource.h"
+#include "framework/WinApp.h"
+#include "res/resource.h"
 
 CLicenseDlg::CLicenseDlg(CWnd* pParent) : CDialog(IDD_LICENSE, pParent), m_hIcon(nullptr) {}
 CLicenseDlg::~CLicenseDlg() = default;
@@ -52,10 +52,8 @@ BOOL CLicenseDlg::OnButtonClicked(UINT nID)
         return TRUE;
     }
     case IDC_LICENSE_ACCEPT:
-    case IDC_LICENSE_DECLINE:
-        return TRUE;  // the automatic radio buttons check themselves
-    default:
-        return FALSE;
+    case IDC_LICENSE_DECLINE: return TRUE;  // the automatic radio buttons check themselves
+    default: return FALSE;
     }
 }
 

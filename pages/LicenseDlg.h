@@ -1,6 +1,6 @@
 // License page: the agreement in a read-only box, accept or decline, Back to a new welcome page.
 #pragma once
-#include "Dialog.h"
+#include "framework/Dialog.h"
 
 class CLicenseDlg : public CDialog {
 public:
@@ -10,7 +10,7 @@ public:
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
-    void OnOK() override;      // Next
+    void OnOK() override;  // Next
     void OnCancel() override;
     BOOL OnButtonClicked(UINT nID) override;  // Back, the two radio buttons
     void SetAgreementText();

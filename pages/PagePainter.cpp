@@ -1,6 +1,6 @@
-#include "PagePainter.h"
-#include "Handles.h"
-#include "String.h"
+#include "pages/PagePainter.h"
+#include "framework/Handles.h"
+#include "framework/CString.h"
 
 namespace {
 

@@ -35,5 +35,5 @@ constexpr PageRow MakeRow(UINT bitmapId, SIZE extent, const TextLine (&lines)[N]
 bool PaintPage(HWND wnd, const PageRow& row);
 
 // The rows of the ten pages.
-extern const PageRow kWelcomeRow, kLicenseRow, kResetRow, kSelectRow, kCheckUSBRow,
-    kImageRow, kProgressRow, kEndRow, kUSBnotRdyRow, kWarnASynOpenRow;
+extern const PageRow kWelcomeRow, kLicenseRow, kResetRow, kSelectRow, kCheckUSBRow, kImageRow, kProgressRow, kEndRow,
+    kUSBnotRdyRow, kWarnASynOpenRow;

@@ -1,6 +1,6 @@
 // What each page paints: its bitmap, the logical extent it is stretched to, and its lines.
-#include "PagePainter.h"
-#include "resource.h"
+#include "pages/PagePainter.h"
+#include "res/resource.h"
 
 namespace {
 constexpr SIZE kPageExtent{600, 350};
@@ -8,20 +8,24 @@ constexpr PageFont R = PageFont::Regular, B = PageFont::Bold, S = PageFont::Smal
 constexpr COLORREF K = kTextBlack, E = kEmphasis;
 
 const TextLine kWelcome[] = {
-    {IDS_WELCOME_1, R, K, 270, 15},  {IDS_WELCOME_2, R, K, 270, 35},  {IDS_WELCOME_3, R, K, 270, 190}, {IDS_WELCOME_4, R, K, 270, 210},
-    {IDS_WELCOME_5, R, K, 270, 230}, {IDS_WELCOME_6, R, K, 270, 250}, {IDS_WELCOME_7, R, K, 270, 270}, {IDS_WELCOME_8, B, E, 270, 85},
-    {IDS_WELCOME_9, B, E, 270, 105}, {IDS_WELCOME_10, B, E, 270, 125},
+    {IDS_WELCOME_1, R, K, 270, 15},   {IDS_WELCOME_2, R, K, 270, 35},  {IDS_WELCOME_3, R, K, 270, 190},
+    {IDS_WELCOME_4, R, K, 270, 210},  {IDS_WELCOME_5, R, K, 270, 230}, {IDS_WELCOME_6, R, K, 270, 250},
+    {IDS_WELCOME_7, R, K, 270, 270},  {IDS_WELCOME_8, B, E, 270, 85},  {IDS_WELCOME_9, B, E, 270, 105},
+    {IDS_WELCOME_10, B, E, 270, 125},
 };
 const TextLine kLicense[] = {
-    {IDS_LICENSE_1, R, K, 270, 15}, {IDS_LICENSE_2, R, K, 270, 35}, {IDS_LICENSE_3, R, K, 270, 55}, {IDS_LICENSE_4, S, K, 300, 245}, {IDS_LICENSE_5, S, K, 300, 273},
+    {IDS_LICENSE_1, R, K, 270, 15},  {IDS_LICENSE_2, R, K, 270, 35},  {IDS_LICENSE_3, R, K, 270, 55},
+    {IDS_LICENSE_4, S, K, 300, 245}, {IDS_LICENSE_5, S, K, 300, 273},
 };
 const TextLine kReset[] = {
-    {IDS_RESET_1, R, K, 270, 115}, {IDS_RESET_2, R, K, 270, 195}, {IDS_RESET_3, R, K, 270, 215}, {IDS_RESET_4, B, E, 270, 15},
-    {IDS_RESET_5, B, E, 270, 35},  {IDS_RESET_6, B, E, 270, 55},  {IDS_RESET_7, B, E, 270, 135}, {IDS_RESET_8, B, E, 270, 155},
+    {IDS_RESET_1, R, K, 270, 115}, {IDS_RESET_2, R, K, 270, 195}, {IDS_RESET_3, R, K, 270, 215},
+    {IDS_RESET_4, B, E, 270, 15},  {IDS_RESET_5, B, E, 270, 35},  {IDS_RESET_6, B, E, 270, 55},
+    {IDS_RESET_7, B, E, 270, 135}, {IDS_RESET_8, B, E, 270, 155},
 };
 const TextLine kSelect[] = {
-    {IDS_SELECT_1, R, K, 270, 15},  {IDS_SELECT_2, R, K, 270, 35},  {IDS_SELECT_3, R, K, 270, 75},  {IDS_SELECT_4, R, K, 270, 95},  {IDS_SELECT_5, R, K, 270, 150},
-    {IDS_SELECT_6, R, K, 270, 170}, {IDS_SELECT_7, R, K, 270, 190}, {IDS_SELECT_8, R, K, 270, 210}, {IDS_SELECT_9, R, K, 270, 230},
+    {IDS_SELECT_1, R, K, 270, 15},  {IDS_SELECT_2, R, K, 270, 35},  {IDS_SELECT_3, R, K, 270, 75},
+    {IDS_SELECT_4, R, K, 270, 95},  {IDS_SELECT_5, R, K, 270, 150}, {IDS_SELECT_6, R, K, 270, 170},
+    {IDS_SELECT_7, R, K, 270, 190}, {IDS_SELECT_8, R, K, 270, 210}, {IDS_SELECT_9, R, K, 270, 230},
 };
 const TextLine kCheckUSB[] = {{IDS_CHECKUSB_1, R, K, 50, 20}, {IDS_CHECKUSB_2, R, K, 50, 50}};
 const TextLine kImage[] = {{IDS_IMAGE_1, R, K, 270, 15}, {IDS_IMAGE_2, R, K, 270, 35}};
@@ -35,7 +39,8 @@ const TextLine kUSBnotRdy[] = {
     {IDS_USBNOTRDY_4, R, K, 270, 190}, {IDS_USBNOTRDY_5, R, K, 270, 210}, {IDS_USBNOTRDY_6, B, E, 270, 15},
 };
 const TextLine kWarnASynOpen[] = {
-    {IDS_WARN_1, R, K, 270, 110}, {IDS_WARN_2, R, K, 270, 130}, {IDS_WARN_3, R, K, 270, 150}, {IDS_WARN_4, B, E, 270, 15}, {IDS_WARN_5, B, E, 270, 35},
+    {IDS_WARN_1, R, K, 270, 110}, {IDS_WARN_2, R, K, 270, 130}, {IDS_WARN_3, R, K, 270, 150},
+    {IDS_WARN_4, B, E, 270, 15},  {IDS_WARN_5, B, E, 270, 35},
 };
 }  // namespace
 

@@ -1,10 +1,10 @@
-#include "ResetDlg.h"
-#include "LicenseDlg.h"
-#include "PagePainter.h"
-#include "SelectDlg.h"
+#include "pages/ResetDlg.h"
+#include "pages/LicenseDlg.h"
+#include "pages/PagePainter.h"
+#include "pages/SelectDlg.h"
 #include "app/PageChain.h"
-#include "WinApp.h"
-#include "resource.h"
+#include "framework/WinApp.h"
+#include "res/resource.h"
 
 CResetDlg::CResetDlg(CWnd* pParent) : CDialog(IDD_RESET, pParent), m_hIcon(AfxGetApp()->LoadIcon(IDI_APP)) {}
 CResetDlg::~CResetDlg() = default;
@@ -19,8 +19,15 @@ BOOL CResetDlg::OnInitDialog()
     return TRUE;
 }
 
-BOOL CResetDlg::OnPaint() { PaintPage(m_hWnd, kResetRow); return TRUE; }
-HBRUSH CResetDlg::OnCtlColor(HDC dc, HWND control, UINT nCtlColor) { return CDialog::OnCtlColor(dc, control, nCtlColor); }
+BOOL CResetDlg::OnPaint()
+{
+    PaintPage(m_hWnd, kResetRow);
+    return TRUE;
+}
+HBRUSH CResetDlg::OnCtlColor(HDC dc, HWND control, UINT nCtlColor)
+{
+    return CDialog::OnCtlColor(dc, control, nCtlColor);
+}
 
 void CResetDlg::OnOK()
 {

@@ -1,6 +1,6 @@
 // Reset page: how to put the handheld into its Image Upgrade mode.
 #pragma once
-#include "Dialog.h"
+#include "framework/Dialog.h"
 
 class CResetDlg : public CDialog {
 public:
@@ -10,7 +10,7 @@ public:
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
-    void OnOK() override;      // Next
+    void OnOK() override;  // Next
     void OnCancel() override;
     BOOL OnButtonClicked(UINT nID) override;  // Back
     BOOL OnPaint() override;

@@ -1,10 +1,10 @@
-#include "SelectDlg.h"
-#include "PagePainter.h"
-#include "ResetDlg.h"
+#include "pages/SelectDlg.h"
+#include "pages/PagePainter.h"
+#include "pages/ResetDlg.h"
 #include "app/PageChain.h"
-#include "device/checkUSB.h"
-#include "WinApp.h"
-#include "resource.h"
+#include "pages/checkUSB.h"
+#include "framework/WinApp.h"
+#include "res/resource.h"
 
 CSelectDlg::CSelectDlg(CWnd* pParent) : CDialog(IDD_SELECT, pParent), m_hIcon(AfxGetApp()->LoadIcon(IDI_APP)) {}
 CSelectDlg::~CSelectDlg() = default;
@@ -19,8 +19,15 @@ BOOL CSelectDlg::OnInitDialog()
     return TRUE;
 }
 
-BOOL CSelectDlg::OnPaint() { PaintPage(m_hWnd, kSelectRow); return TRUE; }
-HBRUSH CSelectDlg::OnCtlColor(HDC dc, HWND control, UINT nCtlColor) { return CDialog::OnCtlColor(dc, control, nCtlColor); }
+BOOL CSelectDlg::OnPaint()
+{
+    PaintPage(m_hWnd, kSelectRow);
+    return TRUE;
+}
+HBRUSH CSelectDlg::OnCtlColor(HDC dc, HWND control, UINT nCtlColor)
+{
+    return CDialog::OnCtlColor(dc, control, nCtlColor);
+}
 
 void CSelectDlg::OnOK()
 {

@@ -1,6 +1,6 @@
 // USB instructions page: connect the cable and choose the USB item on the handheld.
 #pragma once
-#include "Dialog.h"
+#include "framework/Dialog.h"
 
 class CSelectDlg : public CDialog {
 public:
@@ -10,7 +10,7 @@ public:
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
-    void OnOK() override;      // Next
+    void OnOK() override;  // Next
     void OnCancel() override;
     BOOL OnButtonClicked(UINT nID) override;  // Back
     BOOL OnPaint() override;

@@ -1,7 +1,7 @@
-#include "USBnotRdy.h"
-#include "PagePainter.h"
-#include "WinApp.h"
-#include "resource.h"
+#include "pages/USBnotRdy.h"
+#include "pages/PagePainter.h"
+#include "framework/WinApp.h"
+#include "res/resource.h"
 
 // Exit, Esc and the close box keep the framework's endings: this page is the main window,
 // so its end posts the quit and ends the run.
@@ -18,5 +18,12 @@ BOOL CUSBnotRdy::OnInitDialog()
     return TRUE;
 }
 
-BOOL CUSBnotRdy::OnPaint() { PaintPage(m_hWnd, kUSBnotRdyRow); return TRUE; }
-HBRUSH CUSBnotRdy::OnCtlColor(HDC dc, HWND control, UINT nCtlColor) { return CDialog::OnCtlColor(dc, control, nCtlColor); }
+BOOL CUSBnotRdy::OnPaint()
+{
+    PaintPage(m_hWnd, kUSBnotRdyRow);
+    return TRUE;
+}
+HBRUSH CUSBnotRdy::OnCtlColor(HDC dc, HWND control, UINT nCtlColor)
+{
+    return CDialog::OnCtlColor(dc, control, nCtlColor);
+}

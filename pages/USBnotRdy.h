@@ -1,6 +1,6 @@
 // Not-ready page: the handheld did not answer; Exit ends the run.
 #pragma once
-#include "Dialog.h"
+#include "framework/Dialog.h"
 
 class CUSBnotRdy : public CDialog {
 public:

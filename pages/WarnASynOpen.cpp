@@ -1,9 +1,12 @@
-#include "WarnASynOpen.h"
-#include "PagePainter.h"
-#include "WinApp.h"
-#include "resource.h"
+#include "pages/WarnASynOpen.h"
+#include "pages/PagePainter.h"
+#include "framework/WinApp.h"
+#include "res/resource.h"
 
-CWarnASynOpen::CWarnASynOpen(CWnd* pParent) : CDialog(IDD_WARNASYNOPEN, pParent), m_hIcon(AfxGetApp()->LoadIcon(IDI_APP)) {}
+CWarnASynOpen::CWarnASynOpen(CWnd* pParent)
+    : CDialog(IDD_WARNASYNOPEN, pParent), m_hIcon(AfxGetApp()->LoadIcon(IDI_APP))
+{
+}
 CWarnASynOpen::~CWarnASynOpen() = default;
 
 void CWarnASynOpen::DoDataExchange(CDataExchange* pDX) { CDialog::DoDataExchange(pDX); }
@@ -16,8 +19,15 @@ BOOL CWarnASynOpen::OnInitDialog()
     return TRUE;
 }
 
-BOOL CWarnASynOpen::OnPaint() { PaintPage(m_hWnd, kWarnASynOpenRow); return TRUE; }
-HBRUSH CWarnASynOpen::OnCtlColor(HDC dc, HWND control, UINT nCtlColor) { return CDialog::OnCtlColor(dc, control, nCtlColor); }
+BOOL CWarnASynOpen::OnPaint()
+{
+    PaintPage(m_hWnd, kWarnASynOpenRow);
+    return TRUE;
+}
+HBRUSH CWarnASynOpen::OnCtlColor(HDC dc, HWND control, UINT nCtlColor)
+{
+    return CDialog::OnCtlColor(dc, control, nCtlColor);
+}
 
 void CWarnASynOpen::OnCancel()
 {

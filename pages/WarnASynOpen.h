@@ -1,6 +1,6 @@
 // Warning page: ActiveSync holds the USB link; its only way out ends the run.
 #pragma once
-#include "Dialog.h"
+#include "framework/Dialog.h"
 
 class CWarnASynOpen : public CDialog {
 public:

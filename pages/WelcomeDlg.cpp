@@ -1,8 +1,8 @@
-#include "WelcomeDlg.h"
-#include "PagePainter.h"
-#include "checkregister.h"
-#include "WinApp.h"
-#include "resource.h"
+#include "pages/WelcomeDlg.h"
+#include "pages/PagePainter.h"
+#include "pages/checkregister.h"
+#include "framework/WinApp.h"
+#include "res/resource.h"
 
 CWelcomeDlg::CWelcomeDlg(CWnd* pParent) : CDialog(IDD_WELCOME, pParent), m_hIcon(AfxGetApp()->LoadIcon(IDI_APP)) {}
 CWelcomeDlg::~CWelcomeDlg() = default;
@@ -29,6 +29,13 @@ void CWelcomeDlg::OnCancel()
     CDialog::OnCancel();
 }
 
-BOOL CWelcomeDlg::OnPaint() { PaintPage(m_hWnd, kWelcomeRow); return TRUE; }
-HBRUSH CWelcomeDlg::OnCtlColor(HDC dc, HWND control, UINT nCtlColor) { return CDialog::OnCtlColor(dc, control, nCtlColor); }
+BOOL CWelcomeDlg::OnPaint()
+{
+    PaintPage(m_hWnd, kWelcomeRow);
+    return TRUE;
+}
+HBRUSH CWelcomeDlg::OnCtlColor(HDC dc, HWND control, UINT nCtlColor)
+{
+    return CDialog::OnCtlColor(dc, control, nCtlColor);
+}
 HCURSOR CWelcomeDlg::OnQueryDragIcon() { return static_cast<HCURSOR>(m_hIcon); }

@@ -1,6 +1,6 @@
 // Welcome page: the first page and the bottom of the page chain.
 #pragma once
-#include "Dialog.h"
+#include "framework/Dialog.h"
 
 class CWelcomeDlg : public CDialog {
 public:
@@ -10,7 +10,7 @@ public:
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
-    void OnOK() override;      // Next
+    void OnOK() override;  // Next
     void OnCancel() override;
     HCURSOR OnQueryDragIcon() override;
     BOOL OnPaint() override;

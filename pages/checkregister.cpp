@@ -1,6 +1,6 @@
-#include "checkregister.h"
-#include "ResetDlg.h"
-#include "WarnASynOpen.h"
+#include "pages/checkregister.h"
+#include "pages/ResetDlg.h"
+#include "pages/WarnASynOpen.h"
 #include "app/PageChain.h"
 
 namespace {

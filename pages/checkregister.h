@@ -2,7 +2,7 @@
 // hold the same USB link while it runs with USB connections allowed.
 #pragma once
 #include <windows.h>
-#include "Dialog.h"
+#include "framework/Dialog.h"
 
 class CCheckRegister {
 public:

@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "USBUpdate.h"
+#include "tests/support/TestSupport.h"
+#include "device/USBUpdate.h"
 
 namespace {
 
@@ -78,10 +79,7 @@ int wmain(int argc, wchar_t** argv)
         std::fprintf(stderr, "size must be 1..4095 MiB\n");
         return 2;
     }
-    wchar_t temp[MAX_PATH + 1];
-    const DWORD n = ::GetTempPathW(MAX_PATH + 1, temp);
-    const std::wstring path = std::wstring(temp, n) + L"staging-bench-" +
-                              std::to_wstring(::GetCurrentProcessId()) + L".bin";
+    const std::wstring path = TempPath(L"staging-bench-") + std::to_wstring(::GetCurrentProcessId()) + L".bin";
     if (!WriteTestFile(path, mib)) {
         std::fprintf(stderr, "cannot write the test file\n");
         return 1;

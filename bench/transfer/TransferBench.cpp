@@ -15,12 +15,13 @@
 #include <cwchar>
 #include <string>
 #include <vector>
-#include "Console.h"
-#include "EmulatedHandheld.h"
-#include "Robot.h"
-#include "Transfer.h"
-#include "USBUpdate.h"
-#include "resource.h"
+#include "tools/robot/Console.h"
+#include "tools/emuhandheld/EmulatedHandheld.h"
+#include "tools/robot/Robot.h"
+#include "tests/support/TestSupport.h"
+#include "device/Transfer.h"
+#include "device/USBUpdate.h"
+#include "res/resource.h"
 
 using robot::Page;
 
@@ -28,13 +29,6 @@ namespace {
 
 std::wstring g_wizard;
 std::wstring g_flasher;
-
-std::wstring TempFile(const wchar_t* name)
-{
-    wchar_t dir[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, dir);
-    return std::wstring(dir) + name;
-}
 
 bool MakeImage(const std::wstring& path, uint64_t size)
 {
@@ -160,19 +154,21 @@ int wmain(int argc, wchar_t** argv)
     uint64_t mib = 64, bigMib = 1024;
     int rounds = 5;
     for (int i = 1; i < argc; ++i) {
-        if (std::wcsncmp(argv[i], L"--wizard=", 9) == 0) g_wizard = argv[i] + 9;
-        if (std::wcsncmp(argv[i], L"--flasher=", 10) == 0) g_flasher = argv[i] + 10;
-        if (std::wcsncmp(argv[i], L"--mib=", 6) == 0) mib = std::wcstoull(argv[i] + 6, nullptr, 10);
-        if (std::wcsncmp(argv[i], L"--big-mib=", 10) == 0) bigMib = std::wcstoull(argv[i] + 10, nullptr, 10);
-        if (std::wcsncmp(argv[i], L"--rounds=", 9) == 0) rounds = static_cast<int>(std::wcstol(argv[i] + 9, nullptr, 10));
+        if (const wchar_t* path = OptionValue(argv[i], L"--wizard=")) g_wizard = path;
+        if (const wchar_t* path = OptionValue(argv[i], L"--flasher=")) g_flasher = path;
+        if (const wchar_t* n = OptionValue(argv[i], L"--mib=")) mib = std::wcstoull(n, nullptr, 10);
+        if (const wchar_t* n = OptionValue(argv[i], L"--big-mib=")) bigMib = std::wcstoull(n, nullptr, 10);
+        if (const wchar_t* n = OptionValue(argv[i], L"--rounds="))
+            rounds = static_cast<int>(std::wcstol(n, nullptr, 10));
     }
     if (g_wizard.empty()) {
-        std::fprintf(stderr, "usage: transfer_bench --wizard=PATH [--flasher=PATH] [--mib=64] [--big-mib=1024] [--rounds=5]\n");
+        std::fprintf(stderr,
+                     "usage: transfer_bench --wizard=PATH [--flasher=PATH] [--mib=64] [--big-mib=1024] [--rounds=5]\n");
         return 2;
     }
 
     const uint64_t size = mib << 20;
-    const std::wstring image = TempFile(L"bench-image.bin");
+    const std::wstring image = TempPath(L"bench-image.bin");
     if (!MakeImage(image, size)) return 1;
     // Rounds of both, alternating. Under Wine every block write is a round trip through the
     // wine server, and now and then a run of either kind is far faster than the others: the
@@ -206,8 +202,7 @@ int wmain(int argc, wchar_t** argv)
     std::printf("  progress page: %8.2f %8.2f MiB/s\n", page, Best(pages));
     std::printf("  bare loop:     %8.2f %8.2f MiB/s\n", bare, Best(bares));
     std::printf("  engine loop:   %8.2f %8.2f MiB/s (the same routine without the page)\n", engine, Best(engines));
-    if (!g_flasher.empty())
-        std::printf("  flasher:       %8.2f %8.2f MiB/s\n", Median(flashers), Best(flashers));
+    if (!g_flasher.empty()) std::printf("  flasher:       %8.2f %8.2f MiB/s\n", Median(flashers), Best(flashers));
     std::printf("  ratio:         %8.3f (progress page / bare loop, medians; target >= 0.95)\n",
                 bare > 0 ? page / bare : 0.0);
     if (!g_flasher.empty())

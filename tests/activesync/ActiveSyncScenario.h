@@ -4,9 +4,10 @@
 #include <algorithm>
 #include <string>
 #include <vector>
-#include "ActiveSyncKey.h"
-#include "DccMan.h"
-#include "Scenario.h"
+#include "tools/dccman/ActiveSyncKey.h"
+#include "tools/dccman/DccMan.h"
+#include "tests/scenarios/Scenario.h"
+#include "tests/support/TestSupport.h"
 
 class ActiveSyncScenario : public WizardScenario {
 protected:
@@ -20,15 +21,7 @@ protected:
     void StartActiveSync(const std::wstring& className = kDccManClass, const std::wstring& title = kDccManTitle)
     {
         std::wstring error;
-        ASSERT_TRUE(dccman.Start(className, title, &error)) << Narrow(error);
-    }
-
-    void Go(int button, robot::Page expected)
-    {
-        ASSERT_TRUE(wizard.Press(button)) << "no visible, enabled button " << button << " on " << Visible();
-        ASSERT_TRUE(wizard.WaitForPage(expected))
-            << "expected " << robot::PageName(expected) << ", see " << Visible()
-            << (wizard.FindMessageBox() ? " under a message box" : "");
+        ASSERT_TRUE(dccman.Start(className, title, &error)) << Utf8(error);
     }
 
     // Welcome, Next, reset page, Back: the license page, with two pages hidden beneath it.
@@ -48,20 +41,20 @@ protected:
         ASSERT_TRUE(wizard.Press(button)) << "no visible, enabled button " << button << " on " << Visible();
         std::string further;  // the visible page when a new page window was found
         bool box = false;
-        bool ended = robot::WaitUntil([&] {
-            for (HWND page : wizard.PageWindows())
-                if (std::find(before.begin(), before.end(), page) == before.end())
-                    further = robot::PageName(wizard.VisiblePage());
-            box = box || wizard.FindMessageBox();
-            return !wizard.Running();
-        }, 10000);
+        bool ended = robot::WaitUntil(
+            [&] {
+                for (HWND page : wizard.PageWindows())
+                    if (std::find(before.begin(), before.end(), page) == before.end())
+                        further = robot::PageName(wizard.VisiblePage());
+                box = box || wizard.FindMessageBox();
+                return !wizard.Running();
+            },
+            10000);
         EXPECT_TRUE(further.empty()) << "a further page window was made; visible then: " << further;
         EXPECT_FALSE(box) << "a message box showed";
         ASSERT_TRUE(ended) << "the run did not end; visible: " << Visible();
         ExpectRunEnds();
     }
-
-    static std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
     // Declared after the wizard (in the base): these go first, then the wizard is ended.
     ActiveSyncKey key;

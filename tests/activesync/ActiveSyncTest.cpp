@@ -1,7 +1,7 @@
 // The check for a running ActiveSync when the user presses Next on the welcome page, or on the
 // license page: only a window of class "DccMan Class" titled "DccMan" counts, and then the
 // allowed connection types in HKCU decide between the warning page and the reset page.
-#include "ActiveSyncScenario.h"
+#include "tests/activesync/ActiveSyncScenario.h"
 
 using robot::Page;
 
@@ -21,8 +21,8 @@ protected:
         ASSERT_TRUE(wizard.WaitForMessageBox(&text)) << "no message box; visible: " << Visible();
         HWND box = wizard.FindMessageBox();
         ASSERT_NE(box, nullptr);
-        EXPECT_EQ(Narrow(text), "ERROR in CheckRegistry");
-        EXPECT_EQ(Narrow(TextOf(box)), "Error");
+        EXPECT_EQ(Utf8(text), "ERROR in CheckRegistry");
+        EXPECT_EQ(Utf8(TextOf(box)), "Error");
         EXPECT_EQ(::GetWindow(box, GW_OWNER), page) << "the box is not owned by the page it came from";
         EXPECT_FALSE(::IsWindowVisible(page)) << "the page stays visible under the box";
         EXPECT_EQ(wizard.PageWindowCount(), pages) << "a page was made behind the box";
@@ -45,7 +45,7 @@ protected:
         }
         ASSERT_EQ(buttons.size(), 1u);
         EXPECT_EQ(::GetDlgCtrlID(buttons[0]), IDCANCEL);
-        EXPECT_EQ(Narrow(TextOf(buttons[0])), "OK");
+        EXPECT_EQ(Utf8(TextOf(buttons[0])), "OK");
         EXPECT_TRUE(::IsWindowVisible(buttons[0]) && ::IsWindowEnabled(buttons[0]));
     }
 };
@@ -102,8 +102,8 @@ struct Lookalike {
 
 void PrintTo(const Lookalike& window, std::ostream* os)
 {
-    *os << "class \"" << std::string(window.className, window.className + ::lstrlenW(window.className))
-        << "\" title \"" << std::string(window.title, window.title + ::lstrlenW(window.title)) << "\"";
+    *os << "class \"" << std::string(window.className, window.className + ::lstrlenW(window.className)) << "\" title \""
+        << std::string(window.title, window.title + ::lstrlenW(window.title)) << "\"";
 }
 
 class ActiveSyncLookalike : public ActiveSync, public ::testing::WithParamInterface<Lookalike> {};
@@ -130,8 +130,7 @@ TEST_P(ActiveSyncLookalike, IsNotActiveSyncEvenWithTheKeyMissing)
 
 INSTANTIATE_TEST_SUITE_P(Windows, ActiveSyncLookalike,
                          ::testing::Values(Lookalike{L"DccMan Class", L"Connection Manager"},
-                                           Lookalike{L"DccMan Class", L""},
-                                           Lookalike{L"Other Class", L"DccMan"},
+                                           Lookalike{L"DccMan Class", L""}, Lookalike{L"Other Class", L"DccMan"},
                                            Lookalike{L"DccMan", L"DccMan Class"}));
 
 // ---- ActiveSync running: bit 0x8 of the allowed connection types -----------------------------

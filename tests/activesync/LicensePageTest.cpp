@@ -1,6 +1,6 @@
 // The license page on the shipped program: its starting state, the two radio buttons, where each
 // way of leaving goes, and that a repaint puts the agreement back at its first line.
-#include "ActiveSyncScenario.h"
+#include "tests/activesync/ActiveSyncScenario.h"
 
 using robot::Page;
 

@@ -3,7 +3,7 @@
 // bytes change between staging and sending.
 #include <cstring>
 
-#include "LinkTest.h"
+#include "tests/engine/LinkTest.h"
 
 namespace {
 
@@ -58,8 +58,7 @@ TEST_P(TooLongDevicePath, CountsAsNoDevice)
     // The device was there and could be opened by its whole path: the engine chose not to.
     if (length < MAX_PATH) {
         OwnedHandle direct(::CreateFileA(LongDevicePath(length).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                         0, nullptr));
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
         EXPECT_TRUE(direct.valid());
         EXPECT_TRUE(device.WaitForReport("connections", "1", 5000));
     }
@@ -146,8 +145,7 @@ TEST_P(LargeImage, IsRefusedAtOnce)
     EXPECT_EQ(link.SendBlock(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, LargeImage,
-                         ::testing::Values(4ull << 30, (4ull << 30) + 1, 6ull << 30));
+INSTANTIATE_TEST_SUITE_P(Sizes, LargeImage, ::testing::Values(4ull << 30, (4ull << 30) + 1, 6ull << 30));
 
 class ImageSizeLimit : public LinkTest {};
 
@@ -189,8 +187,8 @@ TEST_F(StagedImage, WritersAreKeptOutUntilClose)
     ASSERT_NE(link.OpenImage(path), 0u);
     EXPECT_FALSE(WriterCanOpen(path));
     EXPECT_EQ(_wfopen(path.c_str(), L"r+b"), nullptr);
-    OwnedHandle reader(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    OwnedHandle reader(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
     EXPECT_TRUE(reader.valid()) << "readers are welcome";
     reader.reset();
     link.Close();
@@ -200,8 +198,8 @@ TEST_F(StagedImage, WritersAreKeptOutUntilClose)
 TEST_F(StagedImage, FileOpenForWritingElsewhereIsNotStaged)
 {
     const std::wstring path = Image(Pattern(2000));
-    OwnedHandle writer(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    OwnedHandle writer(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(writer.valid());
     CUSBUpdate link;
     EXPECT_EQ(link.OpenImage(path), 0u);
@@ -229,7 +227,11 @@ const ChangedImage kChanges[] = {
      },
      1},
     {"OtherBytesSameLength", [](const Bytes& b) { return Pattern(b.size(), 99); }, 1},
-    {"Grown", [](const Bytes& b) { return Concat({b, Pattern(600, 98)}); }, 1},
+    {"Grown",
+     [](const Bytes& b) {
+         return Concat({b, Pattern(600, 98)});
+     },
+     1},
     {"Shrunk", [](const Bytes& b) { return Slice(b, 0, 600); }, 1},
     {"EmptiedOut", [](const Bytes&) { return Bytes(); }, 0},
 };

@@ -1,16 +1,10 @@
 // Connect: the lookup, the open and the two handshake reads, answered 1 (ready),
 // 2 (anything else, after the box "Please press down USB item") or 0 (no device, silently).
-#include "LinkTest.h"
+#include "tests/engine/LinkTest.h"
 
 namespace {
 
 const wchar_t kPressUsb[] = L"Please press down USB item";
-
-bool HandleIsOpen(HANDLE h)
-{
-    DWORD flags = 0;
-    return h != INVALID_HANDLE_VALUE && ::GetHandleInformation(h, &flags);
-}
 
 class Handshake : public LinkTest {};
 
@@ -22,8 +16,7 @@ TEST_F(Handshake, ReadyAnswerGivesOneAndKeepsTheDeviceOpen)
     EXPECT_TRUE(boxes.Texts().empty());
     EXPECT_TRUE(HandleIsOpen(link.m_hDevice));
     EXPECT_EQ(link.m_dwBytesRead, 16u);
-    EXPECT_STRCASEEQ(link.m_szDevicePath,
-                     "\\\\?\\root#upgrade#0000#{25dbce51-6c8f-4a72-8a6d-b54c2b4fc835}");
+    EXPECT_STRCASEEQ(link.m_szDevicePath, "\\\\?\\root#upgrade#0000#{25dbce51-6c8f-4a72-8a6d-b54c2b4fc835}");
 
     EmulatedHandheld::Report r;
     EXPECT_TRUE(device.WaitForReport("handshake_reads", "2", 5000, &r));
@@ -191,8 +184,7 @@ TEST_F(Handshake, ListsThePresentInterfacesAndConnectsByPath)
     EXPECT_EQ(link.ConnectTo(present[0]), CUSBUpdate::kReady);
     EXPECT_STREQ(link.m_szDevicePath, present[0].c_str());
     link.Close();
-    EXPECT_EQ(link.ConnectTo("\\\\?\\root#upgrade#0001#{25dbce51-6c8f-4a72-8a6d-b54c2b4fc835}"),
-              CUSBUpdate::kNoDevice);
+    EXPECT_EQ(link.ConnectTo("\\\\?\\root#upgrade#0001#{25dbce51-6c8f-4a72-8a6d-b54c2b4fc835}"), CUSBUpdate::kNoDevice);
     WaitUntilClosed();
 }
 

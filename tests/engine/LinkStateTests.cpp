@@ -2,15 +2,9 @@
 // link down the page chain, and what Close releases.
 #include <io.h>
 
-#include "LinkTest.h"
+#include "tests/engine/LinkTest.h"
 
 namespace {
-
-bool HandleIsOpen(HANDLE h)
-{
-    DWORD flags = 0;
-    return h != INVALID_HANDLE_VALUE && ::GetHandleInformation(h, &flags);
-}
 
 class LinkState : public LinkTest {};
 

@@ -4,10 +4,9 @@
 #pragma once
 #include <gtest/gtest.h>
 
-#include "Support.h"
-#include "USBUpdate.h"
-
-inline std::string Narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
+#include "tests/engine/Support.h"
+#include "tests/support/TestSupport.h"
+#include "device/USBUpdate.h"
 
 class LinkTest : public ::testing::Test {
 protected:
@@ -16,7 +15,7 @@ protected:
     {
         const bool limited = options.find(L"--time-limit") != std::wstring::npos;
         if (device.Start(limited ? options : options + L" --time-limit 60")) return true;
-        ADD_FAILURE() << "emulated handheld: " << Narrow(device.Error());
+        ADD_FAILURE() << "emulated handheld: " << Utf8(device.Error());
         return false;
     }
 

@@ -1,7 +1,7 @@
 // A device that stops taking data: the write it refuses fails (or comes out short), exactly
 // that SendBlock (or SendHeader) answers 0, and nothing reaches the device after it.
-#include "LinkTest.h"
-#include "Transfer.h"
+#include "tests/engine/LinkTest.h"
+#include "device/Transfer.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
-#include "Support.h"
+#include "tests/engine/Support.h"
 
-#include "USBUpdate.h"
+#include "tests/support/TestSupport.h"
+#include "device/USBUpdate.h"
 
 #include <setupapi.h>
 #include <winioctl.h>
@@ -14,10 +15,8 @@
 ScratchDir::ScratchDir()
 {
     static LONG counter = 0;
-    wchar_t temp[MAX_PATH + 1];
-    const DWORD n = ::GetTempPathW(MAX_PATH + 1, temp);
-    m_path = std::wstring(temp, n) + L"engine-tests-" + std::to_wstring(::GetCurrentProcessId()) +
-             L"-" + std::to_wstring(::InterlockedIncrement(&counter));
+    m_path = TempPath(L"engine-tests-") + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+             std::to_wstring(::InterlockedIncrement(&counter));
     ::CreateDirectoryW(m_path.c_str(), nullptr);
 }
 
@@ -27,8 +26,7 @@ ScratchDir::~ScratchDir()
     HANDLE find = ::FindFirstFileW((m_path + L"\\*").c_str(), &found);
     if (find != INVALID_HANDLE_VALUE) {
         do {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                ::DeleteFileW(File(found.cFileName).c_str());
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ::DeleteFileW(File(found.cFileName).c_str());
         } while (::FindNextFileW(find, &found));
         ::FindClose(find);
     }
@@ -48,8 +46,7 @@ Bytes Pattern(size_t size, uint32_t seed)
 
 Bytes Slice(const Bytes& b, size_t from, size_t count)
 {
-    return Bytes(b.begin() + static_cast<std::ptrdiff_t>(from),
-                 b.begin() + static_cast<std::ptrdiff_t>(from + count));
+    return Bytes(b.begin() + static_cast<std::ptrdiff_t>(from), b.begin() + static_cast<std::ptrdiff_t>(from + count));
 }
 
 Bytes Concat(std::initializer_list<Bytes> parts)
@@ -61,8 +58,8 @@ Bytes Concat(std::initializer_list<Bytes> parts)
 
 void WriteBytes(const std::wstring& path, const Bytes& bytes)
 {
-    OwnedHandle f(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    OwnedHandle f(
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     size_t done = 0;
     while (f && done < bytes.size()) {
         const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 24));
@@ -74,21 +71,14 @@ void WriteBytes(const std::wstring& path, const Bytes& bytes)
 
 Bytes ReadBytes(const std::wstring& path)
 {
-    Bytes all;
-    OwnedHandle f(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!f) return all;
-    uint8_t buffer[65536];
-    DWORD n = 0;
-    while (::ReadFile(f.get(), buffer, sizeof buffer, &n, nullptr) && n > 0)
-        all.insert(all.end(), buffer, buffer + n);
-    return all;
+    const std::string all = ReadWholeFile(path);
+    return Bytes(all.begin(), all.end());
 }
 
 bool MakeSparseFile(const std::wstring& path, uint64_t size)
 {
-    OwnedHandle f(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    OwnedHandle f(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!f) return false;
     DWORD unused = 0;
     ::DeviceIoControl(f.get(), FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &unused, nullptr);
@@ -99,9 +89,15 @@ bool MakeSparseFile(const std::wstring& path, uint64_t size)
 
 bool WriterCanOpen(const std::wstring& path)
 {
-    OwnedHandle f(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    OwnedHandle f(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
     return f.valid();
+}
+
+bool HandleIsOpen(HANDLE h)
+{
+    DWORD flags = 0;
+    return h != INVALID_HANDLE_VALUE && ::GetHandleInformation(h, &flags);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -247,8 +243,7 @@ bool FailingImagePipe::Serve()
     ov = OVERLAPPED{};
     ov.hEvent = event.get();
     ::ResetEvent(event.get());
-    return wait(&ov, ::WriteFile(m_pipe.get(), m_bytes.data(), static_cast<DWORD>(m_bytes.size()),
-                                 nullptr, &ov));
+    return wait(&ov, ::WriteFile(m_pipe.get(), m_bytes.data(), static_cast<DWORD>(m_bytes.size()), nullptr, &ov));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -276,8 +271,8 @@ std::vector<FARPROC*> ImportSlots(const char* dll, const char* function)
     if (imports.VirtualAddress == 0) return slots;
     for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); d->Name; ++d) {
         if (_stricmp(reinterpret_cast<const char*>(base + d->Name), dll) != 0) continue;
-        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(
-            base + (d->OriginalFirstThunk ? d->OriginalFirstThunk : d->FirstThunk));
+        auto* names =
+            reinterpret_cast<IMAGE_THUNK_DATA*>(base + (d->OriginalFirstThunk ? d->OriginalFirstThunk : d->FirstThunk));
         auto* addresses = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
         for (; names->u1.AddressOfData; ++names, ++addresses) {
             if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
@@ -319,8 +314,7 @@ WriteFault::~WriteFault()
     s_active = nullptr;
 }
 
-BOOL WINAPI WriteFault::StandIn(HANDLE file, LPCVOID data, DWORD size, LPDWORD written,
-                               LPOVERLAPPED overlapped)
+BOOL WINAPI WriteFault::StandIn(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
 {
     WriteFault* self = s_active;
     if (file != self->m_device) return self->m_real(file, data, size, written, overlapped);
@@ -337,19 +331,17 @@ BOOL WINAPI WriteFault::StandIn(HANDLE file, LPCVOID data, DWORD size, LPDWORD w
 std::string LongDevicePath(int length)
 {
     std::string path = "\\\\?\\root#upgrade#0000#{25dbce51-6c8f-4a72-8a6d-b54c2b4fc835}\\";
-    for (int i = 0; static_cast<int>(path.size()) < length; ++i)
-        path += static_cast<char>('a' + i % 26);
+    for (int i = 0; static_cast<int>(path.size()) < length; ++i) path += static_cast<char>('a' + i % 26);
     return path;
 }
 
 std::string DescribeLookup()
 {
     auto failed = [](const char* step) {
-        return std::string(" [lookup replayed: ") + step + " failed, error " +
-               std::to_string(::GetLastError()) + "]";
+        return std::string(" [lookup replayed: ") + step + " failed, error " + std::to_string(::GetLastError()) + "]";
     };
-    HDEVINFO set = ::SetupDiGetClassDevsA(&GUID_DEVINTERFACE_UPGRADE, nullptr, nullptr,
-                                          DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    HDEVINFO set =
+        ::SetupDiGetClassDevsA(&GUID_DEVINTERFACE_UPGRADE, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (set == INVALID_HANDLE_VALUE) return failed("SetupDiGetClassDevsA");
     std::string result;
     SP_DEVICE_INTERFACE_DATA data = {sizeof data};
@@ -365,8 +357,7 @@ std::string DescribeLookup()
             result = failed("SetupDiGetDeviceInterfaceDetailA");
         } else {
             OwnedHandle h(::CreateFileA(detail->DevicePath, GENERIC_READ | GENERIC_WRITE,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                        OPEN_EXISTING, 0, nullptr));
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
             result = h ? std::string(" [lookup replayed: opens now]")
                        : failed("CreateFileA") + " path " + detail->DevicePath;
         }

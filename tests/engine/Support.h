@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "EmulatedHandheld.h"
-#include "OwnedHandle.h"
+#include "tools/emuhandheld/EmulatedHandheld.h"
+#include "tools/emuhandheld/OwnedHandle.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -38,6 +38,9 @@ bool MakeSparseFile(const std::wstring& path, uint64_t size);
 
 // True when another program could open the file for writing right now.
 bool WriterCanOpen(const std::wstring& path);
+
+// True while `h` is an open handle of this process.
+bool HandleIsOpen(HANDLE h);
 
 // Answers message boxes of this process with caption "Error" from a thread of its own:
 // records each box's text and presses its OK. Boxes are modal, so once the call that
@@ -106,8 +109,7 @@ public:
     int Writes() const { return m_writes; }  // writes to the device seen so far
 
 private:
-    static BOOL WINAPI StandIn(HANDLE file, LPCVOID data, DWORD size, LPDWORD written,
-                               LPOVERLAPPED overlapped);
+    static BOOL WINAPI StandIn(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped);
     static WriteFault* s_active;
 
     HANDLE m_device;
@@ -124,5 +126,3 @@ std::string DescribeLookup();
 
 // The device path SetupAPI reports for the emulator started with --path-length `length`.
 std::string LongDevicePath(int length);
-
-inline uint64_t ToNumber(const std::string& s) { return std::stoull(s); }

@@ -3,15 +3,14 @@
 // tail is whatever the block before left in the buffer.
 #include <numeric>
 
-#include "LinkTest.h"
+#include "tests/engine/LinkTest.h"
 
 namespace {
 
 std::string LittleEndianHex(uint32_t v)
 {
     char text[9];
-    std::snprintf(text, sizeof text, "%02x%02x%02x%02x", v & 0xFF, (v >> 8) & 0xFF,
-                  (v >> 16) & 0xFF, v >> 24);
+    std::snprintf(text, sizeof text, "%02x%02x%02x%02x", v & 0xFF, (v >> 8) & 0xFF, (v >> 16) & 0xFF, v >> 24);
     return text;
 }
 
@@ -25,27 +24,30 @@ uint32_t Sum(const Bytes& b)
 struct WireCase {
     const char* name;
     size_t size;
-    int32_t blockCount;       // m_nBlockCount after staging
-    int blockWrites;          // SendBlock calls that answer 1
-    const char* countHex;     // first header write
+    int32_t blockCount;    // m_nBlockCount after staging
+    int blockWrites;       // SendBlock calls that answer 1
+    const char* countHex;  // first header write
     Bytes (*lastBlock)(const Bytes& image);
 };
 
 void PrintTo(const WireCase& c, std::ostream* os) { *os << c.name; }
 
 const WireCase kWireCases[] = {
-    {"Empty", 0, 0, 1, "00000000",
-     [](const Bytes&) { return Bytes(512, 0); }},
+    {"Empty", 0, 0, 1, "00000000", [](const Bytes&) { return Bytes(512, 0); }},
     {"OneShortOfABlock", 511, 0, 1, "ff010000",
-     [](const Bytes& img) { return Concat({img, Bytes(1, 0)}); }},
-    {"OneBlock", 512, 1, 2, "00020000",
-     [](const Bytes& img) { return Slice(img, 0, 512); }},
+     [](const Bytes& img) {
+         return Concat({img, Bytes(1, 0)});
+     }},
+    {"OneBlock", 512, 1, 2, "00020000", [](const Bytes& img) { return Slice(img, 0, 512); }},
     {"OneBlockAndAByte", 513, 1, 2, "01020000",
-     [](const Bytes& img) { return Concat({Slice(img, 512, 1), Slice(img, 1, 511)}); }},
-    {"TwoBlocks", 1024, 2, 3, "00040000",
-     [](const Bytes& img) { return Slice(img, 512, 512); }},
+     [](const Bytes& img) {
+         return Concat({Slice(img, 512, 1), Slice(img, 1, 511)});
+     }},
+    {"TwoBlocks", 1024, 2, 3, "00040000", [](const Bytes& img) { return Slice(img, 512, 512); }},
     {"TwoBlocksLess24", 1000, 1, 2, "e8030000",
-     [](const Bytes& img) { return Concat({Slice(img, 512, 488), Slice(img, 488, 24)}); }},
+     [](const Bytes& img) {
+         return Concat({Slice(img, 512, 488), Slice(img, 488, 24)});
+     }},
 };
 
 class WireFormat : public LinkTest, public ::testing::WithParamInterface<WireCase> {};
@@ -95,9 +97,7 @@ TEST_P(WireFormat, HeaderBlockWritesAndLastBlock)
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, WireFormat, ::testing::ValuesIn(kWireCases),
-                         [](const ::testing::TestParamInfo<WireCase>& info) {
-                             return std::string(info.param.name);
-                         });
+                         [](const ::testing::TestParamInfo<WireCase>& info) { return std::string(info.param.name); });
 
 // The byte sum counts every byte as 0..255 and wraps modulo 2^32, in staging and in the
 // header alike.
@@ -145,7 +145,7 @@ TEST(SinkTransfer, FourMiBArriveWhole)
     const std::wstring path = dir.File(L"image.bin");
     WriteBytes(path, image);
     EmulatedHandheld device;
-    ASSERT_TRUE(device.Start(L"--sink --time-limit 60")) << Narrow(device.Error());
+    ASSERT_TRUE(device.Start(L"--sink --time-limit 60")) << Utf8(device.Error());
     CUSBUpdate link;
     ASSERT_EQ(link.Connect(), CUSBUpdate::kReady) << DescribeLookup();
     EXPECT_EQ(link.OpenImage(path), Sum(image));

@@ -14,10 +14,11 @@
 #include <map>
 #include <random>
 #include <string>
-#include "Console.h"
-#include "Support.h"
-#include "Transfer.h"
-#include "USBUpdate.h"
+#include "tools/robot/Console.h"
+#include "tests/engine/Support.h"
+#include "tests/support/TestSupport.h"
+#include "device/Transfer.h"
+#include "device/USBUpdate.h"
 
 namespace {
 
@@ -25,8 +26,17 @@ int g_runs = 40;
 uint32_t g_seed = 20261207;
 std::wstring g_flasher;
 
-enum class Fault { None, RefuseBlock, UnplugAfterBlock, WrongByte, ShortSecond, EmptySecond, SilentThenUnplug, RefuseHeader };
-constexpr Fault kFaults[] = {Fault::None,     Fault::RefuseBlock, Fault::UnplugAfterBlock, Fault::WrongByte,
+enum class Fault {
+    None,
+    RefuseBlock,
+    UnplugAfterBlock,
+    WrongByte,
+    ShortSecond,
+    EmptySecond,
+    SilentThenUnplug,
+    RefuseHeader
+};
+constexpr Fault kFaults[] = {Fault::None,        Fault::RefuseBlock, Fault::UnplugAfterBlock, Fault::WrongByte,
                              Fault::ShortSecond, Fault::EmptySecond, Fault::SilentThenUnplug, Fault::RefuseHeader};
 
 const char* Name(Fault f)
@@ -102,7 +112,8 @@ TEST(FaultInjection, SuccessIsReportedExactlyWhenTheHandheldTookEveryBlock)
         WriteBytes(path, image);
 
         EmulatedHandheld device;
-        ASSERT_TRUE(device.Start(plan.Options() + L" --time-limit 60")) << std::string(device.Error().begin(), device.Error().end());
+        ASSERT_TRUE(device.Start(plan.Options() + L" --time-limit 60"))
+            << std::string(device.Error().begin(), device.Error().end());
         bool success = false;
         DWORD exitCode = 0;
         const bool throughFlasher = !g_flasher.empty() && run % 2 == 1;
@@ -146,8 +157,8 @@ TEST(FaultInjection, SuccessIsReportedExactlyWhenTheHandheldTookEveryBlock)
             EXPECT_EQ(r["bytes_received"], std::to_string(expectedBlocks * 512)) << "whole blocks after the header";
         }
         // Every fault but an unplug after the very last block keeps blocks from the handheld.
-        const bool losesData = plan.fault != Fault::None &&
-                               !(plan.fault == Fault::UnplugAfterBlock && plan.block == plan.size / 512);
+        const bool losesData =
+            plan.fault != Fault::None && !(plan.fault == Fault::UnplugAfterBlock && plan.block == plan.size / 512);
         if (losesData) {
             EXPECT_FALSE(success) << "a fault that loses data was reported as success";
         }
@@ -179,9 +190,11 @@ int wmain(int argc, wchar_t** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
     for (int i = 1; i < argc; ++i) {
-        if (std::wcsncmp(argv[i], L"--runs=", 7) == 0) g_runs = static_cast<int>(std::wcstol(argv[i] + 7, nullptr, 10));
-        if (std::wcsncmp(argv[i], L"--seed=", 7) == 0) g_seed = static_cast<uint32_t>(std::wcstoul(argv[i] + 7, nullptr, 10));
-        if (std::wcsncmp(argv[i], L"--flasher=", 10) == 0) g_flasher = argv[i] + 10;
+        if (const wchar_t* runs = OptionValue(argv[i], L"--runs="))
+            g_runs = static_cast<int>(std::wcstol(runs, nullptr, 10));
+        if (const wchar_t* seed = OptionValue(argv[i], L"--seed="))
+            g_seed = static_cast<uint32_t>(std::wcstoul(seed, nullptr, 10));
+        if (const wchar_t* path = OptionValue(argv[i], L"--flasher=")) g_flasher = path;
     }
     return RUN_ALL_TESTS();
 }

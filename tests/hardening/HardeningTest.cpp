@@ -14,11 +14,14 @@
 #include <string>
 #include <vector>
 
+#include "tools/robot/Robot.h"
+#include "tests/support/TestSupport.h"
+
 namespace {
 
-std::wstring g_exe;           // the program under test
-std::wstring g_exports;       // folder of the export lists (nt5-exports)
-std::string g_version;        // the version it must carry
+std::wstring g_exe;      // the program under test
+std::wstring g_exports;  // folder of the export lists (nt5-exports)
+std::string g_version;   // the version it must carry
 WORD g_subsystem = IMAGE_SUBSYSTEM_WINDOWS_GUI;
 
 #ifdef _WIN64
@@ -37,39 +40,11 @@ using Thunk = DWORD;
 constexpr Thunk kOrdinalFlag = IMAGE_ORDINAL_FLAG32;
 #endif
 
-std::wstring WindowsPath(std::wstring path)
-{
-    if (!path.empty() && path[0] == L'/') path = L"Z:" + path;
-    std::replace(path.begin(), path.end(), L'/', L'\\');
-    return path;
-}
-
-std::string Lower(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-}
-
-// A whole file; false when it cannot be read.
-bool ReadAll(const std::wstring& path, std::string* bytes)
-{
-    FILE* f = _wfopen(path.c_str(), L"rb");
-    if (!f) return false;
-    char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes->append(buf, n);
-    std::fclose(f);
-    return true;
-}
-
 // Lines of a text file, without line ends and comments; empty when it cannot be read.
 std::set<std::string> Lines(const std::wstring& path, bool* found = nullptr)
 {
     std::set<std::string> lines;
-    std::string text;
-    const bool read = ReadAll(path, &text);
-    if (found) *found = read;
-    std::istringstream in(text);
+    std::istringstream in(ReadWholeFile(path, found));
     for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (!line.empty() && line[0] != '#') lines.insert(line);
@@ -81,8 +56,9 @@ class Executable : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        std::string bytes;
-        ASSERT_TRUE(ReadAll(g_exe, &bytes)) << "cannot open the program";
+        bool found = false;
+        const std::string bytes = ReadWholeFile(g_exe, &found);
+        ASSERT_TRUE(found) << "cannot open the program";
         image.assign(bytes.begin(), bytes.end());
     }
 
@@ -119,8 +95,8 @@ protected:
                     functions.push_back("#ordinal");
                     continue;
                 }
-                auto byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(
-                    image.data() + Offset(static_cast<DWORD>(*thunk)));
+                auto byName =
+                    reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(image.data() + Offset(static_cast<DWORD>(*thunk)));
                 functions.push_back(reinterpret_cast<const char*>(byName->Name));
             }
         }
@@ -163,7 +139,8 @@ TEST_F(Executable, ImportsStaticallyOnlyDllsThatCannotBePlantedBesideIt)
 {
     const std::set<std::string> allowed = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt.dll"};
     for (const auto& [dll, functions] : Imports())
-        EXPECT_TRUE(allowed.count(dll)) << dll << " is imported statically: load it at run time from the system directory";
+        EXPECT_TRUE(allowed.count(dll)) << dll
+                                        << " is imported statically: load it at run time from the system directory";
 }
 
 TEST_F(Executable, ImportsOnlyFunctionsTheOldestWindowsExports)
@@ -181,7 +158,8 @@ TEST_F(Executable, ImportsOnlyFunctionsTheOldestWindowsExports)
     for (const auto& [dll, functions] : imports) {
         bool listed = false;
         const std::string base = dll.substr(0, dll.size() - 4);
-        const std::set<std::string> exported = Lines(folder + std::wstring(base.begin(), base.end()) + L".txt", &listed);
+        const std::set<std::string> exported =
+            Lines(folder + std::wstring(base.begin(), base.end()) + L".txt", &listed);
         if (!listed) {
             ADD_FAILURE() << dll << ": no list of what the oldest Windows exports from it";
             continue;
@@ -195,7 +173,8 @@ TEST_F(Executable, ImportsOnlyFunctionsTheOldestWindowsExports)
 
 TEST_F(Executable, ManifestRunsAsInvokerDeclaresWindowsVersionsAndDpiAwareness)
 {
-    HMODULE module = ::LoadLibraryExW(g_exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    HMODULE module =
+        ::LoadLibraryExW(g_exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     ASSERT_NE(module, nullptr);
     HRSRC res = ::FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // RT_MANIFEST
     ASSERT_NE(res, nullptr) << "no application manifest";
@@ -253,11 +232,10 @@ int wmain(int argc, wchar_t** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
     for (int i = 1; i < argc; ++i) {
-        const std::wstring arg = argv[i];
-        if (arg.rfind(L"--program=", 0) == 0) g_exe = WindowsPath(arg.substr(10));
-        if (arg.rfind(L"--exports=", 0) == 0) g_exports = WindowsPath(arg.substr(10));
-        if (arg.rfind(L"--version=", 0) == 0) g_version = std::string(arg.begin() + 10, arg.end());
-        if (arg == L"--console") g_subsystem = IMAGE_SUBSYSTEM_WINDOWS_CUI;
+        if (const wchar_t* path = OptionValue(argv[i], L"--program=")) g_exe = robot::ToWindowsPath(path);
+        if (const wchar_t* path = OptionValue(argv[i], L"--exports=")) g_exports = robot::ToWindowsPath(path);
+        if (const wchar_t* version = OptionValue(argv[i], L"--version=")) g_version = Utf8(version);
+        if (std::wcscmp(argv[i], L"--console") == 0) g_subsystem = IMAGE_SUBSYSTEM_WINDOWS_CUI;
     }
     if (g_exe.empty() || g_exports.empty() || g_version.empty()) {
         std::fprintf(stderr, "usage: hardening_test --program=PATH --exports=DIR --version=X.Y.Z [--console]\n");

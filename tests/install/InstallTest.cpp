@@ -8,36 +8,17 @@
 #include <cstdio>
 #include <cwchar>
 #include <fstream>
-#include <sstream>
-#include "Installation.h"
-#include "Road.h"
+#include "tests/install/Installation.h"
+#include "tests/road/Road.h"
 
 namespace {
 
 Edition g_edition;
 std::wstring g_setup;
-std::wstring g_wizard;   // the program the robot starts: the installed wizard
-std::wstring g_flasher;  // and the installed flasher
-
-std::string Utf8(const std::wstring& w)
-{
-    int n = ::WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-    std::string s(static_cast<size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), &s[0], n, nullptr, nullptr);
-    return s;
-}
 
 void WriteText(const std::wstring& path, const std::string& text)
 {
     std::ofstream(path.c_str(), std::ios::binary) << text;
-}
-
-std::string ReadText(const std::wstring& path)
-{
-    std::ifstream in(path.c_str(), std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 ULONGLONG FileSize(const std::wstring& path)
@@ -55,7 +36,7 @@ public:
     UsersFile(const UsersFile&) = delete;
     UsersFile& operator=(const UsersFile&) = delete;
 
-    void ExpectIntact() const { EXPECT_EQ(ReadText(m_path), kText) << "the user's file did not survive"; }
+    void ExpectIntact() const { EXPECT_EQ(ReadWholeFile(m_path), kText) << "the user's file did not survive"; }
 
     static constexpr const char* kText = "mine, not the installer's\r\n";
 
@@ -187,8 +168,8 @@ TEST_F(Installer, SilentInstallThenAnUpgradeWithTheInstalledWizardThenUninstallK
     ASSERT_NO_FATAL_FAILURE(Install());
     ASSERT_NO_FATAL_FAILURE(ExpectInstalledIn(folder));
 
-    g_wizard = folder + L"\\" + g_edition.programs.front();
-    g_flasher = folder + L"\\romflash.exe";
+    // The programs the robot starts from here on: the installed ones.
+    SetProgramPaths(folder + L"\\" + g_edition.programs.front(), folder + L"\\romflash.exe");
     ImageFile image(100000);
     ASSERT_TRUE(device.Start()) << Utf8(device.Error());
     ASSERT_NO_FATAL_FAILURE(WalkToImagePage());
@@ -236,17 +217,13 @@ TEST_F(Installer, IntoAFolderOfTheUsersOwnAndOutAgainLeavingItsOtherFiles)
 
 }  // namespace
 
-const std::wstring& WizardPath() { return g_wizard; }
-const std::wstring& FlasherPath() { return g_flasher; }
-
 int wmain(int argc, wchar_t** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
     for (int i = 1; i < argc; ++i) {
-        std::wstring arg = argv[i];
         auto value = [&](const wchar_t* option) {
-            size_t n = std::wcslen(option);
-            return arg.compare(0, n, option) == 0 ? arg.substr(n) : std::wstring();
+            const wchar_t* v = OptionValue(argv[i], option);
+            return std::wstring(v ? v : L"");
         };
         if (!value(L"--setup=").empty()) g_setup = robot::ToWindowsPath(value(L"--setup="));
         if (!value(L"--arch=").empty()) g_edition.arch = value(L"--arch=");
@@ -261,8 +238,9 @@ int wmain(int argc, wchar_t** argv)
     }
     if (g_setup.empty() || (g_edition.arch != L"x86" && g_edition.arch != L"x64") || g_edition.version.empty() ||
         g_edition.programs.empty()) {
-        std::fprintf(stderr, "usage: %ls --setup=PATH --arch=x86|x64 --version=X.Y.Z --programs=A.exe[,B.exe] [gtest options]\n",
-                     argv[0]);
+        std::fprintf(
+            stderr, "usage: %ls --setup=PATH --arch=x86|x64 --version=X.Y.Z --programs=A.exe[,B.exe] [gtest options]\n",
+            argv[0]);
         return 2;
     }
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);

@@ -1,10 +1,10 @@
-#include "Installation.h"
+#include "tests/install/Installation.h"
 #include <objidl.h>
 #include <shlobj.h>
 #include <shobjidl.h>
-#include "Handles.h"
-#include "Robot.h"
-#include "StartProcess.h"
+#include "framework/Handles.h"
+#include "tools/robot/Robot.h"
+#include "tools/launch/StartProcess.h"
 
 namespace {
 
@@ -17,26 +17,15 @@ std::wstring Env(const wchar_t* name)
     return n > 0 && n < MAX_PATH ? value : L"";
 }
 
-// Closes a registry key once.
-class RegKey {
-public:
-    RegKey() = default;
-    ~RegKey() { if (m_key) ::RegCloseKey(m_key); }
-    RegKey(const RegKey&) = delete;
-    RegKey& operator=(const RegKey&) = delete;
-    HKEY* out() { return &m_key; }
-    HKEY get() const { return m_key; }
-
-private:
-    HKEY m_key = nullptr;
-};
-
 // Releases a COM interface once.
 template <class T>
 class ComRef {
 public:
     ComRef() = default;
-    ~ComRef() { if (m_p) m_p->Release(); }
+    ~ComRef()
+    {
+        if (m_p) m_p->Release();
+    }
     ComRef(const ComRef&) = delete;
     ComRef& operator=(const ComRef&) = delete;
     T** out() { return &m_p; }
@@ -101,9 +90,8 @@ std::wstring Edition::Uninstaller(const std::wstring& folder) const { return fol
 UninstallEntry ReadUninstallEntry(const std::wstring& key, REGSAM view)
 {
     UninstallEntry entry;
-    RegKey k;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | view, k.out()) != ERROR_SUCCESS)
-        return entry;
+    RegistryKey k;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | view, k.out()) != ERROR_SUCCESS) return entry;
     entry.present = true;
     for (DWORD i = 0;; ++i) {
         wchar_t name[256];
@@ -170,7 +158,9 @@ std::wstring VersionString(const std::wstring& file, const wchar_t* name)
 {
     std::vector<BYTE> data = VersionResource(file);
     if (data.empty()) return L"";
-    struct Translation { WORD language, codePage; };
+    struct Translation {
+        WORD language, codePage;
+    };
     Translation* translations = nullptr;
     UINT size = 0;
     if (!::VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translations), &size) ||
@@ -191,8 +181,9 @@ std::wstring FixedProductVersion(const std::wstring& file)
     if (data.empty() || !::VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &size) ||
         size < sizeof *fixed)
         return L"";
-    return std::to_wstring(HIWORD(fixed->dwProductVersionMS)) + L"." + std::to_wstring(LOWORD(fixed->dwProductVersionMS)) +
-           L"." + std::to_wstring(HIWORD(fixed->dwProductVersionLS)) + L"." +
+    return std::to_wstring(HIWORD(fixed->dwProductVersionMS)) + L"." +
+           std::to_wstring(LOWORD(fixed->dwProductVersionMS)) + L"." +
+           std::to_wstring(HIWORD(fixed->dwProductVersionLS)) + L"." +
            std::to_wstring(LOWORD(fixed->dwProductVersionLS));
 }
 

@@ -45,9 +45,9 @@ std::wstring VersionString(const std::wstring& file, const wchar_t* name);
 std::wstring FixedProductVersion(const std::wstring& file);
 
 struct RunResult {
-    bool ended = false;    // the process and all it started have ended in time
-    DWORD exitCode = 0;    // of the process started
-    DWORD processes = 0;   // how many processes ran in all: it and those it started
+    bool ended = false;   // the process and all it started have ended in time
+    DWORD exitCode = 0;   // of the process started
+    DWORD processes = 0;  // how many processes ran in all: it and those it started
     std::wstring error;
 };
 // Runs a command line (the program first, quoted as in the registry) in a job of its own and

@@ -1,4 +1,4 @@
-#include "GdiCount.h"
+#include "tests/painting/GdiCount.h"
 #include <winternl.h>
 #include <cstdint>
 #include <cstdio>
@@ -88,8 +88,10 @@ GdiCount CountGdiObjects(HANDLE process)
     for (const auto& [type, n] : byType) {
         char buf[64];
         const char* name = TypeName(type);
-        if (name) std::snprintf(buf, sizeof buf, "%s%s %ld", count.detail.empty() ? "" : ", ", name, n);
-        else std::snprintf(buf, sizeof buf, "%stype 0x%02x %ld", count.detail.empty() ? "" : ", ", type, n);
+        if (name)
+            std::snprintf(buf, sizeof buf, "%s%s %ld", count.detail.empty() ? "" : ", ", name, n);
+        else
+            std::snprintf(buf, sizeof buf, "%stype 0x%02x %ld", count.detail.empty() ? "" : ", ", type, n);
         count.detail += buf;
     }
     return count;

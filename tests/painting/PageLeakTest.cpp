@@ -29,11 +29,12 @@
 #include <ostream>
 #include <string>
 #include <vector>
-#include "ActiveSyncKey.h"
-#include "DccMan.h"
-#include "GdiCount.h"
-#include "PagePaintCheck.h"
-#include "Road.h"
+#include "tools/dccman/ActiveSyncKey.h"
+#include "tools/dccman/DccMan.h"
+#include "tests/painting/GdiCount.h"
+#include "tests/painting/PagePaintCheck.h"
+#include "tests/road/Road.h"
+#include "tests/support/TestSupport.h"
 
 using robot::Page;
 
@@ -44,9 +45,9 @@ void PrintTo(Page page, std::ostream* out) { *out << PageName(page); }
 
 namespace {
 
-constexpr int kWarmUp = 20;     // the first paints may make what the program keeps for good
+constexpr int kWarmUp = 20;  // the first paints may make what the program keeps for good
 constexpr int kRepaints = 1000;
-constexpr int kSteps = 5;       // counts are logged after each fifth of the repaints
+constexpr int kSteps = 5;  // counts are logged after each fifth of the repaints
 constexpr long kGdiTolerance = 5;
 constexpr int kWindowTolerance = 2;
 // The progress page's image: 131,072 blocks. The transfer to the emulated handheld runs at 1 to
@@ -64,10 +65,7 @@ int MessageOnlyWindows(DWORD pid)
          wnd = ::FindWindowExW(HWND_MESSAGE, wnd, nullptr, nullptr)) {
         DWORD owner = 0;
         ::GetWindowThreadProcessId(wnd, &owner);
-        if (owner != pid) continue;
-        ++found;
-        ::EnumChildWindows(wnd, [](HWND, LPARAM n) CALLBACK -> BOOL { ++*reinterpret_cast<int*>(n); return TRUE; },
-                           reinterpret_cast<LPARAM>(&found));
+        if (owner == pid) found += 1 + robot::CountChildWindows(wnd);
     }
     return found;
 }
@@ -76,9 +74,9 @@ struct Objects {
     long gdi = -1;
     std::string gdiDetail;
     std::string gdiSource;
-    long user = -1;          // GetGuiResources(GR_USEROBJECTS), or -1 where it answers 0
-    int windows = -1;        // top-level windows and their children (the robot's count)
-    int messageOnly = -1;    // message-only windows and their children
+    long user = -1;        // GetGuiResources(GR_USEROBJECTS), or -1 where it answers 0
+    int windows = -1;      // top-level windows and their children (the robot's count)
+    int messageOnly = -1;  // message-only windows and their children
 
     std::string Text() const
     {
@@ -116,10 +114,13 @@ Objects Count(const robot::Wizard& wizard)
 std::vector<HWND> Descendants(HWND page)
 {
     std::vector<HWND> all;
-    ::EnumChildWindows(page, [](HWND child, LPARAM out) CALLBACK -> BOOL {
-        reinterpret_cast<std::vector<HWND>*>(out)->push_back(child);
-        return TRUE;
-    }, reinterpret_cast<LPARAM>(&all));
+    ::EnumChildWindows(
+        page,
+        [](HWND child, LPARAM out) CALLBACK -> BOOL {
+            reinterpret_cast<std::vector<HWND>*>(out)->push_back(child);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&all));
     return all;
 }
 
@@ -186,8 +187,6 @@ painting::ExpectedPage ExpectedOf(Page page)
 
 std::wstring StatusOf(HWND progressPage) { return robot::Wizard::TextOf(::GetDlgItem(progressPage, IDC_PROGRESS)); }
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
-
 // ---- The scenarios --------------------------------------------------------------------------
 
 class PageLeaks : public RoadScenario, public ::testing::WithParamInterface<Page> {
@@ -196,13 +195,6 @@ protected:
     {
         // An ActiveSync window left by someone else would lead Next elsewhere.
         ASSERT_EQ(::FindWindowW(kDccManClass, kDccManTitle), nullptr) << "an ActiveSync window is already open";
-    }
-
-    void Go(int button, Page expected, DWORD timeoutMs = 10000)
-    {
-        ASSERT_TRUE(wizard.Press(button)) << "no visible, enabled button " << button << " on " << Visible();
-        ASSERT_TRUE(wizard.WaitForPage(expected, timeoutMs))
-            << "expected " << robot::PageName(expected) << ", see " << Visible();
     }
 
     // Repaints the visible page `kind` 1,000 times (after a warm-up) and expects its objects flat.
@@ -271,8 +263,8 @@ protected:
             << "the " << name << " page: most invalidations left nothing to paint";
         std::printf("%s page: %d repaints in %lu ms (%.1f ms each), %lu ms in all; an update was still pending "
                     "right after %d of %d invalidations\n",
-                    name, kRepaints, repaintMs, static_cast<double>(repaintMs) / kRepaints,
-                    ::GetTickCount() - begun, repainter.SeenPending(), repainter.Asked());
+                    name, kRepaints, repaintMs, static_cast<double>(repaintMs) / kRepaints, ::GetTickCount() - begun,
+                    repainter.SeenPending(), repainter.Asked());
     }
 
     // The page still shows what it should after all those paints.
@@ -283,13 +275,16 @@ protected:
         ASSERT_TRUE(robot::WaitPainted(page));
         robot::Screenshot shot;
         std::vector<DWORD> before;
-        ASSERT_TRUE(robot::WaitUntil([&] {
-            if (!shot.Capture()) return false;
-            bool same = shot.pixels == before;
-            before = shot.pixels;
-            if (!same) ::Sleep(100);
-            return same;
-        }, 3000)) << "the screen did not settle";
+        ASSERT_TRUE(robot::WaitUntil(
+            [&] {
+                if (!shot.Capture()) return false;
+                bool same = shot.pixels == before;
+                before = shot.pixels;
+                if (!same) ::Sleep(100);
+                return same;
+            },
+            3000))
+            << "the screen did not settle";
         painting::Verdict verdict = painting::CheckPagePaint(shot, page, ExpectedOf(kind));
         EXPECT_TRUE(verdict.ok()) << verdict.Text();
     }
@@ -309,9 +304,7 @@ TEST_P(PageLeaks, ObjectsStayFlatOver1000Repaints)
 {
     const Page kind = GetParam();
     switch (kind) {
-    case Page::Welcome:
-        ASSERT_NO_FATAL_FAILURE(StartWizard());
-        break;
+    case Page::Welcome: ASSERT_NO_FATAL_FAILURE(StartWizard()); break;
     case Page::License:
         ASSERT_NO_FATAL_FAILURE(StartWizard());
         ASSERT_NO_FATAL_FAILURE(Go(IDOK, Page::Reset));
@@ -332,7 +325,7 @@ TEST_P(PageLeaks, ObjectsStayFlatOver1000Repaints)
         ASSERT_TRUE(wizard.WaitForPage(Page::NotReady, 15000)) << "see " << Visible();
         break;
     case Page::Image:
-        ASSERT_TRUE(device.Start()) << Narrow(device.Error());
+        ASSERT_TRUE(device.Start()) << Utf8(device.Error());
         ASSERT_NO_FATAL_FAILURE(WalkToImagePage());
         break;
     case Page::Warning:
@@ -340,13 +333,12 @@ TEST_P(PageLeaks, ObjectsStayFlatOver1000Repaints)
         ASSERT_TRUE(key.SetDword(0x0F));
         {
             std::wstring error;
-            ASSERT_TRUE(dccman.Start(kDccManClass, kDccManTitle, &error)) << Narrow(error);
+            ASSERT_TRUE(dccman.Start(kDccManClass, kDccManTitle, &error)) << Utf8(error);
         }
         ASSERT_NO_FATAL_FAILURE(StartWizard());
         ASSERT_NO_FATAL_FAILURE(Go(IDOK, Page::Warning));
         break;
-    default:
-        FAIL() << "no road to the " << robot::PageName(kind) << " page";
+    default: FAIL() << "no road to the " << robot::PageName(kind) << " page";
     }
     ASSERT_NO_FATAL_FAILURE(ExpectNoLeakPerPaint(kind));
     ExpectStillPaintedRight(kind);
@@ -362,18 +354,18 @@ INSTANTIATE_TEST_SUITE_P(Pages, PageLeaks,
 TEST_F(PageLeaks, ProgressPageWhileTransferringThenFinishPage)
 {
     ImageFile image(kProgressImageMiB << 20, L"page-leaks-image.bin");
-    ASSERT_TRUE(device.Start(L"--sink --time-limit 900")) << Narrow(device.Error());
+    ASSERT_TRUE(device.Start(L"--sink --time-limit 900")) << Utf8(device.Error());
     ASSERT_NO_FATAL_FAILURE(WalkToImagePage());
     ASSERT_NO_FATAL_FAILURE(ChooseImage(image.Path()));
     ASSERT_TRUE(wizard.WaitForPage(Page::Progress)) << "see " << Visible();
     HWND progress = wizard.PageWindow();
     // The repaints start once blocks are going out.
     ASSERT_TRUE(robot::WaitUntil([&] { return StatusOf(progress).rfind(L"Processing completed", 0) == 0; }, 30000))
-        << "the transfer did not start: " << Narrow(StatusOf(progress));
+        << "the transfer did not start: " << Utf8(StatusOf(progress));
     const DWORD transferSeen = ::GetTickCount();
-    std::printf("transfer under way: %s\n", Narrow(StatusOf(progress)).c_str());
+    std::printf("transfer under way: %s\n", Utf8(StatusOf(progress)).c_str());
     ASSERT_NO_FATAL_FAILURE(ExpectNoLeakPerPaint(Page::Progress, [&](std::string* note) {
-        *note = Narrow(StatusOf(progress));
+        *note = Utf8(StatusOf(progress));
         // The transfer must still run: the finish page would mean the last repaints met no transfer.
         if (wizard.VisiblePage() != Page::Progress) {
             *note += " - the transfer ended before the repaints did: make the image bigger";

@@ -1,4 +1,4 @@
-#include "PagePaintCheck.h"
+#include "tests/painting/PagePaintCheck.h"
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -42,8 +42,16 @@ ExpectedPage Small(const char* name, SIZE extent, std::vector<Line> lines)
 ExpectedPage WelcomePage()
 {
     return Big("welcome", L"welcome.bmp",
-               {{R, K, 270, 15}, {R, K, 270, 35}, {B, E, 270, 85}, {B, E, 270, 105}, {B, E, 270, 125},
-                {R, K, 270, 190}, {R, K, 270, 210}, {R, K, 270, 230}, {R, K, 270, 250}, {R, K, 270, 270}});
+               {{R, K, 270, 15},
+                {R, K, 270, 35},
+                {B, E, 270, 85},
+                {B, E, 270, 105},
+                {B, E, 270, 125},
+                {R, K, 270, 190},
+                {R, K, 270, 210},
+                {R, K, 270, 230},
+                {R, K, 270, 250},
+                {R, K, 270, 270}});
 }
 
 ExpectedPage LicensePage()
@@ -57,15 +65,28 @@ ExpectedPage LicensePage()
 ExpectedPage ResetPage()
 {
     return Big("reset", L"reset.bmp",
-               {{B, E, 270, 15}, {B, E, 270, 35}, {B, E, 270, 55}, {R, K, 270, 115}, {B, E, 270, 135},
-                {B, E, 270, 155}, {R, K, 270, 195}, {R, K, 270, 215}});
+               {{B, E, 270, 15},
+                {B, E, 270, 35},
+                {B, E, 270, 55},
+                {R, K, 270, 115},
+                {B, E, 270, 135},
+                {B, E, 270, 155},
+                {R, K, 270, 195},
+                {R, K, 270, 215}});
 }
 
 ExpectedPage SelectPage()
 {
     return Big("select", L"select.bmp",
-               {{R, K, 270, 15}, {R, K, 270, 35}, {R, K, 270, 75}, {R, K, 270, 95}, {R, K, 270, 150},
-                {R, K, 270, 170}, {R, K, 270, 190}, {R, K, 270, 210}, {R, K, 270, 230}});
+               {{R, K, 270, 15},
+                {R, K, 270, 35},
+                {R, K, 270, 75},
+                {R, K, 270, 95},
+                {R, K, 270, 150},
+                {R, K, 270, 170},
+                {R, K, 270, 190},
+                {R, K, 270, 210},
+                {R, K, 270, 230}});
 }
 
 ExpectedPage DeviceCheckPage() { return Small("device check", SIZE{300, 80}, {{R, K, 50, 20}, {R, K, 50, 50}}); }
@@ -76,16 +97,16 @@ ExpectedPage ProgressPage() { return Small("progress", SIZE{350, 150}, {{R, K, 6
 
 ExpectedPage EndPage()
 {
-    return Big("end", L"end.bmp",
-               {{R, K, 270, 15}, {B, E, 270, 55}, {B, E, 270, 75}, {R, K, 270, 150}, {R, K, 270, 170},
-                {R, K, 270, 190}});
+    return Big(
+        "end", L"end.bmp",
+        {{R, K, 270, 15}, {B, E, 270, 55}, {B, E, 270, 75}, {R, K, 270, 150}, {R, K, 270, 170}, {R, K, 270, 190}});
 }
 
 ExpectedPage NotReadyPage()
 {
-    return Big("not ready", L"usbnotrdy.bmp",
-               {{B, E, 270, 15}, {R, K, 270, 100}, {R, K, 270, 140}, {R, K, 270, 160}, {R, K, 270, 190},
-                {R, K, 270, 210}});
+    return Big(
+        "not ready", L"usbnotrdy.bmp",
+        {{B, E, 270, 15}, {R, K, 270, 100}, {R, K, 270, 140}, {R, K, 270, 160}, {R, K, 270, 190}, {R, K, 270, 210}});
 }
 
 ExpectedPage WarningPage()
@@ -117,8 +138,8 @@ std::string Verdict::Text() const
 
 namespace {
 
-constexpr int kBandPad = 2;   // pixels either side of a band the rounding of the mapping may take
-constexpr int kChildPad = 2;  // pixels around a child control its frame or focus may touch
+constexpr int kBandPad = 2;          // pixels either side of a band the rounding of the mapping may take
+constexpr int kChildPad = 2;         // pixels around a child control its frame or focus may touch
 constexpr double kBoldStroke = 1.4;  // stroke width (pixels at scale 1) from which a line is bold
 
 int LineHeight(Font font) { return font == Font::Small ? 14 : 16; }
@@ -215,8 +236,8 @@ public:
         ::ClientToScreen(m_page, &m_map.origin);
         m_map.sx = static_cast<double>(m_map.cw) / m_expected.extent.cx;
         m_map.sy = static_cast<double>(m_map.ch) / m_expected.extent.cy;
-        Note(Say("client %dx%d px at (%ld,%ld); %.3f x %.3f px per logical unit", m_map.cw, m_map.ch,
-                 m_map.origin.x, m_map.origin.y, m_map.sx, m_map.sy));
+        Note(Say("client %dx%d px at (%ld,%ld); %.3f x %.3f px per logical unit", m_map.cw, m_map.ch, m_map.origin.x,
+                 m_map.origin.y, m_map.sx, m_map.sy));
         if (m_map.origin.x < 0 || m_map.origin.y < 0 || m_map.origin.x + m_map.cw > m_shot.width ||
             m_map.origin.y + m_map.ch > m_shot.height) {
             Fault("the page's client area is not wholly on the screen");
@@ -384,7 +405,9 @@ private:
     // The license artwork's two grey discs, where the radio buttons sit.
     void CheckDiscs()
     {
-        struct Disc { int x0, y0, x1, y1; };
+        struct Disc {
+            int x0, y0, x1, y1;
+        };
         for (Disc d : {Disc{267, 245, 287, 264}, Disc{267, 271, 286, 291}}) {
             int found = 0;
             for (int y = m_map.EdgeY(d.y0); y < m_map.EdgeY(d.y1 + 1); ++y)
@@ -393,8 +416,8 @@ private:
             Note(Say("disc at logical (%d..%d, %d..%d): %d grey pixels beside the controls", d.x0, d.x1, d.y0, d.y1,
                      found));
             if (found < 20)
-                Fault(Say("the grey disc at logical x %d..%d, y %d..%d is missing (%d pixels of %s)", d.x0, d.x1,
-                          d.y0, d.y1, found, Hex(kDisc).c_str()));
+                Fault(Say("the grey disc at logical x %d..%d, y %d..%d is missing (%d pixels of %s)", d.x0, d.x1, d.y0,
+                          d.y1, found, Hex(kDisc).c_str()));
         }
     }
 
@@ -426,11 +449,13 @@ private:
                 if (c != kPlainBackground && ++wrong == 1)
                     first = Say("client pixel (%d,%d) is %s", cx, cy, Hex(c).c_str());
             }
-        if (wrong) Fault(Say("%d of %d samples of the plain artwork are not %s; first: %s", wrong, checked,
-                             Hex(kPlainBackground).c_str(), first.c_str()));
+        if (wrong)
+            Fault(Say("%d of %d samples of the plain artwork are not %s; first: %s", wrong, checked,
+                      Hex(kPlainBackground).c_str(), first.c_str()));
         if (checked < 100) Fault(Say("only %d samples of the plain artwork lie away from text and controls", checked));
         // The four corners, where a shrunken or misplaced bitmap shows first.
-        for (POINT p : {POINT{0, 0}, POINT{m_map.cw - 1, 0}, POINT{0, m_map.ch - 1}, POINT{m_map.cw - 1, m_map.ch - 1}}) {
+        for (POINT p :
+             {POINT{0, 0}, POINT{m_map.cw - 1, 0}, POINT{0, m_map.ch - 1}, POINT{m_map.cw - 1, m_map.ch - 1}}) {
             COLORREF c = m_shot.At(m_map.origin.x + p.x, m_map.origin.y + p.y);
             if (c != kPlainBackground && !InChild(m_map.origin.x + p.x, m_map.origin.y + p.y))
                 Fault(Say("client corner (%ld,%ld) is %s, not the plain artwork", p.x, p.y, Hex(c).c_str()));
@@ -439,13 +464,13 @@ private:
 
     // What one line's band shows.
     struct LineInk {
-        InkBox ink;          // ink in the padded band, right of the line's x
-        InkBox early;        // ink in the padded band, left of the line's x
-        int emphasis = 0;    // pixels of the emphasis colour in the band
-        int reddish = 0;     // pixels of any strong red in the band
-        int dark = 0;        // near-black pixels in the band
-        double stroke = 0;   // median stroke width, pixels at scale 1
-        double glyphs = 0;   // height of capitals and ascenders, logical units
+        InkBox ink;         // ink in the padded band, right of the line's x
+        InkBox early;       // ink in the padded band, left of the line's x
+        int emphasis = 0;   // pixels of the emphasis colour in the band
+        int reddish = 0;    // pixels of any strong red in the band
+        int dark = 0;       // near-black pixels in the band
+        double stroke = 0;  // median stroke width, pixels at scale 1
+        double glyphs = 0;  // height of capitals and ascenders, logical units
     };
 
     bool Readable(int x, int y) const { return !InChild(x, y) && !InArtMark(x, y); }
@@ -521,8 +546,8 @@ private:
         const char* what = which.c_str();
         LineInk m = Measure(line);
         if (m.ink.count < 20) {
-            Fault(Say("%s: no text in its band (screen rows %d..%d): %d ink pixels", what, top, bottom - 1,
-                      m.ink.count));
+            Fault(
+                Say("%s: no text in its band (screen rows %d..%d): %d ink pixels", what, top, bottom - 1, m.ink.count));
             return;
         }
         Note(Say("%s: ink at logical x %.0f..%.0f, y %.1f..%.1f; %d emphasis, %d dark pixels; strokes %.2f px; "
@@ -542,7 +567,8 @@ private:
         // Colour.
         if (line.ink == Ink::Emphasis) {
             if (m.emphasis < 15)
-                Fault(Say("%s: the emphasis colour %s is missing (%d pixels)", what, Hex(kEmphasis).c_str(), m.emphasis));
+                Fault(
+                    Say("%s: the emphasis colour %s is missing (%d pixels)", what, Hex(kEmphasis).c_str(), m.emphasis));
             if (m.dark) Fault(Say("%s: %d black pixels in an emphasis line", what, m.dark));
         } else {
             if (m.reddish) Fault(Say("%s: %d pixels of the emphasis colour in a black line", what, m.reddish));

@@ -5,7 +5,7 @@
 // the page window's geometry (client rectangle, children), so it works on any page of the
 // shipped program, whichever road leads there. How to use it from another scenario:
 //
-//   #include "PagePaintCheck.h"               // target_include_directories(... tests/painting)
+//   #include "tests/painting/PagePaintCheck.h"
 //   // and add ${CMAKE_SOURCE_DIR}/tests/painting/PagePaintCheck.cpp to the test's sources
 //   ASSERT_TRUE(wizard.WaitForPage(robot::Page::Progress));
 //   HWND page = wizard.PageWindow();
@@ -23,15 +23,15 @@
 #include <windows.h>
 #include <string>
 #include <vector>
-#include "Robot.h"
+#include "tools/robot/Robot.h"
 
 namespace painting {
 
-constexpr COLORREF kPageBackground = RGB(181, 214, 213);  // the big artwork outside its picture panel
-constexpr COLORREF kPanelBorder = RGB(4, 8, 11);          // 1-pixel frame of the picture panel
-constexpr COLORREF kPlainBackground = RGB(177, 212, 215); // bitmap 170, the small pages' plain artwork
+constexpr COLORREF kPageBackground = RGB(181, 214, 213);   // the big artwork outside its picture panel
+constexpr COLORREF kPanelBorder = RGB(4, 8, 11);           // 1-pixel frame of the picture panel
+constexpr COLORREF kPlainBackground = RGB(177, 212, 215);  // bitmap 170, the small pages' plain artwork
 constexpr COLORREF kEmphasis = RGB(240, 50, 70);
-constexpr COLORREF kDisc = RGB(212, 210, 205);            // the license artwork's two grey discs
+constexpr COLORREF kDisc = RGB(212, 210, 205);  // the license artwork's two grey discs
 
 enum class Font { Regular, Bold, Small };  // Arial 16/400, 16/700, 14/400 in logical units
 enum class Ink { Black, Emphasis };
@@ -48,10 +48,10 @@ enum class Art { Picture, Plain };
 
 struct ExpectedPage {
     std::string name;
-    SIZE extent{};               // logical extent mapped onto the whole client area
+    SIZE extent{};  // logical extent mapped onto the whole client area
     Art art = Art::Picture;
-    std::wstring artFile;        // Picture: file name in res/art of the bitmap the panel must show
-    bool licenseDiscs = false;   // the license artwork: two grey discs beside the radio buttons
+    std::wstring artFile;       // Picture: file name in res/art of the bitmap the panel must show
+    bool licenseDiscs = false;  // the license artwork: two grey discs beside the radio buttons
     std::vector<Line> lines;
 };
 
@@ -74,7 +74,7 @@ struct Verdict {
     std::vector<std::string> faults;  // one readable sentence per fault
     std::vector<std::string> notes;   // measurements, for the log
     bool ok() const { return faults.empty(); }
-    std::string Text() const;         // all faults and notes, one a line
+    std::string Text() const;  // all faults and notes, one a line
 };
 
 // Checks the page window `page` as `shot` shows it against `expected`:

@@ -4,8 +4,8 @@
 // (CTest entry page_leaks), kept apart because it takes minutes.
 #include <cstdio>
 #include <string>
-#include "PagePaintCheck.h"
-#include "Scenario.h"
+#include "tests/painting/PagePaintCheck.h"
+#include "tests/scenarios/Scenario.h"
 
 using robot::Page;
 
@@ -26,35 +26,34 @@ std::vector<DWORD> ClientPixels(const robot::Screenshot& shot, HWND page)
 
 class PagePainting : public WizardScenario {
 protected:
-    void Go(int button, Page expected)
-    {
-        ASSERT_TRUE(wizard.Press(button)) << "no visible, enabled button " << button << " on " << Visible();
-        ASSERT_TRUE(wizard.WaitForPage(expected)) << "expected " << robot::PageName(expected) << ", see " << Visible();
-    }
-
     // Waits until the visible page has painted and the screen shows it unchanged for a moment,
     // then takes the screenshot the checks look at. `busyPage`: the page's thread may be busy
     // (the device check page sleeps in its timer), so no message round trip is asked of it:
     // its paint, which comes before any timer, is over once no update region is left.
     bool Settle(HWND page, robot::Screenshot* shot, bool busyPage = false)
     {
-        bool painted = busyPage ? robot::WaitUntil([&] {
-            if (::GetUpdateRect(page, nullptr, FALSE)) return false;
-            for (HWND child = ::GetWindow(page, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
-                if (::GetUpdateRect(child, nullptr, FALSE)) return false;
-            return true;
-        }, 5000)
+        bool painted = busyPage ? robot::WaitUntil(
+                                      [&] {
+                                          if (::GetUpdateRect(page, nullptr, FALSE)) return false;
+                                          for (HWND child = ::GetWindow(page, GW_CHILD); child;
+                                               child = ::GetWindow(child, GW_HWNDNEXT))
+                                              if (::GetUpdateRect(child, nullptr, FALSE)) return false;
+                                          return true;
+                                      },
+                                      5000)
                                 : robot::WaitPainted(page);
         if (!painted) return false;
         std::vector<DWORD> before;
-        return robot::WaitUntil([&] {
-            if (!shot->Capture()) return false;
-            std::vector<DWORD> now = ClientPixels(*shot, page);
-            bool same = !before.empty() && now == before;
-            before = std::move(now);
-            if (!same) ::Sleep(100);
-            return same;
-        }, 3000);
+        return robot::WaitUntil(
+            [&] {
+                if (!shot->Capture()) return false;
+                std::vector<DWORD> now = ClientPixels(*shot, page);
+                bool same = !before.empty() && now == before;
+                before = std::move(now);
+                if (!same) ::Sleep(100);
+                return same;
+            },
+            3000);
     }
 
     // Checks the visible page against `expected` and saves the screenshot as page_<file>.bmp.

@@ -1,22 +1,16 @@
 // romflash against the emulated handheld, run as a bench script runs it; and one writer per
 // handheld: the wizard and the flasher, or two wizards, at one handheld.
 #include <regex>
-#include "Road.h"
+#include "tests/road/Road.h"
 
 using robot::Page;
 
 namespace {
 
 constexpr char kDevicePath[] = "\\\\?\\root#upgrade#0000#{25dbce51-6c8f-4a72-8a6d-b54c2b4fc835}";
-constexpr wchar_t kInUseBox[] =
-    L"Another upgrade is using the handheld. Wait until it has finished, then try again.";
+constexpr wchar_t kInUseBox[] = L"Another upgrade is using the handheld. Wait until it has finished, then try again.";
 
 std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
-std::string Lower(std::string s)
-{
-    for (char& c : s) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    return s;
-}
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 class Flasher : public RoadScenario {};
@@ -28,7 +22,7 @@ TEST_F(Flasher, WritesTheWholeImageByteForByteAndRecordsTheAttempt)
     ::CreateDirectoryW(folder.c_str(), nullptr);
     {
         ImageFile image(300001, L"ρομ-フラッシュ\\εικόνα 映像.bin");
-        ASSERT_TRUE(device.Start(L"--save " + Quoted(received))) << ToUtf8(device.Error());
+        ASSERT_TRUE(device.Start(L"--save " + Quoted(received))) << Utf8(device.Error());
         UpgradeLog log;
         robot::ConsoleResult r = Flash(L"--wait 10 " + Quoted(image.Path()));
         EXPECT_EQ(r.exitCode, 0u) << r.err;
@@ -50,7 +44,7 @@ TEST_F(Flasher, WritesTheWholeImageByteForByteAndRecordsTheAttempt)
         EXPECT_EQ(f["program"], "romflash");
         EXPECT_TRUE(std::regex_match(f["version"], std::regex(R"(\d+\.\d+\.\d+.*)"))) << f["version"];
         EXPECT_TRUE(f["arch"] == "x64" || f["arch"] == "x86") << f["arch"];
-        EXPECT_EQ(f["image"], ToUtf8(image.Path())) << "the path in UTF-8";
+        EXPECT_EQ(f["image"], Utf8(image.Path())) << "the path in UTF-8";
         EXPECT_EQ(f["bytes"], "300001");
         EXPECT_EQ(f["sum"], std::to_string(image.Sum()));
         EXPECT_EQ(f["blocks"], "585");
@@ -79,7 +73,7 @@ TEST_F(Flasher, NoHandheldWithinAShortWait)
 TEST_F(Flasher, WrongAnswerEndsWithItsCodeAndSendsNothing)
 {
     ImageFile image(2000);
-    ASSERT_TRUE(device.Start(L"--mode wrong-byte")) << ToUtf8(device.Error());
+    ASSERT_TRUE(device.Start(L"--mode wrong-byte")) << Utf8(device.Error());
     robot::ConsoleResult r = Flash(L"--wait 5 " + Quoted(image.Path()));
     EXPECT_EQ(r.exitCode, 2u) << r.err;
     EXPECT_TRUE(Has(r.err, "Please press down USB item")) << r.err;
@@ -91,7 +85,7 @@ TEST_F(Flasher, WrongAnswerEndsWithItsCodeAndSendsNothing)
 TEST_F(Flasher, RefusedBlockIsNamedAndNothingFollowsIt)
 {
     ImageFile image(8192);
-    ASSERT_TRUE(device.Start(L"--refuse-block 3")) << ToUtf8(device.Error());
+    ASSERT_TRUE(device.Start(L"--refuse-block 3")) << Utf8(device.Error());
     UpgradeLog log;
     robot::ConsoleResult r = Flash(L"--wait 5 " + Quoted(image.Path()));
     EXPECT_EQ(r.exitCode, 4u) << r.err;
@@ -113,7 +107,7 @@ TEST_F(Flasher, CtrlCInTheMiddleStopsBetweenTwoBlocksAndClosesTheLink)
 {
     ImageFile image(64 << 20, L"big-image.bin");
     const int writes = (64 << 20) / 512 + 1;
-    ASSERT_TRUE(device.Start()) << ToUtf8(device.Error());
+    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
     UpgradeLog log;
     robot::ConsoleProgram flasher;
     ASSERT_TRUE(flasher.Start(FlasherPath(), L"--wait 10 " + Quoted(image.Path())));
@@ -141,7 +135,7 @@ TEST_F(Flasher, CtrlCInTheMiddleStopsBetweenTwoBlocksAndClosesTheLink)
 
 TEST_F(Flasher, MissingImageIsAnImageProblemAndTheHandheldIsNotOpened)
 {
-    ASSERT_TRUE(device.Start()) << ToUtf8(device.Error());
+    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
     robot::ConsoleResult r = Flash(L"--wait 5 " + Quoted(TempPath(L"no such image.bin")));
     EXPECT_EQ(r.exitCode, 3u) << r.err;
     EXPECT_TRUE(Has(r.err, "Can not find  the image file.")) << r.err;
@@ -156,7 +150,7 @@ TEST_F(Flasher, CheckListAndDeviceChoice)
     EXPECT_EQ(r.exitCode, 0u) << r.err;
     EXPECT_EQ(r.out, "bytes=1025 sum=" + std::to_string(image.Sum()) + " blocks=2\r\n");
 
-    ASSERT_TRUE(device.Start()) << ToUtf8(device.Error());
+    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
     r = Flash(L"--list");
     EXPECT_EQ(r.exitCode, 0u) << r.err;
     ASSERT_TRUE(r.out.rfind("1  ", 0) == 0 && r.out.size() > 5) << r.out;
@@ -200,7 +194,7 @@ class OneWriter : public RoadScenario {};
 TEST_F(OneWriter, SecondProgramAtTheHandheldIsRefusedAndTheFirstFinishesByteForByte)
 {
     ImageFile image(100000);
-    ASSERT_TRUE(device.Start()) << ToUtf8(device.Error());
+    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
     WalkToImagePage();  // this wizard now holds the handheld's link
 
     robot::ConsoleResult r = Flash(L"--wait 5 " + Quoted(image.Path()));
@@ -239,7 +233,7 @@ TEST_F(OneWriter, SecondProgramAtTheHandheldIsRefusedAndTheFirstFinishesByteForB
 TEST_F(OneWriter, LockOfAProgramThatDiedIsFreeAgain)
 {
     ImageFile image(5000);
-    ASSERT_TRUE(device.Start()) << ToUtf8(device.Error());
+    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
     WalkToImagePage();
     wizard.Kill();
     robot::ConsoleResult r = Flash(L"--wait 5 " + Quoted(image.Path()));

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 #include <vector>
-#include "Road.h"
+#include "tests/road/Road.h"
 
 namespace {
 
@@ -18,8 +18,6 @@ const wchar_t kProbe[] = L"planted_probe.exe";
 // other test.
 const wchar_t kWizard[] = L"RomUpgradeWizard (1).exe";
 const wchar_t kNativeFirst[] = L"native,builtin";
-
-std::string Utf8(const std::wstring& w) { return std::string(w.begin(), w.end()); }
 
 std::wstring OwnFolder()
 {

@@ -1,4 +1,4 @@
-#include "Road.h"
+#include "tests/road/Road.h"
 #include <commctrl.h>
 #include <shlobj.h>
 #include <algorithm>
@@ -6,34 +6,6 @@
 #include <vector>
 
 using robot::Page;
-
-std::wstring TempPath(const wchar_t* name)
-{
-    wchar_t dir[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, dir);
-    return std::wstring(dir) + name;
-}
-
-std::string ToUtf8(const std::wstring& text)
-{
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(n > 0 ? static_cast<size_t>(n) : 1, '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], n, nullptr, nullptr);
-    out.resize(out.size() - 1);
-    return out;
-}
-
-std::string ReadWholeFile(const std::wstring& path)
-{
-    std::string all;
-    if (FILE* f = _wfopen(path.c_str(), L"rb")) {
-        char buffer[65536];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) all.append(buffer, n);
-        std::fclose(f);
-    }
-    return all;
-}
 
 UpgradeLog::UpgradeLog() : m_mark(ReadWholeFile(Path()).size()) {}
 
@@ -81,7 +53,7 @@ UpgradeLog::Fields UpgradeLog::Parse(const std::string& record)
     return fields;
 }
 
-ImageFile::ImageFile(uint64_t size, const wchar_t* name) : m_path(TempPath(name)), m_size(size)
+ImageFile::ImageFile(uint64_t size, const wchar_t* name) : m_path(TempPath(name))
 {
     m_sum = WriteSampleImage(m_path, size, static_cast<uint32_t>(size));
 }
@@ -136,6 +108,6 @@ void RoadScenario::ExpectErrorBox(const std::wstring& text)
 robot::ConsoleResult RoadScenario::Flash(const std::wstring& arguments, DWORD timeoutMs)
 {
     robot::ConsoleResult r = robot::RunConsole(FlasherPath(), arguments, timeoutMs);
-    EXPECT_TRUE(r.ended) << "romflash " << ToUtf8(arguments) << " did not end; its output: " << r.err;
+    EXPECT_TRUE(r.ended) << "romflash " << Utf8(arguments) << " did not end; its output: " << r.err;
     return r;
 }

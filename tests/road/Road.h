@@ -5,9 +5,10 @@
 #include <map>
 #include <string>
 #include <vector>
-#include "Console.h"
-#include "EmulatedHandheld.h"
-#include "Scenario.h"
+#include "tools/robot/Console.h"
+#include "tools/emuhandheld/EmulatedHandheld.h"
+#include "tests/scenarios/Scenario.h"
+#include "tests/support/TestSupport.h"
 
 // An image file of `size` varied bytes (every value 0..255 occurs) in the temporary folder;
 // deleted with the object.
@@ -19,18 +20,12 @@ public:
     ImageFile& operator=(const ImageFile&) = delete;
 
     const std::wstring& Path() const { return m_path; }
-    uint64_t Size() const { return m_size; }
     uint32_t Sum() const { return m_sum; }
 
 private:
     std::wstring m_path;
-    uint64_t m_size;
     uint32_t m_sum = 0;
 };
-
-std::wstring TempPath(const wchar_t* name);
-std::string ToUtf8(const std::wstring& text);
-std::string ReadWholeFile(const std::wstring& path);
 
 // The upgrade log of this Wine prefix (in the user's local application data folder, as the
 // shell names it), read from where it ended when the object was made.

@@ -1,15 +1,13 @@
 // The whole upgrade road and its failure branches, on the shipped program against the
 // emulated handheld.
-#include "Road.h"
-#include "OwnedHandle.h"
+#include "tests/road/Road.h"
+#include "tools/emuhandheld/OwnedHandle.h"
 #include <cstdio>
 #include <vector>
 
 using robot::Page;
 
 namespace {
-
-std::string Utf8(const std::wstring& w) { return std::string(w.begin(), w.end()); }
 
 struct SizeCase {
     uint64_t size;
@@ -148,7 +146,7 @@ TEST_F(RoadScenario, RefusedBlockFailsTheTransferAndNothingFollowsTheRefusal)
     ASSERT_EQ(records.size(), 1u);
     UpgradeLog::Fields f = UpgradeLog::Parse(records[0]);
     EXPECT_EQ(f["program"], "RomUpgradeWizard");
-    EXPECT_EQ(f["image"], ToUtf8(image.Path()));
+    EXPECT_EQ(f["image"], Utf8(image.Path()));
     EXPECT_EQ(f["bytes"], "8192");
     EXPECT_EQ(f["sum"], std::to_string(image.Sum()));
     EXPECT_EQ(f["blocks"], "16");
@@ -177,8 +175,8 @@ TEST_F(RoadScenario, ImageHeldOpenForWritingIsReportedAsInUseAndNothingIsSent)
 {
     ImageFile image(4096);
     // Another program has the image open for writing (and lets others read it).
-    OwnedHandle writer(::CreateFileW(image.Path().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    OwnedHandle writer(::CreateFileW(image.Path().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(writer.valid());
     ASSERT_TRUE(device.Start()) << Utf8(device.Error());
     WalkToImagePage();
@@ -284,7 +282,7 @@ TEST_F(RoadScenario, ImageWithGreekAndCjkLettersInItsPathIsFlashedByteForByte)
         ASSERT_EQ(records.size(), 1u);
         UpgradeLog::Fields f = UpgradeLog::Parse(records[0]);
         EXPECT_EQ(f["program"], "RomUpgradeWizard");
-        EXPECT_EQ(f["image"], ToUtf8(image.Path()));
+        EXPECT_EQ(f["image"], Utf8(image.Path()));
         EXPECT_EQ(f["bytes"], "70000");
         EXPECT_EQ(f["sum"], std::to_string(image.Sum()));
         EXPECT_EQ(f["blocks"], "136");

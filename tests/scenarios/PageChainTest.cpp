@@ -1,19 +1,12 @@
 // The page chain on the shipped program: which page each button opens, that earlier pages
 // wait hidden beneath, and that every way of finishing ends the whole run.
-#include "Scenario.h"
+#include "tests/scenarios/Scenario.h"
 
 using robot::Page;
 
 namespace {
 
-class PageChain : public WizardScenario {
-protected:
-    void Go(int button, Page expected)
-    {
-        ASSERT_TRUE(wizard.Press(button)) << "no visible, enabled button " << button << " on " << Visible();
-        ASSERT_TRUE(wizard.WaitForPage(expected)) << "expected " << robot::PageName(expected) << ", see " << Visible();
-    }
-};
+class PageChain : public WizardScenario {};
 
 TEST_F(PageChain, NextOnWelcomeOpensResetAndLeavesWelcomeHidden)
 {
@@ -145,8 +138,14 @@ TEST_P(EveryEnding, EndsTheWholeRun)
     switch (where) {
     case Page::Welcome: break;
     case Page::Reset: Go(IDOK, Page::Reset); break;
-    case Page::License: Go(IDOK, Page::Reset); Go(IDC_RESET_BACK, Page::License); break;
-    case Page::Select: Go(IDOK, Page::Reset); Go(IDOK, Page::Select); break;
+    case Page::License:
+        Go(IDOK, Page::Reset);
+        Go(IDC_RESET_BACK, Page::License);
+        break;
+    case Page::Select:
+        Go(IDOK, Page::Reset);
+        Go(IDOK, Page::Select);
+        break;
     default: FAIL();
     }
     switch (way) {

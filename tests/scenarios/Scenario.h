@@ -3,13 +3,9 @@
 #pragma once
 #include <gtest/gtest.h>
 #include <string>
-#include "Robot.h"
-#include "resource.h"
-
-// Path of RomUpgradeWizard.exe, given as --wizard=PATH.
-const std::wstring& WizardPath();
-// Path of romflash.exe, given as --flasher=PATH (for the suites that run it).
-const std::wstring& FlasherPath();
+#include "tools/robot/Robot.h"
+#include "tests/support/TestSupport.h"
+#include "res/resource.h"
 
 class WizardScenario : public ::testing::Test {
 protected:
@@ -27,12 +23,21 @@ protected:
         EXPECT_TRUE(wizard.WaitForPage(page)) << "expected " << robot::PageName(page) << ", see " << Visible();
     }
 
+    // Presses `button` on the visible page; the page `expected` must follow.
+    void Go(int button, robot::Page expected, DWORD timeoutMs = 10000)
+    {
+        ASSERT_TRUE(wizard.Press(button)) << "no visible, enabled button " << button << " on " << Visible();
+        ASSERT_TRUE(wizard.WaitForPage(expected, timeoutMs))
+            << "expected " << robot::PageName(expected) << ", see " << Visible()
+            << (wizard.FindMessageBox() ? " under a message box" : "");
+    }
+
     // The whole program ends, with exit code 0, and no page is left behind.
     void ExpectRunEnds()
     {
         DWORD code = 12345;
-        ASSERT_TRUE(wizard.WaitForExit(10000, &code)) << "the run did not end; visible: " << Visible()
-                                                      << ", page windows: " << wizard.PageWindowCount();
+        ASSERT_TRUE(wizard.WaitForExit(10000, &code))
+            << "the run did not end; visible: " << Visible() << ", page windows: " << wizard.PageWindowCount();
         EXPECT_EQ(code, 0u);
     }
 

@@ -69,16 +69,14 @@ struct Shape {
 
 Shape rect(double x0, double y0, double x1, double y1)
 {
-    return {{x0, y0, x1, y1},
-            [=](double x, double y) { return x >= x0 && x < x1 && y >= y0 && y < y1; }};
+    return {{x0, y0, x1, y1}, [=](double x, double y) { return x >= x0 && x < x1 && y >= y0 && y < y1; }};
 }
 
 Shape rrect(double x0, double y0, double x1, double y1, double r)
 {
     r = std::min(r, std::min((x1 - x0) / 2, (y1 - y0) / 2));
     return {{x0, y0, x1, y1}, [=](double x, double y) {
-                if (x < x0 || x >= x1 || y < y0 || y >= y1)
-                    return false;
+                if (x < x0 || x >= x1 || y < y0 || y >= y1) return false;
                 double cx = std::clamp(x, x0 + r, x1 - r);
                 double cy = std::clamp(y, y0 + r, y1 - r);
                 double dx = x - cx, dy = y - cy;
@@ -110,8 +108,7 @@ double segDist2(Pt p, Pt a, Pt b)
 // Thick polyline with round caps and joins.
 Shape stroke(std::vector<Pt> pts, double w, bool closed = false)
 {
-    if (closed && !pts.empty())
-        pts.push_back(pts.front());
+    if (closed && !pts.empty()) pts.push_back(pts.front());
     double h = w / 2;
     Box b{1e9, 1e9, -1e9, -1e9};
     for (const Pt& p : pts) {
@@ -123,11 +120,9 @@ Shape stroke(std::vector<Pt> pts, double w, bool closed = false)
     double h2 = h * h;
     return {b, [pts, h2](double x, double y) {
                 Pt p{x, y};
-                if (pts.size() == 1)
-                    return segDist2(p, pts[0], pts[0]) <= h2;
+                if (pts.size() == 1) return segDist2(p, pts[0], pts[0]) <= h2;
                 for (size_t i = 0; i + 1 < pts.size(); ++i)
-                    if (segDist2(p, pts[i], pts[i + 1]) <= h2)
-                        return true;
+                    if (segDist2(p, pts[i], pts[i + 1]) <= h2) return true;
                 return false;
             }};
 }
@@ -152,8 +147,7 @@ Shape polygon(std::vector<Pt> pts)
                     const Pt& c = pts[j];
                     if ((a.y > y) != (c.y > y)) {
                         double xi = a.x + (y - a.y) * (c.x - a.x) / (c.y - a.y);
-                        if (x < xi)
-                            inside = !inside;
+                        if (x < xi) inside = !inside;
                     }
                 }
                 return inside;
@@ -167,8 +161,8 @@ Shape minus(Shape a, Shape b)
 
 Shape inter(Shape a, Shape b)
 {
-    Box bx{std::max(a.box.x0, b.box.x0), std::max(a.box.y0, b.box.y0),
-           std::min(a.box.x1, b.box.x1), std::min(a.box.y1, b.box.y1)};
+    Box bx{std::max(a.box.x0, b.box.x0), std::max(a.box.y0, b.box.y0), std::min(a.box.x1, b.box.x1),
+           std::min(a.box.y1, b.box.y1)};
     return {bx, [a, b](double x, double y) { return a.in(x, y) && b.in(x, y); }};
 }
 
@@ -181,8 +175,7 @@ struct Paint {
     Col at(double x, double y) const
     {
         double dx = p1.x - p0.x, dy = p1.y - p0.y, l2 = dx * dx + dy * dy;
-        if (l2 <= 0)
-            return c0;
+        if (l2 <= 0) return c0;
         double t = ((x - p0.x) * dx + (y - p0.y) * dy) / l2;
         return mix(c0, c1, std::clamp(t, 0.0, 1.0));
     }
@@ -236,8 +229,7 @@ public:
             double y = oy_ + (j + 0.5) / ss_;
             for (int i = i0; i < i1; ++i) {
                 double x = ox_ + (i + 0.5) / ss_;
-                if (!s.in(x, y))
-                    continue;
+                if (!s.in(x, y)) continue;
                 Col& d = px_[size_t(j) * sw + i];
                 d = alpha >= 1.0 ? p.at(x, y) : mix(d, p.at(x, y), alpha);
             }
@@ -288,24 +280,20 @@ Indexed quantise(const Image& img, const std::vector<RGB8>& fixed)
     };
     std::map<uint32_t, uint64_t> hist;
     for (const RGB8& c : img.px) {
-        if (std::find(fixed.begin(), fixed.end(), c) == fixed.end())
-            ++hist[key(c)];
+        if (std::find(fixed.begin(), fixed.end(), c) == fixed.end()) ++hist[key(c)];
     }
     std::vector<Entry> e;
-    for (const auto& [k, n] : hist)
-        e.push_back({{uint8_t(k >> 16), uint8_t(k >> 8), uint8_t(k)}, n});
+    for (const auto& [k, n] : hist) e.push_back({{uint8_t(k >> 16), uint8_t(k >> 8), uint8_t(k)}, n});
 
     Indexed out;
     size_t used = 0;
-    for (const RGB8& c : fixed)
-        out.pal[used++] = c;
+    for (const RGB8& c : fixed) out.pal[used++] = c;
     const size_t budget = 256 - used;
 
     auto chan = [](const RGB8& c, int ch) { return ch == 0 ? c.r : ch == 1 ? c.g : c.b; };
 
     if (e.size() <= budget) {
-        for (const Entry& x : e)
-            out.pal[used++] = x.c;
+        for (const Entry& x : e) out.pal[used++] = x.c;
     } else {
         struct Range {
             size_t b, e;
@@ -316,8 +304,7 @@ Indexed quantise(const Image& img, const std::vector<RGB8>& fixed)
             int best = -1, bestCh = 0;
             double bestErr = 0;
             for (size_t k = 0; k < boxes.size(); ++k) {
-                if (boxes[k].e - boxes[k].b < 2)
-                    continue;
+                if (boxes[k].e - boxes[k].b < 2) continue;
                 for (int ch = 0; ch < 3; ++ch) {
                     double sn = 0, sv = 0, sq = 0;
                     for (size_t i = boxes[k].b; i < boxes[k].e; ++i) {
@@ -334,22 +321,17 @@ Indexed quantise(const Image& img, const std::vector<RGB8>& fixed)
                     }
                 }
             }
-            if (best < 0)
-                break;
+            if (best < 0) break;
             Range r = boxes[size_t(best)];
             std::stable_sort(e.begin() + long(r.b), e.begin() + long(r.e),
-                             [&](const Entry& a, const Entry& b) {
-                                 return chan(a.c, bestCh) < chan(b.c, bestCh);
-                             });
+                             [&](const Entry& a, const Entry& b) { return chan(a.c, bestCh) < chan(b.c, bestCh); });
             uint64_t total = 0, acc = 0;
-            for (size_t i = r.b; i < r.e; ++i)
-                total += e[i].n;
+            for (size_t i = r.b; i < r.e; ++i) total += e[i].n;
             size_t split = r.b + 1;
             for (size_t i = r.b; i + 1 < r.e; ++i) {
                 acc += e[i].n;
                 split = i + 1;
-                if (acc * 2 >= total)
-                    break;
+                if (acc * 2 >= total) break;
             }
             boxes[size_t(best)] = {r.b, split};
             boxes.push_back({split, r.e});
@@ -366,8 +348,7 @@ Indexed quantise(const Image& img, const std::vector<RGB8>& fixed)
                                uint8_t(std::lround(sb / sn))};
         }
     }
-    for (size_t i = used; i < 256; ++i)
-        out.pal[i] = {0, 0, 0};
+    for (size_t i = used; i < 256; ++i) out.pal[i] = {0, 0, 0};
 
     std::unordered_map<uint32_t, uint8_t> cache;
     out.idx.resize(img.px.size());
@@ -378,8 +359,7 @@ Indexed quantise(const Image& img, const std::vector<RGB8>& fixed)
             size_t bi = 0;
             long bd = -1;
             for (size_t i = 0; i < used; ++i) {
-                long dr = long(c.r) - out.pal[i].r, dg = long(c.g) - out.pal[i].g,
-                     db = long(c.b) - out.pal[i].b;
+                long dr = long(c.r) - out.pal[i].r, dg = long(c.g) - out.pal[i].g, db = long(c.b) - out.pal[i].b;
                 long d = dr * dr + dg * dg + db * db;
                 if (bd < 0 || d < bd) {
                     bd = d;
@@ -418,7 +398,7 @@ void infoHeader(Bytes& b, int w, int h, int bpp, uint32_t sizeImage, uint32_t cl
     put32(b, uint32_t(h));
     put16(b, 1);
     put16(b, uint32_t(bpp));
-    put32(b, 0); // BI_RGB
+    put32(b, 0);  // BI_RGB
     put32(b, sizeImage);
     put32(b, 2835);
     put32(b, 2835);
@@ -458,10 +438,8 @@ bool writeBmp8(const std::string& path, const Image& img, const std::vector<RGB8
         b.push_back(0);
     }
     for (int y = img.h - 1; y >= 0; --y) {
-        for (int x = 0; x < img.w; ++x)
-            b.push_back(q.idx[size_t(y) * img.w + x]);
-        for (uint32_t x = uint32_t(img.w); x < stride; ++x)
-            b.push_back(0);
+        for (int x = 0; x < img.w; ++x) b.push_back(q.idx[size_t(y) * img.w + x]);
+        for (uint32_t x = uint32_t(img.w); x < stride; ++x) b.push_back(0);
     }
     return writeFile(path, b);
 }
@@ -476,8 +454,7 @@ void rows24(Bytes& b, const Image& img)
             b.push_back(c.g);
             b.push_back(c.r);
         }
-        for (uint32_t x = uint32_t(img.w) * 3; x < stride; ++x)
-            b.push_back(0);
+        for (uint32_t x = uint32_t(img.w) * 3; x < stride; ++x) b.push_back(0);
     }
 }
 
@@ -503,20 +480,20 @@ bool writeIco24(const std::string& path, const Image& img)
     const uint32_t andSize = andStride * uint32_t(img.h);
     const uint32_t resSize = 40 + xorSize + andSize;
     Bytes b;
-    put16(b, 0); // reserved
-    put16(b, 1); // icon
-    put16(b, 1); // one image
+    put16(b, 0);  // reserved
+    put16(b, 1);  // icon
+    put16(b, 1);  // one image
     b.push_back(uint8_t(img.w));
     b.push_back(uint8_t(img.h));
-    b.push_back(0); // no palette
+    b.push_back(0);  // no palette
     b.push_back(0);
-    put16(b, 1);  // planes
-    put16(b, 24); // bits per pixel
+    put16(b, 1);   // planes
+    put16(b, 24);  // bits per pixel
     put32(b, resSize);
     put32(b, 6 + 16);
     infoHeader(b, img.w, img.h * 2, 24, xorSize + andSize, 0);
     rows24(b, img);
-    b.insert(b.end(), andSize, 0); // all opaque
+    b.insert(b.end(), andSize, 0);  // all opaque
     return writeFile(path, b);
 }
 
@@ -525,7 +502,7 @@ bool writeIco24(const std::string& path, const Image& img)
 // ---------------------------------------------------------------------------
 
 constexpr int kPageW = 599, kPageH = 357;
-constexpr int kPanelX0 = 12, kPanelY0 = 13, kPanelX1 = 251, kPanelY1 = 332; // inclusive
+constexpr int kPanelX0 = 12, kPanelY0 = 13, kPanelX1 = 251, kPanelY1 = 332;  // inclusive
 constexpr int kStatusW = 600, kStatusH = 150;
 
 constexpr RGB8 kPageBg{181, 214, 213};
@@ -534,7 +511,7 @@ constexpr RGB8 kMarkGrey{212, 210, 205};
 constexpr RGB8 kStatusBg{177, 212, 215};
 
 struct Mark {
-    int x0, y0, x1, y1; // inclusive bounds
+    int x0, y0, x1, y1;  // inclusive bounds
 };
 constexpr Mark kMarks[2] = {{267, 245, 287, 264}, {267, 271, 286, 291}};
 
@@ -660,24 +637,19 @@ void drawUsbWord(Canvas& c, double x, double y, double h, Col col)
 {
     const double w = h * 0.16, adv = h * 0.92;
     auto map = [&](std::vector<Pt> pts, double ox) {
-        for (Pt& p : pts)
-            p = {x + ox + p.x * h, y + p.y * h};
+        for (Pt& p : pts) p = {x + ox + p.x * h, y + p.y * h};
         return pts;
     };
     std::vector<Pt> u{{0, 0}, {0, 0.62}};
-    for (const Pt& p : arcPts({0.33, 0.62}, 0.33, 0.38, 180, 0, 12))
-        u.push_back(p);
+    for (const Pt& p : arcPts({0.33, 0.62}, 0.33, 0.38, 180, 0, 12)) u.push_back(p);
     u.push_back({0.66, 0});
     std::vector<Pt> s = arcPts({0.33, 0.26}, 0.31, 0.24, -25, -270, 16);
-    for (const Pt& p : arcPts({0.33, 0.75}, 0.33, 0.25, -90, 155, 16))
-        s.push_back(p);
+    for (const Pt& p : arcPts({0.33, 0.75}, 0.33, 0.25, -90, 155, 16)) s.push_back(p);
     std::vector<Pt> bb{{0, 1}, {0, 0}, {0.36, 0}};
-    for (const Pt& p : arcPts({0.36, 0.24}, 0.24, 0.24, -90, 90, 10))
-        bb.push_back(p);
+    for (const Pt& p : arcPts({0.36, 0.24}, 0.24, 0.24, -90, 90, 10)) bb.push_back(p);
     bb.push_back({0, 0.48});
     bb.push_back({0.4, 0.48});
-    for (const Pt& p : arcPts({0.4, 0.74}, 0.26, 0.26, -90, 90, 10))
-        bb.push_back(p);
+    for (const Pt& p : arcPts({0.4, 0.74}, 0.26, 0.26, -90, 90, 10)) bb.push_back(p);
     bb.push_back({0, 1});
     c.fill(stroke(map(u, 0), w), col);
     c.fill(stroke(map(s, adv), w), col);
@@ -703,8 +675,6 @@ struct Device {
     Pt at(double u, double v) const { return {x + u * s, y + v * s}; }
     Pt jog() const { return at(-1, 76); }
     Pt reset() const { return at(kDevW - 18, kDevH - 12); }
-    Pt connector() const { return at(kDevW / 2, kDevH); }
-    Pt bottomCentre() const { return at(kDevW / 2, kDevH + 6); }
 };
 
 void drawTitleBar(Canvas& c, double x0, double y0, double x1, double s)
@@ -738,8 +708,7 @@ void drawScreen(Canvas& c, double x0, double y0, double x1, double y1, double s,
             c.fill(rrect(x0 + 6 * s, ry, x0 + 18 * s, ry + 12 * s, 3 * s), icons[i]);
             c.fill(rrect(x0 + 6 * s, ry, x0 + 18 * s, ry + 5 * s, 2 * s), kWhite, 0.25);
             c.fill(rrect(x0 + 24 * s, ry + 1.5 * s, x0 + (24 + len[i]) * s, ry + 5 * s, 1.5 * s), kTextDark);
-            c.fill(rrect(x0 + 24 * s, ry + 7.5 * s, x0 + (24 + len[i] * 0.7) * s, ry + 10.5 * s, 1.5 * s),
-                   kTextLight);
+            c.fill(rrect(x0 + 24 * s, ry + 7.5 * s, x0 + (24 + len[i] * 0.7) * s, ry + 10.5 * s, 1.5 * s), kTextLight);
         }
         drawMenuBar(c, x0, y1, x1, s);
         if (mode == Screen::Warning) {
@@ -778,13 +747,11 @@ void drawScreen(Canvas& c, double x0, double y0, double x1, double y1, double s,
                 c.fill(rrect(x0 + 4 * s, ry - 1 * s, x1 - 4 * s, ry + 20 * s, 4 * s), rgb(24, 78, 160));
                 c.fill(item, vgrad(rgb(70, 146, 232), kBlue, ry, ry + 19 * s));
                 drawUsbWord(c, x0 + 13 * s, ry + 4.5 * s, 10 * s, kWhite);
-                c.fill(polygon({{x1 - 16 * s, ry + 5 * s}, {x1 - 10 * s, ry + 9.5 * s},
-                                {x1 - 16 * s, ry + 14 * s}}),
+                c.fill(polygon({{x1 - 16 * s, ry + 5 * s}, {x1 - 10 * s, ry + 9.5 * s}, {x1 - 16 * s, ry + 14 * s}}),
                        kWhite);
             } else {
                 c.fill(item, rgb(246, 249, 252));
-                c.fill(rrect(x0 + 11 * s, ry + 8 * s, x0 + (11 + len[i]) * s, ry + 11.5 * s, 1.5 * s),
-                       kTextLight);
+                c.fill(rrect(x0 + 11 * s, ry + 8 * s, x0 + (11 + len[i]) * s, ry + 11.5 * s, 1.5 * s), kTextLight);
             }
         }
         drawMenuBar(c, x0, y1, x1, s);
@@ -835,8 +802,9 @@ void drawDevice(Canvas& c, const Device& d, const DeviceOpts& o)
         c.fill(ellipse(j.x, j.y, 14 * s, 23 * s), kYellow, 0.45);
     }
     c.fill(R(-7, 60, 6, 92, 4), kOutline);
-    c.fill(R(-5.5, 61.5, 6, 90.5, 3), o.jogHighlight ? Paint(vgrad(rgb(255, 200, 90), kOrange, d.y + 60 * s, d.y + 92 * s))
-                                                      : vgrad(kSilver, kSilverDark, d.y + 60 * s, d.y + 92 * s));
+    c.fill(R(-5.5, 61.5, 6, 90.5, 3), o.jogHighlight
+                                          ? Paint(vgrad(rgb(255, 200, 90), kOrange, d.y + 60 * s, d.y + 92 * s))
+                                          : vgrad(kSilver, kSilverDark, d.y + 60 * s, d.y + 92 * s));
     for (int i = 0; i < 6; ++i) {
         double v = 66 + i * 4.5;
         c.fill(line(d.at(-5, v), d.at(-1.5, v), 1.1 * s), o.jogHighlight ? rgb(190, 100, 20) : kSilverDark);
@@ -896,7 +864,8 @@ void drawTower(Canvas& c, const Tower& t)
 {
     c.fill(ellipse((t.x0 + t.x1) / 2, t.y1 + 1, (t.x1 - t.x0) * 0.62, 6), kShadow, 0.12);
     c.fill(rrect(t.x0, t.y0, t.x1, t.y1, 7), kOutline);
-    c.fill(rrect(t.x0 + 2, t.y0 + 2, t.x1 - 2, t.y1 - 2, 5.5), vgrad(rgb(226, 231, 238), rgb(178, 187, 201), t.y0, t.y1));
+    c.fill(rrect(t.x0 + 2, t.y0 + 2, t.x1 - 2, t.y1 - 2, 5.5),
+           vgrad(rgb(226, 231, 238), rgb(178, 187, 201), t.y0, t.y1));
     c.fill(rect(t.x0 + 2, t.y0 + 8, t.x0 + 6, t.y1 - 8), kWhite, 0.35);
     for (int i = 0; i < 2; ++i) {
         double y = t.y0 + 12 + i * 17;
@@ -908,8 +877,7 @@ void drawTower(Canvas& c, const Tower& t)
     Pt pw{(t.x0 + t.x1) / 2, t.y0 + 62};
     c.fill(circle(pw, 7.5), rgb(120, 130, 148));
     c.fill(circle(pw, 6), rgb(210, 216, 226));
-    c.fill(minus(ring(pw, 3.2, 1.5), polygon({{pw.x - 1.8, pw.y - 5}, {pw.x + 1.8, pw.y - 5}, {pw.x, pw.y}})),
-           kGreen);
+    c.fill(minus(ring(pw, 3.2, 1.5), polygon({{pw.x - 1.8, pw.y - 5}, {pw.x + 1.8, pw.y - 5}, {pw.x, pw.y}})), kGreen);
     c.fill(line({pw.x, pw.y - 4.2}, {pw.x, pw.y - 1}, 1.5), kGreen);
     for (int i = 0; i < 5; ++i) {
         double y = t.y1 - 58 + i * 6;
@@ -926,7 +894,8 @@ void drawPlug(Canvas& c, Pt tip)
     c.fill(rect(tip.x - 9, y - 2, tip.x - 6, y), rgb(110, 118, 132));
     c.fill(rect(tip.x - 4, y - 2, tip.x - 1, y), rgb(110, 118, 132));
     c.fill(rrect(tip.x - 40, y - 9, tip.x - 12, y + 9, 3.5), kOutline);
-    c.fill(rrect(tip.x - 38.5, y - 7.5, tip.x - 13.5, y + 7.5, 2.5), vgrad(rgb(110, 120, 140), rgb(64, 72, 88), y - 8, y + 8));
+    c.fill(rrect(tip.x - 38.5, y - 7.5, tip.x - 13.5, y + 7.5, 2.5),
+           vgrad(rgb(110, 120, 140), rgb(64, 72, 88), y - 8, y + 8));
     for (int i = 0; i < 3; ++i) {
         double x = tip.x - 34 + i * 5;
         c.fill(line({x, y - 4.5}, {x, y + 4.5}, 1.3), rgb(46, 52, 64));
@@ -938,8 +907,7 @@ void drawCable(Canvas& c, const std::vector<Pt>& pts)
 {
     c.fill(stroke(pts, 7), kCable);
     std::vector<Pt> hl;
-    for (const Pt& p : pts)
-        hl.push_back({p.x - 1, p.y - 1});
+    for (const Pt& p : pts) hl.push_back({p.x - 1, p.y - 1});
     c.fill(stroke(hl, 1.5), rgb(120, 130, 148), 0.6);
 }
 
@@ -1074,7 +1042,8 @@ Image pageUsbNotReady()
     drawFloorShadow(c, d);
     Pt plugTip{t.x0 + 3, t.port().y};
     Pt head = d.at(kDevW / 2, kDevH + 15);
-    std::vector<Pt> partA = bezier(head, {head.x, head.y + 26}, {head.x + 1, head.y + 36}, {head.x + 6, head.y + 44}, 24);
+    std::vector<Pt> partA =
+        bezier(head, {head.x, head.y + 26}, {head.x + 1, head.y + 36}, {head.x + 6, head.y + 44}, 24);
     std::vector<Pt> partB = bezier({plugTip.x - 52, plugTip.y}, {plugTip.x - 58, plugTip.y},
                                    {plugTip.x - 66, plugTip.y + 1}, {plugTip.x - 72, plugTip.y + 4}, 10);
     drawCable(c, partA);
@@ -1086,8 +1055,7 @@ Image pageUsbNotReady()
     for (int i = 0; i < 3; ++i) {
         double off = (i - 1) * 2.2;
         c.fill(line(ea + perp(da) * off, ea + da * (5 + (i % 2) * 2) + perp(da) * (off * 1.6), 1.6), wires[i]);
-        c.fill(line(eb + perp(db) * off, eb + db * (5 + ((i + 1) % 2) * 2) + perp(db) * (off * 1.6), 1.6),
-               wires[i]);
+        c.fill(line(eb + perp(db) * off, eb + db * (5 + ((i + 1) % 2) * 2) + perp(db) * (off * 1.6), 1.6), wires[i]);
     }
     drawPlug(c, plugTip);
     drawTower(c, t);
@@ -1135,12 +1103,11 @@ Image pageLicense()
     const double x0 = 46, y0 = 32, x1 = 212, y1 = 300, fold = 24;
     std::vector<Pt> paper{{x0, y0}, {x1 - fold, y0}, {x1, y0 + fold}, {x1, y1}, {x0, y1}};
     std::vector<Pt> shadow;
-    for (const Pt& p : paper)
-        shadow.push_back(p + Pt{5, 6});
+    for (const Pt& p : paper) shadow.push_back(p + Pt{5, 6});
     c.fill(polygon(shadow), kShadow, 0.16);
     fillOutlined(c, paper, rgb(252, 252, 249), rgb(120, 134, 150), 1.6);
-    fillOutlined(c, {{x1 - fold, y0}, {x1, y0 + fold}, {x1 - fold, y0 + fold}}, rgb(214, 224, 234),
-                 rgb(120, 134, 150), 1.6);
+    fillOutlined(c, {{x1 - fold, y0}, {x1, y0 + fold}, {x1 - fold, y0 + fold}}, rgb(214, 224, 234), rgb(120, 134, 150),
+                 1.6);
 
     // heading and text lines
     c.fill(rrect(x0 + 16, y0 + 16, x0 + 104, y0 + 24, 4), kTitleBlue);
@@ -1228,8 +1195,7 @@ uint32_t rd32(const Bytes& b, size_t o) { return rd16(b, o) | (rd16(b, o + 2) <<
 bool readAll(const std::string& path, Bytes& out)
 {
     std::ifstream f(path, std::ios::binary);
-    if (!f)
-        return false;
+    if (!f) return false;
     out.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
     return true;
 }
@@ -1237,36 +1203,26 @@ bool readAll(const std::string& path, Bytes& out)
 // Parses a 40-byte BITMAPINFOHEADER DIB at `o` (pixels at `bits`); returns an error or "".
 std::string parseDib(const Bytes& b, size_t o, size_t bits, int wantBpp, Bmp& out, int heightDiv = 1)
 {
-    if (b.size() < o + 40)
-        return "truncated header";
-    if (rd32(b, o) != 40)
-        return "not a BITMAPINFOHEADER";
+    if (b.size() < o + 40) return "truncated header";
+    if (rd32(b, o) != 40) return "not a BITMAPINFOHEADER";
     int w = int(rd32(b, o + 4)), h = int(int32_t(rd32(b, o + 8)));
-    if (h <= 0)
-        return "not bottom-up";
+    if (h <= 0) return "not bottom-up";
     h /= heightDiv;
     int bpp = int(rd16(b, o + 14));
-    if (rd16(b, o + 12) != 1)
-        return "planes != 1";
-    if (rd32(b, o + 16) != 0)
-        return "compressed";
-    if (bpp != wantBpp)
-        return "bit depth " + std::to_string(bpp);
+    if (rd16(b, o + 12) != 1) return "planes != 1";
+    if (rd32(b, o + 16) != 0) return "compressed";
+    if (bpp != wantBpp) return "bit depth " + std::to_string(bpp);
     std::vector<RGB8> pal;
     if (bpp == 8) {
         uint32_t used = rd32(b, o + 32);
-        if (used != 0 && used != 256)
-            return "palette has " + std::to_string(used) + " entries";
+        if (used != 0 && used != 256) return "palette has " + std::to_string(used) + " entries";
         size_t p = o + 40;
-        if (b.size() < p + 1024 || bits < p + 1024)
-            return "palette truncated";
-        for (int i = 0; i < 256; ++i)
-            pal.push_back({b[p + i * 4 + 2], b[p + i * 4 + 1], b[p + i * 4]});
+        if (b.size() < p + 1024 || bits < p + 1024) return "palette truncated";
+        for (int i = 0; i < 256; ++i) pal.push_back({b[p + i * 4 + 2], b[p + i * 4 + 1], b[p + i * 4]});
         out.palSize = 256;
     }
     const size_t stride = ((size_t(w) * bpp / 8) + 3) & ~size_t(3);
-    if (b.size() < bits + stride * size_t(h))
-        return "pixel data truncated";
+    if (b.size() < bits + stride * size_t(h)) return "pixel data truncated";
     out.w = w;
     out.h = h;
     out.bpp = bpp;
@@ -1286,12 +1242,9 @@ std::string parseDib(const Bytes& b, size_t o, size_t bits, int wantBpp, Bmp& ou
 std::string readBmp(const std::string& path, int wantBpp, Bmp& out)
 {
     Bytes b;
-    if (!readAll(path, b))
-        return "cannot read";
-    if (b.size() < 54 || b[0] != 'B' || b[1] != 'M')
-        return "not a BMP";
-    if (rd32(b, 2) != b.size())
-        return "bfSize mismatch";
+    if (!readAll(path, b)) return "cannot read";
+    if (b.size() < 54 || b[0] != 'B' || b[1] != 'M') return "not a BMP";
+    if (rd32(b, 2) != b.size()) return "bfSize mismatch";
     return parseDib(b, 14, rd32(b, 10), wantBpp, out);
 }
 
@@ -1299,10 +1252,8 @@ std::string checkPage(const std::string& path, bool license)
 {
     Bmp bmp;
     std::string err = readBmp(path, 8, bmp);
-    if (!err.empty())
-        return err;
-    if (bmp.w != kPageW || bmp.h != kPageH)
-        return "size " + std::to_string(bmp.w) + "x" + std::to_string(bmp.h);
+    if (!err.empty()) return err;
+    if (bmp.w != kPageW || bmp.h != kPageH) return "size " + std::to_string(bmp.w) + "x" + std::to_string(bmp.h);
     const Image& im = bmp.img;
     std::map<uint32_t, int> interior;
     int grey[2] = {0, 0};
@@ -1312,8 +1263,7 @@ std::string checkPage(const std::string& path, bool license)
             bool inPanel = x >= kPanelX0 && x <= kPanelX1 && y >= kPanelY0 && y <= kPanelY1;
             bool ringPx = inPanel && (x == kPanelX0 || x == kPanelX1 || y == kPanelY0 || y == kPanelY1);
             if (ringPx) {
-                if (c != kPanelBorder)
-                    return "border pixel wrong at " + std::to_string(x) + "," + std::to_string(y);
+                if (c != kPanelBorder) return "border pixel wrong at " + std::to_string(x) + "," + std::to_string(y);
             } else if (inPanel) {
                 ++interior[key(c)];
             } else {
@@ -1326,12 +1276,10 @@ std::string checkPage(const std::string& path, bool license)
                             ++grey[m];
                         }
                     }
-                if (!ok)
-                    return "background pixel wrong at " + std::to_string(x) + "," + std::to_string(y);
+                if (!ok) return "background pixel wrong at " + std::to_string(x) + "," + std::to_string(y);
             }
         }
-    if (interior.size() < 16)
-        return "panel looks empty";
+    if (interior.size() < 16) return "panel looks empty";
     if (license)
         for (int m = 0; m < 2; ++m) {
             const Mark& mk = kMarks[m];
@@ -1345,49 +1293,34 @@ std::string checkStatus(const std::string& path)
 {
     Bmp bmp;
     std::string err = readBmp(path, 24, bmp);
-    if (!err.empty())
-        return err;
-    if (bmp.w != kStatusW || bmp.h != kStatusH)
-        return "size " + std::to_string(bmp.w) + "x" + std::to_string(bmp.h);
+    if (!err.empty()) return err;
+    if (bmp.w != kStatusW || bmp.h != kStatusH) return "size " + std::to_string(bmp.w) + "x" + std::to_string(bmp.h);
     for (const RGB8& c : bmp.img.px)
-        if (c != kStatusBg)
-            return "not plain";
+        if (c != kStatusBg) return "not plain";
     return "";
 }
 
 std::string checkIcon(const std::string& path)
 {
     Bytes b;
-    if (!readAll(path, b))
-        return "cannot read";
-    if (b.size() < 22 || rd16(b, 0) != 0 || rd16(b, 2) != 1)
-        return "not an icon";
-    if (rd16(b, 4) != 1)
-        return "image count " + std::to_string(rd16(b, 4));
-    if (b[6] != 32 || b[7] != 32 || rd16(b, 12) != 24)
-        return "directory entry is not 32x32x24";
+    if (!readAll(path, b)) return "cannot read";
+    if (b.size() < 22 || rd16(b, 0) != 0 || rd16(b, 2) != 1) return "not an icon";
+    if (rd16(b, 4) != 1) return "image count " + std::to_string(rd16(b, 4));
+    if (b[6] != 32 || b[7] != 32 || rd16(b, 12) != 24) return "directory entry is not 32x32x24";
     uint32_t size = rd32(b, 14), off = rd32(b, 18);
-    if (size_t(off) + size != b.size())
-        return "image size/offset mismatch";
-    if (rd32(b, off + 8) != 64)
-        return "DIB height is not 64";
+    if (size_t(off) + size != b.size()) return "image size/offset mismatch";
+    if (rd32(b, off + 8) != 64) return "DIB height is not 64";
     Bmp bmp;
     std::string err = parseDib(b, off, off + 40, 24, bmp, 2);
-    if (!err.empty())
-        return err;
-    if (bmp.w != 32 || bmp.h != 32)
-        return "not 32x32";
+    if (!err.empty()) return err;
+    if (bmp.w != 32 || bmp.h != 32) return "not 32x32";
     const size_t andOff = off + 40 + 32 * 96;
-    if (size != 40 + 32 * 96 + 32 * 4)
-        return "unexpected image size";
+    if (size != 40 + 32 * 96 + 32 * 4) return "unexpected image size";
     for (size_t i = andOff; i < b.size(); ++i)
-        if (b[i] != 0)
-            return "AND mask not opaque";
+        if (b[i] != 0) return "AND mask not opaque";
     std::map<uint32_t, int> cols;
-    for (const RGB8& c : bmp.img.px)
-        ++cols[key(c)];
-    if (cols.size() < 8)
-        return "icon looks empty";
+    for (const RGB8& c : bmp.img.px) ++cols[key(c)];
+    if (cols.size() < 8) return "icon looks empty";
     return "";
 }
 
@@ -1425,22 +1358,19 @@ int generate(const std::string& dir)
     for (const Mark& m : kMarks)
         for (int y = m.y0; y <= m.y1; ++y)
             for (int x = m.x0; x <= m.x1; ++x)
-                if (inMarkDisc(m, x, y))
-                    lic.at(x, y) = kMarkGrey;
+                if (inMarkDisc(m, x, y)) lic.at(x, y) = kMarkGrey;
     ok &= writeBmp8(dir + "/license.bmp", lic, fixedLicense);
     ok &= writeBmp24(dir + "/status.bmp", pageStatus());
     ok &= writeIco24(dir + "/app.ico", appIcon());
     return ok ? 0 : 1;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc == 3 && std::string(argv[1]) == "--check")
-        return runCheck(argv[2]);
-    if (argc == 2 && argv[1][0] != '-')
-        return generate(argv[1]);
+    if (argc == 3 && std::string(argv[1]) == "--check") return runCheck(argv[2]);
+    if (argc == 2 && argv[1][0] != '-') return generate(argv[1]);
     std::fprintf(stderr, "usage: artgen <outdir> | artgen --check <dir>\n");
     return 2;
 }

@@ -1,4 +1,4 @@
-#include "ActiveSyncKey.h"
+#include "tools/dccman/ActiveSyncKey.h"
 
 namespace {
 

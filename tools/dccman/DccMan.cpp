@@ -1,9 +1,9 @@
-#include "DccMan.h"
+#include "tools/dccman/DccMan.h"
 #include <shellapi.h>
 #include <cwchar>
 #include <fstream>
-#include "Robot.h"
-#include "StartProcess.h"
+#include "tools/robot/Robot.h"
+#include "tools/launch/StartProcess.h"
 
 namespace {
 
@@ -54,8 +54,8 @@ bool DccMan::Start(const std::wstring& className, const std::wstring& title, std
 
     std::wstring exe = DccManPath();
     // The time limit is a last resort only: the test closes the window itself.
-    std::wstring cmd = Quote(exe) + L" --class " + Quote(className) + L" --title " + Quote(title) +
-                       L" --ready-file " + Quote(m_readyFile) + L" --time-limit 300";
+    std::wstring cmd = Quote(exe) + L" --class " + Quote(className) + L" --title " + Quote(title) + L" --ready-file " +
+                       Quote(m_readyFile) + L" --time-limit 300";
     STARTUPINFOW si{sizeof si};
     if (!launch::StartProcess(exe, cmd, FALSE, 0, si, m_pi)) {
         *error = L"cannot start " + exe + L" (error " + std::to_wstring(::GetLastError()) + L")";
@@ -63,30 +63,29 @@ bool DccMan::Start(const std::wstring& className, const std::wstring& title, std
         return false;
     }
     // The ready file appears, whole, once the window exists: "<process id> <window handle>".
-    bool ready = robot::WaitUntil([&] {
-        if (!Running()) return true;
-        std::ifstream in(Narrow(m_readyFile));
-        unsigned long pid = 0;
-        unsigned long long wnd = 0;
-        if (!(in >> pid >> wnd)) return false;
-        m_window = reinterpret_cast<HWND>(static_cast<UINT_PTR>(wnd));
-        return true;
-    }, 10000);
+    bool ready = robot::WaitUntil(
+        [&] {
+            if (!Running()) return true;
+            std::ifstream in(Narrow(m_readyFile));
+            unsigned long pid = 0;
+            unsigned long long wnd = 0;
+            if (!(in >> pid >> wnd)) return false;
+            m_window = reinterpret_cast<HWND>(static_cast<UINT_PTR>(wnd));
+            return true;
+        },
+        10000);
     if (!ready || !m_window || !::IsWindow(m_window)) {
         DWORD code = 0;
         ::GetExitCodeProcess(m_pi.hProcess, &code);
-        *error = L"dccman.exe made no window (running: " + std::wstring(Running() ? L"yes" : L"no") +
-                 L", exit code " + std::to_wstring(code) + L")";
+        *error = L"dccman.exe made no window (running: " + std::wstring(Running() ? L"yes" : L"no") + L", exit code " +
+                 std::to_wstring(code) + L")";
         Stop();
         return false;
     }
     return true;
 }
 
-bool DccMan::Running() const
-{
-    return m_pi.hProcess && ::WaitForSingleObject(m_pi.hProcess, 0) == WAIT_TIMEOUT;
-}
+bool DccMan::Running() const { return m_pi.hProcess && ::WaitForSingleObject(m_pi.hProcess, 0) == WAIT_TIMEOUT; }
 
 void DccMan::Stop()
 {

@@ -25,7 +25,6 @@ public:
     // Closes the window (WM_CLOSE), or ends the process if it does not go within a few seconds.
     void Stop();
 
-    HWND Window() const { return m_window; }
     bool Running() const;
 
 private:

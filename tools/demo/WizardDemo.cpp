@@ -14,11 +14,11 @@
 #include <cwchar>
 #include <string>
 #include <vector>
-#include "ActiveSyncKey.h"
-#include "DccMan.h"
-#include "EmulatedHandheld.h"
-#include "Robot.h"
-#include "resource.h"
+#include "tools/dccman/ActiveSyncKey.h"
+#include "tools/dccman/DccMan.h"
+#include "tools/emuhandheld/EmulatedHandheld.h"
+#include "tools/robot/Robot.h"
+#include "res/resource.h"
 
 using robot::Page;
 
@@ -166,8 +166,8 @@ void WholeUpgrade(const std::wstring& wizardPath, uint64_t size)
     std::printf("demo: handheld received header count=%s sum=%s, %s blocks of 512 bytes, image bytes=%s sum=%s\n",
                 r["header_count"].c_str(), r["header_sum"].c_str(), r["blocks"].c_str(), r["image_bytes"].c_str(),
                 r["image_sum"].c_str());
-    std::printf("demo: file has %llu bytes, sum %u, %llu blocks expected\n", static_cast<unsigned long long>(size),
-                sum, static_cast<unsigned long long>(blocks));
+    std::printf("demo: file has %llu bytes, sum %u, %llu blocks expected\n", static_cast<unsigned long long>(size), sum,
+                static_cast<unsigned long long>(blocks));
     std::printf("demo: VERDICT: %s\n", whole ? "the handheld received the image byte for byte" : "MISMATCH");
     if (!whole) Fail("the image did not arrive whole");
     ::DeleteFileW(image.c_str());
@@ -205,9 +205,12 @@ int wmain(int argc, wchar_t** argv)
     std::wstring wizardPath;
     uint64_t size = 16u << 20;
     for (int i = 1; i < argc; ++i) {
-        if (std::wcsncmp(argv[i], L"--wizard=", 9) == 0) wizardPath = argv[i] + 9;
-        else if (std::wcsncmp(argv[i], L"--out=", 6) == 0) g_out = robot::ToWindowsPath(argv[i] + 6);
-        else if (std::wcsncmp(argv[i], L"--size=", 7) == 0) size = std::wcstoull(argv[i] + 7, nullptr, 10);
+        if (std::wcsncmp(argv[i], L"--wizard=", 9) == 0)
+            wizardPath = argv[i] + 9;
+        else if (std::wcsncmp(argv[i], L"--out=", 6) == 0)
+            g_out = robot::ToWindowsPath(argv[i] + 6);
+        else if (std::wcsncmp(argv[i], L"--size=", 7) == 0)
+            size = std::wcstoull(argv[i] + 7, nullptr, 10);
     }
     if (wizardPath.empty() || g_out.empty()) {
         std::fprintf(stderr, "usage: wizard_demo --wizard=PATH --out=DIR [--size=BYTES]\n");

@@ -1,8 +1,8 @@
-#include "EmulatedHandheld.h"
+#include "tools/emuhandheld/EmulatedHandheld.h"
 #include <algorithm>
 
 #include <vector>
-#include "StartProcess.h"
+#include "tools/launch/StartProcess.h"
 
 namespace {
 
@@ -42,8 +42,8 @@ std::wstring Quoted(const std::wstring& s) { return L"\"" + s + L"\""; }
 OwnedHandle OpenNul(DWORD access)
 {
     SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
-    return OwnedHandle(::CreateFileW(L"NUL", access, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
-                                     OPEN_EXISTING, 0, nullptr));
+    return OwnedHandle(
+        ::CreateFileW(L"NUL", access, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0, nullptr));
 }
 
 }  // namespace
@@ -51,8 +51,7 @@ OwnedHandle OpenNul(DWORD access)
 EmulatedHandheld::EmulatedHandheld()
 {
     static LONG counter = 0;
-    const std::wstring stem = TempPath() + L"emuhandheld-" +
-                              std::to_wstring(::GetCurrentProcessId()) + L"-" +
+    const std::wstring stem = TempPath() + L"emuhandheld-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
                               std::to_wstring(::InterlockedIncrement(&counter));
     m_reportPath = stem + L"-report.txt";
     m_readyPath = stem + L"-ready.txt";
@@ -73,7 +72,6 @@ void EmulatedHandheld::Cleanup()
 
 std::wstring EmulatedHandheld::FindExecutable() const
 {
-    if (!m_exe.empty()) return m_exe;
     wchar_t env[MAX_PATH + 1];
     const DWORD n = ::GetEnvironmentVariableW(L"EMUHANDHELD_EXE", env, MAX_PATH + 1);
     if (n > 0 && n <= MAX_PATH) return std::wstring(env, n);
@@ -91,8 +89,8 @@ bool EmulatedHandheld::Start(const std::wstring& options, DWORD readyTimeoutMs)
         m_error = L"emuhandheld.exe not found at " + exe;
         return false;
     }
-    std::wstring command = Quoted(exe) + L" " + options + L" --report " + Quoted(m_reportPath) +
-                           L" --ready-file " + Quoted(m_readyPath);
+    std::wstring command =
+        Quoted(exe) + L" " + options + L" --report " + Quoted(m_reportPath) + L" --ready-file " + Quoted(m_readyPath);
 
     // Its standard output (READY) goes to NUL; its complaints to our standard error.
     OwnedHandle nulIn = OpenNul(GENERIC_READ);
@@ -124,8 +122,7 @@ bool EmulatedHandheld::Start(const std::wstring& options, DWORD readyTimeoutMs)
         m_job.reset(::CreateJobObjectW(nullptr, nullptr));
         JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
         limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-        if (m_job && !::SetInformationJobObject(m_job.get(), JobObjectExtendedLimitInformation,
-                                                &limits, sizeof limits))
+        if (m_job && !::SetInformationJobObject(m_job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits))
             m_job.reset();
     }
     if (m_job) ::AssignProcessToJobObject(m_job.get(), m_process.get());
@@ -136,8 +133,8 @@ bool EmulatedHandheld::Start(const std::wstring& options, DWORD readyTimeoutMs)
     for (;;) {
         if (FileExists(m_readyPath)) return true;
         if (!Running()) {
-            m_error = L"emuhandheld ended before it was ready, exit code " +
-                      std::to_wstring(ExitCode()) + L" (another one still present?)";
+            m_error = L"emuhandheld ended before it was ready, exit code " + std::to_wstring(ExitCode()) +
+                      L" (another one still present?)";
             return false;
         }
         if (::GetTickCount64() >= deadline) {
@@ -184,8 +181,8 @@ DWORD EmulatedHandheld::ExitCode() const
 
 EmulatedHandheld::Report EmulatedHandheld::ReadReport() const { return ParseReport(m_reportPath); }
 
-bool EmulatedHandheld::WaitForReport(const std::string& key, const std::string& value,
-                                     DWORD timeoutMs, Report* last) const
+bool EmulatedHandheld::WaitForReport(const std::string& key, const std::string& value, DWORD timeoutMs,
+                                     Report* last) const
 {
     const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
     for (;;) {
@@ -203,9 +200,8 @@ EmulatedHandheld::Report EmulatedHandheld::ParseReport(const std::wstring& path)
 {
     Report report;
     // Shared every way, so that the emulator can replace the file while we read it.
-    OwnedHandle f(::CreateFileW(path.c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    OwnedHandle f(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!f) return report;
     std::string text;
     char buffer[4096];
@@ -228,7 +224,8 @@ EmulatedHandheld::Report EmulatedHandheld::ParseReport(const std::wstring& path)
 
 uint32_t WriteSampleImage(const std::wstring& path, uint64_t size, uint32_t seed, bool* ok)
 {
-    OwnedHandle f(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    OwnedHandle f(
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     std::vector<unsigned char> chunk(1 << 16);
     uint32_t state = 0x12345678u ^ seed, sum = 0;
     bool whole = f.valid();

@@ -16,9 +16,9 @@
 // stops a running emulator and deletes the temporary files; should the calling program
 // end without that (a crash), the emulator ends with it, through a job object.
 //
-// emuhandheld.exe is looked for at the path given to SetExecutable, else at the path in
-// the environment variable EMUHANDHELD_EXE, else beside the calling program's own .exe:
-// in CMake, emuhandheld_beside(<target>) copies it there after every build.
+// emuhandheld.exe is looked for at the path in the environment variable EMUHANDHELD_EXE,
+// else beside the calling program's own .exe: in CMake, emuhandheld_beside(<target>)
+// copies it there after every build.
 //
 // Only one emulated handheld can be present at a time (the device name is shared by the
 // whole Wine prefix): tests that use one should share the CTest resource lock
@@ -30,7 +30,7 @@
 #include <map>
 #include <string>
 
-#include "OwnedHandle.h"
+#include "tools/emuhandheld/OwnedHandle.h"
 
 class EmulatedHandheld {
 public:
@@ -40,8 +40,6 @@ public:
     ~EmulatedHandheld();
     EmulatedHandheld(const EmulatedHandheld&) = delete;
     EmulatedHandheld& operator=(const EmulatedHandheld&) = delete;
-
-    void SetExecutable(const std::wstring& path) { m_exe = path; }
 
     // Starts the emulator with these options and waits until the device is present.
     // False (see Error) when it cannot be started, ends early, or is not ready in time.
@@ -62,10 +60,8 @@ public:
     Report ReadReport() const;
     // Polls the report until key has this value or the time is up; true when it has.
     // *last, when given, receives the last report read.
-    bool WaitForReport(const std::string& key, const std::string& value, DWORD timeoutMs,
-                       Report* last = nullptr) const;
+    bool WaitForReport(const std::string& key, const std::string& value, DWORD timeoutMs, Report* last = nullptr) const;
 
-    const std::wstring& ReportPath() const { return m_reportPath; }
     const std::wstring& Error() const { return m_error; }
 
     // Reads any report file of the emulator.
@@ -75,7 +71,6 @@ private:
     std::wstring FindExecutable() const;
     void Cleanup();
 
-    std::wstring m_exe;
     std::wstring m_reportPath;
     std::wstring m_readyPath;
     std::wstring m_error;

@@ -2,6 +2,6 @@
 // INVALID_HANDLE_VALUE both mean "none". The wizard's own owner, shared by the emulated
 // handheld and its launcher (header only: they need nothing else of the framework).
 #pragma once
-#include "Handles.h"
+#include "framework/Handles.h"
 
 using OwnedHandle = UniqueHandle;

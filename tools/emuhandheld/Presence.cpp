@@ -1,4 +1,4 @@
-#include "Presence.h"
+#include "tools/emuhandheld/Presence.h"
 
 #include <winternl.h>
 
@@ -20,31 +20,28 @@ std::wstring InterfaceKey()
 
 std::wstring LinkName() { return std::wstring(L"\\??\\ROOT#UPGRADE#0000#") + kClassGuid; }
 
+// A key of the interface's registry entries: created (or opened) whole, then written.
 class RegKey {
 public:
-    RegKey() = default;
-    ~RegKey() { if (m_key) ::RegCloseKey(m_key); }
-    RegKey(const RegKey&) = delete;
-    RegKey& operator=(const RegKey&) = delete;
-    LSTATUS Create(HKEY root, const std::wstring& path) {
-        return ::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &m_key,
-                                 nullptr);
+    LSTATUS Create(HKEY root, const std::wstring& path)
+    {
+        return ::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, m_key.out(), nullptr);
     }
-    LSTATUS SetString(const wchar_t* name, const std::wstring& value) {
-        return ::RegSetValueExW(m_key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+    LSTATUS SetString(const wchar_t* name, const std::wstring& value)
+    {
+        return ::RegSetValueExW(m_key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                                 static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
     }
-    LSTATUS SetDword(const wchar_t* name, DWORD value) {
-        return ::RegSetValueExW(m_key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                                sizeof value);
+    LSTATUS SetDword(const wchar_t* name, DWORD value)
+    {
+        return ::RegSetValueExW(m_key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
     }
 
 private:
-    HKEY m_key = nullptr;
+    RegistryKey m_key;
 };
 
-using NtCreateSymbolicLinkObjectFn = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
-                                                      PUNICODE_STRING);
+using NtCreateSymbolicLinkObjectFn = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PUNICODE_STRING);
 using NtCreateDirectoryObjectFn = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES);
 
 constexpr ACCESS_MASK kSymbolicLinkAllAccess = 0xF0001;
@@ -60,10 +57,7 @@ UNICODE_STRING Counted(const std::wstring& s)
     return u;
 }
 
-FARPROC NtFunction(const char* name)
-{
-    return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), name);
-}
+FARPROC NtFunction(const char* name) { return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), name); }
 
 std::wstring Hex(NTSTATUS status)
 {
@@ -81,8 +75,7 @@ std::wstring DevicePresence::InterfacePath(const std::wstring& reference)
     return path;
 }
 
-bool DevicePresence::Plug(const std::wstring& pipeName, const std::wstring& reference,
-                          std::wstring* error)
+bool DevicePresence::Plug(const std::wstring& pipeName, const std::wstring& reference, std::wstring* error)
 {
     Unplug();
 
@@ -90,8 +83,8 @@ bool DevicePresence::Plug(const std::wstring& pipeName, const std::wstring& refe
     // registry keys are left alone.
     auto createLink = reinterpret_cast<NtCreateSymbolicLinkObjectFn>(
         reinterpret_cast<void*>(NtFunction("NtCreateSymbolicLinkObject")));
-    auto createDirectory = reinterpret_cast<NtCreateDirectoryObjectFn>(
-        reinterpret_cast<void*>(NtFunction("NtCreateDirectoryObject")));
+    auto createDirectory =
+        reinterpret_cast<NtCreateDirectoryObjectFn>(reinterpret_cast<void*>(NtFunction("NtCreateDirectoryObject")));
     if (!createLink || !createDirectory) {
         *error = L"ntdll has no NtCreateSymbolicLinkObject/NtCreateDirectoryObject";
         return false;
@@ -113,17 +106,15 @@ bool DevicePresence::Plug(const std::wstring& pipeName, const std::wstring& refe
         if (status == 0) {
             m_directory.reset(handle);
             UNICODE_STRING referenceName = Counted(reference);
-            InitializeObjectAttributes(&attributes, &referenceName, OBJ_CASE_INSENSITIVE,
-                                       m_directory.get(), nullptr);
+            InitializeObjectAttributes(&attributes, &referenceName, OBJ_CASE_INSENSITIVE, m_directory.get(), nullptr);
             status = createLink(&handle, kSymbolicLinkAllAccess, &attributes, &targetName);
             if (status == 0) m_link.reset(handle);
         }
     }
     if (status != 0) {
         m_directory.reset();
-        *error = status == kNameCollision
-                     ? L"the device name is taken: another emulated handheld is still present"
-                     : L"cannot create the device link, status " + Hex(status);
+        *error = status == kNameCollision ? L"the device name is taken: another emulated handheld is still present"
+                                          : L"cannot create the device link, status " + Hex(status);
         return false;
     }
 

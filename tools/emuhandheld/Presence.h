@@ -13,7 +13,7 @@
 #pragma once
 #include <windows.h>
 #include <string>
-#include "OwnedHandle.h"
+#include "tools/emuhandheld/OwnedHandle.h"
 
 class DevicePresence {
 public:

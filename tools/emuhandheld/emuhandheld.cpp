@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "OwnedHandle.h"
-#include "Presence.h"
+#include "tools/emuhandheld/OwnedHandle.h"
+#include "tools/emuhandheld/Presence.h"
 
 namespace {
 
@@ -130,12 +130,18 @@ int ParseOptions(int argc, wchar_t** argv, Options* o)
         } else if (a == L"--mode") {
             if (!value) return bad(L"needs a mode");
             const std::wstring m = value;
-            if (m == L"ready") o->mode = Mode::Ready;
-            else if (m == L"wrong-byte") o->mode = Mode::WrongByte;
-            else if (m == L"short-second") o->mode = Mode::ShortSecond;
-            else if (m == L"empty-second") o->mode = Mode::EmptySecond;
-            else if (m == L"silent") o->mode = Mode::Silent;
-            else return bad(L"unknown mode");
+            if (m == L"ready")
+                o->mode = Mode::Ready;
+            else if (m == L"wrong-byte")
+                o->mode = Mode::WrongByte;
+            else if (m == L"short-second")
+                o->mode = Mode::ShortSecond;
+            else if (m == L"empty-second")
+                o->mode = Mode::EmptySecond;
+            else if (m == L"silent")
+                o->mode = Mode::Silent;
+            else
+                return bad(L"unknown mode");
             ++i;
         } else if (a == L"--wrong-byte-at") {
             if (!ParseNumber(value, 0, kAnswerSize - 1, &n)) return bad(L"needs 0..15");
@@ -157,8 +163,7 @@ int ParseOptions(int argc, wchar_t** argv, Options* o)
             ++i;
         } else if (a == L"--sink") {
             o->sink = true;
-        } else if (a == L"--save" || a == L"--save-blocks" || a == L"--report" ||
-                   a == L"--ready-file") {
+        } else if (a == L"--save" || a == L"--save-blocks" || a == L"--report" || a == L"--ready-file") {
             if (!value || !*value) return bad(L"needs a file name");
             (a == L"--save"          ? o->save
              : a == L"--save-blocks" ? o->saveBlocks
@@ -170,8 +175,7 @@ int ParseOptions(int argc, wchar_t** argv, Options* o)
             o->timeLimitS = n;
             ++i;
         } else if (a == L"--path-length") {
-            if (!ParseNumber(value, kPlainPathLength + 2, kLongestPathLength, &n))
-                return bad(L"needs 62..315");
+            if (!ParseNumber(value, kPlainPathLength + 2, kLongestPathLength, &n)) return bad(L"needs 62..315");
             o->pathLength = static_cast<int>(n);
             ++i;
         } else {
@@ -187,7 +191,7 @@ int ParseOptions(int argc, wchar_t** argv, Options* o)
 struct TransferState {
     BYTE header[kHeaderSize] = {};
     DWORD headerFill = 0;
-    DWORD headerWrites = 0;      // host writes the header came in
+    DWORD headerWrites = 0;  // host writes the header came in
     uint32_t headerCount = 0;
     uint32_t headerSum = 0;
     uint64_t bytesReceived = 0;  // after the header
@@ -215,8 +219,8 @@ struct Shared {
     Options options;
     ULONGLONG start = 0;
     ULONGLONG deadline = 0;
-    OwnedHandle stop;     // set: every connection ends (time limit, unplug, stop request)
-    OwnedHandle unplug;   // set once the device has been unplugged
+    OwnedHandle stop;    // set: every connection ends (time limit, unplug, stop request)
+    OwnedHandle unplug;  // set once the device has been unplugged
     std::atomic<bool> refusedYet{false};
 
     CRITICAL_SECTION lock;  // guards everything below and the report file
@@ -279,8 +283,7 @@ void WriteReportLocked()
 {
     if (g.options.report.empty()) return;
     const TransferState& t = g.transfer;
-    const bool match = t.headerComplete() && t.imageBytes == t.headerCount &&
-                       t.imageSum == t.headerSum;
+    const bool match = t.headerComplete() && t.imageBytes == t.headerCount && t.imageSum == t.headerSum;
     std::wstring r;
     auto line = [&r](const wchar_t* key, const std::wstring& value) {
         r += key;
@@ -318,8 +321,8 @@ void WriteReportLocked()
     std::string bytes(r.begin(), r.end());  // the report is ASCII
     const std::wstring temp = g.options.report + L".tmp";
     {
-        OwnedHandle f(::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        OwnedHandle f(
+            ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!f || !WriteWhole(f.get(), bytes.data(), bytes.size())) {
             std::fwprintf(stderr, L"emuhandheld: cannot write %ls\n", temp.c_str());
             return;
@@ -327,12 +330,10 @@ void WriteReportLocked()
     }
     // A reader that has the report open at this moment may make the replace fail; retry.
     for (int attempt = 0; attempt < 200; ++attempt) {
-        if (::MoveFileExW(temp.c_str(), g.options.report.c_str(), MOVEFILE_REPLACE_EXISTING))
-            return;
+        if (::MoveFileExW(temp.c_str(), g.options.report.c_str(), MOVEFILE_REPLACE_EXISTING)) return;
         ::Sleep(5);
     }
-    std::fwprintf(stderr, L"emuhandheld: cannot replace %ls (error %lu)\n",
-                  g.options.report.c_str(), ::GetLastError());
+    std::fwprintf(stderr, L"emuhandheld: cannot replace %ls (error %lu)\n", g.options.report.c_str(), ::GetLastError());
 }
 
 // Removes the device: the link and the interface key go, every connection ends.
@@ -355,8 +356,9 @@ void Unplug()
 
 class Session {
 public:
-    explicit Session(OwnedHandle pipe)
-        : m_pipe(std::move(pipe)), m_event(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    explicit Session(OwnedHandle pipe) : m_pipe(std::move(pipe)), m_event(::CreateEventW(nullptr, TRUE, FALSE, nullptr))
+    {
+    }
 
     static DWORD WINAPI ThreadMain(LPVOID param)
     {
@@ -390,8 +392,7 @@ private:
             ::GetOverlappedResult(m_pipe.get(), &ov, done, TRUE);
             return Io::Stopped;
         }
-        if (!::GetOverlappedResult(m_pipe.get(), &ov, done, FALSE))
-            return Classify(::GetLastError());
+        if (!::GetOverlappedResult(m_pipe.get(), &ov, done, FALSE)) return Classify(::GetLastError());
         return Io::Done;
     }
 
@@ -400,10 +401,8 @@ private:
         switch (err) {
         case ERROR_BROKEN_PIPE:
         case ERROR_NO_DATA:
-        case ERROR_PIPE_NOT_CONNECTED:
-            return Io::HostClosed;
-        default:
-            return Io::Failed;
+        case ERROR_PIPE_NOT_CONNECTED: return Io::HostClosed;
+        default: return Io::Failed;
         }
     }
 
@@ -445,11 +444,9 @@ private:
         // past the header), so reads that carried header bytes count the host's writes.
         if (i > 0) ++t.headerWrites;
         if (!headerBefore && t.headerComplete()) {
-            t.headerCount = static_cast<uint32_t>(t.header[0] | t.header[1] << 8 |
-                                                  t.header[2] << 16 |
+            t.headerCount = static_cast<uint32_t>(t.header[0] | t.header[1] << 8 | t.header[2] << 16 |
                                                   static_cast<uint32_t>(t.header[3]) << 24);
-            t.headerSum = static_cast<uint32_t>(t.header[4] | t.header[5] << 8 |
-                                                t.header[6] << 16 |
+            t.headerSum = static_cast<uint32_t>(t.header[4] | t.header[5] << 8 | t.header[6] << 16 |
                                                 static_cast<uint32_t>(t.header[7]) << 24);
             OpenSaveFiles();
         }
@@ -471,8 +468,8 @@ private:
     {
         auto open = [](const std::wstring& path) {
             if (path.empty()) return OwnedHandle();
-            OwnedHandle f(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+            OwnedHandle f(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
             if (!f) std::fwprintf(stderr, L"emuhandheld: cannot create %ls\n", path.c_str());
             return f;
         };
@@ -494,9 +491,7 @@ private:
         std::memset(ready, 0x01, sizeof ready);
         if (!Answer(ready, kAnswerSize)) return;
         switch (o.mode) {
-        case Mode::Ready:
-            Answer(ready, kAnswerSize);
-            break;
+        case Mode::Ready: Answer(ready, kAnswerSize); break;
         case Mode::WrongByte: {
             BYTE wrong[kAnswerSize];
             std::memcpy(wrong, ready, sizeof wrong);
@@ -515,8 +510,7 @@ private:
             m_pipe.reset();
             m_deviceClosed = true;
             break;
-        case Mode::Silent:
-            break;
+        case Mode::Silent: break;
         }
     }
 
@@ -552,8 +546,7 @@ private:
             Consume(buffer.data(), got);
             if (!o.sink) Publish();
             if (m_end != Io::Done) return;
-            if (o.unplugAfterBlock >= 0 && t.headerComplete() && got > 0 &&
-                t.bytesReceived % kBlockSize == 0 &&
+            if (o.unplugAfterBlock >= 0 && t.headerComplete() && got > 0 && t.bytesReceived % kBlockSize == 0 &&
                 t.bytesReceived / kBlockSize == static_cast<uint64_t>(o.unplugAfterBlock) + 1) {
                 // Gone from the lookup first, then our end closes: the host's next write
                 // fails and a new device check finds nothing.
@@ -604,9 +597,8 @@ OwnedHandle NewInstance(const std::wstring& pipePath)
     const Options& o = g.options;
     const bool buffered = o.sink && o.refuseBlock < 0 && o.unplugAfterBlock < 0 && !o.refuseHeader;
     return OwnedHandle(::CreateNamedPipeW(pipePath.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                                          PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT,
-                                          PIPE_UNLIMITED_INSTANCES, 0, buffered ? kSinkRead : 0,
-                                          0, nullptr));
+                                          PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES, 0,
+                                          buffered ? kSinkRead : 0, 0, nullptr));
 }
 
 // A pipe instance waiting for the host to open the device.
@@ -627,7 +619,8 @@ public:
         if (!::ConnectNamedPipe(m_pipe.get(), &m_ov)) {
             const DWORD err = ::GetLastError();
             // Opened already between the create and the connect: as good as a connection.
-            if (err == ERROR_PIPE_CONNECTED || err == ERROR_NO_DATA) ::SetEvent(m_event.get());
+            if (err == ERROR_PIPE_CONNECTED || err == ERROR_NO_DATA)
+                ::SetEvent(m_event.get());
             else if (err != ERROR_IO_PENDING) {
                 *error = L"cannot listen on the pipe, error " + std::to_wstring(err);
                 return false;
@@ -666,8 +659,8 @@ private:
 
 void CreateReadyFile(const std::wstring& path)
 {
-    OwnedHandle f(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    OwnedHandle f(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!f) {
         std::fwprintf(stderr, L"emuhandheld: cannot create %ls\n", path.c_str());
         return;
@@ -740,12 +733,13 @@ int Serve()
                 unplugAt = ::GetTickCount64() + static_cast<ULONGLONG>(o.unplugAfterMs);
             auto* session = new Session(std::move(connected));
             HANDLE thread = ::CreateThread(nullptr, 0, &Session::ThreadMain, session, 0, nullptr);
-            if (thread) threads.emplace_back(thread);
-            else delete session;
+            if (thread)
+                threads.emplace_back(thread);
+            else
+                delete session;
             continue;
         }
-        if (w == WAIT_TIMEOUT && unplugAt != 0 && ::GetTickCount64() >= unplugAt &&
-            ::GetTickCount64() < g.deadline) {
+        if (w == WAIT_TIMEOUT && unplugAt != 0 && ::GetTickCount64() >= unplugAt && ::GetTickCount64() < g.deadline) {
             Unplug();
             break;
         }

@@ -20,22 +20,20 @@ inline bool IsPassingFailure(DWORD error)
     case ERROR_BAD_EXE_FORMAT:
     case ERROR_INVALID_PARAMETER:
     case ERROR_DIRECTORY:
-    case ERROR_FILENAME_EXCED_RANGE:
-        return false;
-    default:
-        return true;
+    case ERROR_FILENAME_EXCED_RANGE: return false;
+    default: return true;
     }
 }
 
 // Starts exe with the command line given (which must not be empty). On failure returns false
 // with GetLastError() as CreateProcess left it at the last try.
-inline bool StartProcess(const std::wstring& exe, const std::wstring& commandLine, BOOL inheritHandles,
-                         DWORD flags, STARTUPINFOW& si, PROCESS_INFORMATION& pi, int tries = 5)
+inline bool StartProcess(const std::wstring& exe, const std::wstring& commandLine, BOOL inheritHandles, DWORD flags,
+                         STARTUPINFOW& si, PROCESS_INFORMATION& pi, int tries = 5)
 {
     for (int attempt = 1;; ++attempt) {
         std::wstring line = commandLine;  // CreateProcessW may write into its command line
-        if (::CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, inheritHandles, flags, nullptr,
-                             nullptr, &si, &pi))
+        if (::CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, inheritHandles, flags, nullptr, nullptr, &si,
+                             &pi))
             return true;
         const DWORD error = ::GetLastError();
         if (attempt >= tries || !IsPassingFailure(error)) {

@@ -1,8 +1,8 @@
-#include "Console.h"
+#include "tools/robot/Console.h"
 
-#include "Handles.h"
-#include "Robot.h"
-#include "StartProcess.h"
+#include "framework/Handles.h"
+#include "tools/robot/Robot.h"
+#include "tools/launch/StartProcess.h"
 
 namespace robot {
 
@@ -19,8 +19,8 @@ std::wstring TempName(const wchar_t* prefix)
 UniqueHandle Inheritable(const std::wstring& path, DWORD access, DWORD disposition)
 {
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-    return UniqueHandle(::CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      &sa, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return UniqueHandle(::CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &sa,
+                                      disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 std::string ReadAll(const std::wstring& path)

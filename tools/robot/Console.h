@@ -14,10 +14,10 @@
 namespace robot {
 
 struct ConsoleResult {
-    bool ended = false;            // false: it was still running at the time limit, and was ended
+    bool ended = false;  // false: it was still running at the time limit, and was ended
     DWORD exitCode = STILL_ACTIVE;
-    std::string out, err;          // as written (UTF-8 from our programs), CR LF and all
-    DWORD elapsedMs = 0;           // from the start to the end
+    std::string out, err;  // as written (UTF-8 from our programs), CR LF and all
+    DWORD elapsedMs = 0;   // from the start to the end
 };
 
 class ConsoleProgram {

@@ -1,8 +1,8 @@
-#include "Robot.h"
+#include "tools/robot/Robot.h"
 #include <cstdio>
 #include <cwchar>
-#include "StartProcess.h"
-#include "resource.h"
+#include "tools/launch/StartProcess.h"
+#include "res/resource.h"
 
 namespace robot {
 
@@ -129,11 +129,7 @@ int Wizard::PageWindowCount() const { return static_cast<int>(PageWindows().size
 int Wizard::WindowCount() const
 {
     int count = 0;
-    for (HWND top : TopWindows(nullptr, nullptr)) {
-        ++count;
-        ::EnumChildWindows(top, [](HWND, LPARAM n) CALLBACK -> BOOL { ++*reinterpret_cast<int*>(n); return TRUE; },
-                           reinterpret_cast<LPARAM>(&count));
-    }
+    for (HWND top : TopWindows(nullptr, nullptr)) count += 1 + CountChildWindows(top);
     return count;
 }
 
@@ -222,12 +218,6 @@ bool Wizard::IsChecked(int controlId) const
     return state == BST_CHECKED;
 }
 
-std::wstring Wizard::ControlText(int controlId) const
-{
-    HWND control = Control(controlId);
-    return control ? WindowText(control) : std::wstring();
-}
-
 HWND Wizard::FindMessageBox() const
 {
     for (HWND wnd : TopWindows(kDialogClass, kErrorCaption))
@@ -242,11 +232,13 @@ bool Wizard::WaitForMessageBox(std::wstring* text, DWORD timeoutMs) const
     if (text) {
         // The message is the box's static text control (id 0xFFFF in message boxes).
         text->clear();
-        WaitUntil([&] {
-            HWND label = ::GetDlgItem(box, 0xFFFF);
-            if (label) *text = WindowText(label);
-            return !text->empty();
-        }, 2000);
+        WaitUntil(
+            [&] {
+                HWND label = ::GetDlgItem(box, 0xFFFF);
+                if (label) *text = WindowText(label);
+                return !text->empty();
+            },
+            2000);
     }
     return true;
 }
@@ -261,42 +253,48 @@ bool Wizard::AnswerMessageBox(DWORD timeoutMs) const
 
 bool Wizard::WaitForFileDialog(DWORD timeoutMs) const
 {
-    return WaitUntil([&] {
-        for (HWND wnd : TopWindows(kDialogClass, nullptr))
-            if (::IsWindowVisible(wnd) && (::GetDlgItem(wnd, kFileNameCombo) || ::GetDlgItem(wnd, kFileNameEdit)))
-                return true;
-        return false;
-    }, timeoutMs);
+    return WaitUntil(
+        [&] {
+            for (HWND wnd : TopWindows(kDialogClass, nullptr))
+                if (::IsWindowVisible(wnd) && (::GetDlgItem(wnd, kFileNameCombo) || ::GetDlgItem(wnd, kFileNameEdit)))
+                    return true;
+            return false;
+        },
+        timeoutMs);
 }
 
 bool Wizard::ChooseFile(const std::wstring& path, DWORD timeoutMs) const
 {
     HWND dialog = nullptr;
     HWND name = nullptr;
-    bool found = WaitUntil([&] {
-        for (HWND wnd : TopWindows(kDialogClass, nullptr)) {
-            if (!::IsWindowVisible(wnd)) continue;
-            name = ::GetDlgItem(wnd, kFileNameCombo);
-            if (!name) name = ::GetDlgItem(wnd, kFileNameEdit);
-            if (name) { dialog = wnd; return true; }
-        }
-        return false;
-    }, timeoutMs);
+    bool found = WaitUntil(
+        [&] {
+            for (HWND wnd : TopWindows(kDialogClass, nullptr)) {
+                if (!::IsWindowVisible(wnd)) continue;
+                name = ::GetDlgItem(wnd, kFileNameCombo);
+                if (!name) name = ::GetDlgItem(wnd, kFileNameEdit);
+                if (name) {
+                    dialog = wnd;
+                    return true;
+                }
+            }
+            return false;
+        },
+        timeoutMs);
     if (!found) return false;
     if (path.empty()) {
         ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     } else {
         DWORD_PTR result;
-        ::SendMessageTimeoutW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()), SMTO_ABORTIFHUNG, 5000, &result);
-        ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(dialog, IDOK)));
+        ::SendMessageTimeoutW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()), SMTO_ABORTIFHUNG, 5000,
+                              &result);
+        ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                       reinterpret_cast<LPARAM>(::GetDlgItem(dialog, IDOK)));
     }
     return WaitUntil([&] { return !::IsWindow(dialog) || !::IsWindowVisible(dialog); }, timeoutMs);
 }
 
-bool Wizard::Running() const
-{
-    return m_pi.hProcess && ::WaitForSingleObject(m_pi.hProcess, 0) == WAIT_TIMEOUT;
-}
+bool Wizard::Running() const { return m_pi.hProcess && ::WaitForSingleObject(m_pi.hProcess, 0) == WAIT_TIMEOUT; }
 
 bool Wizard::WaitForExit(DWORD timeoutMs, DWORD* exitCode) const
 {
@@ -317,17 +315,32 @@ void Wizard::Kill()
     m_pi = PROCESS_INFORMATION{};
 }
 
+int CountChildWindows(HWND wnd)
+{
+    int count = 0;
+    ::EnumChildWindows(
+        wnd,
+        [](HWND, LPARAM n) CALLBACK -> BOOL {
+            ++*reinterpret_cast<int*>(n);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
 bool WaitPainted(HWND wnd, DWORD timeoutMs)
 {
-    return WaitUntil([&] {
-        DWORD_PTR result;
-        // A round trip through the page's thread first: what it had queued is then handled.
-        if (!::SendMessageTimeoutW(wnd, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &result)) return false;
-        if (::GetUpdateRect(wnd, nullptr, FALSE)) return false;
-        for (HWND child = ::GetWindow(wnd, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
-            if (::GetUpdateRect(child, nullptr, FALSE)) return false;
-        return true;
-    }, timeoutMs);
+    return WaitUntil(
+        [&] {
+            DWORD_PTR result;
+            // A round trip through the page's thread first: what it had queued is then handled.
+            if (!::SendMessageTimeoutW(wnd, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &result)) return false;
+            if (::GetUpdateRect(wnd, nullptr, FALSE)) return false;
+            for (HWND child = ::GetWindow(wnd, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
+                if (::GetUpdateRect(child, nullptr, FALSE)) return false;
+            return true;
+        },
+        timeoutMs);
 }
 
 COLORREF Screenshot::At(int x, int y) const
@@ -355,7 +368,8 @@ bool Screenshot::Capture()
     HGDIOBJ old = ::SelectObject(memory, dib);
     BOOL ok = ::BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
     ::GdiFlush();
-    pixels.assign(static_cast<const DWORD*>(bits), static_cast<const DWORD*>(bits) + static_cast<size_t>(width) * height);
+    pixels.assign(static_cast<const DWORD*>(bits),
+                  static_cast<const DWORD*>(bits) + static_cast<size_t>(width) * height);
     ::SelectObject(memory, old);
     ::DeleteDC(memory);
     ::DeleteObject(dib);

@@ -56,11 +56,10 @@ public:
     // Presses a button of the visible page: checks it is visible and enabled, then posts its click.
     // None of these reach a page that is disabled (a dialog it owns is up), as for a user.
     bool Press(int controlId) const;
-    bool PressEscape() const;      // the Escape key on the visible page
-    bool PressCloseBox() const;    // the caption's close box (SC_CLOSE)
+    bool PressEscape() const;    // the Escape key on the visible page
+    bool PressCloseBox() const;  // the caption's close box (SC_CLOSE)
     bool ClickRadio(int controlId) const;
     bool IsChecked(int controlId) const;
-    std::wstring ControlText(int controlId) const;
     HWND Control(int controlId) const;
 
     // Message boxes of the process (caption "Error"): wait, read, press OK.
@@ -85,13 +84,16 @@ private:
     PROCESS_INFORMATION m_pi{};
 };
 
+// The windows below `wnd`, at every depth.
+int CountChildWindows(HWND wnd);
+
 // Waits until `wnd` and its children have painted (no pending update region).
 bool WaitPainted(HWND wnd, DWORD timeoutMs = 5000);
 
 // A screenshot of the whole screen, as the user sees it.
 struct Screenshot {
     int width = 0, height = 0;
-    std::vector<DWORD> pixels;  // 0x00RRGGBB, top-down
+    std::vector<DWORD> pixels;        // 0x00RRGGBB, top-down
     COLORREF At(int x, int y) const;  // RGB() order, as GDI gives colours
     bool Capture();
     bool SaveBmp(const std::wstring& path) const;

@@ -1,8 +1,8 @@
 // Image file page: the user picks the image file; the link and the path go on to the
 // progress page. Cancel closes the link and ends the run.
 #pragma once
-#include "Dialog.h"
-#include "USBUpdate.h"
+#include "framework/Dialog.h"
+#include "device/USBUpdate.h"
 
 class CImageDlg : public CDialog {
 public:

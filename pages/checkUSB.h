@@ -2,8 +2,8 @@
 // USB link and routes the user: on to the image file page, back to the USB instructions,
 // or to the not-ready page.
 #pragma once
-#include "Dialog.h"
-#include "USBUpdate.h"
+#include "framework/Dialog.h"
+#include "device/USBUpdate.h"
 
 class CCheckUSB : public CDialog {
 public:

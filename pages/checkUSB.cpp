@@ -1,11 +1,11 @@
-#include "checkUSB.h"
-#include "ImageDlg.h"
+#include "pages/checkUSB.h"
+#include "pages/ImageDlg.h"
 #include "app/PageChain.h"
 #include "pages/PagePainter.h"
 #include "pages/SelectDlg.h"
 #include "pages/USBnotRdy.h"
-#include "WinApp.h"
-#include "resource.h"
+#include "framework/WinApp.h"
+#include "res/resource.h"
 
 namespace {
 constexpr UINT kCheckDelayMs = 100;
@@ -53,18 +53,24 @@ void CCheckUSB::CheckDevice()
     }
     case CUSBUpdate::kBusy:
         // Another program is writing to this handheld; for this run it is as good as absent.
-        MessageBox(L"Another upgrade is using the handheld. Wait until it has finished, then try again.",
-                   L"Error", MB_OK);
+        MessageBox(L"Another upgrade is using the handheld. Wait until it has finished, then try again.", L"Error",
+                   MB_OK);
         [[fallthrough]];
     case CUSBUpdate::kNoDevice: {
         CUSBnotRdy notReady;
         OpenPage(*this, notReady, Ending::EndOK);
         break;
     }
-    default:
-        break;
+    default: break;
     }
 }
 
-BOOL CCheckUSB::OnPaint() { PaintPage(m_hWnd, kCheckUSBRow); return TRUE; }
-HBRUSH CCheckUSB::OnCtlColor(HDC dc, HWND control, UINT nCtlColor) { return CDialog::OnCtlColor(dc, control, nCtlColor); }
+BOOL CCheckUSB::OnPaint()
+{
+    PaintPage(m_hWnd, kCheckUSBRow);
+    return TRUE;
+}
+HBRUSH CCheckUSB::OnCtlColor(HDC dc, HWND control, UINT nCtlColor)
+{
+    return CDialog::OnCtlColor(dc, control, nCtlColor);
+}

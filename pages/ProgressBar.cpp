@@ -1,11 +1,11 @@
-#include "ProgressBar.h"
-#include "Transfer.h"
-#include "UpgradeLog.h"
+#include "pages/ProgressBar.h"
+#include "device/Transfer.h"
+#include "device/UpgradeLog.h"
 #include "app/PageChain.h"
 #include "pages/EndDlg.h"
 #include "pages/PagePainter.h"
-#include "WinApp.h"
-#include "resource.h"
+#include "framework/WinApp.h"
+#include "res/resource.h"
 
 namespace {
 constexpr UINT kStartDelayMs = 1000;
@@ -150,6 +150,13 @@ void CProgressBar::OnStartTransfer()
 
 void CProgressBar::ShowError(CString text) { MessageBox(text, L"Error", MB_OK); }
 
-BOOL CProgressBar::OnPaint() { PaintPage(m_hWnd, kProgressRow); return TRUE; }
-HBRUSH CProgressBar::OnCtlColor(HDC dc, HWND control, UINT nCtlColor) { return CDialog::OnCtlColor(dc, control, nCtlColor); }
+BOOL CProgressBar::OnPaint()
+{
+    PaintPage(m_hWnd, kProgressRow);
+    return TRUE;
+}
+HBRUSH CProgressBar::OnCtlColor(HDC dc, HWND control, UINT nCtlColor)
+{
+    return CDialog::OnCtlColor(dc, control, nCtlColor);
+}
 HCURSOR CProgressBar::OnQueryDragIcon() { return static_cast<HCURSOR>(m_hIcon); }

@@ -2,8 +2,8 @@
 // blocks, stepping the bar and keeping the windows alive between blocks; then the finish
 // page on success, or "image transfer Fail!".
 #pragma once
-#include "Dialog.h"
-#include "USBUpdate.h"
+#include "framework/Dialog.h"
+#include "device/USBUpdate.h"
 
 class CProgressBar : public CDialog {
 public:

@@ -1,10 +1,10 @@
-#include "ImageDlg.h"
-#include "ProgressBar.h"
+#include "pages/ImageDlg.h"
+#include "pages/ProgressBar.h"
 #include "app/PageChain.h"
 #include "pages/PagePainter.h"
-#include "FileDialog.h"
-#include "WinApp.h"
-#include "resource.h"
+#include "framework/FileDialog.h"
+#include "framework/WinApp.h"
+#include "res/resource.h"
 
 CImageDlg::CImageDlg(CWnd* pParent) : CDialog(IDD_IMAGE, pParent), m_hIcon(AfxGetApp()->LoadIcon(IDI_APP)) {}
 CImageDlg::~CImageDlg() = default;
@@ -59,5 +59,12 @@ void CImageDlg::OnCancel()
     CDialog::OnCancel();
 }
 
-BOOL CImageDlg::OnPaint() { PaintPage(m_hWnd, kImageRow); return TRUE; }
-HBRUSH CImageDlg::OnCtlColor(HDC dc, HWND control, UINT nCtlColor) { return CDialog::OnCtlColor(dc, control, nCtlColor); }
+BOOL CImageDlg::OnPaint()
+{
+    PaintPage(m_hWnd, kImageRow);
+    return TRUE;
+}
+HBRUSH CImageDlg::OnCtlColor(HDC dc, HWND control, UINT nCtlColor)
+{
+    return CDialog::OnCtlColor(dc, control, nCtlColor);
+}

@@ -18,13 +18,13 @@ public:
     const wchar_t* GetString() const { return m_str.c_str(); }
     operator const wchar_t*() const { return m_str.c_str(); }
     int GetLength() const { return static_cast<int>(m_str.size()); }
-    bool IsEmpty() const { return m_str.empty(); }
     const std::wstring& str() const { return m_str; }
 
-    CString& operator+=(const CString& other) { m_str += other.m_str; return *this; }
-    friend CString operator+(CString a, const CString& b) { a += b; return a; }
-    friend bool operator==(const CString& a, const CString& b) { return a.m_str == b.m_str; }
-    friend bool operator!=(const CString& a, const CString& b) { return !(a == b); }
+    CString& operator+=(const CString& other)
+    {
+        m_str += other.m_str;
+        return *this;
+    }
 
 private:
     std::wstring m_str;

@@ -1,4 +1,4 @@
-#include "String.h"
+#include "framework/CString.h"
 #include <cstdarg>
 #include <cwchar>
 
@@ -32,7 +32,10 @@ void CString::Format(const wchar_t* format, ...)
             va_copy(again, args);
             int n = std::vswprintf(&buf[0], buf.size(), format, again);
             va_end(again);
-            if (n >= 0 && static_cast<size_t>(n) < buf.size()) { buf.resize(static_cast<size_t>(n)); break; }
+            if (n >= 0 && static_cast<size_t>(n) < buf.size()) {
+                buf.resize(static_cast<size_t>(n));
+                break;
+            }
             buf.resize(buf.size() * 2);
         }
         m_str = std::move(buf);
