@@ -12,6 +12,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "tools/robot/Robot.h"
@@ -24,21 +25,14 @@ std::wstring g_exports;  // folder of the export lists (nt5-exports)
 std::string g_version;   // the version it must carry
 WORD g_subsystem = IMAGE_SUBSYSTEM_WINDOWS_GUI;
 
-#ifdef _WIN64
-constexpr WORD kMachine = IMAGE_FILE_MACHINE_AMD64;
-constexpr char kArch[] = "x86_64";
-constexpr WORD kMinorSubsystem = 2;  // NT 5.2
-using NtHeaders = IMAGE_NT_HEADERS64;
-using Thunk = ULONGLONG;
-constexpr Thunk kOrdinalFlag = IMAGE_ORDINAL_FLAG64;
-#else
-constexpr WORD kMachine = IMAGE_FILE_MACHINE_I386;
-constexpr char kArch[] = "i386";
-constexpr WORD kMinorSubsystem = 1;  // NT 5.1
-using NtHeaders = IMAGE_NT_HEADERS32;
-using Thunk = DWORD;
-constexpr Thunk kOrdinalFlag = IMAGE_ORDINAL_FLAG32;
-#endif
+// The program under test is built for the same architecture as this test.
+constexpr bool kWide = sizeof(void*) == 8;
+constexpr WORD kMachine = kWide ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386;
+constexpr const char* kArch = kWide ? "x86_64" : "i386";
+constexpr WORD kMinorSubsystem = kWide ? 2 : 1;  // NT 5.2 or NT 5.1
+using NtHeaders = std::conditional_t<kWide, IMAGE_NT_HEADERS64, IMAGE_NT_HEADERS32>;
+using Thunk = std::conditional_t<kWide, ULONGLONG, DWORD>;
+constexpr Thunk kOrdinalFlag = static_cast<Thunk>(kWide ? IMAGE_ORDINAL_FLAG64 : IMAGE_ORDINAL_FLAG32);
 
 // Lines of a text file, without line ends and comments; empty when it cannot be read.
 std::set<std::string> Lines(const std::wstring& path, bool* found = nullptr)
