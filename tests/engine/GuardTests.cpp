@@ -22,6 +22,18 @@ struct GuardedPath {
     }
 };
 
+// After OpenImage refused an image: nothing is staged or held open, and the one error box
+// shown says `text`.
+void ExpectRefused(const CUSBUpdate& link, const ErrorBoxWatcher& boxes, const wchar_t* text)
+{
+    EXPECT_EQ(link.m_pImageFile, nullptr);
+    EXPECT_EQ(link.m_nByteCount, 0u);
+    EXPECT_EQ(link.m_nByteSum, 0u);
+    EXPECT_EQ(link.m_nBlockCount, 0);
+    ASSERT_EQ(boxes.Texts().size(), 1u);
+    EXPECT_EQ(boxes.Texts()[0], text);
+}
+
 class DevicePathGuard : public LinkTest {};
 
 TEST_F(DevicePathGuard, PathOf255CharactersFitsWhole)
@@ -91,12 +103,7 @@ TEST_F(SendGuard, ReadErrorWhileStagingRefusesTheImage)
     CUSBUpdate link;
     EXPECT_EQ(link.OpenImage(pipe.Path()), 0u);
     EXPECT_TRUE(pipe.Served()) << "the error came after data had been read";
-    EXPECT_EQ(link.m_pImageFile, nullptr);
-    EXPECT_EQ(link.m_nByteCount, 0u);
-    EXPECT_EQ(link.m_nByteSum, 0u);
-    EXPECT_EQ(link.m_nBlockCount, 0);
-    ASSERT_EQ(boxes.Texts().size(), 1u);
-    EXPECT_EQ(boxes.Texts()[0], L"The image file could not be read.");
+    ASSERT_NO_FATAL_FAILURE(ExpectRefused(link, boxes, L"The image file could not be read."));
 }
 
 TEST_F(SendGuard, ReadErrorWhileSendingStopsBeforeTheWrite)
@@ -135,12 +142,7 @@ TEST_P(LargeImage, IsRefusedAtOnce)
     // Reading 4 GiB takes about ten seconds here; the box costs up to two when Wine has to
     // bring up its desktop first.
     EXPECT_LT(::GetTickCount64() - start, 5000u) << "refused without reading the file";
-    EXPECT_EQ(link.m_pImageFile, nullptr);
-    EXPECT_EQ(link.m_nByteCount, 0u);
-    EXPECT_EQ(link.m_nByteSum, 0u);
-    EXPECT_EQ(link.m_nBlockCount, 0);
-    ASSERT_EQ(boxes.Texts().size(), 1u);
-    EXPECT_EQ(boxes.Texts()[0], L"The image file is too large: images must be smaller than 4 GB.");
+    ASSERT_NO_FATAL_FAILURE(ExpectRefused(link, boxes, L"The image file is too large: images must be smaller than 4 GB."));
     EXPECT_TRUE(WriterCanOpen(path)) << "the refused file is not held open";
     EXPECT_EQ(link.SendBlock(), 0);
 }
