@@ -105,11 +105,15 @@ struct HeaderFault {
 
 void PrintTo(const HeaderFault& f, std::ostream* os) { *os << f.name; }
 
-const HeaderFault kShortOrFailedWords[] = {
+// Each header word cut short or failed.
+const HeaderFault kHeaderFaults[] = {
     {"CountShort", 0, WriteFault::Short, 2},
     {"CountFailed", 0, WriteFault::Fail, 0},
     {"SumShort", 1, WriteFault::Short, 3},
+    {"SumFailed", 1, WriteFault::Fail, 0},
 };
+
+std::string HeaderFaultName(const ::testing::TestParamInfo<HeaderFault>& info) { return info.param.name; }
 
 class HeaderWordNotTaken : public Refusal, public ::testing::WithParamInterface<HeaderFault> {};
 
@@ -129,19 +133,10 @@ TEST_P(HeaderWordNotTaken, FailsSendHeaderAndNothingFollows)
     EXPECT_EQ(r["bytes_received"], "0");
 }
 
-INSTANTIATE_TEST_SUITE_P(Words, HeaderWordNotTaken, ::testing::ValuesIn(kShortOrFailedWords),
-                         [](const ::testing::TestParamInfo<HeaderFault>& info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Words, HeaderWordNotTaken, ::testing::ValuesIn(kHeaderFaults), HeaderFaultName);
 
 // A header the handheld did not take, while it would still take what follows: no block
 // goes out, since the handheld would read the first block as the header (or its sum).
-const HeaderFault kHeaderFaults[] = {
-    {"CountShort", 0, WriteFault::Short, 2},
-    {"CountFailed", 0, WriteFault::Fail, 0},
-    {"SumShort", 1, WriteFault::Short, 3},
-    {"SumFailed", 1, WriteFault::Fail, 0},
-};
 
 class HeaderNotTaken : public Refusal, public ::testing::WithParamInterface<HeaderFault> {};
 
@@ -165,9 +160,6 @@ TEST_P(HeaderNotTaken, FailsTheTransferWithNoBlockSent)
     EXPECT_EQ(r["bytes_received"], "0");
 }
 
-INSTANTIATE_TEST_SUITE_P(Words, HeaderNotTaken, ::testing::ValuesIn(kHeaderFaults),
-                         [](const ::testing::TestParamInfo<HeaderFault>& info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Words, HeaderNotTaken, ::testing::ValuesIn(kHeaderFaults), HeaderFaultName);
 
 }  // namespace
