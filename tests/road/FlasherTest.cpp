@@ -36,9 +36,8 @@ TEST_F(Flasher, WritesTheWholeImageByteForByteAndRecordsTheAttempt)
         EXPECT_EQ(rep["closed"], "1");
         EXPECT_TRUE(ReadWholeFile(received) == ReadWholeFile(image.Path())) << "not byte for byte";
 
-        const std::vector<std::string> records = log.NewRecords();
-        ASSERT_EQ(records.size(), 1u);
-        UpgradeLog::Fields f = UpgradeLog::Parse(records[0]);
+        UpgradeLog::Fields f;
+        ASSERT_NO_FATAL_FAILURE(log.ReadOnlyNewRecord(&f));
         EXPECT_TRUE(std::regex_match(f["time"], std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d)")))
             << f["time"];
         EXPECT_EQ(f["program"], "romflash");
@@ -94,9 +93,8 @@ TEST_F(Flasher, RefusedBlockIsNamedAndNothingFollowsIt)
     EXPECT_EQ(rep["refused"], "block:3");
     EXPECT_EQ(rep["blocks"], "3");
     EXPECT_EQ(rep["bytes_after_refusal"], "0");
-    const std::vector<std::string> records = log.NewRecords();
-    ASSERT_EQ(records.size(), 1u);
-    UpgradeLog::Fields f = UpgradeLog::Parse(records[0]);
+    UpgradeLog::Fields f;
+    ASSERT_NO_FATAL_FAILURE(log.ReadOnlyNewRecord(&f));
     EXPECT_EQ(f["result"], "failed");
     EXPECT_EQ(f["step"], "block:3");
     EXPECT_EQ(f["reason"], "write-refused");
@@ -126,9 +124,8 @@ TEST_F(Flasher, CtrlCInTheMiddleStopsBetweenTwoBlocksAndClosesTheLink)
     EXPECT_EQ(rep["header_received"], "1");
     // The flasher stopped before block `taken`, and the handheld saw nothing after it.
     EXPECT_TRUE(Has(r.err, "interrupted before block " + std::to_string(taken) + " ")) << r.err;
-    const std::vector<std::string> records = log.NewRecords();
-    ASSERT_EQ(records.size(), 1u);
-    UpgradeLog::Fields f = UpgradeLog::Parse(records[0]);
+    UpgradeLog::Fields f;
+    ASSERT_NO_FATAL_FAILURE(log.ReadOnlyNewRecord(&f));
     EXPECT_EQ(f["result"], "interrupted");
     EXPECT_EQ(f["step"], "block:" + std::to_string(taken));
 }

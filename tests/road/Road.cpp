@@ -1,5 +1,6 @@
 #include "tests/road/Road.h"
 #include <commctrl.h>
+#include <gtest/gtest.h>
 #include <shlobj.h>
 #include <algorithm>
 #include <cstdio>
@@ -27,6 +28,13 @@ std::vector<std::string> UpgradeLog::NewRecords() const
         at = end + 2;
     }
     return records;
+}
+
+void UpgradeLog::ReadOnlyNewRecord(Fields* fields) const
+{
+    const std::vector<std::string> records = NewRecords();
+    ASSERT_EQ(records.size(), 1u);
+    *fields = Parse(records[0]);
 }
 
 UpgradeLog::Fields UpgradeLog::Parse(const std::string& record)

@@ -37,6 +37,9 @@ public:
     static std::wstring Path() { return Folder() + L"\\upgrade.log"; }
     // The records appended since, one per line, without line ends.
     std::vector<std::string> NewRecords() const;
+    // The one record appended since, parsed into *fields; a fatal test failure unless exactly
+    // one was appended.
+    void ReadOnlyNewRecord(Fields* fields) const;
     // A record's fields: "time" for the first, then each key=value, quotes taken off.
     static Fields Parse(const std::string& record);
 

@@ -142,9 +142,8 @@ TEST_F(RoadScenario, RefusedBlockFailsTheTransferAndNothingFollowsTheRefusal)
     EXPECT_EQ(r["bytes_after_refusal"], "0");
 
     // The log tells what happened: where, why, and the Windows error.
-    const std::vector<std::string> records = log.NewRecords();
-    ASSERT_EQ(records.size(), 1u);
-    UpgradeLog::Fields f = UpgradeLog::Parse(records[0]);
+    UpgradeLog::Fields f;
+    ASSERT_NO_FATAL_FAILURE(log.ReadOnlyNewRecord(&f));
     EXPECT_EQ(f["program"], "RomUpgradeWizard");
     EXPECT_EQ(f["image"], Utf8(image.Path()));
     EXPECT_EQ(f["bytes"], "8192");
@@ -278,9 +277,8 @@ TEST_F(RoadScenario, ImageWithGreekAndCjkLettersInItsPathIsFlashedByteForByte)
         EXPECT_EQ(r["match"], "1");
 
         // One record of the upgrade, the path in UTF-8.
-        const std::vector<std::string> records = log.NewRecords();
-        ASSERT_EQ(records.size(), 1u);
-        UpgradeLog::Fields f = UpgradeLog::Parse(records[0]);
+        UpgradeLog::Fields f;
+        ASSERT_NO_FATAL_FAILURE(log.ReadOnlyNewRecord(&f));
         EXPECT_EQ(f["program"], "RomUpgradeWizard");
         EXPECT_EQ(f["image"], Utf8(image.Path()));
         EXPECT_EQ(f["bytes"], "70000");
