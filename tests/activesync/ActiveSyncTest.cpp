@@ -32,6 +32,25 @@ protected:
         EXPECT_EQ(wizard.PageWindowCount(), pages);
     }
 
+    // On the license page, with the key set and ActiveSync running: the radio button `radio`
+    // clicked (none when 0), then Next.
+    void NextOnLicensePageWithKeySet(int radio)
+    {
+        ASSERT_NO_FATAL_FAILURE(OpenLicensePage());
+        ASSERT_TRUE(key.SetDword(0x0F));
+        StartActiveSync();
+        if (radio != 0) ASSERT_TRUE(wizard.ClickRadio(radio));
+        ASSERT_TRUE(wizard.Press(IDOK));
+    }
+
+    // From the welcome page on to the reset page and back: Next on the welcome page checks again.
+    void ToResetPageAndBack()
+    {
+        Go(IDOK, Page::Reset);
+        Go(IDC_RESET_BACK, Page::License);
+        Go(IDC_LICENSE_BACK, Page::Welcome);
+    }
+
     // The warning page: a single button, "OK", with the id of Cancel.
     void ExpectWarningPageWithOnlyOK()
     {
@@ -287,11 +306,7 @@ TEST_F(ActiveSync, MissingKeyOnLicenseShowsTheErrorThenCancelEndsTheRun)
 
 TEST_F(ActiveSync, LicenseAcceptThenNextShowsTheWarning)
 {
-    ASSERT_NO_FATAL_FAILURE(OpenLicensePage());
-    ASSERT_TRUE(key.SetDword(0x0F));
-    StartActiveSync();
-    ASSERT_TRUE(wizard.ClickRadio(IDC_LICENSE_ACCEPT));
-    ASSERT_TRUE(wizard.Press(IDOK));
+    ASSERT_NO_FATAL_FAILURE(NextOnLicensePageWithKeySet(IDC_LICENSE_ACCEPT));
     ExpectWarningPageWithOnlyOK();
     ASSERT_TRUE(wizard.PressEscape());
     ExpectRunEnds();
@@ -299,10 +314,7 @@ TEST_F(ActiveSync, LicenseAcceptThenNextShowsTheWarning)
 
 TEST_F(ActiveSync, LicenseNextWithNeitherCheckedShowsTheWarning)
 {
-    ASSERT_NO_FATAL_FAILURE(OpenLicensePage());
-    ASSERT_TRUE(key.SetDword(0x0F));
-    StartActiveSync();
-    ASSERT_TRUE(wizard.Press(IDOK));
+    ASSERT_NO_FATAL_FAILURE(NextOnLicensePageWithKeySet(0));
     ExpectWarningPageWithOnlyOK();
     ASSERT_TRUE(wizard.PressCloseBox());
     ExpectRunEnds();
@@ -322,9 +334,7 @@ TEST_F(ActiveSync, SecondPassFindsActiveSyncStartedMeanwhile)
 {
     ASSERT_TRUE(key.SetDword(0x0F));
     StartWizard();
-    Go(IDOK, Page::Reset);  // no ActiveSync yet
-    Go(IDC_RESET_BACK, Page::License);
-    Go(IDC_LICENSE_BACK, Page::Welcome);
+    ToResetPageAndBack();  // no ActiveSync yet
     StartActiveSync();
     ASSERT_TRUE(wizard.Press(IDOK));
     ExpectWarningPageWithOnlyOK();
@@ -337,9 +347,7 @@ TEST_F(ActiveSync, SecondPassReadsTheRegistryAgain)
     ASSERT_TRUE(key.SetDword(0x07));
     StartActiveSync();
     StartWizard();
-    Go(IDOK, Page::Reset);
-    Go(IDC_RESET_BACK, Page::License);
-    Go(IDC_LICENSE_BACK, Page::Welcome);
+    ToResetPageAndBack();
     ASSERT_TRUE(key.SetDword(0x0F));
     ASSERT_TRUE(wizard.Press(IDOK));
     ExpectWarningPageWithOnlyOK();
@@ -352,9 +360,7 @@ TEST_F(ActiveSync, SecondPassFindsTheKeyGone)
     ASSERT_TRUE(key.SetDword(0));
     StartActiveSync();
     StartWizard();
-    Go(IDOK, Page::Reset);
-    Go(IDC_RESET_BACK, Page::License);
-    Go(IDC_LICENSE_BACK, Page::Welcome);
+    ToResetPageAndBack();
     ASSERT_TRUE(key.Remove());
     ASSERT_NO_FATAL_FAILURE(ExpectRegistryErrorAfterNext());
     ASSERT_TRUE(wizard.Press(IDCANCEL));
