@@ -39,7 +39,9 @@ protected:
         ASSERT_NO_FATAL_FAILURE(OpenLicensePage());
         ASSERT_TRUE(key.SetDword(0x0F));
         StartActiveSync();
-        if (radio != 0) ASSERT_TRUE(wizard.ClickRadio(radio));
+        if (radio != 0) {
+            ASSERT_TRUE(wizard.ClickRadio(radio));
+        }
         ASSERT_TRUE(wizard.Press(IDOK));
     }
 

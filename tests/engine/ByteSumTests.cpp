@@ -40,8 +40,12 @@ void ExpectEveryVersionAgrees(const std::vector<unsigned char>& buffer, const ch
             SCOPED_TRACE(::testing::Message() << what << ", " << n << " bytes from offset " << offset);
             const uint64_t plain = bytesum::Plain(p, n);
             ASSERT_EQ(plain, expected);
-            if (sse2) ASSERT_EQ(bytesum::Sse2(p, n), plain);
-            if (avx2) ASSERT_EQ(bytesum::Avx2(p, n), plain);
+            if (sse2) {
+                ASSERT_EQ(bytesum::Sse2(p, n), plain);
+            }
+            if (avx2) {
+                ASSERT_EQ(bytesum::Avx2(p, n), plain);
+            }
             ASSERT_EQ(::ByteSum(p, n), static_cast<uint32_t>(plain));
         }
     }
