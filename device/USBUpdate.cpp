@@ -60,6 +60,10 @@ public:
     decltype(&::SetupDiDestroyDeviceInfoList) const DestroyDeviceInfoList;
 };
 
+// The sizes the lookup hands SetupAPI: 28 and 5 in a 32-bit program, 32 and 8 in a 64-bit one.
+static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == (sizeof(void*) == 4 ? 28 : 32), "interface data size");
+static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == (sizeof(void*) == 4 ? 5 : 8), "detail data size");
+
 // A device information set, destroyed on every way out of the lookup.
 class DeviceInfoSet {
 public:

@@ -69,6 +69,28 @@ protected:
         EXPECT_EQ(Utf8(TextOf(buttons[0])), "OK");
         EXPECT_TRUE(::IsWindowVisible(buttons[0]) && ::IsWindowEnabled(buttons[0]));
     }
+
+    // Next leads straight to the reset page with no box (and, when given, this many page windows
+    // in all); Cancel there ends the run.
+    void NextOpensResetWithNoBoxAndCancelEnds(int pageWindows = 0)
+    {
+        Go(IDOK, Page::Reset);
+        EXPECT_EQ(wizard.FindMessageBox(), nullptr);
+        if (pageWindows) {
+            EXPECT_EQ(wizard.PageWindowCount(), pageWindows);
+        }
+        ASSERT_TRUE(wizard.Press(IDCANCEL));
+        ExpectRunEnds();
+    }
+
+    // Next meets ActiveSync holding USB connections: the warning page, whose OK ends the run.
+    void NextShowsTheWarningWhoseOkEndsTheRun()
+    {
+        ASSERT_TRUE(wizard.Press(IDOK));
+        ASSERT_NO_FATAL_FAILURE(ExpectWarningPageWithOnlyOK());
+        ASSERT_TRUE(wizard.Press(IDCANCEL));
+        ExpectRunEnds();
+    }
 };
 
 // ---- No ActiveSync window: the reset page, whatever the registry holds ----------------------
@@ -93,11 +115,7 @@ TEST_P(ActiveSyncAbsent, WelcomeNextOpensResetWhateverTheRegistryHolds)
 {
     ASSERT_NO_FATAL_FAILURE(Store(key, GetParam()));
     StartWizard();
-    Go(IDOK, Page::Reset);
-    EXPECT_EQ(wizard.FindMessageBox(), nullptr);
-    EXPECT_EQ(wizard.PageWindowCount(), 2);
-    ASSERT_TRUE(wizard.Press(IDCANCEL));
-    ExpectRunEnds();
+    NextOpensResetWithNoBoxAndCancelEnds(2);
 }
 
 TEST_P(ActiveSyncAbsent, LicenseNextOpensResetWhateverTheRegistryHolds)
@@ -105,10 +123,7 @@ TEST_P(ActiveSyncAbsent, LicenseNextOpensResetWhateverTheRegistryHolds)
     ASSERT_NO_FATAL_FAILURE(Store(key, GetParam()));
     ASSERT_NO_FATAL_FAILURE(OpenLicensePage());
     ASSERT_TRUE(wizard.ClickRadio(IDC_LICENSE_ACCEPT));
-    Go(IDOK, Page::Reset);
-    EXPECT_EQ(wizard.FindMessageBox(), nullptr);
-    ASSERT_TRUE(wizard.Press(IDCANCEL));
-    ExpectRunEnds();
+    NextOpensResetWithNoBoxAndCancelEnds();
 }
 
 INSTANTIATE_TEST_SUITE_P(Registry, ActiveSyncAbsent,
@@ -143,10 +158,7 @@ TEST_P(ActiveSyncLookalike, IsNotActiveSyncEvenWithTheKeyMissing)
 {
     StartActiveSync(GetParam().className, GetParam().title);
     StartWizard();
-    Go(IDOK, Page::Reset);
-    EXPECT_EQ(wizard.FindMessageBox(), nullptr);
-    ASSERT_TRUE(wizard.Press(IDCANCEL));
-    ExpectRunEnds();
+    NextOpensResetWithNoBoxAndCancelEnds();
 }
 
 INSTANTIATE_TEST_SUITE_P(Windows, ActiveSyncLookalike,
@@ -179,11 +191,7 @@ TEST_P(ActiveSyncNoUsb, OpensTheResetPage)
     ASSERT_TRUE(key.SetDword(GetParam()));
     StartActiveSync();
     StartWizard();
-    Go(IDOK, Page::Reset);
-    EXPECT_EQ(wizard.FindMessageBox(), nullptr);
-    EXPECT_EQ(wizard.PageWindowCount(), 2);
-    ASSERT_TRUE(wizard.Press(IDCANCEL));
-    ExpectRunEnds();
+    NextOpensResetWithNoBoxAndCancelEnds(2);
 }
 
 INSTANTIATE_TEST_SUITE_P(UsbBitClear, ActiveSyncNoUsb,
@@ -206,10 +214,7 @@ TEST_P(ActiveSyncValueShape, CountsAsNothingAllowed)
     ASSERT_TRUE(key.SetRaw(GetParam().type, GetParam().bytes.data(), static_cast<DWORD>(GetParam().bytes.size())));
     StartActiveSync();
     StartWizard();
-    Go(IDOK, Page::Reset);
-    EXPECT_EQ(wizard.FindMessageBox(), nullptr);
-    ASSERT_TRUE(wizard.Press(IDCANCEL));
-    ExpectRunEnds();
+    NextOpensResetWithNoBoxAndCancelEnds();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -229,10 +234,7 @@ TEST_F(ActiveSync, KeyWithoutTheValueOpensTheResetPage)
     ASSERT_TRUE(key.CreateEmpty());
     StartActiveSync();
     StartWizard();
-    Go(IDOK, Page::Reset);
-    EXPECT_EQ(wizard.FindMessageBox(), nullptr);
-    ASSERT_TRUE(wizard.Press(IDCANCEL));
-    ExpectRunEnds();
+    NextOpensResetWithNoBoxAndCancelEnds();
 }
 
 // ---- The warning page ends the run every way ---------------------------------------------------
@@ -289,10 +291,7 @@ TEST_F(ActiveSync, MissingKeyOnLicenseShowsTheErrorThenNextStillWorks)
     ASSERT_TRUE(wizard.ClickRadio(IDC_LICENSE_ACCEPT));
     ASSERT_NO_FATAL_FAILURE(ExpectRegistryErrorAfterNext());
     ASSERT_TRUE(key.SetDword(0x0F));
-    ASSERT_TRUE(wizard.Press(IDOK));
-    ExpectWarningPageWithOnlyOK();
-    ASSERT_TRUE(wizard.Press(IDCANCEL));
-    ExpectRunEnds();
+    NextShowsTheWarningWhoseOkEndsTheRun();
 }
 
 TEST_F(ActiveSync, MissingKeyOnLicenseShowsTheErrorThenCancelEndsTheRun)
@@ -338,10 +337,7 @@ TEST_F(ActiveSync, SecondPassFindsActiveSyncStartedMeanwhile)
     StartWizard();
     ToResetPageAndBack();  // no ActiveSync yet
     StartActiveSync();
-    ASSERT_TRUE(wizard.Press(IDOK));
-    ExpectWarningPageWithOnlyOK();
-    ASSERT_TRUE(wizard.Press(IDCANCEL));
-    ExpectRunEnds();
+    NextShowsTheWarningWhoseOkEndsTheRun();
 }
 
 TEST_F(ActiveSync, SecondPassReadsTheRegistryAgain)
@@ -351,10 +347,7 @@ TEST_F(ActiveSync, SecondPassReadsTheRegistryAgain)
     StartWizard();
     ToResetPageAndBack();
     ASSERT_TRUE(key.SetDword(0x0F));
-    ASSERT_TRUE(wizard.Press(IDOK));
-    ExpectWarningPageWithOnlyOK();
-    ASSERT_TRUE(wizard.Press(IDCANCEL));
-    ExpectRunEnds();
+    NextShowsTheWarningWhoseOkEndsTheRun();
 }
 
 TEST_F(ActiveSync, SecondPassFindsTheKeyGone)

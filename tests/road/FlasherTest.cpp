@@ -90,9 +90,7 @@ TEST_F(Flasher, RefusedBlockIsNamedAndNothingFollowsIt)
     EXPECT_EQ(r.exitCode, 4u) << r.err;
     EXPECT_TRUE(Has(r.err, "refused block 3 ")) << r.err;
     EmulatedHandheld::Report rep = device.Stop();
-    EXPECT_EQ(rep["refused"], "block:3");
-    EXPECT_EQ(rep["blocks"], "3");
-    EXPECT_EQ(rep["bytes_after_refusal"], "0");
+    ExpectRefusedAtBlock(rep, 3);
     UpgradeLog::Fields f;
     ASSERT_NO_FATAL_FAILURE(log.ReadOnlyNewRecord(&f));
     EXPECT_EQ(f["result"], "failed");

@@ -113,6 +113,13 @@ void RoadScenario::ExpectErrorBox(const std::wstring& text)
     ASSERT_TRUE(wizard.AnswerMessageBox());
 }
 
+void RoadScenario::ExpectRefusedAtBlock(EmulatedHandheld::Report& report, int block)
+{
+    EXPECT_EQ(report["refused"], "block:" + std::to_string(block));
+    EXPECT_EQ(report["blocks"], std::to_string(block));
+    EXPECT_EQ(report["bytes_after_refusal"], "0");
+}
+
 robot::ConsoleResult RoadScenario::Flash(const std::wstring& arguments, DWORD timeoutMs)
 {
     robot::ConsoleResult r = robot::RunConsole(FlasherPath(), arguments, timeoutMs);

@@ -60,6 +60,8 @@ protected:
     void ExpectFinishPage(std::wstring* lastStatus, int* barPos);
     // Presses OK on the "Error" box that must come, checking its text.
     void ExpectErrorBox(const std::wstring& text);
+    // The handheld refused block `block` (from 0): it took the blocks before it and nothing after.
+    static void ExpectRefusedAtBlock(EmulatedHandheld::Report& report, int block);
     // Runs romflash with these arguments to its end.
     robot::ConsoleResult Flash(const std::wstring& arguments, DWORD timeoutMs = 60000);
 

@@ -9,6 +9,17 @@ using robot::Page;
 
 namespace {
 
+// What the wizard's log record says of the image it was given and of the handshake.
+void ExpectRecordOfImage(UpgradeLog::Fields& f, const ImageFile& image, uint64_t bytes)
+{
+    EXPECT_EQ(f["program"], "RomUpgradeWizard");
+    EXPECT_EQ(f["image"], Utf8(image.Path()));
+    EXPECT_EQ(f["bytes"], std::to_string(bytes));
+    EXPECT_EQ(f["sum"], std::to_string(image.Sum()));
+    EXPECT_EQ(f["blocks"], std::to_string(bytes / 512));
+    EXPECT_EQ(f["handshake"], "ready");
+}
+
 struct SizeCase {
     uint64_t size;
     const wchar_t* lastStatus;
@@ -137,19 +148,12 @@ TEST_F(RoadScenario, RefusedBlockFailsTheTransferAndNothingFollowsTheRefusal)
     ExpectErrorBox(L"image transfer Fail!");
     ExpectRunEnds();
     EmulatedHandheld::Report r = device.Stop();
-    EXPECT_EQ(r["refused"], "block:2");
-    EXPECT_EQ(r["blocks"], "2");
-    EXPECT_EQ(r["bytes_after_refusal"], "0");
+    ExpectRefusedAtBlock(r, 2);
 
     // The log tells what happened: where, why, and the Windows error.
     UpgradeLog::Fields f;
     ASSERT_NO_FATAL_FAILURE(log.ReadOnlyNewRecord(&f));
-    EXPECT_EQ(f["program"], "RomUpgradeWizard");
-    EXPECT_EQ(f["image"], Utf8(image.Path()));
-    EXPECT_EQ(f["bytes"], "8192");
-    EXPECT_EQ(f["sum"], std::to_string(image.Sum()));
-    EXPECT_EQ(f["blocks"], "16");
-    EXPECT_EQ(f["handshake"], "ready");
+    ExpectRecordOfImage(f, image, 8192);
     EXPECT_EQ(f["result"], "failed");
     EXPECT_EQ(f["step"], "block:2");
     EXPECT_EQ(f["reason"], "write-refused");
@@ -157,36 +161,39 @@ TEST_F(RoadScenario, RefusedBlockFailsTheTransferAndNothingFollowsTheRefusal)
     EXPECT_EQ(f["sent"], "2");
 }
 
-TEST_F(RoadScenario, MissingFileIsReportedAndNothingIsSent)
+// The image chosen on the image page cannot be staged: the box that says why, then the
+// failure; the run ends, and the handheld gets nothing but the close.
+class UnstageableImage : public RoadScenario {
+protected:
+    void ExpectRefusedWithNothingSent(const std::wstring& path, const std::wstring& why)
+    {
+        ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+        WalkToImagePage();
+        ChooseImage(path);
+        ExpectErrorBox(why);
+        ExpectErrorBox(L"image transfer Fail!");
+        ExpectRunEnds();
+        EmulatedHandheld::Report r = device.Stop();
+        EXPECT_EQ(r["header_received"], "0");
+        EXPECT_EQ(r["bytes_received"], "0");
+        EXPECT_EQ(r["closed"], "1");
+    }
+};
+
+TEST_F(UnstageableImage, MissingFileIsReportedAndNothingIsSent)
 {
-    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
-    WalkToImagePage();
-    ChooseImage(TempPath(L"no such image.bin"));
-    ExpectErrorBox(L"Can not find  the image file.");
-    ExpectErrorBox(L"image transfer Fail!");
-    ExpectRunEnds();
-    EmulatedHandheld::Report r = device.Stop();
-    EXPECT_EQ(r["header_received"], "0");
-    EXPECT_EQ(r["closed"], "1");
+    ExpectRefusedWithNothingSent(TempPath(L"no such image.bin"), L"Can not find  the image file.");
 }
 
-TEST_F(RoadScenario, ImageHeldOpenForWritingIsReportedAsInUseAndNothingIsSent)
+TEST_F(UnstageableImage, ImageHeldOpenForWritingIsReportedAsInUseAndNothingIsSent)
 {
     ImageFile image(4096);
     // Another program has the image open for writing (and lets others read it).
     OwnedHandle writer(::CreateFileW(image.Path().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(writer.valid());
-    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
-    WalkToImagePage();
-    ChooseImage(image.Path());
-    ExpectErrorBox(L"The image file is in use by another program. Close that program and try again.");
-    ExpectErrorBox(L"image transfer Fail!");
-    ExpectRunEnds();
-    EmulatedHandheld::Report r = device.Stop();
-    EXPECT_EQ(r["header_received"], "0");
-    EXPECT_EQ(r["bytes_received"], "0");
-    EXPECT_EQ(r["closed"], "1");
+    ExpectRefusedWithNothingSent(image.Path(),
+                                 L"The image file is in use by another program. Close that program and try again.");
 }
 
 class ImagePageEndings : public RoadScenario, public ::testing::WithParamInterface<Way> {};
@@ -279,13 +286,8 @@ TEST_F(RoadScenario, ImageWithGreekAndCjkLettersInItsPathIsFlashedByteForByte)
         // One record of the upgrade, the path in UTF-8.
         UpgradeLog::Fields f;
         ASSERT_NO_FATAL_FAILURE(log.ReadOnlyNewRecord(&f));
-        EXPECT_EQ(f["program"], "RomUpgradeWizard");
-        EXPECT_EQ(f["image"], Utf8(image.Path()));
-        EXPECT_EQ(f["bytes"], "70000");
-        EXPECT_EQ(f["sum"], std::to_string(image.Sum()));
-        EXPECT_EQ(f["blocks"], "136");
+        ExpectRecordOfImage(f, image, 70000);
         EXPECT_EQ(f["sent"], "137");
-        EXPECT_EQ(f["handshake"], "ready");
         EXPECT_EQ(f["result"], "success");
         EXPECT_FALSE(f["device"].empty());
     }
