@@ -21,6 +21,11 @@ void SendHeaderAndBlocks(CUSBUpdate& link, TransferObserver& observer, TransferO
     // A handheld that lost the header would read the first block as one: no block goes out
     // unless both header words were taken.
     outcome.headerSent = link.SendHeader() && link.m_nFailure == CUSBUpdate::kFailNone;
+    if (!outcome.headerSent && link.m_nFailure == CUSBUpdate::kFailStopped) {
+        outcome.stopped = true;
+        outcome.seconds = Now() - start;
+        return;
+    }
     if (!outcome.headerSent) {
         outcome.headerFailed = true;
         outcome.failure = link.m_nFailure;
@@ -37,6 +42,8 @@ void SendHeaderAndBlocks(CUSBUpdate& link, TransferObserver& observer, TransferO
         observer.OnBlockSent(++outcome.sent, outcome.blockCount);
     }
     outcome.seconds = Now() - start;
+    // The stop event ended the wait on a block: a stop, not a refusal.
+    if (link.m_nFailure == CUSBUpdate::kFailStopped) outcome.stopped = true;
     if (!outcome.headerFailed && !outcome.stopped && !outcome.Succeeded()) {
         outcome.failure = link.m_nFailure;
         outcome.error = link.m_dwError;

@@ -11,6 +11,7 @@
 #include <cwchar>
 #include <new>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "device/ByteSum.h"
@@ -111,10 +112,11 @@ bool CopyPath(const std::string& path, char* devicePath)
     return true;
 }
 
+// Overlapped, so that every wait on the handheld can have an end (see Exchange).
 HANDLE OpenPath(const char* devicePath)
 {
     return ::CreateFileA(devicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, 0, nullptr);
+                         OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
 }
 
 // The path of the first present interface of the class; false when there is none or its
@@ -158,26 +160,24 @@ std::wstring DeviceLockName(const char* devicePath)
 
 enum class LockResult { Held, Busy, Unavailable };
 
-// Takes the handheld's lock without waiting. A lock whose holder died without releasing it
-// (WAIT_ABANDONED) is ours. When no lock can be made at all (Unavailable), the link goes
-// on without one, as it always has.
+// Takes the handheld's lock without waiting. The lock is the named object itself: whoever
+// makes it holds the lock until its handle is closed, from any thread (the link moves between
+// threads, so a mutex's ownership, which belongs to one thread, would not do), and a holder
+// that died has had its handles closed by Windows, so its lock is free again. When no lock
+// can be made at all (Unavailable), the link goes on without one, as it always has.
 LockResult TakeDeviceLock(const char* devicePath, HANDLE* lock)
 {
     UniqueHandle mutex(::CreateMutexW(nullptr, FALSE, DeviceLockName(devicePath).c_str()));
     // A lock made by a program of another user is there but not ours to open: it is held.
     if (!mutex) return ::GetLastError() == ERROR_ACCESS_DENIED ? LockResult::Busy : LockResult::Unavailable;
-    switch (::WaitForSingleObject(mutex.get(), 0)) {
-    case WAIT_OBJECT_0:
-    case WAIT_ABANDONED: *lock = mutex.release(); return LockResult::Held;
-    case WAIT_TIMEOUT: return LockResult::Busy;
-    default: return LockResult::Unavailable;
-    }
+    if (::GetLastError() == ERROR_ALREADY_EXISTS) return LockResult::Busy;
+    *lock = mutex.release();
+    return LockResult::Held;
 }
 
 void ReleaseDeviceLock(HANDLE* lock)
 {
     if (!*lock) return;
-    ::ReleaseMutex(*lock);
     ::CloseHandle(*lock);
     *lock = nullptr;
 }
@@ -187,11 +187,54 @@ void ReleaseDeviceLock(HANDLE* lock)
 CUSBUpdate::CUSBUpdate()
     : m_nByteCount(0), m_nBlockCount(0), m_pImageFile(nullptr), m_dwBytesRead(0), m_nBlockSize(kBlockSize), m_Buffer{},
       m_hDevice(INVALID_HANDLE_VALUE), m_szDevicePath{}, m_nByteSum(0), m_byCell(0), m_dwBytesWritten(0),
-      m_nFailure(kFailNone), m_dwError(0), m_nBytesSent(0), m_nSumSent(0), m_hLock(nullptr), m_pReporter(nullptr)
+      m_nFailure(kFailNone), m_dwError(0), m_dwHandshakeTimeout(kHandshakeTimeoutMs), m_dwWriteTimeout(INFINITE),
+      m_nBytesSent(0), m_nSumSent(0), m_hLock(nullptr), m_hIoEvent(nullptr), m_hStop(nullptr), m_pReporter(nullptr)
 {
 }
 
-CUSBUpdate::~CUSBUpdate() = default;
+CUSBUpdate::~CUSBUpdate()
+{
+    Close();
+    if (m_hIoEvent) ::CloseHandle(m_hIoEvent);
+}
+
+CUSBUpdate::CUSBUpdate(CUSBUpdate&& other) noexcept : CUSBUpdate() { TakeOver(other); }
+
+CUSBUpdate& CUSBUpdate::operator=(CUSBUpdate&& other) noexcept
+{
+    if (this != &other) {
+        Close();
+        TakeOver(other);
+    }
+    return *this;
+}
+
+// Everything of the other link becomes this one's; the other keeps its counts and path but
+// owns nothing any more.
+void CUSBUpdate::TakeOver(CUSBUpdate& other)
+{
+    m_nByteCount = other.m_nByteCount;
+    m_nBlockCount = other.m_nBlockCount;
+    m_pImageFile = std::exchange(other.m_pImageFile, nullptr);
+    m_dwBytesRead = other.m_dwBytesRead;
+    m_nBlockSize = other.m_nBlockSize;
+    std::memcpy(m_Buffer, other.m_Buffer, sizeof m_Buffer);
+    m_hDevice = std::exchange(other.m_hDevice, INVALID_HANDLE_VALUE);
+    std::memcpy(m_szDevicePath, other.m_szDevicePath, sizeof m_szDevicePath);
+    m_nByteSum = other.m_nByteSum;
+    m_byCell = other.m_byCell;
+    m_dwBytesWritten = other.m_dwBytesWritten;
+    m_nFailure = other.m_nFailure;
+    m_dwError = other.m_dwError;
+    m_dwHandshakeTimeout = other.m_dwHandshakeTimeout;
+    m_dwWriteTimeout = other.m_dwWriteTimeout;
+    m_nBytesSent = other.m_nBytesSent;
+    m_nSumSent = other.m_nSumSent;
+    m_hLock = std::exchange(other.m_hLock, nullptr);
+    std::swap(m_hIoEvent, other.m_hIoEvent);
+    m_hStop = other.m_hStop;
+    m_pReporter = other.m_pReporter;
+}
 
 HANDLE CUSBUpdate::OpenDevice() { return FindDevice(&GUID_DEVINTERFACE_UPGRADE, m_szDevicePath); }
 
@@ -232,7 +275,7 @@ std::vector<std::string> CUSBUpdate::ListDevices()
 
 int CUSBUpdate::Connect()
 {
-    m_hDevice = INVALID_HANDLE_VALUE;
+    CloseDevice();
     m_dwError = 0;
     // Only the first present interface of the class is ever tried.
     if (!FirstDevicePath(&GUID_DEVINTERFACE_UPGRADE, m_szDevicePath)) return kNoDevice;
@@ -241,7 +284,7 @@ int CUSBUpdate::Connect()
 
 int CUSBUpdate::ConnectTo(const std::string& devicePath)
 {
-    m_hDevice = INVALID_HANDLE_VALUE;
+    CloseDevice();
     m_dwError = 0;
     if (!CopyPath(devicePath, m_szDevicePath)) return kNoDevice;
     return OpenAndHandshake();
@@ -250,7 +293,6 @@ int CUSBUpdate::ConnectTo(const std::string& devicePath)
 // Takes the handheld's lock, opens it at m_szDevicePath and reads the handshake.
 int CUSBUpdate::OpenAndHandshake()
 {
-    m_hLock = nullptr;
     if (TakeDeviceLock(m_szDevicePath, &m_hLock) == LockResult::Busy) return kBusy;
     m_hDevice = OpenPath(m_szDevicePath);
     if (m_hDevice == INVALID_HANDLE_VALUE) {
@@ -259,18 +301,67 @@ int CUSBUpdate::OpenAndHandshake()
         return kNoDevice;
     }
 
-    // The handheld answers twice; only what the second read leaves in the buffer counts.
-    // A read that fails or delivers less leaves the rest as the earlier content.
+    // The handheld answers twice; only what the second read leaves in the buffer counts. A
+    // read that delivers less leaves the rest as the earlier content; a read that fails, or
+    // brings no answer in time, makes the answer a wrong one.
+    Fail(kFailNone, 0);
     BYTE answer[kHandshakeSize] = {};
-    for (int read = 0; read < 2; ++read)
-        if (!::ReadFile(m_hDevice, answer, kHandshakeSize, &m_dwBytesRead, nullptr)) m_dwError = ::GetLastError();
+    bool failed = false;
+    for (int read = 0; read < 2 && !failed; ++read) {
+        switch (Exchange(false, answer, kHandshakeSize, m_dwHandshakeTimeout, &m_dwBytesRead)) {
+        case Io::Done: break;
+        case Io::Failed: failed = true; break;
+        case Io::TimedOut:
+            Fail(kFailNoAnswer, ERROR_TIMEOUT);
+            failed = true;
+            break;
+        case Io::Stopped: Fail(kFailStopped, 0); return kStopped;
+        }
+    }
 
-    if (std::memcmp(answer, kReadySignature, kHandshakeSize) == 0) {
+    if (!failed && std::memcmp(answer, kReadySignature, kHandshakeSize) == 0) {
         m_dwError = 0;
         return kReady;
     }
     ShowError(L"Please press down USB item");
     return kWrongReply;
+}
+
+CUSBUpdate::Io CUSBUpdate::Exchange(bool write, void* data, DWORD size, DWORD timeoutMs, DWORD* done)
+{
+    *done = 0;
+    if (m_hStop && ::WaitForSingleObject(m_hStop, 0) == WAIT_OBJECT_0) return Io::Stopped;
+    if (!m_hIoEvent) m_hIoEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!m_hIoEvent) {
+        m_dwError = ::GetLastError();
+        return Io::Failed;
+    }
+    OVERLAPPED ov = {};
+    ov.hEvent = m_hIoEvent;
+    const BOOL immediate = write ? ::WriteFile(m_hDevice, data, size, nullptr, &ov)
+                                 : ::ReadFile(m_hDevice, data, size, nullptr, &ov);
+    if (!immediate) {
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_IO_PENDING) {
+            m_dwError = error;
+            return Io::Failed;
+        }
+        const HANDLE waits[2] = {m_hIoEvent, m_hStop};
+        const DWORD woke = ::WaitForMultipleObjects(m_hStop ? 2 : 1, waits, FALSE, timeoutMs);
+        if (woke != WAIT_OBJECT_0) {
+            // CancelIo ends what this thread started; XP has it, unlike CancelIoEx. The
+            // operation may still have finished first: then it counts as done.
+            ::CancelIo(m_hDevice);
+            if (::GetOverlappedResult(m_hDevice, &ov, done, TRUE) && *done == size) return Io::Done;
+            *done = 0;
+            return woke == WAIT_TIMEOUT ? Io::TimedOut : Io::Stopped;
+        }
+    }
+    if (!::GetOverlappedResult(m_hDevice, &ov, done, FALSE)) {
+        m_dwError = ::GetLastError();
+        return Io::Failed;
+    }
+    return Io::Done;
 }
 
 void CUSBUpdate::Fail(int failure, DWORD error)
@@ -365,9 +456,11 @@ BOOL CUSBUpdate::SendHeader()
 
 bool CUSBUpdate::WriteWhole(const BYTE* data, DWORD size)
 {
-    if (!::WriteFile(m_hDevice, data, size, &m_dwBytesWritten, nullptr)) {
-        Fail(kFailWrite, ::GetLastError());
-        return false;
+    switch (Exchange(true, const_cast<BYTE*>(data), size, m_dwWriteTimeout, &m_dwBytesWritten)) {
+    case Io::Done: break;
+    case Io::Failed: Fail(kFailWrite, m_dwError); return false;
+    case Io::TimedOut: Fail(kFailStalled, ERROR_TIMEOUT); return false;
+    case Io::Stopped: Fail(kFailStopped, 0); return false;
     }
     // A write that succeeds with fewer bytes than asked did not deliver them all.
     if (m_dwBytesWritten != size) {
@@ -408,16 +501,19 @@ int CUSBUpdate::SendBlock()
     return WriteWhole(m_Buffer, static_cast<DWORD>(blockSize)) ? 1 : 0;
 }
 
-// Copies share the handle and the stream, so Close is called once, on the copy that
-// ends the page chain; the other copies are dropped without releasing anything. The
-// fields keep their values: the object is not used for I/O again. The handheld's lock
-// goes last, once the device is closed.
+// The counts, the sum and the device path stay for whoever reports on the attempt. The
+// handheld's lock goes last, once the device is closed.
 int CUSBUpdate::Close()
 {
-    if (m_hDevice != INVALID_HANDLE_VALUE) ::CloseHandle(m_hDevice);
-    if (m_pImageFile) std::fclose(m_pImageFile);
-    ReleaseDeviceLock(&m_hLock);
+    if (m_pImageFile) std::fclose(std::exchange(m_pImageFile, nullptr));
+    CloseDevice();
     return 0;
+}
+
+void CUSBUpdate::CloseDevice()
+{
+    if (m_hDevice != INVALID_HANDLE_VALUE) ::CloseHandle(std::exchange(m_hDevice, INVALID_HANDLE_VALUE));
+    ReleaseDeviceLock(&m_hLock);
 }
 
 void CUSBUpdate::ShowError(CString text)

@@ -1,7 +1,16 @@
 // CUSBUpdate: the link to the handheld. Finds its device interface, opens it, reads the
 // handshake, stages the image file (byte count and sum) and sends the header and the
-// image in 512-byte blocks. A page hands the link on by plain assignment; copies share the
-// handle and the stream, and only Close releases them.
+// image in 512-byte blocks.
+//
+// One object owns the link at a time: the device handle, the image stream and the
+// handheld's lock. A page hands the link on by moving it (`next.m_USBUpdate =
+// std::move(m_USBUpdate)`); the object moved from holds nothing any more, and the owner
+// releases everything in Close or, at the latest, in its destructor.
+//
+// No wait on the handheld is without an end. Every read and write is overlapped and waits
+// for at most its time-out, and for as long as the stop event (SetStopEvent) stays unset: a
+// thread that runs the link never hangs on a handheld that stopped answering, and another
+// thread can end any wait at once.
 #pragma once
 #include <windows.h>
 #include <setupapi.h>
@@ -30,7 +39,8 @@ class CUSBUpdate {
 public:
     enum { kBlockSize = 512, kPathSize = 256, kHandshakeSize = 16 };
     // kBusy: another program holds this handheld's link; the device was not opened.
-    enum ConnectResult { kNoDevice = 0, kReady = 1, kWrongReply = 2, kBusy = 3 };
+    // kStopped: the stop event ended the handshake; nothing was told to the user.
+    enum ConnectResult { kNoDevice = 0, kReady = 1, kWrongReply = 2, kBusy = 3, kStopped = 4 };
     // What made the last staging or write fail (m_nFailure), beside the Windows error code.
     enum Failure {
         kFailNone = 0,
@@ -39,15 +49,24 @@ public:
         kFailImageRead,      // a read error, while staging or while sending
         kFailImageChanged,   // the sending pass read other bytes than staging counted
         kFailWrite,          // the handheld did not take a header or block write
+        kFailNoAnswer,       // no handshake answer within the handshake time-out
+        kFailStalled,        // a write not taken within the write time-out
+        kFailStopped,        // the stop event ended a wait
     };
+    // How long the handshake waits for each answer by default, in ms.
+    static constexpr DWORD kHandshakeTimeoutMs = 10000;
 
     CUSBUpdate();
-    virtual ~CUSBUpdate();  // releases nothing: that is Close's job
-    CUSBUpdate(const CUSBUpdate&) = default;
-    CUSBUpdate& operator=(const CUSBUpdate&) = default;
+    virtual ~CUSBUpdate();  // closes what the object still owns
+    CUSBUpdate(CUSBUpdate&& other) noexcept;
+    // Closes what this object owned, then takes over the other's link.
+    CUSBUpdate& operator=(CUSBUpdate&& other) noexcept;
+    CUSBUpdate(const CUSBUpdate&) = delete;
+    CUSBUpdate& operator=(const CUSBUpdate&) = delete;
 
     // Opens the first present interface and reads the handshake: kNoDevice, kReady,
-    // kWrongReply (after telling the user "Please press down USB item") or kBusy. From here
+    // kWrongReply (after telling the user "Please press down USB item"; also when a read
+    // fails, or brings no answer within m_dwHandshakeTimeout), kBusy or kStopped. From here
     // to Close the link holds this handheld's lock, so that no other program writes to it
     // meanwhile. The handle stays in m_hDevice.
     int Connect();
@@ -73,11 +92,16 @@ public:
     // write, on a failed read, or when the bytes read no longer agree with what staging
     // counted.
     int SendBlock();
-    // Releases the device handle, the image stream and the handheld's lock.
+    // Releases the device handle, the image stream and the handheld's lock; the fields that
+    // held them read as closed afterwards, so a second Close does nothing.
     int Close();
     void ShowError(CString text);
     // Errors go to `reporter` from now on, in this link and its copies (nullptr: the box).
     void SetReporter(LinkReporter* reporter) { m_pReporter = reporter; }
+    // A manual-reset event that another thread sets to end every wait of this link: the wait
+    // in progress is cancelled, and nothing more is read or written. Not owned by the link
+    // (nullptr: no stop but the time-outs).
+    void SetStopEvent(HANDLE stop) { m_hStop = stop; }
 
     uint32_t m_nByteCount;
     int32_t m_nBlockCount;
@@ -94,16 +118,29 @@ public:
     // Its Windows error code, or that of a failed open or handshake read in Connect (0 when
     // Windows reported none).
     DWORD m_dwError;
+    // How long a handshake read waits for an answer, and a header or block write for the
+    // handheld to take it, in ms. INFINITE waits as long as it takes (a long erase is no fault).
+    DWORD m_dwHandshakeTimeout;
+    DWORD m_dwWriteTimeout;
 
 private:
+    enum class Io { Done, Failed, TimedOut, Stopped };
+    // One overlapped read or write on the device, waited for until it completes, the time-out
+    // passes or the stop event is set; on the last two it is cancelled. *done: bytes moved.
+    Io Exchange(bool write, void* data, DWORD size, DWORD timeoutMs, DWORD* done);
     // One write to the device: true only when it succeeded with every byte written.
     bool WriteWhole(const BYTE* data, DWORD size);
+    void TakeOver(CUSBUpdate& other);
+    // The device handle and the handheld's lock, not the image: a new Connect starts here.
+    void CloseDevice();
     int OpenAndHandshake();
     void Fail(int failure, DWORD error);
 
     // What the sending pass has read so far, checked against staging at the end.
     uint64_t m_nBytesSent;
     uint32_t m_nSumSent;
-    HANDLE m_hLock;  // the handheld's lock while this link holds it, else null
+    HANDLE m_hLock;     // the handheld's lock while this link holds it, else null
+    HANDLE m_hIoEvent;  // signals the end of an overlapped read or write; made on first use
+    HANDLE m_hStop;     // not owned
     LinkReporter* m_pReporter;
 };

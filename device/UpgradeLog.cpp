@@ -73,6 +73,8 @@ const char* FailureName(int failure)
     case CUSBUpdate::kFailImageRead: return "image-unreadable";
     case CUSBUpdate::kFailImageChanged: return "image-changed";
     case CUSBUpdate::kFailWrite: return "write-refused";
+    case CUSBUpdate::kFailNoAnswer: return "timeout";
+    case CUSBUpdate::kFailStalled: return "stalled";
     default: return "unknown";
     }
 }
@@ -144,7 +146,8 @@ std::string FormatUpgradeRecord(const UpgradeAttempt& a, const SYSTEMTIME& t, in
         DWORD error = x.error;
         if (tried && a.handshake != CUSBUpdate::kReady) {
             r += " step=handshake";
-            reason = HandshakeName(a.handshake);
+            reason = link.m_nFailure == CUSBUpdate::kFailNoAnswer ? FailureName(link.m_nFailure)
+                                                                  : HandshakeName(a.handshake);
             error = link.m_dwError;
         } else if (!staged) {
             r += " step=image";
@@ -156,6 +159,7 @@ std::string FormatUpgradeRecord(const UpgradeAttempt& a, const SYSTEMTIME& t, in
             Append(r, " step=block:%d", x.sent);
         }
         if (!a.interrupted) Append(r, " reason=%s error=%lu", reason, static_cast<unsigned long>(error));
+        if (a.interrupted && a.stopCause) Append(r, " cause=%s", a.stopCause);
     }
 
     // The image bytes the blocks sent carried (the last block's tail is no image byte).

@@ -7,7 +7,9 @@
 //
 // (on one line). A failure says where and why instead of success: `result=failed
 // step=block:17 reason=write-refused error=232`, or `step=handshake`, `step=image`,
-// `step=header`; an interrupted transfer says `result=interrupted`. Each record goes out in
+// `step=header`; a handshake with no answer in time says `reason=timeout`, a handheld that
+// stopped taking data `reason=stalled`. An interrupted attempt says `result=interrupted`,
+// with what stopped it: `cause=ctrl-c` (or ctrl-break, console-closed, logoff, shutdown). Each record goes out in
 // one write, so it is there whole or not at all. Past 1 MiB the log moves to upgrade.log.1
 // (replacing the one there) and starts afresh. Writing the log never shows anything and
 // never holds up an upgrade: when it cannot be written, the record is dropped.
@@ -36,6 +38,8 @@ struct UpgradeAttempt {
     int handshake = kNotTried;
     TransferOutcome transfer;  // default (not staged) when no transfer ran
     bool interrupted = false;  // stopped by the user before the handshake or during the transfer
+    // What stopped it ("ctrl-c", "console-closed", "shutdown", ...), or nullptr.
+    const char* stopCause = nullptr;
 };
 
 // The record of an attempt, without its line end. `local` is the local time it was made and

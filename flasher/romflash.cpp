@@ -10,9 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "device/KeepAwake.h"
 #include "device/Transfer.h"
 #include "device/USBUpdate.h"
 #include "device/UpgradeLog.h"
+#include "framework/Handles.h"
 #include "framework/SystemLibrary.h"
 
 namespace {
@@ -25,16 +27,20 @@ enum ExitCode {
     kExitRefused = 4,  // the handheld did not take a write
     kExitInterrupted = 5,
     kExitUsage = 6,
+    kExitStalled = 7,  // the handheld took no data for --stall-timeout seconds
 };
 
 const wchar_t kUsage[] = L"romflash: writes a ROM image into a handheld waiting in Image Upgrade mode, over USB.\r\n"
                          L"\r\n"
-                         L"  romflash [--wait SECONDS] [--device N|PATH] IMAGE\r\n"
+                         L"  romflash [--wait SECONDS] [--stall-timeout SECONDS] [--device N|PATH] IMAGE\r\n"
                          L"  romflash --check IMAGE\r\n"
                          L"  romflash --list\r\n"
                          L"\r\n"
                          L"  IMAGE            the image file to write\r\n"
                          L"  --wait SECONDS   how long to wait for the handheld (default 60; 0 looks once)\r\n"
+                         L"  --stall-timeout SECONDS\r\n"
+                         L"                   give up when the handheld takes no data for this long\r\n"
+                         L"                   (default 0: wait as long as it takes, as an erase may)\r\n"
                          L"  --device N|PATH  which handheld: number N of --list, or its device path\r\n"
                          L"                   (default: the first, as the wizard takes it)\r\n"
                          L"  --check IMAGE    reads the image only and prints what its header will announce:\r\n"
@@ -42,30 +48,54 @@ const wchar_t kUsage[] = L"romflash: writes a ROM image into a handheld waiting 
                          L"  --list           lists the handhelds present, numbered, with their device paths\r\n"
                          L"  --help, --version\r\n"
                          L"\r\n"
-                         L"Progress goes to standard error, and so does one line for every failure. Ctrl+C or\r\n"
-                         L"Ctrl+Break stops between two blocks; the handheld then holds an incomplete image.\r\n"
+                         L"Progress goes to standard error, and so does one line for every failure. A handheld\r\n"
+                         L"that does not answer the handshake within 10 s counts as a wrong answer. Ctrl+C or\r\n"
+                         L"Ctrl+Break ends any wait at once and closes the link; during the transfer the\r\n"
+                         L"handheld then holds an incomplete image.\r\n"
                          L"\r\n"
                          L"Exit codes:\r\n"
                          L"  0  the handheld took the whole image\r\n"
                          L"  1  no handheld within the wait, or another program is using it\r\n"
-                         L"  2  the handheld gave a wrong handshake answer\r\n"
+                         L"  2  the handheld gave a wrong handshake answer, or none within 10 s\r\n"
                          L"  3  image problem: missing, unreadable, too large, changed while sent, or in use\r\n"
                          L"  4  the handheld refused a write (the line names the block)\r\n"
                          L"  5  interrupted by Ctrl+C or Ctrl+Break\r\n"
                          L"  6  bad command line\r\n"
+                         L"  7  the handheld stopped taking data for --stall-timeout seconds (the line names\r\n"
+                         L"     the block; the link is closed)\r\n"
                          L"\r\n"
                          L"Every upgrade attempt is recorded in upgrade.log in the local application data\r\n"
                          L"folder, under \"ROM Upgrade Wizard\".\r\n";
 
-// Set by Ctrl+C or Ctrl+Break, read by the transfer between two blocks.
-std::atomic<bool> g_stopRequested{false};
+// The console's control events reach the program on a thread of their own. Ctrl+C, Ctrl+Break,
+// a closed console, a log-off or a shutdown set the stop event, which ends every wait of the
+// link at once (and the wait for the handheld); what stopped it goes into the log.
+HANDLE g_stopEvent = nullptr;
+std::atomic<const char*> g_stopCause{nullptr};
+// Set once the attempt's record is written: the end of the session waits for it.
+HANDLE g_recordedEvent = nullptr;
 
 BOOL WINAPI OnConsoleControl(DWORD event)
 {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
-    g_stopRequested.store(true);
+    const char* cause = nullptr;
+    switch (event) {
+    case CTRL_C_EVENT: cause = "ctrl-c"; break;
+    case CTRL_BREAK_EVENT: cause = "ctrl-break"; break;
+    case CTRL_CLOSE_EVENT: cause = "console-closed"; break;
+    case CTRL_LOGOFF_EVENT: cause = "logoff"; break;
+    case CTRL_SHUTDOWN_EVENT: cause = "shutdown"; break;
+    default: return FALSE;
+    }
+    const char* none = nullptr;
+    g_stopCause.compare_exchange_strong(none, cause);
+    ::SetEvent(g_stopEvent);
+    // After these three the process ends when this returns: first let the record be written.
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT)
+        ::WaitForSingleObject(g_recordedEvent, 4000);
     return TRUE;
 }
+
+bool StopRequested() { return ::WaitForSingleObject(g_stopEvent, 0) == WAIT_OBJECT_0; }
 
 bool IsConsole(DWORD which)
 {
@@ -106,17 +136,36 @@ std::wstring WindowsError(DWORD error)
     return text + L")";
 }
 
-// The engine's errors, each as one line on standard error, after what was being done.
+// The engine's errors, each as one line on standard error, after what was being done. While
+// held, the lines wait until the caller knows which to say (Release) or to leave out (Drop).
 class LineReporter : public LinkReporter {
 public:
     void SetContext(std::wstring context) { m_context = std::move(context); }
+    void Hold() { m_holding = true; }
+    void Release()
+    {
+        m_holding = false;
+        for (const std::wstring& line : m_held) Complain(line);
+        m_held.clear();
+    }
+    void Drop()
+    {
+        m_holding = false;
+        m_held.clear();
+    }
     void ReportError(const CString& text, DWORD error) override
     {
-        Complain(m_context + text.str() + WindowsError(error));
+        const std::wstring line = m_context + text.str() + WindowsError(error);
+        if (m_holding)
+            m_held.push_back(line);
+        else
+            Complain(line);
     }
 
 private:
     std::wstring m_context;
+    bool m_holding = false;
+    std::vector<std::wstring> m_held;
 };
 
 // Blocks, percent, speed and time left on standard error: redrawn in place at most ten times
@@ -140,7 +189,7 @@ public:
         Draw(now);
     }
 
-    bool StopRequested() override { return g_stopRequested.load(std::memory_order_relaxed); }
+    bool StopRequested() override { return ::StopRequested(); }
 
     // The last state, and the end of the line a console was drawing on.
     void Finish()
@@ -172,7 +221,8 @@ struct Options {
     enum class Action { Flash, Check, List, Help, Version } action = Action::Flash;
     std::wstring image;
     DWORD waitSeconds = 60;
-    std::wstring device;  // empty: the first present
+    DWORD stallSeconds = 0;  // 0: no limit
+    std::wstring device;     // empty: the first present
 };
 
 bool ParseSeconds(const std::wstring& text, DWORD* seconds)
@@ -187,7 +237,7 @@ bool ParseOptions(int argc, wchar_t** argv, Options* o)
 {
     for (int i = 1; i < argc; ++i) {
         std::wstring arg = argv[i], value;
-        const bool hasValue = arg == L"--wait" || arg == L"--device";
+        const bool hasValue = arg == L"--wait" || arg == L"--device" || arg == L"--stall-timeout";
         if (arg.rfind(L"--", 0) == 0 && arg.find(L'=') != std::wstring::npos) {
             value = arg.substr(arg.find(L'=') + 1);
             arg.resize(arg.find(L'='));
@@ -209,6 +259,11 @@ bool ParseOptions(int argc, wchar_t** argv, Options* o)
         } else if (arg == L"--wait") {
             if (!ParseSeconds(value, &o->waitSeconds)) {
                 Complain(L"--wait needs a number of seconds, 0 to 86400");
+                return false;
+            }
+        } else if (arg == L"--stall-timeout") {
+            if (!ParseSeconds(value, &o->stallSeconds)) {
+                Complain(L"--stall-timeout needs a number of seconds, 0 to 86400");
                 return false;
             }
         } else if (arg == L"--device") {
@@ -279,14 +334,15 @@ int WaitForHandheld(CUSBUpdate& link, const Options& o)
 {
     const DWORD start = ::GetTickCount();
     for (bool announced = false;;) {
-        if (g_stopRequested.load()) return kInterruptedWaiting;
+        if (StopRequested()) return kInterruptedWaiting;
         const int answer = ConnectChosen(link, o.device);
+        if (answer == CUSBUpdate::kStopped) return kInterruptedWaiting;
         if (answer != CUSBUpdate::kNoDevice || ::GetTickCount() - start >= o.waitSeconds * 1000) return answer;
         if (!announced) {
             Write(STD_ERROR_HANDLE, L"waiting up to " + std::to_wstring(o.waitSeconds) + L" s for the handheld...\r\n");
             announced = true;
         }
-        ::Sleep(250);
+        ::WaitForSingleObject(g_stopEvent, 250);
     }
 }
 
@@ -318,14 +374,22 @@ int Check(const std::wstring& image)
 
 int Flash(const Options& o)
 {
+    UniqueHandle stop(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    UniqueHandle recorded(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    g_stopEvent = stop.get();
+    g_recordedEvent = recorded.get();
     ::SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
     CUSBUpdate link;
     LineReporter reporter;
     link.SetReporter(&reporter);
+    link.SetStopEvent(stop.get());
+    if (o.stallSeconds > 0) link.m_dwWriteTimeout = o.stallSeconds * 1000;
     UpgradeAttempt attempt(L"romflash", link);
     attempt.imagePath = FullPath(o.image);
     auto finish = [&](int code) {
+        if (attempt.interrupted) attempt.stopCause = g_stopCause.load();
         LogUpgrade(attempt);  // a log that cannot be written changes nothing
+        ::SetEvent(recorded.get());
         return code;
     };
 
@@ -341,9 +405,20 @@ int Flash(const Options& o)
         return finish(kExitImage);
     }
 
-    // Then the handheld.
+    // Then the handheld, kept awake from the handshake to the end of the transfer.
+    const KeepAwake awake;
     reporter.SetContext(L"wrong handshake answer from the handheld: ");
+    reporter.Hold();
     const int answer = WaitForHandheld(link, o);
+    if (answer == CUSBUpdate::kWrongReply && link.m_nFailure == CUSBUpdate::kFailNoAnswer) {
+        reporter.Drop();
+        link.Close();
+        attempt.handshake = answer;
+        Complain(L"the handheld did not answer the handshake within " +
+                 std::to_wstring(link.m_dwHandshakeTimeout / 1000) + L" s");
+        return finish(kExitWrongAnswer);
+    }
+    reporter.Release();
     if (answer == kInterruptedWaiting) {
         link.Close();
         attempt.interrupted = true;
@@ -387,6 +462,11 @@ int Flash(const Options& o)
     }
     const std::wstring why = WindowsError(outcome.error);
     switch (outcome.failure) {
+    case CUSBUpdate::kFailStalled:
+        Complain(L"the handheld stopped taking data: " + (outcome.headerFailed ? std::wstring(L"the header") : failedBlock) +
+                 L" was not taken within " + std::to_wstring(o.stallSeconds) +
+                 L" s; the link is closed and the handheld holds an incomplete image");
+        return finish(kExitStalled);
     case CUSBUpdate::kFailWrite:
         Complain(outcome.headerFailed ? L"the handheld refused the header" + why
                                       : L"the handheld refused " + failedBlock + why);

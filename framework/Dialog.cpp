@@ -121,6 +121,7 @@ HBRUSH CDialog::OnCtlColor(HDC dc, HWND control, UINT nCtlColor)
 }
 
 HCURSOR CDialog::OnQueryDragIcon() { return nullptr; }
+BOOL CDialog::OnQueryEndSession() { return TRUE; }
 
 INT_PTR CALLBACK CDialog::DialogProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
@@ -152,6 +153,10 @@ INT_PTR CDialog::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
         return reinterpret_cast<INT_PTR>(
             OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam), msg - WM_CTLCOLORMSGBOX));
     case WM_QUERYDRAGICON: return reinterpret_cast<INT_PTR>(OnQueryDragIcon());
+    case WM_QUERYENDSESSION:
+        // A dialog answers through its message result.
+        ::SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, OnQueryEndSession());
+        return TRUE;
     case WM_NCDESTROY: {
         ::SetWindowLongPtrW(m_hWnd, DWLP_USER, 0);
         m_hWnd = nullptr;

@@ -68,6 +68,7 @@ protected:
     virtual BOOL OnPaint();  // FALSE: let the dialog manager paint
     virtual HBRUSH OnCtlColor(HDC dc, HWND control, UINT nCtlColor);
     virtual HCURSOR OnQueryDragIcon();  // nullptr: the class default
+    virtual BOOL OnQueryEndSession();   // FALSE asks Windows not to end the session now
 
     UINT m_nIDTemplate;
 

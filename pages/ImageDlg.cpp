@@ -1,4 +1,5 @@
 #include "pages/ImageDlg.h"
+#include <utility>
 #include "pages/ProgressBar.h"
 #include "app/PageChain.h"
 #include "pages/PagePainter.h"
@@ -46,7 +47,7 @@ void CImageDlg::OnImageFile()
 
     CProgressBar progress;
     progress.m_strImagePath = m_strImagePath;
-    progress.m_USBUpdate = m_USBUpdate;
+    progress.m_USBUpdate = std::move(m_USBUpdate);
     // This page stays the main window while the transfer runs.
     RunNextPage(*this, progress, MainWindow::Keep);
     CDialog::OnOK();

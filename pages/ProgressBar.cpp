@@ -1,34 +1,35 @@
 #include "pages/ProgressBar.h"
-#include "device/Transfer.h"
 #include "device/UpgradeLog.h"
 #include "app/PageChain.h"
 #include "pages/EndDlg.h"
 #include "pages/PagePainter.h"
+#include "framework/SystemLibrary.h"
 #include "framework/WinApp.h"
 #include "res/resource.h"
 
 namespace {
 constexpr UINT kStartDelayMs = 1000;
+constexpr UINT kShowEveryMs = 25;
+constexpr DWORD kStallMs = 10000;  // no block taken for this long: the stall line shows
 constexpr int kBarRange = 100;
 
-// Lets the program's windows repaint and move between two block writes.
-void DrainMessageQueue()
-{
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) {
-            // Not ours to take: the quit belongs to the modal loops around us.
-            ::PostQuitMessage(static_cast<int>(msg.wParam));
-            break;
-        }
-        ::TranslateMessage(&msg);
-        ::DispatchMessageW(&msg);
-    }
-}
+const wchar_t kSessionReason[] =
+    L"A ROM upgrade is in progress. Shutting down now could leave the handheld unusable.";
 }  // namespace
 
-CProgressBar::CProgressBar(CWnd* pParent) : CDialog(IDD_PROGRESS, pParent), m_hIcon(AfxGetApp()->LoadIcon(IDI_APP)) {}
-CProgressBar::~CProgressBar() = default;
+CProgressBar::CProgressBar(CWnd* pParent)
+    : CDialog(IDD_PROGRESS, pParent), m_hIcon(AfxGetApp()->LoadIcon(IDI_APP)),
+      m_noteBrush(::CreateSolidBrush(kStatusBackground))
+{
+}
+
+CProgressBar::~CProgressBar()
+{
+    // Only a run that is being torn down gets here with the transfer still going: it stops
+    // between two blocks rather than write on through a page that is gone.
+    ::SetEvent(m_stop.get());
+    m_transfer.Wait();
+}
 
 void CProgressBar::DoDataExchange(CDataExchange* pDX)
 {
@@ -47,6 +48,10 @@ BOOL CProgressBar::OnInitDialog()
 
 void CProgressBar::OnTimer(UINT_PTR nIDEvent)
 {
+    if (nIDEvent == IDT_SHOW_PROGRESS) {
+        ShowProgress();
+        return;
+    }
     if (nIDEvent != IDT_START_TRANSFER) return;
     KillTimer(IDT_START_TRANSFER);
     PostMessage(WM_COMMAND, IDC_START_TRANSFER, 0);
@@ -55,90 +60,56 @@ void CProgressBar::OnTimer(UINT_PTR nIDEvent)
 
 BOOL CProgressBar::OnButtonClicked(UINT nID)
 {
-    if (nID != IDC_START_TRANSFER) return FALSE;
-    OnStartTransfer();
-    return TRUE;
+    switch (nID) {
+    case IDC_START_TRANSFER: OnStartTransfer(); return TRUE;
+    case IDC_TRANSFER_DONE: OnTransferDone(); return TRUE;
+    default: return FALSE;
+    }
 }
-
-namespace {
-
-// What the page shows while the blocks go out: the status text and the bar.
-//
-// A block write takes a few dozen microseconds, and so would asking the window system to
-// set a text or to look at the message queue. Both are therefore done at most once per
-// refresh period (and the text once more at the end), which keeps the windows as lively as
-// a per-block drain and costs the transfer next to nothing. The bar is stepped by the
-// block count exactly, at most a hundred times.
-class ProgressDisplay : public TransferObserver {
-public:
-    explicit ProgressDisplay(CProgressCtrl& bar) : m_bar(bar) {}
-
-    void OnStaged(int blockCount) override
-    {
-        m_bar.SetPos(0);
-        m_bar.SetRange(0, kBarRange);
-        m_bar.SetStep(1);
-        // The bar steps once every ticks + 1 blocks, so it never fills or wraps.
-        m_ticks = blockCount / kBarRange + 1;
-        m_countdown = m_ticks;
-    }
-
-    void OnBlockSent(int sent, int blockCount) override
-    {
-        m_sent = sent;
-        m_blockCount = blockCount;
-        if (m_countdown != 0) {
-            --m_countdown;
-        } else {
-            m_bar.StepIt();
-            m_countdown = m_ticks;
-        }
-        const DWORD now = ::GetTickCount();
-        if (now - m_lastRefresh >= kRefreshMs) {
-            ShowStatus();
-            DrainMessageQueue();
-            m_lastRefresh = now;
-        }
-    }
-
-    // The status of the last block sent, whatever the refresh period left unshown.
-    void ShowStatus()
-    {
-        if (m_sent == 0 || m_sent == m_shown) return;
-        m_status.Format(L"Processing completed %d/%d block", m_sent, m_blockCount);
-        m_bar.SetWindowText(m_status);
-        m_shown = m_sent;
-    }
-
-private:
-    static constexpr DWORD kRefreshMs = 10;
-
-    CProgressCtrl& m_bar;
-    CString m_status;
-    int m_ticks = 1;
-    int m_countdown = 1;
-    int m_sent = 0, m_blockCount = 0, m_shown = 0;
-    DWORD m_lastRefresh = 0;  // tick count: differences stay right across its wrap
-};
-
-}  // namespace
 
 void CProgressBar::OnStartTransfer()
 {
-    CString status;
-    status.Format(L"Initialing....");
-    m_Progress.SetWindowText(status);
+    if (m_bTransferring) return;
+    m_strStatus.Format(L"Initialing....");
+    m_Progress.SetWindowText(m_strStatus);
+    m_Progress.SetPos(0);
+    m_Progress.SetRange(0, kBarRange);
+    m_Progress.SetStep(1);
 
-    ProgressDisplay display(m_Progress);
-    TransferOutcome outcome = RunTransfer(m_USBUpdate, m_strImagePath, display);
-    display.ShowStatus();
+    // From here to the transfer's end the page stays: no close box, and no end of session.
+    m_bTransferring = true;
+    ::EnableMenuItem(::GetSystemMenu(m_hWnd, FALSE), SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
+    HoldSession(true);
+
+    m_USBUpdate.SetReporter(this);
+    m_USBUpdate.SetStopEvent(m_stop.get());
+    SetTimer(IDT_SHOW_PROGRESS, kShowEveryMs);
+    m_transfer.Start([this] { m_outcome = RunTransfer(m_USBUpdate, m_strImagePath, *this); }, m_hWnd,
+                     IDC_TRANSFER_DONE);
+}
+
+void CProgressBar::OnTransferDone()
+{
+    if (!m_bTransferring) return;
+    m_transfer.Wait();
+    KillTimer(IDT_SHOW_PROGRESS);
+    m_USBUpdate.SetReporter(nullptr);
+    m_USBUpdate.SetStopEvent(nullptr);
+    m_bTransferring = false;
+    ShowProgress();
+    HoldSession(false);
+    ::EnableMenuItem(::GetSystemMenu(m_hWnd, FALSE), SC_CLOSE, MF_BYCOMMAND | MF_ENABLED);
+
+    // The engine's own boxes (a file that could not be staged), owned by no window, as ever.
+    for (const CString& text : m_errors) m_USBUpdate.ShowError(text);
+    m_errors.clear();
 
     UpgradeAttempt attempt(L"RomUpgradeWizard", m_USBUpdate);
     attempt.imagePath = m_strImagePath.str();
     attempt.handshake = CUSBUpdate::kReady;  // the device check let the link through
-    attempt.transfer = outcome;
+    attempt.transfer = m_outcome;
     LogUpgrade(attempt);  // a log that cannot be written changes nothing here
-    if (outcome.Succeeded()) {
+    if (m_outcome.Succeeded()) {
         CEndDlg end;
         OpenPage(*this, end, Ending::EndOK);
     } else {
@@ -146,6 +117,69 @@ void CProgressBar::OnStartTransfer()
         CDialog::OnOK();
     }
     m_Progress.SetPos(0);
+}
+
+void CProgressBar::OnStaged(int blockCount)
+{
+    m_nBlockCount.store(blockCount);
+    m_dwLastTaken.store(::GetTickCount());
+}
+
+void CProgressBar::OnBlockSent(int sent, int)
+{
+    m_dwLastTaken.store(::GetTickCount(), std::memory_order_relaxed);
+    m_nSent.store(sent, std::memory_order_release);
+}
+
+void CProgressBar::ReportError(const CString& text, DWORD) { m_errors.push_back(text); }
+
+void CProgressBar::ShowProgress()
+{
+    const int sent = m_nSent.load(std::memory_order_acquire);
+    if (sent != m_nShown) {
+        const int blockCount = m_nBlockCount.load();
+        m_strStatus.Format(L"Processing completed %d/%d block", sent, blockCount);
+        m_Progress.SetWindowText(m_strStatus);
+        // The bar steps once every ticks + 1 blocks, ticks = blockCount / 100 + 1, so it
+        // never fills or wraps.
+        m_Progress.SetPos(sent / (blockCount / kBarRange + 2));
+        m_nShown = sent;
+    }
+    // Staged, and no block taken for a while: the handheld has stopped taking data (or is
+    // busy erasing). The line goes as soon as blocks flow again.
+    const DWORD lastTaken = m_dwLastTaken.load();
+    ShowStalled(m_bTransferring && lastTaken != 0 && ::GetTickCount() - lastTaken >= kStallMs);
+}
+
+void CProgressBar::ShowStalled(bool stalled)
+{
+    if (stalled == m_bStalledShown) return;
+    m_bStalledShown = stalled;
+    ::ShowWindow(GetDlgItem(IDC_STALL_NOTE), stalled ? SW_SHOWNA : SW_HIDE);
+}
+
+void CProgressBar::HoldSession(bool hold)
+{
+    // Windows Vista and later show the reason beside the program when the session is to end.
+    const SystemLibrary user32(L"user32.dll");
+    if (hold) {
+        if (auto create = user32.Function<BOOL(WINAPI*)(HWND, LPCWSTR)>("ShutdownBlockReasonCreate"))
+            create(m_hWnd, kSessionReason);
+    } else {
+        if (auto destroy = user32.Function<BOOL(WINAPI*)(HWND)>("ShutdownBlockReasonDestroy")) destroy(m_hWnd);
+    }
+}
+
+BOOL CProgressBar::OnQueryEndSession() { return !m_bTransferring; }
+
+void CProgressBar::OnOK()
+{
+    if (!m_bTransferring) CDialog::OnOK();
+}
+
+void CProgressBar::OnCancel()
+{
+    if (!m_bTransferring) CDialog::OnCancel();
 }
 
 void CProgressBar::ShowError(CString text) { MessageBox(text, L"Error", MB_OK); }
@@ -157,6 +191,12 @@ BOOL CProgressBar::OnPaint()
 }
 HBRUSH CProgressBar::OnCtlColor(HDC dc, HWND control, UINT nCtlColor)
 {
+    // The stall line in the page's emphasis colour on its plain background.
+    if (control == GetDlgItem(IDC_STALL_NOTE)) {
+        ::SetTextColor(dc, kEmphasis);
+        ::SetBkColor(dc, kStatusBackground);
+        return m_noteBrush.get();
+    }
     return CDialog::OnCtlColor(dc, control, nCtlColor);
 }
 HCURSOR CProgressBar::OnQueryDragIcon() { return static_cast<HCURSOR>(m_hIcon); }

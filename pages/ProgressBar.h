@@ -1,11 +1,20 @@
 // Progress page: a second after it opens, it stages the image and sends the header and the
-// blocks, stepping the bar and keeping the windows alive between blocks; then the finish
-// page on success, or "image transfer Fail!".
+// blocks, stepping the bar; then the finish page on success, or "image transfer Fail!".
+//
+// The transfer runs on a thread of its own, so the page answers at every moment; it shows
+// what the thread has done a few dozen times a second. From the start of the transfer to
+// its end nothing closes the page (not the close box, Esc or Enter, nor the end of the
+// Windows session): a handheld must never be left half-written by a page that went away.
 #pragma once
+#include <atomic>
+#include <vector>
 #include "framework/Dialog.h"
+#include "framework/Handles.h"
+#include "device/LinkThread.h"
+#include "device/Transfer.h"
 #include "device/USBUpdate.h"
 
-class CProgressBar : public CDialog {
+class CProgressBar : public CDialog, private LinkReporter, private TransferObserver {
 public:
     explicit CProgressBar(CWnd* pParent = nullptr);
     ~CProgressBar() override;
@@ -17,13 +26,42 @@ protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
     void OnTimer(UINT_PTR nIDEvent) override;
-    BOOL OnButtonClicked(UINT nID) override;  // the start-transfer command
+    BOOL OnButtonClicked(UINT nID) override;  // the start-transfer command and the transfer's end
+    void OnOK() override;                     // nothing while the transfer runs
+    void OnCancel() override;                 // likewise
+    BOOL OnQueryEndSession() override;
     BOOL OnPaint() override;
     HBRUSH OnCtlColor(HDC dc, HWND control, UINT nCtlColor) override;
     HCURSOR OnQueryDragIcon() override;
     void OnStartTransfer();
+    void OnTransferDone();
     void ShowError(CString text);
 
     CProgressCtrl m_Progress;
     HICON m_hIcon;
+
+private:
+    // On the transfer's thread: what it did, for the page to show.
+    void OnStaged(int blockCount) override;
+    void OnBlockSent(int sent, int blockCount) override;
+    void ReportError(const CString& text, DWORD error) override;
+
+    // On the page's thread: the status text, the bar and the stall line as they now stand.
+    void ShowProgress();
+    void ShowStalled(bool stalled);
+    // Asks Windows not to end the session while the transfer runs, and gives the reason.
+    void HoldSession(bool hold);
+
+    std::atomic<int> m_nBlockCount{0};
+    std::atomic<int> m_nSent{0};
+    std::atomic<DWORD> m_dwLastTaken{0};  // tick count of the last block the handheld took
+    bool m_bTransferring = false;
+    bool m_bStalledShown = false;
+    int m_nShown = 0;
+    CString m_strStatus;
+    TransferOutcome m_outcome;
+    std::vector<CString> m_errors;  // the engine's errors during the transfer, shown after it
+    GdiObject<HBRUSH> m_noteBrush;
+    UniqueHandle m_stop{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    LinkThread m_transfer;  // last: it ends before the members it uses go
 };

@@ -1,6 +1,8 @@
 #include "pages/checkUSB.h"
+#include <utility>
 #include "pages/ImageDlg.h"
 #include "app/PageChain.h"
+#include "device/UpgradeLog.h"
 #include "pages/PagePainter.h"
 #include "pages/SelectDlg.h"
 #include "pages/USBnotRdy.h"
@@ -13,7 +15,8 @@ constexpr DWORD kSettleMs = 2000;  // the handheld needs a moment after the USB 
 }  // namespace
 
 CCheckUSB::CCheckUSB(CWnd* pParent) : CDialog(IDD_CHECKUSB, pParent), m_hIcon(AfxGetApp()->LoadIcon(IDI_APP)) {}
-CCheckUSB::~CCheckUSB() = default;
+
+CCheckUSB::~CCheckUSB() { StopCheck(); }
 
 void CCheckUSB::DoDataExchange(CDataExchange* pDX) { CDialog::DoDataExchange(pDX); }
 
@@ -36,15 +39,45 @@ void CCheckUSB::OnTimer(UINT_PTR nIDEvent)
 
 void CCheckUSB::CheckDevice()
 {
-    ::Sleep(kSettleMs);
-    switch (m_USBUpdate.Connect()) {
+    m_awake.emplace();
+    m_USBUpdate.SetReporter(this);
+    m_USBUpdate.SetStopEvent(m_stop.get());
+    m_check.Start(
+        [this] {
+            if (::WaitForSingleObject(m_stop.get(), kSettleMs) == WAIT_OBJECT_0) return;
+            m_nAnswer = m_USBUpdate.Connect();
+        },
+        m_hWnd, IDC_CHECK_DONE);
+}
+
+BOOL CCheckUSB::OnButtonClicked(UINT nID)
+{
+    if (nID != IDC_CHECK_DONE) return FALSE;
+    m_check.Wait();
+    m_USBUpdate.SetReporter(nullptr);
+    m_USBUpdate.SetStopEvent(nullptr);
+    if (m_nAnswer == CUSBUpdate::kStopped) return TRUE;  // the page is ending
+    // The engine's own box ("Please press down USB item"), owned by no window, as ever.
+    for (const CString& text : m_errors) m_USBUpdate.ShowError(text);
+    m_errors.clear();
+    RouteDevice(m_nAnswer);
+    m_awake.reset();
+    return TRUE;
+}
+
+void CCheckUSB::RouteDevice(int answer)
+{
+    switch (answer) {
     case CUSBUpdate::kReady: {
         CImageDlg image;
-        image.m_USBUpdate = m_USBUpdate;  // the open link goes on to the image file page
+        image.m_USBUpdate = std::move(m_USBUpdate);  // the open link goes on to the image file page
         OpenPage(*this, image, Ending::EndOK);
         break;
     }
     case CUSBUpdate::kWrongReply: {
+        UpgradeAttempt attempt(L"RomUpgradeWizard", m_USBUpdate);
+        attempt.handshake = answer;
+        LogUpgrade(attempt);
         // The next check opens the device anew; this handle is of no further use.
         m_USBUpdate.Close();
         CSelectDlg select;
@@ -64,6 +97,24 @@ void CCheckUSB::CheckDevice()
     default: break;
     }
 }
+
+void CCheckUSB::OnCancel()
+{
+    StopCheck();
+    m_USBUpdate.Close();
+    m_awake.reset();
+    CDialog::OnCancel();
+}
+
+// Ends the pause or the handshake at once and waits for the check's thread.
+void CCheckUSB::StopCheck()
+{
+    if (m_stop) ::SetEvent(m_stop.get());
+    m_check.Wait();
+    m_nAnswer = CUSBUpdate::kStopped;
+}
+
+void CCheckUSB::ReportError(const CString& text, DWORD) { m_errors.push_back(text); }
 
 BOOL CCheckUSB::OnPaint()
 {

@@ -29,6 +29,7 @@
 #define IDC_SELECT_BACK     3
 #define IDC_IMAGE_FILE      1002
 #define IDC_PROGRESS        1003
+#define IDC_STALL_NOTE      1004
 #define IDC_IMAGE_STATIC    1037
 #define IDC_RESET_BACK      1068
 #define IDC_LICENSE_ACCEPT  1081
@@ -38,8 +39,11 @@
 
 // Commands and timers
 #define IDC_START_TRANSFER  1025
+#define IDC_CHECK_DONE      1026
+#define IDC_TRANSFER_DONE   1027
 #define IDT_START_TRANSFER  114
 #define IDT_CHECK_DEVICE    115
+#define IDT_SHOW_PROGRESS   116
 #define ID_HELP             57670
 
 // String resources: the license agreement in fourteen parts, then the page texts

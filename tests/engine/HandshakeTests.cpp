@@ -116,24 +116,25 @@ TEST_F(Handshake, DeviceGoneAfterItsTimeLimitGivesZero)
 
 TEST_F(Handshake, EachCheckOpensTheDeviceAnew)
 {
-    // A wrong reply sends the user back to check again, while the first link's handle is
-    // still open: the device takes a second open.
+    // A wrong reply sends the user back to check again: the first link is closed, and the
+    // next check opens the device anew. While the first is open, even this program's second
+    // link finds the handheld in use.
     ASSERT_TRUE(Plug());
     CUSBUpdate first, second;
     EXPECT_EQ(first.Connect(), CUSBUpdate::kReady) << DescribeLookup();
+    EXPECT_EQ(second.Connect(), CUSBUpdate::kBusy);
+    first.Close();
     EXPECT_EQ(second.Connect(), CUSBUpdate::kReady) << DescribeLookup();
-    EXPECT_NE(first.m_hDevice, second.m_hDevice);
     EmulatedHandheld::Report r;
     EXPECT_TRUE(device.WaitForReport("handshake_reads", "4", 5000, &r));
     EXPECT_EQ(r["connections"], "2");
-    first.Close();
     second.Close();
     WaitUntilClosed(2);
 }
 
 // One writer per handheld: a link that holds the handheld keeps every other link from
-// opening it until Close. (Within one thread the lock counts again, so the holder runs on a
-// thread of its own, as another program would.)
+// opening it until Close, whichever thread the holder runs on (here one of its own, as
+// another program's would be).
 struct Holder {
     CUSBUpdate link;
     int answer = -1;

@@ -32,12 +32,14 @@ enum class Fault {
     UnplugAfterBlock,
     WrongByte,
     ShortSecond,
-    EmptySecond,
+    FailSecond,
     SilentThenUnplug,
-    RefuseHeader
+    RefuseHeader,
+    Stall
 };
 constexpr Fault kFaults[] = {Fault::None,        Fault::RefuseBlock, Fault::UnplugAfterBlock, Fault::WrongByte,
-                             Fault::ShortSecond, Fault::EmptySecond, Fault::SilentThenUnplug, Fault::RefuseHeader};
+                             Fault::ShortSecond, Fault::FailSecond,  Fault::SilentThenUnplug, Fault::RefuseHeader,
+                             Fault::Stall};
 
 const char* Name(Fault f)
 {
@@ -47,9 +49,10 @@ const char* Name(Fault f)
     case Fault::UnplugAfterBlock: return "unplug-after-block";
     case Fault::WrongByte: return "wrong-byte";
     case Fault::ShortSecond: return "short-second";
-    case Fault::EmptySecond: return "empty-second";
+    case Fault::FailSecond: return "fail-second";
     case Fault::SilentThenUnplug: return "silent-then-unplug";
     case Fault::RefuseHeader: return "refuse-header";
+    case Fault::Stall: return "stall";
     }
     return "?";
 }
@@ -66,9 +69,11 @@ struct Plan {
         case Fault::UnplugAfterBlock: return L"--unplug-after-block " + std::to_wstring(block);
         case Fault::WrongByte: return L"--mode wrong-byte --wrong-byte-at " + std::to_wstring(block % 16);
         case Fault::ShortSecond: return L"--mode short-second";
-        case Fault::EmptySecond: return L"--mode empty-second";
+        case Fault::FailSecond: return L"--mode fail-second";
         case Fault::SilentThenUnplug: return L"--mode silent --unplug-after-ms 200";
         case Fault::RefuseHeader: return L"--refuse-header";
+        // A handheld that takes no data for a while (an erase) and then goes on: no fault at all.
+        case Fault::Stall: return L"--stall-after-block " + std::to_wstring(block) + L" --stall-ms 300";
         }
         return L"";
     }
@@ -157,15 +162,15 @@ TEST(FaultInjection, SuccessIsReportedExactlyWhenTheHandheldTookEveryBlock)
             EXPECT_EQ(r["bytes_received"], std::to_string(expectedBlocks * 512)) << "whole blocks after the header";
         }
         // Every fault but an unplug after the very last block keeps blocks from the handheld.
-        const bool losesData =
-            plan.fault != Fault::None && !(plan.fault == Fault::UnplugAfterBlock && plan.block == plan.size / 512);
+        const bool losesData = plan.fault != Fault::None && plan.fault != Fault::Stall &&
+                               !(plan.fault == Fault::UnplugAfterBlock && plan.block == plan.size / 512);
         if (losesData) {
             EXPECT_FALSE(success) << "a fault that loses data was reported as success";
         }
         if (throughFlasher) {
             // The handshake faults give "wrong answer" (2), faults in the data "refused" (4).
             const bool handshakeFault = plan.fault == Fault::WrongByte || plan.fault == Fault::ShortSecond ||
-                                        plan.fault == Fault::SilentThenUnplug;
+                                        plan.fault == Fault::FailSecond || plan.fault == Fault::SilentThenUnplug;
             const DWORD expected = handshakeFault ? 2u : success ? 0u : 4u;
             EXPECT_EQ(exitCode, expected) << "romflash's exit code";
         }

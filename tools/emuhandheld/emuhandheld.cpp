@@ -35,7 +35,7 @@ constexpr int kPlainPathLength = 60;
 // A reference string is a registry key name after '#': at most 254 characters.
 constexpr int kLongestPathLength = kPlainPathLength + 1 + 254;
 
-enum class Mode { Ready, WrongByte, ShortSecond, EmptySecond, Silent };
+enum class Mode { Ready, WrongByte, ShortSecond, EmptySecond, FailSecond, Silent };
 
 const wchar_t* ModeName(Mode m)
 {
@@ -44,6 +44,7 @@ const wchar_t* ModeName(Mode m)
     case Mode::WrongByte: return L"wrong-byte";
     case Mode::ShortSecond: return L"short-second";
     case Mode::EmptySecond: return L"empty-second";
+    case Mode::FailSecond: return L"fail-second";
     case Mode::Silent: return L"silent";
     }
     return L"?";
@@ -56,6 +57,8 @@ struct Options {
     long long refuseBlock = -1;
     long long unplugAfterBlock = -1;
     long long unplugAfterMs = -1;
+    long long stallAfterBlock = -1;
+    long long stallMs = 0;  // 0: until the emulator is stopped
     bool sink = false;
     std::wstring save;
     std::wstring saveBlocks;
@@ -74,14 +77,20 @@ const wchar_t kUsage[] =
     L"                           ready         two answers of sixteen 0x01 bytes (default)\n"
     L"                           wrong-byte    the second answer has one byte 0x00\n"
     L"                           short-second  the second answer is 8 bytes of 0x02\n"
-    L"                           empty-second  no second answer: the device closes its end\n"
-    L"                                         once the first answer has been read\n"
+    L"                           empty-second  the second answer is empty: the host's read\n"
+    L"                                         succeeds with no bytes\n"
+    L"                           fail-second   no second answer: the device closes its end\n"
+    L"                                         once the first answer has been read, and the\n"
+    L"                                         host's second read fails\n"
     L"                           silent        no answer at all\n"
     L"  --wrong-byte-at I      which byte of the second answer differs (0..15, default 15)\n"
     L"  --refuse-header        close the device's end instead of taking the header\n"
     L"  --refuse-block K       close it instead of taking block K (counting from 0)\n"
     L"  --unplug-after-block K unplug right after block K (counting from 0) was taken\n"
     L"  --unplug-after-ms N    unplug N ms after the host first opened the device\n"
+    L"  --stall-after-block K  stop reading after block K (counting from 0) was taken, as a\n"
+    L"                         handheld that erases or hangs, then go on\n"
+    L"  --stall-ms N           how long the stall lasts (default: until the emulator stops)\n"
     L"  --sink                 take the data as fast as possible, for speed measurements:\n"
     L"                         large reads through a pipe buffer (without --refuse-* and\n"
     L"                         --unplug-after-block); header_writes is then not exact\n"
@@ -138,6 +147,8 @@ int ParseOptions(int argc, wchar_t** argv, Options* o)
                 o->mode = Mode::ShortSecond;
             else if (m == L"empty-second")
                 o->mode = Mode::EmptySecond;
+            else if (m == L"fail-second")
+                o->mode = Mode::FailSecond;
             else if (m == L"silent")
                 o->mode = Mode::Silent;
             else
@@ -160,6 +171,14 @@ int ParseOptions(int argc, wchar_t** argv, Options* o)
         } else if (a == L"--unplug-after-ms") {
             if (!ParseNumber(value, 0, 1LL << 31, &n)) return bad(L"needs milliseconds");
             o->unplugAfterMs = n;
+            ++i;
+        } else if (a == L"--stall-after-block") {
+            if (!ParseNumber(value, 0, 1LL << 40, &n)) return bad(L"needs a block number");
+            o->stallAfterBlock = n;
+            ++i;
+        } else if (a == L"--stall-ms") {
+            if (!ParseNumber(value, 1, 1LL << 31, &n)) return bad(L"needs milliseconds");
+            o->stallMs = n;
             ++i;
         } else if (a == L"--sink") {
             o->sink = true;
@@ -232,6 +251,7 @@ struct Shared {
     std::wstring refused = L"none";
     uint64_t bytesAfterRefusal = 0;
     bool unplugged = false;
+    long stalls = 0;  // stalls begun
     bool finished = false;
     TransferState transfer;
 };
@@ -312,6 +332,7 @@ void WriteReportLocked()
     line(L"refused", g.refused);
     line(L"bytes_after_refusal", unum(g.bytesAfterRefusal));
     line(L"unplugged", num(g.unplugged ? 1 : 0));
+    line(L"stalls", num(g.stalls));
     line(L"data_first_ms", num(t.firstDataMs));
     line(L"data_last_ms", num(t.lastDataMs));
     line(L"data_longest_gap_ms", num(t.longestGapMs));
@@ -505,8 +526,15 @@ private:
             Answer(shorter, sizeof shorter);
             break;
         }
-        case Mode::EmptySecond:
-            // The host's second read then finds the device gone and delivers nothing.
+        case Mode::EmptySecond: {
+            // A message of no bytes (the pipe is of message type for this): the host's read
+            // succeeds with nothing. Not counted as an answer.
+            DWORD done = 0;
+            m_end = Exchange(true, ready, 0, &done);
+            break;
+        }
+        case Mode::FailSecond:
+            // The host's second read then finds the device gone and fails.
             m_pipe.reset();
             m_deviceClosed = true;
             break;
@@ -523,7 +551,7 @@ private:
         }
         // Reads stop at block boundaries so that a refusal or an unplug falls exactly
         // between two of the host's block writes. --sink drops that unless one is asked for.
-        const bool blockwise = !o.sink || o.refuseBlock >= 0 || o.unplugAfterBlock >= 0;
+        const bool blockwise = !o.sink || o.refuseBlock >= 0 || o.unplugAfterBlock >= 0 || o.stallAfterBlock >= 0;
         std::vector<BYTE> buffer(o.sink ? kSinkRead : kBlockSize);
         TransferState& t = m_transfer;
         for (;;) {
@@ -546,6 +574,19 @@ private:
             Consume(buffer.data(), got);
             if (!o.sink) Publish();
             if (m_end != Io::Done) return;
+            if (o.stallAfterBlock >= 0 && t.headerComplete() && got > 0 && t.bytesReceived % kBlockSize == 0 &&
+                t.bytesReceived / kBlockSize == static_cast<uint64_t>(o.stallAfterBlock) + 1) {
+                // Takes nothing for a while: the host's next write waits (the pipe has no buffer).
+                {
+                    Lock l(&g.lock);
+                    ++g.stalls;
+                    WriteReportLocked();
+                }
+                const DWORD stallMs = o.stallMs > 0 ? static_cast<DWORD>(o.stallMs) : INFINITE;
+                if (::WaitForSingleObject(g.stop.get(), stallMs < RemainingMs() ? stallMs : RemainingMs()) !=
+                    WAIT_TIMEOUT)
+                    return;
+            }
             if (o.unplugAfterBlock >= 0 && t.headerComplete() && got > 0 && t.bytesReceived % kBlockSize == 0 &&
                 t.bytesReceived / kBlockSize == static_cast<uint64_t>(o.unplugAfterBlock) + 1) {
                 // Gone from the lookup first, then our end closes: the host's next write
@@ -594,10 +635,13 @@ OwnedHandle NewInstance(const std::wstring& pipePath)
     // exactly the write it refuses. Out buffer 0: an answer counts as served only once
     // the host has read it. A plain --sink takes the data through a buffer instead: the
     // host's writes then complete without waiting for us, many times faster.
+    // An empty answer needs a pipe of message type: a byte pipe passes no write of no bytes.
     const Options& o = g.options;
-    const bool buffered = o.sink && o.refuseBlock < 0 && o.unplugAfterBlock < 0 && !o.refuseHeader;
+    const bool buffered =
+        o.sink && o.refuseBlock < 0 && o.unplugAfterBlock < 0 && o.stallAfterBlock < 0 && !o.refuseHeader;
+    const DWORD type = o.mode == Mode::EmptySecond ? PIPE_TYPE_MESSAGE : PIPE_TYPE_BYTE;
     return OwnedHandle(::CreateNamedPipeW(pipePath.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                                          PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES, 0,
+                                          type | PIPE_READMODE_BYTE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES, 0,
                                           buffered ? kSinkRead : 0, 0, nullptr));
 }
 
