@@ -74,6 +74,18 @@ TEST_F(Handshake, EmptySecondReadKeepsTheFirstAnswer)
     link.Close();
 }
 
+TEST_F(Handshake, FailedSecondReadGivesTwo)
+{
+    // Sixteen good bytes, then a read that fails: no answer is no ready answer.
+    ASSERT_TRUE(Plug(L"--mode fail-second"));
+    CUSBUpdate link;
+    EXPECT_EQ(link.Connect(), CUSBUpdate::kWrongReply);
+    ASSERT_EQ(boxes.Texts().size(), 1u);
+    EXPECT_EQ(boxes.Texts()[0], kPressUsb);
+    EXPECT_EQ(device.Stop()["handshake_reads"], "1");
+    link.Close();
+}
+
 TEST_F(Handshake, SilentDeviceThatGoesAwayGivesTwo)
 {
     // The host blocks in its first read until the device is unplugged; both reads then

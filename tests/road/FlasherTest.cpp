@@ -128,6 +128,56 @@ TEST_F(Flasher, CtrlCInTheMiddleStopsBetweenTwoBlocksAndClosesTheLink)
     EXPECT_EQ(f["step"], "block:" + std::to_string(taken));
 }
 
+TEST_F(Flasher, SilentHandheldIsAWrongAnswerAfterTheTimeOutAndCtrlCEndsTheWaitAtOnce)
+{
+    ImageFile image(2000);
+    ASSERT_TRUE(device.Start(L"--mode silent")) << Utf8(device.Error());
+    UpgradeLog log;
+    robot::ConsoleResult r = Flash(L"--wait 5 " + Quoted(image.Path()));
+    EXPECT_EQ(r.exitCode, 2u) << r.err;
+    EXPECT_TRUE(Has(r.err, "romflash: the handheld did not answer the handshake within 10 s\r\n")) << r.err;
+    EXPECT_FALSE(Has(r.err, "Please press down USB item")) << r.err;
+    EXPECT_GE(r.elapsedMs, 9500u);
+    EXPECT_LT(r.elapsedMs, 15000u);
+    UpgradeLog::Fields f;
+    ASSERT_NO_FATAL_FAILURE(log.ReadOnlyNewRecord(&f));
+    EXPECT_EQ(f["step"], "handshake");
+    EXPECT_EQ(f["reason"], "timeout");
+    EXPECT_TRUE(device.WaitForReport("closed", "1", 5000));
+
+    // Ctrl+C in the middle of the handshake's wait.
+    robot::ConsoleProgram flasher;
+    ASSERT_TRUE(flasher.Start(FlasherPath(), L"--wait 5 " + Quoted(image.Path())));
+    ASSERT_TRUE(device.WaitForReport("connections", "2", 10000));
+    ::Sleep(500);
+    const DWORD pressed = ::GetTickCount();
+    ASSERT_TRUE(flasher.PressCtrlC());
+    r = flasher.Wait(10000);
+    ASSERT_TRUE(r.ended);
+    EXPECT_EQ(r.exitCode, 5u) << r.err;
+    EXPECT_LT(::GetTickCount() - pressed, 1500u) << "Ctrl+C did not end the wait at once";
+    EXPECT_TRUE(device.WaitForReport("closed", "2", 5000)) << "the link was closed";
+    EXPECT_EQ(device.Stop()["header_received"], "0");
+}
+
+TEST_F(Flasher, StallTimeoutClosesTheLinkAndNamesTheBlock)
+{
+    ImageFile image(20000);
+    ASSERT_TRUE(device.Start(L"--stall-after-block 20")) << Utf8(device.Error());  // for good
+    UpgradeLog log;
+    robot::ConsoleResult r = Flash(L"--stall-timeout 5 --wait 5 " + Quoted(image.Path()));
+    EXPECT_EQ(r.exitCode, 7u) << r.err;
+    EXPECT_TRUE(Has(r.err, "stopped taking data: block 21 (the 22nd of 40) was not taken within 5 s")) << r.err;
+    EXPECT_GE(r.elapsedMs, 5000u);
+    EmulatedHandheld::Report rep;
+    EXPECT_TRUE(device.WaitForReport("closed", "1", 5000, &rep)) << "the link was closed";
+    EXPECT_EQ(rep["blocks"], "21");
+    UpgradeLog::Fields f;
+    ASSERT_NO_FATAL_FAILURE(log.ReadOnlyNewRecord(&f));
+    EXPECT_EQ(f["step"], "block:21");
+    EXPECT_EQ(f["reason"], "stalled");
+}
+
 TEST_F(Flasher, MissingImageIsAnImageProblemAndTheHandheldIsNotOpened)
 {
     ASSERT_TRUE(device.Start()) << Utf8(device.Error());

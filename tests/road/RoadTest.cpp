@@ -161,6 +161,90 @@ TEST_F(RoadScenario, RefusedBlockFailsTheTransferAndNothingFollowsTheRefusal)
     EXPECT_EQ(f["sent"], "2");
 }
 
+TEST_F(RoadScenario, SilentHandheldTimesOutToTheWrongAnswerRouteAndThePageAnswersMeanwhile)
+{
+    ASSERT_TRUE(device.Start(L"--mode silent")) << Utf8(device.Error());
+    UpgradeLog log;
+    WalkToDeviceCheck();
+    ASSERT_TRUE(wizard.WaitForPage(Page::CheckUSB, 5000)) << "see " << Visible();
+    HWND page = wizard.PageWindow();
+    const DWORD start = ::GetTickCount();
+    // The pause and the handshake wait: the page answers at every moment until the box.
+    ASSERT_TRUE(robot::WaitUntil(
+        [&] {
+            EXPECT_TRUE(robot::Wizard::Answers(page)) << "the page did not answer within 1 s";
+            return wizard.FindMessageBox() != nullptr;
+        },
+        25000));
+    const DWORD waited = ::GetTickCount() - start;
+    EXPECT_GE(waited, 11500u) << "2 s pause and a 10 s handshake time-out";
+    EXPECT_LE(waited, 16000u);
+    ExpectErrorBox(L"Please press down USB item");
+    ExpectPage(Page::Select);
+    EXPECT_TRUE(device.WaitForReport("closed", "1", 5000)) << "the link was closed";
+    UpgradeLog::Fields f;
+    ASSERT_NO_FATAL_FAILURE(log.ReadOnlyNewRecord(&f));
+    EXPECT_EQ(f["step"], "handshake");
+    EXPECT_EQ(f["reason"], "timeout");
+    ASSERT_TRUE(wizard.Press(IDCANCEL));
+    ExpectRunEnds();
+}
+
+TEST_F(RoadScenario, FailedSecondAnswerIsAWrongAnswer)
+{
+    ASSERT_TRUE(device.Start(L"--mode fail-second")) << Utf8(device.Error());
+    WalkToDeviceCheck();
+    ExpectErrorBox(L"Please press down USB item");
+    ExpectPage(Page::Select);
+    ASSERT_TRUE(wizard.Press(IDCANCEL));
+    ExpectRunEnds();
+}
+
+TEST_F(RoadScenario, StalledHandheldShowsTheStallLineAndNothingClosesThePageUntilTheTransferEnds)
+{
+    ImageFile image(100000);
+    const std::wstring received = TempPath(L"stall-received.bin");
+    ASSERT_TRUE(device.Start(L"--stall-after-block 50 --stall-ms 15000 --save \"" + received + L"\""))
+        << Utf8(device.Error());
+    WalkToImagePage();
+    ChooseImage(image.Path());
+    ASSERT_TRUE(device.WaitForReport("stalls", "1", 15000)) << "see " << Visible();
+    HWND page = wizard.PageWindow();
+    ASSERT_EQ(wizard.VisiblePage(), Page::Progress);
+    HWND note = ::GetDlgItem(page, IDC_STALL_NOTE);
+    EXPECT_FALSE(::IsWindowVisible(note)) << "the stall line before 10 s without data";
+
+    // While the transfer runs, neither the close box, Esc nor Enter ends the page, and the
+    // page asks Windows not to end the session.
+    ASSERT_TRUE(wizard.PressCloseBox());
+    ASSERT_TRUE(wizard.PressEscape());
+    ASSERT_TRUE(wizard.PressEnter());
+    DWORD_PTR endSession = 1;
+    ASSERT_TRUE(::SendMessageTimeoutW(page, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 1000, &endSession));
+    EXPECT_EQ(endSession, 0u);
+
+    // The stall line comes, the page answering all the while, and goes once data flows again.
+    EXPECT_TRUE(robot::WaitUntil(
+        [&] {
+            EXPECT_TRUE(robot::Wizard::Answers(page)) << "the page did not answer within 1 s";
+            return ::IsWindowVisible(note) != FALSE;
+        },
+        14000))
+        << "no stall line";
+    EXPECT_EQ(wizard.VisiblePage(), Page::Progress) << "the page stays on screen";
+    EXPECT_NE(robot::Wizard::TextOf(note).find(L"stopped taking data"), std::wstring::npos);
+    EXPECT_TRUE(robot::WaitUntil([&] { return !::IsWindowVisible(note); }, 15000)) << "the stall line stayed";
+
+    ExpectFinishPage(nullptr, nullptr);
+    EXPECT_TRUE(ReadWholeFile(received) == ReadWholeFile(image.Path())) << "not byte for byte";
+    ASSERT_TRUE(::SendMessageTimeoutW(page, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 1000, &endSession));
+    EXPECT_EQ(endSession, 1u) << "after the transfer the session may end";
+    ASSERT_TRUE(wizard.Press(IDOK));
+    ExpectRunEnds();
+    EXPECT_EQ(device.Stop()["match"], "1");
+    ::DeleteFileW(received.c_str());
+}
+
 // The image chosen on the image page cannot be staged: the box that says why, then the
 // failure; the run ends, and the handheld gets nothing but the close.
 class UnstageableImage : public RoadScenario {

@@ -582,10 +582,7 @@ private:
                     ++g.stalls;
                     WriteReportLocked();
                 }
-                const DWORD stallMs = o.stallMs > 0 ? static_cast<DWORD>(o.stallMs) : INFINITE;
-                if (::WaitForSingleObject(g.stop.get(), stallMs < RemainingMs() ? stallMs : RemainingMs()) !=
-                    WAIT_TIMEOUT)
-                    return;
+                if (!Stall()) return;
             }
             if (o.unplugAfterBlock >= 0 && t.headerComplete() && got > 0 && t.bytesReceived % kBlockSize == 0 &&
                 t.bytesReceived / kBlockSize == static_cast<uint64_t>(o.unplugAfterBlock) + 1) {
@@ -595,6 +592,27 @@ private:
                 m_pipe.reset();
                 m_deviceClosed = true;
                 return;
+            }
+        }
+    }
+
+    // Reads nothing for --stall-ms (or until the emulator stops), looking every 50 ms whether
+    // the host has closed the device meanwhile. True when the stall ended as planned.
+    bool Stall()
+    {
+        const ULONGLONG end = g.options.stallMs > 0 ? ::GetTickCount64() + g.options.stallMs : g.deadline;
+        for (;;) {
+            const ULONGLONG now = ::GetTickCount64();
+            if (now >= end) return true;
+            const DWORD step = end - now < 50 ? static_cast<DWORD>(end - now) : 50;
+            if (::WaitForSingleObject(g.stop.get(), step) != WAIT_TIMEOUT) {
+                m_end = Io::Stopped;
+                return false;
+            }
+            DWORD available = 0;
+            if (!::PeekNamedPipe(m_pipe.get(), nullptr, 0, nullptr, &available, nullptr)) {
+                m_end = Classify(::GetLastError());
+                return false;
             }
         }
     }

@@ -180,7 +180,10 @@ bool Wizard::Press(int controlId) const
     return ::PostMessageW(page, WM_COMMAND, MAKEWPARAM(controlId, BN_CLICKED), reinterpret_cast<LPARAM>(button));
 }
 
-bool Wizard::PressEscape() const
+bool Wizard::PressEscape() const { return PressKey(VK_ESCAPE); }
+bool Wizard::PressEnter() const { return PressKey(VK_RETURN); }
+
+bool Wizard::PressKey(UINT key) const
 {
     HWND page = PageWindow();
     if (!page || !::IsWindowEnabled(page)) return false;
@@ -189,9 +192,16 @@ bool Wizard::PressEscape() const
     if (::GetGUIThreadInfo(::GetWindowThreadProcessId(page, nullptr), &info) && info.hwndFocus &&
         (info.hwndFocus == page || ::IsChild(page, info.hwndFocus)))
         target = info.hwndFocus;
-    ::PostMessageW(target, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
-    ::PostMessageW(target, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+    const LPARAM scan = static_cast<LPARAM>(::MapVirtualKeyW(key, 0)) << 16;
+    ::PostMessageW(target, WM_KEYDOWN, key, scan | 1);
+    ::PostMessageW(target, WM_KEYUP, key, scan | 0xC0000001);
     return true;
+}
+
+bool Wizard::Answers(HWND wnd, DWORD timeoutMs)
+{
+    DWORD_PTR result = 0;
+    return ::SendMessageTimeoutW(wnd, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, timeoutMs, &result) != 0;
 }
 
 bool Wizard::PressCloseBox() const

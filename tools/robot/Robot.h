@@ -57,6 +57,7 @@ public:
     // None of these reach a page that is disabled (a dialog it owns is up), as for a user.
     bool Press(int controlId) const;
     bool PressEscape() const;    // the Escape key on the visible page
+    bool PressEnter() const;     // the Enter key on the visible page
     bool PressCloseBox() const;  // the caption's close box (SC_CLOSE)
     bool ClickRadio(int controlId) const;
     bool IsChecked(int controlId) const;
@@ -79,7 +80,11 @@ public:
     DWORD ProcessId() const { return m_pi.dwProcessId; }
     HANDLE Process() const { return m_pi.hProcess; }
 
+    // True when `wnd`'s thread answers a message within the time: the window is alive.
+    static bool Answers(HWND wnd, DWORD timeoutMs = 1000);
+
 private:
+    bool PressKey(UINT key) const;
     std::vector<HWND> TopWindows(const wchar_t* className, const wchar_t* caption) const;
     PROCESS_INFORMATION m_pi{};
 };
