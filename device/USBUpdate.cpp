@@ -330,7 +330,8 @@ int CUSBUpdate::OpenAndHandshake()
 CUSBUpdate::Io CUSBUpdate::Exchange(bool write, void* data, DWORD size, DWORD timeoutMs, DWORD* done)
 {
     *done = 0;
-    if (m_hStop && ::WaitForSingleObject(m_hStop, 0) == WAIT_OBJECT_0) return Io::Stopped;
+    // The stop event is looked at only while the operation waits: an operation that completes
+    // at once costs no more than a plain write. The caller stops between two operations.
     if (!m_hIoEvent) m_hIoEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!m_hIoEvent) {
         m_dwError = ::GetLastError();

@@ -27,6 +27,7 @@ CProgressBar::~CProgressBar()
 {
     // Only a run that is being torn down gets here with the transfer still going: it stops
     // between two blocks rather than write on through a page that is gone.
+    m_bStopping.store(true);
     ::SetEvent(m_stop.get());
     m_transfer.Wait();
 }

@@ -45,6 +45,7 @@ private:
     void OnStaged(int blockCount) override;
     void OnBlockSent(int sent, int blockCount) override;
     void ReportError(const CString& text, DWORD error) override;
+    bool StopRequested() override { return m_bStopping.load(std::memory_order_relaxed); }
 
     // On the page's thread: the status text, the bar and the stall line as they now stand.
     void ShowProgress();
@@ -55,6 +56,7 @@ private:
     std::atomic<int> m_nBlockCount{0};
     std::atomic<int> m_nSent{0};
     std::atomic<DWORD> m_dwLastTaken{0};  // tick count of the last block the handheld took
+    std::atomic<bool> m_bStopping{false};  // the page is being torn down
     bool m_bTransferring = false;
     bool m_bStalledShown = false;
     int m_nShown = 0;
