@@ -21,13 +21,10 @@ void SendHeaderAndBlocks(CUSBUpdate& link, TransferObserver& observer, TransferO
     // A handheld that lost the header would read the first block as one: no block goes out
     // unless both header words were taken.
     outcome.headerSent = link.SendHeader() && link.m_nFailure == CUSBUpdate::kFailNone;
-    if (!outcome.headerSent && link.m_nFailure == CUSBUpdate::kFailStopped) {
-        outcome.stopped = true;
-        outcome.seconds = Now() - start;
-        return;
-    }
     if (!outcome.headerSent) {
-        outcome.headerFailed = true;
+        // The stop event ended the wait on a header word: a stop, not a refusal.
+        outcome.stopped = link.m_nFailure == CUSBUpdate::kFailStopped;
+        outcome.headerFailed = !outcome.stopped;
         outcome.failure = link.m_nFailure;
         outcome.error = link.m_dwError;
         outcome.seconds = Now() - start;
@@ -42,9 +39,9 @@ void SendHeaderAndBlocks(CUSBUpdate& link, TransferObserver& observer, TransferO
         observer.OnBlockSent(++outcome.sent, outcome.blockCount);
     }
     outcome.seconds = Now() - start;
-    // The stop event ended the wait on a block: a stop, not a refusal.
+    // Likewise when it ended the wait on a block.
     if (link.m_nFailure == CUSBUpdate::kFailStopped) outcome.stopped = true;
-    if (!outcome.headerFailed && !outcome.stopped && !outcome.Succeeded()) {
+    if (!outcome.stopped && !outcome.Succeeded()) {
         outcome.failure = link.m_nFailure;
         outcome.error = link.m_dwError;
     }

@@ -182,16 +182,20 @@ int wmain(int argc, wchar_t** argv)
     if (!MakeImage(image, size)) return 1;
     // Rounds of all four, back to back. Under Wine every block write is a round trip through
     // the wine server, and the machine's pace drifts from minute to minute: each round's ratio
-    // compares runs made moments apart, and the median of those ratios is the figure that
-    // holds still from one benchmark to the next. The medians of the speeds are shown beside.
+    // compares the page and the flasher with the bare loops run just before and just after
+    // them (the mean of the two), and the median of those ratios is the figure that holds
+    // still from one benchmark to the next. The medians of the speeds are shown beside.
     std::vector<double> pages, bares, engines, flashers, pageRatios, flasherRatios;
     long long longestGapMs = 0;
     bool ok = true;
+    double bareBefore = BareLoop(size);
     for (int round = 0; round < rounds; ++round) {
         PageRun p = ThroughThePage(image, size);
-        double b = BareLoop(size);
         double e = EngineLoop(image, size);
         double f = g_flasher.empty() ? 0 : ThroughTheFlasher(image, size);
+        const double bareAfter = BareLoop(size);
+        const double b = (bareBefore + bareAfter) / 2;
+        bareBefore = bareAfter;
         std::printf("  round %d: page %.2f MiB/s, bare loop %.2f MiB/s, engine loop %.2f MiB/s", round + 1,
                     p.mibPerSecond, b, e);
         if (!g_flasher.empty()) std::printf(", flasher %.2f MiB/s", f);
