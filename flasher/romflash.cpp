@@ -14,6 +14,7 @@
 #include "device/Transfer.h"
 #include "device/USBUpdate.h"
 #include "device/UpgradeLog.h"
+#include "flasher/SessionEnd.h"
 #include "framework/Handles.h"
 #include "framework/SystemLibrary.h"
 
@@ -67,13 +68,24 @@ const wchar_t kUsage[] = L"romflash: writes a ROM image into a handheld waiting 
                          L"Every upgrade attempt is recorded in upgrade.log in the local application data\r\n"
                          L"folder, under \"ROM Upgrade Wizard\".\r\n";
 
-// The console's control events reach the program on a thread of their own. Ctrl+C, Ctrl+Break,
-// a closed console, a log-off or a shutdown set the stop event, which ends every wait of the
-// link at once (and the wait for the handheld); what stopped it goes into the log.
+// Ctrl+C, Ctrl+Break, a closed console, a log-off or a shutdown reach the program on a thread
+// of their own. They set the stop event, which ends every wait of the link at once (and the
+// wait for the handheld); what stopped it goes into the log.
 HANDLE g_stopEvent = nullptr;
 std::atomic<const char*> g_stopCause{nullptr};
 // Set once the attempt's record is written: the end of the session waits for it.
 HANDLE g_recordedEvent = nullptr;
+
+// `ending`: the process ends once this returns, so the record is waited for first.
+void StopFor(const char* cause, bool ending)
+{
+    const char* none = nullptr;
+    g_stopCause.compare_exchange_strong(none, cause);
+    ::SetEvent(g_stopEvent);
+    if (ending) ::WaitForSingleObject(g_recordedEvent, 4000);
+}
+
+void OnSessionEnd(const char* cause) { StopFor(cause, true); }
 
 BOOL WINAPI OnConsoleControl(DWORD event)
 {
@@ -86,17 +98,21 @@ BOOL WINAPI OnConsoleControl(DWORD event)
     case CTRL_SHUTDOWN_EVENT: cause = "shutdown"; break;
     default: return FALSE;
     }
-    const char* none = nullptr;
-    g_stopCause.compare_exchange_strong(none, cause);
-    ::SetEvent(g_stopEvent);
-    // After these three the process ends when this returns: first let the record be written.
-    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT)
-        ::WaitForSingleObject(g_recordedEvent, 4000);
+    StopFor(cause, event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT);
     return TRUE;
 }
 
 // Asked between every two blocks: the flag, not the event, which would cost a trip to the
 // system each time.
+// The console's events go to OnConsoleControl while this lives, inside the life of the events
+// that the handler sets.
+struct ConsoleControl {
+    ConsoleControl() { ::SetConsoleCtrlHandler(&OnConsoleControl, TRUE); }
+    ~ConsoleControl() { ::SetConsoleCtrlHandler(&OnConsoleControl, FALSE); }
+    ConsoleControl(const ConsoleControl&) = delete;
+    ConsoleControl& operator=(const ConsoleControl&) = delete;
+};
+
 bool StopRequested() { return g_stopCause.load(std::memory_order_relaxed) != nullptr; }
 
 bool IsConsole(DWORD which)
@@ -380,7 +396,8 @@ int Flash(const Options& o)
     UniqueHandle recorded(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     g_stopEvent = stop.get();
     g_recordedEvent = recorded.get();
-    ::SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
+    const ConsoleControl console;
+    const SessionEnd sessionEnd(&OnSessionEnd);
     CUSBUpdate link;
     LineReporter reporter;
     link.SetReporter(&reporter);

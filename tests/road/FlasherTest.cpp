@@ -176,6 +176,22 @@ TEST_F(Flasher, StallTimeoutClosesTheLinkAndNamesTheBlock)
     ASSERT_NO_FATAL_FAILURE(log.ReadOnlyNewRecord(&f));
     EXPECT_EQ(f["step"], "block:21");
     EXPECT_EQ(f["reason"], "stalled");
+
+    // Without a stall time-out it waits on, until the end of the Windows session stops it.
+    robot::ConsoleProgram flasher;
+    ASSERT_TRUE(flasher.Start(FlasherPath(), L"--wait 5 " + Quoted(image.Path())));
+    ASSERT_TRUE(device.WaitForReport("stalls", "2", 10000));
+    HWND session = nullptr;
+    ASSERT_TRUE(robot::WaitUntil([&] { return (session = ::FindWindowW(L"romflash session end", nullptr)); }, 5000));
+    DWORD_PTR answer = 0;
+    ::SendMessageTimeoutW(session, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 5000, &answer);
+    r = flasher.Wait(10000);
+    EXPECT_EQ(r.exitCode, 5u) << r.err;
+    const std::vector<std::string> records = log.NewRecords();
+    ASSERT_EQ(records.size(), 2u);
+    f = UpgradeLog::Parse(records[1]);
+    EXPECT_EQ(f["result"], "interrupted");
+    EXPECT_EQ(f["cause"], "logoff");
 }
 
 TEST_F(Flasher, MissingImageIsAnImageProblemAndTheHandheldIsNotOpened)

@@ -1,0 +1,29 @@
+// SessionEnd: tells a console program that Windows is ending the session (a log-off or a
+// shutdown). Windows tells a console program that uses user32, as romflash does, not through
+// its console handler but through a top-level window, as it tells any windowed program; so a
+// hidden window on a thread of its own listens for WM_ENDSESSION.
+#pragma once
+#include <windows.h>
+
+class SessionEnd {
+public:
+    // `onEnd` is called on the window's thread with "logoff" or "shutdown"; the session ends
+    // once it returns.
+    using Handler = void (*)(const char* cause);
+
+    explicit SessionEnd(Handler onEnd);
+    ~SessionEnd();  // closes the window and ends its thread
+    SessionEnd(const SessionEnd&) = delete;
+    SessionEnd& operator=(const SessionEnd&) = delete;
+
+    static constexpr const wchar_t* kWindowClass = L"romflash session end";
+
+private:
+    static DWORD WINAPI Main(LPVOID self);
+    static LRESULT CALLBACK WindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+    Handler m_onEnd;
+    HANDLE m_ready = nullptr;
+    HANDLE m_thread = nullptr;
+    HWND m_wnd = nullptr;
+};
