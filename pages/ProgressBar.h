@@ -2,7 +2,7 @@
 // blocks, stepping the bar; then the finish page on success, or "image transfer Fail!".
 //
 // The transfer runs on a thread of its own, so the page answers at every moment; it shows
-// what the thread has done a few dozen times a second. From the start of the transfer to
+// what the thread has done four times a second. From the start of the transfer to
 // its end nothing closes the page (not the close box, Esc or Enter, nor the end of the
 // Windows session): a handheld must never be left half-written by a page that went away.
 #pragma once
