@@ -42,13 +42,14 @@ double Seconds(EmulatedHandheld::Report& r)
     return (std::stod(r["data_last_ms"]) - std::stod(r["data_first_ms"])) / 1000.0;
 }
 
-// Waits for a page looking only twice a second, so that the robot takes no time from the
-// transfer it measures.
+// Waits for a page looking only every 5 s. Each look is a round of cross-process calls into
+// the wizard, on the one processor the transfer has: looking twice a second, as the robot used
+// to, took 3 to 4 points from the page's figure (0.916 against 0.952 over the same rounds).
 bool WaitQuietly(const robot::Wizard& w, Page page, DWORD timeoutMs)
 {
-    for (DWORD waited = 0; waited < timeoutMs; waited += 500) {
+    for (DWORD waited = 0; waited < timeoutMs; waited += 5000) {
         if (w.VisiblePage() == page) return true;
-        ::Sleep(500);
+        ::Sleep(5000);
     }
     return false;
 }
