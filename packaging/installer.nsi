@@ -1,17 +1,25 @@
-; The installer of ROM Upgrade Wizard, one per architecture. Made by the `installer` target of
-; packaging/CMakeLists.txt, which passes:
+; The installer of ROM Upgrade Wizard, one per architecture. Made by packaging/make-packages.sh,
+; which passes:
 ;   ARCH          x86 or x64
 ;   VERSION       the program's version, three numbers (0.1.0)
-;   PROGRAMS_NSH  a generated file with the macros InstallPrograms (File lines) and
-;                 RemovePrograms (Delete lines), one line per shipped program
+;   FILES_NSH     a generated file of macros over the files this version ships: InstallFiles
+;                 (File lines), WriteFileList, CheckFolderFiles, CheckRunning and IsShipped
 ;   MAIN_PROGRAM  file name of the wizard, for the shortcut and the icon in Add/Remove Programs
-;   README        the users' README.txt
 ;   ICON          the program's icon
 ;   OUTFILE       the installer to write
+;   SIGN          (optional) a command that signs the file it is given, for the installer and
+;                 the uninstaller inside it
 ;
 ; It installs into Program Files (the 32-bit one for x86), makes a Start-menu shortcut and an
-; entry in Add/Remove Programs, and runs silently with /S. The uninstaller removes by name
+; entry in Add/Remove Programs, and runs silently with /S. A newer version installs where the
+; earlier one is, and removes what only the earlier one shipped. The uninstaller removes by name
 ; exactly what was installed, and the folder only when nothing else is left in it.
+;
+; It never breaks an installation and never touches a file of the user's:
+;  - while a program of ours runs from the folder, the installer and the uninstaller change
+;    nothing (exit code 32 when silent);
+;  - a folder that holds a file with one of our names, where no installation of ours is
+;    recorded, is refused (exit code 80 when silent).
 
 !if "${ARCH}" == "x86"
   !define EDITION ""
@@ -28,6 +36,8 @@
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\RomUpgradeWizard-${ARCH}"
 !define SHORTCUT "$SMPROGRAMS\${PRODUCT}${EDITION}.lnk"
 !define UNINSTALLER "Uninstall.exe"
+; The files an installation put into its folder, one value per file name.
+!define FILES_KEY "${UNINSTALL_KEY}\Files"
 
 Unicode true
 SetCompressor /SOLID lzma
@@ -54,12 +64,22 @@ VIAddVersionKey /LANG=1033 "OriginalFilename" "RomUpgradeWizard-${VERSION}-${ARC
 !include "MUI2.nsh"
 !include "LogicLib.nsh"
 !include "x64.nsh"
-!include "${PROGRAMS_NSH}"
+!include "${FILES_NSH}"
+
+!ifdef SIGN
+  !finalize '"${SIGN}" "%1"' = 0
+  !uninstfinalize '"${SIGN}" "%1"' = 0
+!endif
+
+; Where an installation of this edition is recorded, if there is one.
+Var RecordedFolder
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
 !define MUI_ABORTWARNING
 
+!define MUI_PAGE_CUSTOMFUNCTION_PRE DirectoryPre
+!define MUI_PAGE_CUSTOMFUNCTION_LEAVE DirectoryLeave
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !define MUI_FINISHPAGE_SHOWREADME "$INSTDIR\README.txt"
@@ -86,6 +106,61 @@ VIAddVersionKey /LANG=1033 "OriginalFilename" "RomUpgradeWizard-${VERSION}-${ARC
   ${EndIf}
 !macroend
 
+; A program of ours running from the folder holds its file open: ask for it to be closed, and
+; change nothing if it is not.
+!macro CheckRunningProgram NAME
+  ${If} ${FileExists} "$INSTDIR\${NAME}"
+    ${Do}
+      ClearErrors
+      FileOpen $R0 "$INSTDIR\${NAME}" a
+      ${IfNot} ${Errors}
+        FileClose $R0
+        ${Break}
+      ${EndIf}
+      MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "${PRODUCT} is running from $INSTDIR (${NAME}).$\r$\nPlease close it, then choose Retry." /SD IDCANCEL IDRETRY +3
+      SetErrorLevel 32 ; ERROR_SHARING_VIOLATION
+      Quit
+    ${Loop}
+  ${EndIf}
+!macroend
+
+; $R3 becomes the name of a file of ours that is already in the folder.
+!macro CheckFolderFile NAME
+  ${If} ${FileExists} "$INSTDIR\${NAME}"
+    StrCpy $R3 "${NAME}"
+  ${EndIf}
+!macroend
+
+; Before anything is written: the folder holds no file of the user's under one of our names,
+; and no program of ours runs from it.
+Function CheckFolder
+  StrCpy $R3 ""
+  ${If} $RecordedFolder != $INSTDIR
+    !insertmacro CheckFolderFiles
+  ${EndIf}
+  ${If} $R3 != ""
+    MessageBox MB_OK|MB_ICONSTOP "The folder $INSTDIR already holds a file named $R3, which ${PRODUCT} did not install.$\r$\n$\r$\nSo that no file of yours is overwritten, please choose another folder." /SD IDOK
+    ${If} ${Silent}
+      SetErrorLevel 80 ; ERROR_FILE_EXISTS
+      Quit
+    ${EndIf}
+    Abort
+  ${EndIf}
+  !insertmacro CheckRunning
+FunctionEnd
+
+; An upgrade goes where the earlier version is: no folder to choose.
+Function DirectoryPre
+  ${If} $RecordedFolder != ""
+    Call CheckFolder
+    Abort
+  ${EndIf}
+FunctionEnd
+
+Function DirectoryLeave
+  Call CheckFolder
+FunctionEnd
+
 Function .onInit
   !if "${ARCH}" == "x64"
     ${IfNot} ${RunningX64}
@@ -95,17 +170,42 @@ Function .onInit
     ${EndIf}
   !endif
   !insertmacro Prepare
+  ReadRegStr $RecordedFolder HKLM "${UNINSTALL_KEY}" "InstallLocation"
+  ${If} $RecordedFolder != ""
+    StrCpy $INSTDIR $RecordedFolder
+  ${EndIf}
+  ${If} ${Silent}
+    Call CheckFolder
+  ${EndIf}
 FunctionEnd
 
 Function un.onInit
   !insertmacro Prepare
+  !insertmacro CheckRunning
 FunctionEnd
 
 Section "${PRODUCT}" SectionProgram
   SectionIn RO
   SetOutPath "$INSTDIR"
-  !insertmacro InstallPrograms
-  File "/oname=README.txt" "${README}"
+  ; What an earlier version installed here and this one no longer ships.
+  ${If} $RecordedFolder == $INSTDIR
+    StrCpy $R0 0
+    ${Do}
+      ClearErrors
+      EnumRegValue $R1 HKLM "${FILES_KEY}" $R0
+      ${If} ${Errors}
+      ${OrIf} $R1 == ""
+        ${Break}
+      ${EndIf}
+      IntOp $R0 $R0 + 1
+      !insertmacro IsShipped
+      ${If} $R2 == 0
+        Delete "$INSTDIR\$R1"
+      ${EndIf}
+    ${Loop}
+  ${EndIf}
+  DeleteRegKey HKLM "${FILES_KEY}"
+  !insertmacro InstallFiles
   WriteUninstaller "$INSTDIR\${UNINSTALLER}"
   CreateShortCut "${SHORTCUT}" "$INSTDIR\${MAIN_PROGRAM}" "" "$INSTDIR\${MAIN_PROGRAM}" 0
 SectionEnd
@@ -124,13 +224,24 @@ Section "-Register"
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+  !insertmacro WriteFileList
 SectionEnd
 
-; Only what the installer put there, each by its name; the folder goes only if it is empty
+; Only what the installer put there, each by its name (the record, and this version's own list); the folder goes only if it is empty
 ; then, so files of the user's own in it stay where they are.
 Section "Uninstall"
-  !insertmacro RemovePrograms
-  Delete "$INSTDIR\README.txt"
+  StrCpy $R0 0
+  ${Do}
+    ClearErrors
+    EnumRegValue $R1 HKLM "${FILES_KEY}" $R0
+    ${If} ${Errors}
+    ${OrIf} $R1 == ""
+      ${Break}
+    ${EndIf}
+    IntOp $R0 $R0 + 1
+    Delete "$INSTDIR\$R1"
+  ${Loop}
+  !insertmacro RemoveFiles
   Delete "${SHORTCUT}"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
   Delete "$INSTDIR\${UNINSTALLER}"

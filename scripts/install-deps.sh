@@ -3,7 +3,8 @@
 # is missing. 32-bit Wine (wine32:i386) needs the i386 architecture enabled first.
 set -euo pipefail
 pkgs=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools wine wine64 wine32:i386 fonts-wine
-      fonts-liberation xvfb xauth x11-utils cmake ninja-build libgtest-dev imagemagick nsis zip)
+      fonts-liberation xvfb xauth x11-utils cmake ninja-build libgtest-dev imagemagick nsis zip
+      osslsigncode openssl)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,13 +1,16 @@
 // The installer as a user or an administrator meets it: silent setup into Program Files or a
 // folder of the user's own, a whole upgrade with the installed program against the emulated
 // handheld, and the uninstall command Add/Remove Programs runs, after which only the user's
-// own files are left.
+// own files are left; an upgrade from an earlier version, setup and uninstall while the
+// installed wizard runs, and a folder holding a file of the user's under one of our names.
 //
 //   install_tests --setup=PATH --arch=x86|x64 --version=0.1.0 --programs=A.exe[,B.exe...]
+//                 --earlier-setup=PATH --earlier-file=NAME
 #include <objbase.h>
 #include <cstdio>
 #include <cwchar>
 #include <fstream>
+#include <map>
 #include "tests/install/Installation.h"
 #include "tests/road/Road.h"
 
@@ -15,6 +18,8 @@ namespace {
 
 Edition g_edition;
 std::wstring g_setup;
+std::wstring g_earlierSetup;  // an earlier version's installer that shipped one more file:
+std::wstring g_earlierFile;   // this one
 
 void WriteText(const std::wstring& path, const std::string& text)
 {
@@ -26,6 +31,23 @@ ULONGLONG FileSize(const std::wstring& path)
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
     return (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// What a folder holds: each file's name, size and last write time.
+std::map<std::wstring, std::pair<ULONGLONG, ULONGLONG>> FolderState(const std::wstring& folder)
+{
+    std::map<std::wstring, std::pair<ULONGLONG, ULONGLONG>> state;
+    WIN32_FIND_DATAW found;
+    HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return state;
+    do {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        state[found.cFileName] = {(static_cast<ULONGLONG>(found.nFileSizeHigh) << 32) | found.nFileSizeLow,
+                                  (static_cast<ULONGLONG>(found.ftLastWriteTime.dwHighDateTime) << 32) |
+                                      found.ftLastWriteTime.dwLowDateTime};
+    } while (::FindNextFileW(find, &found));
+    ::FindClose(find);
+    return state;
 }
 
 // A file of the user's own, written now and deleted at the end of the test, whatever happened.
@@ -85,15 +107,18 @@ protected:
         }
     }
 
-    // Runs the installer silently, into `folder` when one is given, and waits for its end.
-    void Install(const std::wstring& folder = L"")
+    // Runs an installer silently, into `folder` when one is given, waits for its end and
+    // gives its exit code.
+    static DWORD RunSetup(const std::wstring& setup, const std::wstring& folder = L"")
     {
-        std::wstring command = L"\"" + g_setup + L"\" /S";
+        std::wstring command = L"\"" + setup + L"\" /S";
         if (!folder.empty()) command += L" /D=" + folder;  // last, and never quoted
         RunResult run = RunToEnd(command, 120000);
-        ASSERT_TRUE(run.ended) << Utf8(run.error);
-        ASSERT_EQ(run.exitCode, 0u) << "setup failed";
+        EXPECT_TRUE(run.ended) << Utf8(run.error);
+        return run.ended ? run.exitCode : 0xFFFFFFFF;
     }
+
+    void Install(const std::wstring& folder = L"") { ASSERT_EQ(RunSetup(g_setup, folder), 0u) << "setup failed"; }
 
     // Runs the quiet uninstall command of the Add/Remove Programs entry, as the system would,
     // and waits until the uninstaller and the copy of itself it hands over to have ended.
@@ -215,6 +240,66 @@ TEST_F(Installer, IntoAFolderOfTheUsersOwnAndOutAgainLeavingItsOtherFiles)
     image.ExpectIntact();
 }
 
+// While the installed wizard runs, neither a new install nor the uninstaller changes anything.
+TEST_F(Installer, NothingChangesWhileTheInstalledWizardRuns)
+{
+    const std::wstring folder = g_edition.DefaultFolder();
+    ASSERT_NO_FATAL_FAILURE(Install());
+    ASSERT_NO_FATAL_FAILURE(StartWizard(folder + L"\\" + g_edition.programs.front()));
+    const auto files = FolderState(folder);
+    const UninstallEntry entry = ReadUninstallEntry(g_edition.UninstallKey(), g_edition.View());
+
+    EXPECT_EQ(RunSetup(g_setup), 32u) << "setup over the running wizard";
+    // Run in place (_?=) for the uninstaller's own exit code; the quiet uninstall command of
+    // the entry hands over to a copy of itself, which must change nothing either.
+    const std::wstring uninstaller = g_edition.Uninstaller(folder);
+    RunResult run = RunToEnd(L"\"" + uninstaller + L"\" /S _?=" + folder, 60000);
+    EXPECT_TRUE(run.ended && run.exitCode == 32u) << "uninstall over the running wizard: " << run.exitCode;
+    run = RunToEnd(L"\"" + uninstaller + L"\" /S", 60000);
+    EXPECT_TRUE(run.ended);
+
+    EXPECT_EQ(FolderState(folder), files) << "files changed";
+    const UninstallEntry after = ReadUninstallEntry(g_edition.UninstallKey(), g_edition.View());
+    EXPECT_TRUE(after.present);
+    EXPECT_EQ(after.text, entry.text);
+    EXPECT_TRUE(wizard.VisiblePage() == robot::Page::Welcome) << "the wizard was disturbed: " << Visible();
+    wizard.Kill();
+    ASSERT_NO_FATAL_FAILURE(ExpectInstalledIn(folder));
+}
+
+// An earlier version installed into a folder of the user's: the new one goes there too, takes
+// the entry over and removes the file only the earlier version shipped.
+TEST_F(Installer, UpgradeGoesWhereTheEarlierVersionIsAndRemovesWhatItNoLongerShips)
+{
+    UsersFolder users(TempPath(L"Handheld tools"));
+    UsersFile notes(users.Path() + L"\\my notes.txt");
+    ASSERT_EQ(RunSetup(g_earlierSetup, users.Path()), 0u) << "the earlier version's setup failed";
+    ASSERT_TRUE(Exists(users.Path() + L"\\" + g_earlierFile));
+    EXPECT_EQ(ReadUninstallEntry(g_edition.UninstallKey(), g_edition.View()).text[L"DisplayVersion"], L"0.0.9");
+
+    ASSERT_NO_FATAL_FAILURE(Install());  // no folder given
+    ASSERT_NO_FATAL_FAILURE(ExpectInstalledIn(users.Path()));
+    EXPECT_FALSE(Exists(users.Path() + L"\\" + g_earlierFile)) << "the earlier version's own file is left";
+    EXPECT_FALSE(Exists(g_edition.DefaultFolder())) << "a second copy went into Program Files";
+    notes.ExpectIntact();
+
+    ASSERT_NO_FATAL_FAILURE(Uninstall());
+    ExpectNothingLeftIn(users.Path());
+    notes.ExpectIntact();
+}
+
+// A folder that holds a README.txt of the user's, and no installation of ours: refused.
+TEST_F(Installer, AFolderWithAFileOfTheUsersUnderOneOfOurNamesIsRefused)
+{
+    UsersFolder users(TempPath(L"Downloads of mine"));
+    UsersFile readme(users.Path() + L"\\README.txt");
+    EXPECT_EQ(RunSetup(g_setup, users.Path()), 80u);
+    readme.ExpectIntact();
+    const auto files = FolderState(users.Path());
+    EXPECT_EQ(files.size(), 1u) << "setup wrote into the folder";
+    EXPECT_FALSE(ReadUninstallEntry(g_edition.UninstallKey(), g_edition.View()).present);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -228,6 +313,8 @@ int wmain(int argc, wchar_t** argv)
         if (!value(L"--setup=").empty()) g_setup = robot::ToWindowsPath(value(L"--setup="));
         if (!value(L"--arch=").empty()) g_edition.arch = value(L"--arch=");
         if (!value(L"--version=").empty()) g_edition.version = value(L"--version=");
+        if (!value(L"--earlier-setup=").empty()) g_earlierSetup = robot::ToWindowsPath(value(L"--earlier-setup="));
+        if (!value(L"--earlier-file=").empty()) g_earlierFile = value(L"--earlier-file=");
         std::wstring programs = value(L"--programs=");
         for (size_t start = 0; !programs.empty() && start <= programs.size();) {
             size_t comma = programs.find(L',', start);
@@ -236,10 +323,11 @@ int wmain(int argc, wchar_t** argv)
             start = comma + 1;
         }
     }
-    if (g_setup.empty() || (g_edition.arch != L"x86" && g_edition.arch != L"x64") || g_edition.version.empty() ||
+    if (g_setup.empty() || g_earlierSetup.empty() || g_earlierFile.empty() || (g_edition.arch != L"x86" && g_edition.arch != L"x64") || g_edition.version.empty() ||
         g_edition.programs.empty()) {
         std::fprintf(
-            stderr, "usage: %ls --setup=PATH --arch=x86|x64 --version=X.Y.Z --programs=A.exe[,B.exe] [gtest options]\n",
+            stderr, "usage: %ls --setup=PATH --arch=x86|x64 --version=X.Y.Z --programs=A.exe[,B.exe]\n"
+            "          --earlier-setup=PATH --earlier-file=NAME [gtest options]\n",
             argv[0]);
         return 2;
     }
