@@ -43,8 +43,8 @@ double Seconds(EmulatedHandheld::Report& r)
 }
 
 // Waits for a page looking only every 5 s. Each look is a round of cross-process calls into
-// the wizard, on the one processor the transfer has: looking twice a second, as the robot used
-// to, took 3 to 4 points from the page's figure (0.916 against 0.952 over the same rounds).
+// the wizard, on the one processor the transfer has: the fewer, the less of the robot's own
+// work is in the page's figure.
 bool WaitQuietly(const robot::Wizard& w, Page page, DWORD timeoutMs)
 {
     for (DWORD waited = 0; waited < timeoutMs; waited += 5000) {
