@@ -1,5 +1,6 @@
 #include "device/USBUpdate.h"
 #include "framework/Handles.h"
+#include "device/Sha256.h"
 
 #include <io.h>
 #include <share.h>
@@ -231,6 +232,7 @@ void CUSBUpdate::TakeOver(CUSBUpdate& other)
     m_dwError = other.m_dwError;
     m_dwHandshakeTimeout = other.m_dwHandshakeTimeout;
     m_dwWriteTimeout = other.m_dwWriteTimeout;
+    m_strImageSha256 = other.m_strImageSha256;
     m_nBytesSent = other.m_nBytesSent;
     m_nSumSent = other.m_nSumSent;
     m_hLock = std::exchange(other.m_hLock, nullptr);
@@ -382,6 +384,7 @@ DWORD CUSBUpdate::OpenImage(CString path)
     m_nBlockSize = kBlockSize;
     m_nBytesSent = 0;
     m_nSumSent = 0;
+    m_strImageSha256.clear();
     Fail(kFailNone, 0);
 
     // Writers are kept out from staging until Close, so both passes read the same bytes.
@@ -427,6 +430,8 @@ DWORD CUSBUpdate::OpenImage(CString path)
     BYTE* const chunk = large ? large.get() : small;
     const size_t chunkSize = large ? kStagingChunk : sizeof small;
 
+    // The digest says which image a handheld received; it is made in this same pass.
+    Sha256 digest;
     uint64_t count = 0;
     uint32_t sum = 0;
     for (;;) {
@@ -435,6 +440,7 @@ DWORD CUSBUpdate::OpenImage(CString path)
             count += n;
             if (count > kLargestImage) return refuse(kFailImageTooLarge, 0, kTooLarge);
             sum += ByteSum(chunk, n);
+            digest.Add(chunk, n);
             m_byCell = chunk[n - 1];
         }
         if (std::ferror(m_pImageFile))
@@ -444,6 +450,7 @@ DWORD CUSBUpdate::OpenImage(CString path)
     m_nByteCount = static_cast<uint32_t>(count);
     m_nByteSum = sum;
     m_nBlockCount = static_cast<int32_t>(m_nByteCount >> 9);
+    m_strImageSha256 = digest.Hex();
 
     std::rewind(m_pImageFile);
     return m_nByteSum;

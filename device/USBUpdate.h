@@ -52,6 +52,7 @@ public:
         kFailNoAnswer,       // no handshake answer within the handshake time-out
         kFailStalled,        // a write not taken within the write time-out
         kFailStopped,        // the stop event ended a wait
+        kFailImageDigest,    // the image's SHA-256 is not the one expected (or none could be made)
     };
     // How long the handshake waits for each answer by default, in ms.
     static constexpr DWORD kHandshakeTimeoutMs = 10000;
@@ -122,6 +123,9 @@ public:
     // handheld to take it, in ms. INFINITE waits as long as it takes (a long erase is no fault).
     DWORD m_dwHandshakeTimeout;
     DWORD m_dwWriteTimeout;
+    // The image's SHA-256 in lower-case hex, found by staging; empty when not staged (or when
+    // this Windows has no SHA-256).
+    std::string m_strImageSha256;
 
 private:
     enum class Io { Done, Failed, TimedOut, Stopped };

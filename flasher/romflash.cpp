@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "device/KeepAwake.h"
+#include "device/Sha256.h"
 #include "device/Transfer.h"
 #include "device/USBUpdate.h"
 #include "device/UpgradeLog.h"
@@ -33,7 +34,8 @@ enum ExitCode {
 
 const wchar_t kUsage[] = L"romflash: writes a ROM image into a handheld waiting in Image Upgrade mode, over USB.\r\n"
                          L"\r\n"
-                         L"  romflash [--wait SECONDS] [--stall-timeout SECONDS] [--device N|PATH] IMAGE\r\n"
+                         L"  romflash [--wait SECONDS] [--stall-timeout SECONDS] [--device N|PATH]\r\n"
+                         L"           [--expect-sha256 HEX] IMAGE\r\n"
                          L"  romflash --check IMAGE\r\n"
                          L"  romflash --list\r\n"
                          L"\r\n"
@@ -44,8 +46,11 @@ const wchar_t kUsage[] = L"romflash: writes a ROM image into a handheld waiting 
                          L"                   (default 0: wait as long as it takes, as an erase may)\r\n"
                          L"  --device N|PATH  which handheld: number N of --list, or its device path\r\n"
                          L"                   (default: the first, as the wizard takes it)\r\n"
+                         L"  --expect-sha256 HEX\r\n"
+                         L"                   write the image only if its SHA-256 is HEX (checked before\r\n"
+                         L"                   anything is sent; else exit code 3)\r\n"
                          L"  --check IMAGE    reads the image only and prints what its header will announce:\r\n"
-                         L"                   byte count, byte sum and block count\r\n"
+                         L"                   byte count, byte sum and block count; and its SHA-256\r\n"
                          L"  --list           lists the handhelds present, numbered, with their device paths\r\n"
                          L"  --help, --version\r\n"
                          L"\r\n"
@@ -58,7 +63,8 @@ const wchar_t kUsage[] = L"romflash: writes a ROM image into a handheld waiting 
                          L"  0  the handheld took the whole image\r\n"
                          L"  1  no handheld within the wait, or another program is using it\r\n"
                          L"  2  the handheld gave a wrong handshake answer, or none within 10 s\r\n"
-                         L"  3  image problem: missing, unreadable, too large, changed while sent, or in use\r\n"
+                         L"  3  image problem: missing, unreadable, too large, changed while sent, in use,\r\n"
+                         L"     or not the one --expect-sha256 names\r\n"
                          L"  4  the handheld refused a write (the line names the block)\r\n"
                          L"  5  interrupted by Ctrl+C or Ctrl+Break\r\n"
                          L"  6  bad command line\r\n"
@@ -241,6 +247,7 @@ struct Options {
     DWORD waitSeconds = 60;
     DWORD stallSeconds = 0;  // 0: no limit
     std::wstring device;     // empty: the first present
+    std::string expectSha256;  // lower-case hex; empty: any image
 };
 
 bool ParseSeconds(const std::wstring& text, DWORD* seconds)
@@ -255,7 +262,8 @@ bool ParseOptions(int argc, wchar_t** argv, Options* o)
 {
     for (int i = 1; i < argc; ++i) {
         std::wstring arg = argv[i], value;
-        const bool hasValue = arg == L"--wait" || arg == L"--device" || arg == L"--stall-timeout";
+        const bool hasValue =
+            arg == L"--wait" || arg == L"--device" || arg == L"--stall-timeout" || arg == L"--expect-sha256";
         if (arg.rfind(L"--", 0) == 0 && arg.find(L'=') != std::wstring::npos) {
             value = arg.substr(arg.find(L'=') + 1);
             arg.resize(arg.find(L'='));
@@ -282,6 +290,11 @@ bool ParseOptions(int argc, wchar_t** argv, Options* o)
         } else if (arg == L"--stall-timeout") {
             if (!ParseSeconds(value, &o->stallSeconds)) {
                 Complain(L"--stall-timeout needs a number of seconds, 0 to 86400");
+                return false;
+            }
+        } else if (arg == L"--expect-sha256") {
+            if (!ParseSha256(value, &o->expectSha256)) {
+                Complain(L"--expect-sha256 needs a SHA-256 digest: 64 hex digits");
                 return false;
             }
         } else if (arg == L"--device") {
@@ -385,7 +398,7 @@ int Check(const std::wstring& image)
     link.OpenImage(image.c_str());
     if (!link.m_pImageFile) return kExitImage;
     Say(L"bytes=" + std::to_wstring(link.m_nByteCount) + L" sum=" + std::to_wstring(link.m_nByteSum) + L" blocks=" +
-        std::to_wstring(link.m_nBlockCount));
+        std::to_wstring(link.m_nBlockCount) + L" sha256=" + Widen(link.m_strImageSha256));
     link.Close();
     return kExitSuccess;
 }
@@ -421,6 +434,17 @@ int Flash(const Options& o)
     if (!outcome.staged) {
         outcome.failure = link.m_nFailure;
         outcome.error = link.m_dwError;
+        return finish(kExitImage);
+    }
+    // Which image: the digest staging made, before anything goes to the handheld.
+    if (!o.expectSha256.empty() && link.m_strImageSha256 != o.expectSha256) {
+        Complain(L"image " + attempt.imagePath + L": its SHA-256 is " +
+                 (link.m_strImageSha256.empty() ? std::wstring(L"unknown (no SHA-256 on this Windows)")
+                                                : Widen(link.m_strImageSha256)) +
+                 L", not the expected " + Widen(o.expectSha256));
+        link.Close();
+        outcome.staged = false;
+        outcome.failure = CUSBUpdate::kFailImageDigest;
         return finish(kExitImage);
     }
 

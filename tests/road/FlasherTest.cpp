@@ -1,5 +1,7 @@
 // romflash against the emulated handheld, run as a bench script runs it; and one writer per
 // handheld: the wizard and the flasher, or two wizards, at one handheld.
+#include <cctype>
+#include <fstream>
 #include <regex>
 #include "tests/road/Road.h"
 
@@ -209,7 +211,7 @@ TEST_F(Flasher, CheckListAndDeviceChoice)
     ImageFile image(1025);
     robot::ConsoleResult r = Flash(L"--check " + Quoted(image.Path()));
     EXPECT_EQ(r.exitCode, 0u) << r.err;
-    EXPECT_EQ(r.out, "bytes=1025 sum=" + std::to_string(image.Sum()) + " blocks=2\r\n");
+    EXPECT_EQ(r.out.rfind("bytes=1025 sum=" + std::to_string(image.Sum()) + " blocks=2 sha256=", 0), 0u) << r.out;
 
     ASSERT_TRUE(device.Start()) << Utf8(device.Error());
     r = Flash(L"--list");
@@ -225,6 +227,44 @@ TEST_F(Flasher, CheckListAndDeviceChoice)
     EmulatedHandheld::Report rep = device.Stop();
     EXPECT_EQ(rep["connections"], "1");
     EXPECT_EQ(rep["match"], "1");
+}
+
+// The digest of an image whose bytes are (31 i + 7) mod 256, made by another SHA-256 than ours.
+TEST_F(Flasher, ExpectedSha256LetsOnlyThatImageThroughAndTheLogAndCheckGiveIt)
+{
+    const char kDigest[] = "15b5bbecf752ad00e85ff42843b5dce9df388bc38ab97cf06e528727f5937413";
+    const std::wstring path = TempPath(L"digest image.bin");
+    std::string bytes(1025, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 31 + 7) & 0xFF);
+    {
+        std::ofstream(path.c_str(), std::ios::binary) << bytes;
+    }
+    robot::ConsoleResult r = Flash(L"--check " + Quoted(path));
+    EXPECT_EQ(r.out, "bytes=1025 sum=130567 blocks=2 sha256=" + std::string(kDigest) + "\r\n");
+
+    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+    UpgradeLog log;
+    const std::wstring other = L"15b5bbecf752ad00e85ff42843b5dce9df388bc38ab97cf06e528727f5937414";
+    r = Flash(L"--expect-sha256 " + other + L" --wait 5 " + Quoted(path));
+    EXPECT_EQ(r.exitCode, 3u) << r.err;
+    EXPECT_TRUE(Has(r.err, kDigest) && Has(r.err, Utf8(other))) << "both digests: " << r.err;
+    UpgradeLog::Fields f;
+    ASSERT_NO_FATAL_FAILURE(log.ReadOnlyNewRecord(&f));
+    EXPECT_EQ(f["reason"], "sha256-mismatch");
+    EXPECT_EQ(f["sha256"], kDigest);
+
+    UpgradeLog second;
+    std::wstring upper;
+    for (const char* c = kDigest; *c; ++c) upper += static_cast<wchar_t>(std::toupper(*c));
+    r = Flash(L"--expect-sha256 " + upper + L" --wait 5 " + Quoted(path));
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    EmulatedHandheld::Report rep = device.Stop();
+    EXPECT_EQ(rep["connections"], "1") << "the refused image never opened the handheld";
+    EXPECT_EQ(rep["match"], "1");
+    ASSERT_NO_FATAL_FAILURE(second.ReadOnlyNewRecord(&f));
+    EXPECT_EQ(f["result"], "success");
+    EXPECT_EQ(f["sha256"], kDigest);
+    ::DeleteFileW(path.c_str());
 }
 
 TEST_F(Flasher, LogPastOneMebibyteMovesAsideKeepingOneOldCopy)
