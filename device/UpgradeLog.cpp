@@ -6,6 +6,8 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cwchar>
+#include <cwctype>
 
 #include "framework/Handles.h"
 #include "framework/SystemLibrary.h"
@@ -75,9 +77,47 @@ const char* FailureName(int failure)
     case CUSBUpdate::kFailWrite: return "write-refused";
     case CUSBUpdate::kFailNoAnswer: return "timeout";
     case CUSBUpdate::kFailStalled: return "stalled";
+    case CUSBUpdate::kFailImageDigest: return "sha256-mismatch";
     default: return "unknown";
     }
 }
+
+// Every writer of one log folder, in any program of this session, takes this lock around
+// its look at the size, the move aside and the append: two writers that reach the limit at
+// once move the log aside once, and no record lands in a file being moved. A writer that
+// cannot have it within a few seconds still appends (an append is one write), but moves
+// nothing aside.
+class LogLock {
+public:
+    explicit LogLock(const std::wstring& folder)
+    {
+        // One name per folder: a hash of its path, in lower case.
+        uint32_t hash = 2166136261u;
+        for (wchar_t c : folder) {
+            hash ^= static_cast<uint32_t>(::towlower(c));
+            hash *= 16777619u;
+        }
+        wchar_t name[64];
+        std::swprintf(name, 64, L"Local\\RomUpgradeWizard.log.%08x", hash);
+        m_mutex = ::CreateMutexW(nullptr, FALSE, name);
+        if (m_mutex) {
+            const DWORD got = ::WaitForSingleObject(m_mutex, 5000);
+            m_held = got == WAIT_OBJECT_0 || got == WAIT_ABANDONED;
+        }
+    }
+    ~LogLock()
+    {
+        if (m_held) ::ReleaseMutex(m_mutex);
+        if (m_mutex) ::CloseHandle(m_mutex);
+    }
+    LogLock(const LogLock&) = delete;
+    LogLock& operator=(const LogLock&) = delete;
+    bool Held() const { return m_held; }
+
+private:
+    HANDLE m_mutex = nullptr;
+    bool m_held = false;
+};
 
 // Appends one whole record in one write, moving a full log aside first.
 bool AppendRecord(const std::string& record)
@@ -86,11 +126,12 @@ bool AppendRecord(const std::string& record)
     if (folder.empty()) return false;
     ::CreateDirectoryW(folder.c_str(), nullptr);  // there already, or it cannot be: the open says
     const std::wstring log = folder + L"\\upgrade.log";
+    const LogLock lock(folder);
 
     WIN32_FILE_ATTRIBUTE_DATA info;
     if (::GetFileAttributesExW(log.c_str(), GetFileExInfoStandard, &info)) {
         const uint64_t size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-        if (size > 0 && size + record.size() > kRotateAt)
+        if (lock.Held() && size > 0 && size + record.size() > kRotateAt)
             ::MoveFileExW(log.c_str(), (log + L".1").c_str(), MOVEFILE_REPLACE_EXISTING);
     }
     // Append only: every write lands at the end, also beside another program appending.
@@ -104,6 +145,24 @@ bool AppendRecord(const std::string& record)
 }
 
 }  // namespace
+
+std::string QuoteLogField(const std::string& text)
+{
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c == 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            out += hex;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
 
 std::string ToUtf8(const std::wstring& text)
 {
@@ -127,14 +186,15 @@ std::string FormatUpgradeRecord(const UpgradeAttempt& a, const SYSTEMTIME& t, in
     Append(r, "%04u-%02u-%02uT%02u:%02u:%02u%c%02d:%02d", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond,
            utcOffsetMinutes < 0 ? '-' : '+', offset / 60, offset % 60);
     Append(r, " program=%s version=%s arch=%s", ToUtf8(a.program).c_str(), ProgramVersion(), ProgramArch());
-    r += " image=\"" + ToUtf8(a.imagePath) + "\"";
+    r += " image=" + QuoteLogField(ToUtf8(a.imagePath));
 
     const TransferOutcome& x = a.transfer;
     const CUSBUpdate& link = a.link;
     const bool staged = x.staged;
     Append(r, " bytes=%lu sum=%lu blocks=%d", static_cast<unsigned long>(staged ? link.m_nByteCount : 0),
            static_cast<unsigned long>(staged ? link.m_nByteSum : 0), staged ? link.m_nBlockCount : 0);
-    r += " device=\"" + std::string(link.m_szDevicePath) + "\"";
+    r += " sha256=" + link.m_strImageSha256;
+    r += " device=" + QuoteLogField(link.m_szDevicePath);
     Append(r, " handshake=%s", HandshakeName(a.handshake));
 
     if (x.Succeeded()) {

@@ -1,18 +1,24 @@
 // The upgrade log: one record per upgrade attempt, appended to upgrade.log in the user's
 // local application data folder, under "ROM Upgrade Wizard". A record is one line of UTF-8:
 //
-//   2026-03-01T14:05:09+01:00 program=romflash version=0.1.0 arch=x64 image="C:\roms\nk.bin"
-//   bytes=1048576 sum=133693440 blocks=2048 device="\\?\root#upgrade#0000#{...}" handshake=ready
-//   result=success sent=2049 duration=0.840s speed=1.19MiB/s
+//   2026-03-01T14:05:09+01:00 program=romflash version=0.1.0 arch=x64 image="C:\\roms\\nk.bin"
+//   bytes=1048576 sum=133693440 blocks=2048 sha256=9f86d081884c7d65...(64 hex digits)
+//   device="\\\\?\\root#upgrade#0000#{...}" handshake=ready result=success sent=2049
+//   duration=0.840s speed=1.19MiB/s
 //
-// (on one line). A failure says where and why instead of success: `result=failed
-// step=block:17 reason=write-refused error=232`, or `step=handshake`, `step=image`,
-// `step=header`; a handshake with no answer in time says `reason=timeout`, a handheld that
-// stopped taking data `reason=stalled`. An interrupted attempt says `result=interrupted`,
-// with what stopped it: `cause=ctrl-c` (or ctrl-break, console-closed, logoff, shutdown). Each record goes out in
-// one write, so it is there whole or not at all. Past 1 MiB the log moves to upgrade.log.1
-// (replacing the one there) and starts afresh. Writing the log never shows anything and
-// never holds up an upgrade: when it cannot be written, the record is dropped.
+// (on one line). Quoted fields (image, device) escape a quote or a backslash with a
+// backslash and write any control character as \xHH, so no path can end a record or forge a
+// field; sha256 is empty when the image could not be read through. A failure says where and
+// why instead of success: `result=failed step=block:17 reason=write-refused error=232`, or
+// `step=handshake`, `step=image`, `step=header`; a handshake with no answer in time says
+// `reason=timeout`, a handheld that stopped taking data `reason=stalled`, an image whose
+// SHA-256 is not the one expected `reason=sha256-mismatch`. An interrupted attempt says
+// `result=interrupted`, with what stopped it: `cause=ctrl-c` (or ctrl-break, console-closed,
+// logoff, shutdown). Each record goes out in one write, so it is there whole or not at all;
+// writers in several threads and programs take turns (a lock per log folder). Past 1 MiB the
+// log moves to upgrade.log.1 (replacing the one there) and starts afresh, once, however many
+// writers reach the limit together. Writing the log never shows anything and never holds up
+// an upgrade: when it cannot be written, the record is dropped.
 #pragma once
 #include <windows.h>
 #include <string>
@@ -24,6 +30,9 @@ const char* ProgramVersion();
 const char* ProgramArch();
 
 std::string ToUtf8(const std::wstring& text);
+
+// A field value in quotes, escaped as the log's rule says.
+std::string QuoteLogField(const std::string& text);
 
 // What one attempt did: the link after it (counts, sum, device path) and how far it got.
 struct UpgradeAttempt {

@@ -21,9 +21,13 @@ LONG WINAPI EndOnCrash(EXCEPTION_POINTERS* info)
 
 }  // namespace
 
+int AppendLogMode(int argc, wchar_t** argv);
+
 int wmain(int argc, wchar_t** argv)
 {
     ::SetUnhandledExceptionFilter(&EndOnCrash);
+    const int appended = AppendLogMode(argc, argv);
+    if (appended >= 0) return appended;
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

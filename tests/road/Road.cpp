@@ -49,9 +49,21 @@ UpgradeLog::Fields UpgradeLog::Parse(const std::string& record)
         const std::string key = record.substr(at, equals - at);
         size_t end;
         if (record.compare(equals + 1, 1, "\"") == 0) {
-            end = record.find('"', equals + 2);
-            fields[key] = record.substr(equals + 2, end - equals - 2);
-            if (end != std::string::npos) ++end;
+            // Quoted: \" and \\ stand for themselves, \xHH for a control character.
+            std::string value;
+            for (end = equals + 2; end < record.size() && record[end] != '"'; ++end) {
+                if (record[end] == '\\' && end + 1 < record.size()) {
+                    if (record[end + 1] == 'x' && end + 3 < record.size()) {
+                        value += static_cast<char>(std::stoi(record.substr(end + 2, 2), nullptr, 16));
+                        end += 3;
+                        continue;
+                    }
+                    ++end;
+                }
+                value += record[end];
+            }
+            fields[key] = value;
+            if (end < record.size()) ++end;
         } else {
             end = record.find(' ', equals);
             fields[key] = record.substr(equals + 1, end == std::string::npos ? end : end - equals - 1);
