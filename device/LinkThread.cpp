@@ -30,6 +30,6 @@ DWORD WINAPI LinkThread::Main(LPVOID param)
         self->m_work();
     } catch (...) {
     }
-    ::PostMessageW(self->m_notify, WM_COMMAND, MAKEWPARAM(self->m_command, 0), 0);
+    if (self->m_notify) ::PostMessageW(self->m_notify, WM_COMMAND, MAKEWPARAM(self->m_command, 0), 0);
     return 0;
 }

@@ -16,7 +16,8 @@ public:
     LinkThread(const LinkThread&) = delete;
     LinkThread& operator=(const LinkThread&) = delete;
 
-    // Starts `work`; once it has returned, posts WM_COMMAND `command` to `notify`. When no
+    // Starts `work`; once it has returned, posts WM_COMMAND `command` to `notify` (no window:
+    // nothing is posted; Running and Wait tell the end). When no
     // thread can be made, the work runs here and now, and the command is posted all the same.
     void Start(std::function<void()> work, HWND notify, UINT command);
     // True from Start until the work has returned.

@@ -469,6 +469,32 @@ BOOL CUSBUpdate::SendHeader()
     return WriteWhole(count, sizeof count) && WriteWhole(sum, sizeof sum);
 }
 
+DWORD CUSBUpdate::OpenStagedImage(CString path, const CUSBUpdate& staged)
+{
+    if (m_pImageFile) std::fclose(std::exchange(m_pImageFile, nullptr));
+    m_nBytesSent = 0;
+    m_nSumSent = 0;
+    Fail(kFailNone, 0);
+    _doserrno = 0;
+    m_pImageFile = staged.m_pImageFile ? _wfsopen(path, L"rb", _SH_DENYWR) : nullptr;
+    if (!m_pImageFile) {
+        Fail(kFailImageOpen, _doserrno);
+        m_nByteCount = 0;
+        m_nByteSum = 0;
+        m_nBlockCount = 0;
+        m_strImageSha256.clear();
+        return 0;
+    }
+    std::setvbuf(m_pImageFile, nullptr, _IOFBF, kSendingBuffer);
+    m_nByteCount = staged.m_nByteCount;
+    m_nBlockCount = staged.m_nBlockCount;
+    m_nBlockSize = kBlockSize;
+    m_nByteSum = staged.m_nByteSum;
+    m_byCell = staged.m_byCell;
+    m_strImageSha256 = staged.m_strImageSha256;
+    return m_nByteSum;
+}
+
 bool CUSBUpdate::WriteWhole(const BYTE* data, DWORD size)
 {
     switch (Exchange(true, const_cast<BYTE*>(data), size, m_dwWriteTimeout, &m_dwBytesWritten)) {

@@ -86,6 +86,10 @@ public:
     // Stages the image: opens it (denying writers), counts and sums its bytes and rewinds.
     // Returns the byte sum; 0 with m_pImageFile null when it cannot be staged.
     DWORD OpenImage(CString path);
+    // The same image for another link, without a second pass: opens it as OpenImage does and
+    // takes the counts, sum and digest `staged` found (staged must hold it open, so that no
+    // writer has changed it since). The sending pass still checks every byte against them.
+    DWORD OpenStagedImage(CString path, const CUSBUpdate& staged);
     // Sends the byte count and the byte sum: TRUE only when the handheld took both words
     // whole. After a word it did not take, nothing more is written.
     BOOL SendHeader();

@@ -4,13 +4,16 @@
 // header and the blocks, and tells by its exit code how it went. `romflash --help` says more.
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
+#include <memory>
 #include <cstdio>
 #include <cwchar>
 #include <string>
 #include <vector>
 
 #include "device/KeepAwake.h"
+#include "device/LinkThread.h"
 #include "device/Sha256.h"
 #include "device/Transfer.h"
 #include "device/USBUpdate.h"
@@ -36,6 +39,7 @@ const wchar_t kUsage[] = L"romflash: writes a ROM image into a handheld waiting 
                          L"\r\n"
                          L"  romflash [--wait SECONDS] [--stall-timeout SECONDS] [--device N|PATH]\r\n"
                          L"           [--expect-sha256 HEX] IMAGE\r\n"
+                         L"  romflash --all [--wait SECONDS] [--stall-timeout SECONDS] [--expect-sha256 HEX] IMAGE\r\n"
                          L"  romflash --check IMAGE\r\n"
                          L"  romflash --list\r\n"
                          L"\r\n"
@@ -49,6 +53,10 @@ const wchar_t kUsage[] = L"romflash: writes a ROM image into a handheld waiting 
                          L"  --expect-sha256 HEX\r\n"
                          L"                   write the image only if its SHA-256 is HEX (checked before\r\n"
                          L"                   anything is sent; else exit code 3)\r\n"
+                         L"  --all IMAGE      writes IMAGE into every handheld present, all at once, each on\r\n"
+                         L"                   its own link; one result line per handheld on standard output\r\n"
+                         L"                   (device path, result, bytes, duration); the exit code is that\r\n"
+                         L"                   of the first failure in device order, 0 when all took it\r\n"
                          L"  --check IMAGE    reads the image only and prints what its header will announce:\r\n"
                          L"                   byte count, byte sum and block count; and its SHA-256\r\n"
                          L"  --list           lists the handhelds present, numbered, with their device paths\r\n"
@@ -242,7 +250,7 @@ private:
 };
 
 struct Options {
-    enum class Action { Flash, Check, List, Help, Version } action = Action::Flash;
+    enum class Action { Flash, FlashAll, Check, List, Help, Version } action = Action::Flash;
     std::wstring image;
     DWORD waitSeconds = 60;
     DWORD stallSeconds = 0;  // 0: no limit
@@ -280,6 +288,8 @@ bool ParseOptions(int argc, wchar_t** argv, Options* o)
             o->action = Options::Action::Version;
         } else if (arg == L"--list") {
             o->action = Options::Action::List;
+        } else if (arg == L"--all") {
+            o->action = Options::Action::FlashAll;
         } else if (arg == L"--check") {
             o->action = Options::Action::Check;
         } else if (arg == L"--wait") {
@@ -310,7 +320,12 @@ bool ParseOptions(int argc, wchar_t** argv, Options* o)
             o->image = arg;
         }
     }
-    const bool needsImage = o->action == Options::Action::Flash || o->action == Options::Action::Check;
+    const bool needsImage = o->action == Options::Action::Flash || o->action == Options::Action::FlashAll ||
+                            o->action == Options::Action::Check;
+    if (o->action == Options::Action::FlashAll && !o->device.empty()) {
+        Complain(L"--all takes every handheld: no --device with it");
+        return false;
+    }
     if (needsImage && o->image.empty()) {
         Complain(L"which image? (see --help)");
         return false;
@@ -525,6 +540,199 @@ int Flash(const Options& o)
 
 }  // namespace
 
+// --all: every handheld present, each on a link and a thread of its own, the image staged once
+// for all of them.
+struct HandheldRun {
+    explicit HandheldRun(std::string devicePath) : path(std::move(devicePath)) {}
+
+    std::string path;
+    CUSBUpdate link;
+    LineReporter reporter;
+    TransferOutcome outcome;
+    int handshake = UpgradeAttempt::kNotTried;
+    int code = kExitSuccess;
+    std::wstring why;  // the failure, for the result line
+    double seconds = 0;
+    std::atomic<int> sent{0};
+    std::atomic<bool> finished{false};
+    LinkThread thread;
+};
+
+class CountingObserver : public TransferObserver {
+public:
+    explicit CountingObserver(std::atomic<int>& sent) : m_sent(sent) {}
+    void OnBlockSent(int sent, int) override { m_sent.store(sent, std::memory_order_relaxed); }
+    bool StopRequested() override { return ::StopRequested(); }
+
+private:
+    std::atomic<int>& m_sent;
+};
+
+// One handheld of --all, on its own thread: handshake, transfer, its record in the log.
+void FlashOne(HandheldRun& run, const CUSBUpdate& staged, const Options& o, const std::wstring& image)
+{
+    const DWORD start = ::GetTickCount();
+    run.reporter.SetContext(Widen(run.path) + L": ");
+    run.link.SetReporter(&run.reporter);
+    run.link.SetStopEvent(g_stopEvent);
+    if (o.stallSeconds > 0) run.link.m_dwWriteTimeout = o.stallSeconds * 1000;
+    UpgradeAttempt attempt(L"romflash", run.link);
+    attempt.imagePath = image;
+    const int answer = run.link.ConnectTo(run.path);
+    TransferOutcome& x = run.outcome;
+    if (answer == CUSBUpdate::kStopped) {
+        attempt.interrupted = true;
+        run.code = kExitInterrupted;
+        run.why = L"interrupted before the handshake; nothing was sent";
+    } else if (answer != CUSBUpdate::kReady) {
+        attempt.handshake = answer;
+        run.code = answer == CUSBUpdate::kWrongReply ? kExitWrongAnswer : kExitNoHandheld;
+        run.why = answer == CUSBUpdate::kBusy        ? L"another program is using this handheld: skipped"
+                  : answer == CUSBUpdate::kNoDevice ? L"gone before the handshake"
+                  : run.link.m_nFailure == CUSBUpdate::kFailNoAnswer
+                      ? L"no handshake answer within " + std::to_wstring(run.link.m_dwHandshakeTimeout / 1000) + L" s"
+                      : L"wrong handshake answer";
+        run.link.Close();
+    } else {
+        attempt.handshake = answer;
+        run.link.OpenStagedImage(image.c_str(), staged);
+        CountingObserver counter(run.sent);
+        x = SendStagedImage(run.link, counter);  // closes the link
+        const std::wstring block = BlockName(x.sent, x.blockCount + 1);
+        if (x.Succeeded()) {
+            run.code = kExitSuccess;
+        } else if (x.stopped) {
+            attempt.interrupted = true;
+            run.code = kExitInterrupted;
+            run.why = L"interrupted before " + block + L"; the handheld holds an incomplete image";
+        } else if (x.failure == CUSBUpdate::kFailStalled) {
+            run.code = kExitStalled;
+            run.why = L"stopped taking data at " + block;
+        } else if (x.failure == CUSBUpdate::kFailWrite) {
+            run.code = kExitRefused;
+            run.why = (x.headerFailed ? std::wstring(L"refused the header") : L"refused " + block) + WindowsError(x.error);
+        } else {
+            run.code = kExitImage;
+            run.why = !x.staged ? L"the image could not be opened" + WindowsError(x.error)
+                                : L"the image changed or could not be read, at " + block;
+        }
+    }
+    if (attempt.interrupted) attempt.stopCause = g_stopCause.load();
+    run.seconds = (::GetTickCount() - start) / 1000.0;
+    LogUpgrade(attempt);
+    run.finished = true;
+}
+
+int FlashAll(const Options& o)
+{
+    UniqueHandle stop(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    UniqueHandle recorded(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    g_stopEvent = stop.get();
+    g_recordedEvent = recorded.get();
+    const ConsoleControl console;
+    const SessionEnd sessionEnd(&OnSessionEnd);
+    const std::wstring image = FullPath(o.image);
+
+    // Staged once: each link reads the file for itself, but counts, sum and digest are these.
+    CUSBUpdate staged;
+    LineReporter reporter;
+    reporter.SetContext(L"image " + image + L": ");
+    staged.SetReporter(&reporter);
+    staged.OpenImage(image.c_str());
+    if (!staged.m_pImageFile || (!o.expectSha256.empty() && staged.m_strImageSha256 != o.expectSha256)) {
+        if (staged.m_pImageFile)
+            Complain(L"image " + image + L": its SHA-256 is " + Widen(staged.m_strImageSha256) +
+                     L", not the expected " + Widen(o.expectSha256));
+        UpgradeAttempt attempt(L"romflash", staged);
+        attempt.imagePath = image;
+        attempt.transfer.failure = staged.m_pImageFile ? CUSBUpdate::kFailImageDigest : staged.m_nFailure;
+        attempt.transfer.error = staged.m_dwError;
+        staged.Close();
+        LogUpgrade(attempt);
+        ::SetEvent(recorded.get());
+        return kExitImage;
+    }
+
+    // Whatever is present once the first handheld is.
+    std::vector<std::string> present;
+    const DWORD waitStart = ::GetTickCount();
+    for (;;) {
+        present.clear();
+        for (const std::string& path : CUSBUpdate::ListDevices())
+            if (!path.empty()) present.push_back(path);
+        if (!present.empty() || StopRequested() || ::GetTickCount() - waitStart >= o.waitSeconds * 1000) break;
+        ::WaitForSingleObject(g_stopEvent, 250);
+    }
+    if (present.empty()) {
+        staged.Close();
+        ::SetEvent(recorded.get());
+        if (StopRequested()) {
+            Complain(L"interrupted while waiting for handhelds; nothing was sent");
+            return kExitInterrupted;
+        }
+        Complain(L"no handheld found within " + std::to_wstring(o.waitSeconds) + L" s");
+        return kExitNoHandheld;
+    }
+
+    const KeepAwake awake;
+    std::vector<std::unique_ptr<HandheldRun>> runs;
+    for (const std::string& path : present) runs.push_back(std::make_unique<HandheldRun>(path));
+    for (auto& run : runs) {
+        HandheldRun* r = run.get();
+        r->thread.Start([r, &staged, &o, &image] { FlashOne(*r, staged, o, image); }, nullptr, 0);
+    }
+
+    // One line for all of them: redrawn on a console, every five seconds anywhere else. Each
+    // handheld's result goes to standard output as soon as it is known.
+    const bool onConsole = IsConsole(STD_ERROR_HANDLE);
+    const int writes = staged.m_nBlockCount + 1;
+    const DWORD start = ::GetTickCount();
+    DWORD lastDrawn = start;
+    std::vector<bool> said(runs.size(), false);
+    for (;;) {
+        size_t done = 0;
+        unsigned long sent = 0;
+        for (size_t i = 0; i < runs.size(); ++i) {
+            HandheldRun& r = *runs[i];
+            sent += static_cast<unsigned long>(r.sent.load(std::memory_order_relaxed));
+            if (!r.finished) continue;
+            ++done;
+            if (said[i]) continue;
+            said[i] = true;
+            r.thread.Wait();
+            const uint64_t bytes =
+                std::min<uint64_t>(static_cast<uint64_t>(r.outcome.sent) * CUSBUpdate::kBlockSize, staged.m_nByteCount);
+            wchar_t figures[96];
+            std::swprintf(figures, 96, L" bytes=%lu duration=%.3fs", static_cast<unsigned long>(bytes), r.seconds);
+            if (onConsole) Write(STD_ERROR_HANDLE, L"\r" + std::wstring(79, L' ') + L"\r");
+            Say(Widen(r.path) + (r.code == kExitSuccess ? L" result=success" : L" result=failed code=" + std::to_wstring(r.code)) +
+                figures + (r.why.empty() ? L"" : L" (" + r.why + L")"));
+        }
+        const DWORD now = ::GetTickCount();
+        if (done == runs.size() || now - lastDrawn >= (onConsole ? 100u : 5000u)) {
+            lastDrawn = now;
+            const double seconds = (now - start) / 1000.0;
+            wchar_t line[160];
+            const unsigned long all = static_cast<unsigned long>(writes) * static_cast<unsigned long>(runs.size());
+            std::swprintf(line, 160, L"%lu handhelds: %lu done, %lu in progress; blocks %lu/%lu (%d%%), %.2f MiB/s",
+                          static_cast<unsigned long>(runs.size()), static_cast<unsigned long>(done),
+                          static_cast<unsigned long>(runs.size() - done), static_cast<unsigned long>(sent), all,
+                          static_cast<int>(100.0 * sent / (static_cast<double>(writes) * runs.size())),
+                          seconds > 0 ? sent * 512.0 / seconds / (1 << 20) : 0.0);
+            Write(STD_ERROR_HANDLE, onConsole ? L"\r" + std::wstring(line) + L"   " : std::wstring(line) + L"\r\n");
+        }
+        if (done == runs.size()) break;
+        ::Sleep(50);
+    }
+    if (onConsole) Write(STD_ERROR_HANDLE, L"\r\n");
+    staged.Close();
+    ::SetEvent(recorded.get());
+    // The first failure in device order, else success.
+    for (const auto& r : runs)
+        if (r->code != kExitSuccess) return r->code;
+    return kExitSuccess;
+}
+
 int wmain(int argc, wchar_t** argv)
 {
     // DLLs come from the system directory only, never from the bench's working folder.
@@ -539,6 +747,7 @@ int wmain(int argc, wchar_t** argv)
     case Options::Action::List: return List();
     case Options::Action::Check: return Check(o.image);
     case Options::Action::Flash: return Flash(o);
+    case Options::Action::FlashAll: return FlashAll(o);
     }
     return kExitUsage;
 }

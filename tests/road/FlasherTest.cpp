@@ -1,5 +1,6 @@
 // romflash against the emulated handheld, run as a bench script runs it; and one writer per
 // handheld: the wizard and the flasher, or two wizards, at one handheld.
+#include <algorithm>
 #include <cctype>
 #include <fstream>
 #include <regex>
@@ -265,6 +266,43 @@ TEST_F(Flasher, ExpectedSha256LetsOnlyThatImageThroughAndTheLogAndCheckGiveIt)
     EXPECT_EQ(f["result"], "success");
     EXPECT_EQ(f["sha256"], kDigest);
     ::DeleteFileW(path.c_str());
+}
+
+// Three handhelds at once: the one that refuses a block fails with its code, the others take
+// the whole image; then one held by another program is skipped and said to be.
+TEST_F(Flasher, AllWritesEveryHandheldAtOnceEachOnItsOwn)
+{
+    ImageFile image(200000);
+    const std::wstring received[2] = {TempPath(L"all-0.bin"), TempPath(L"all-2.bin")};
+    EmulatedHandheld second, third;
+    ASSERT_TRUE(device.Start(L"--save " + Quoted(received[0]))) << Utf8(device.Error());
+    ASSERT_TRUE(second.Start(L"--instance 1 --refuse-block 100")) << Utf8(second.Error());
+    ASSERT_TRUE(third.Start(L"--instance 2 --save " + Quoted(received[1]))) << Utf8(third.Error());
+    UpgradeLog log;
+    robot::ConsoleResult r = Flash(L"--all --wait 5 " + Quoted(image.Path()));
+    EXPECT_EQ(r.exitCode, 4u) << "the refusal's code: " << r.err;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 3) << r.out;
+    EXPECT_TRUE(Has(Lower(r.out), "#0000#{25dbce51-6c8f-4a72-8a6d-b54c2b4fc835} result=success bytes=200000")) << r.out;
+    EXPECT_TRUE(Has(Lower(r.out), "#0002#{25dbce51-6c8f-4a72-8a6d-b54c2b4fc835} result=success bytes=200000")) << r.out;
+    EXPECT_TRUE(Has(Lower(r.out), "#0001#{25dbce51-6c8f-4a72-8a6d-b54c2b4fc835} result=failed code=4 bytes=51200"))
+        << r.out;
+    EXPECT_TRUE(Has(r.out, "refused block 100")) << r.out;
+    EmulatedHandheld::Report rep[3] = {device.Stop(), second.Stop(), third.Stop()};
+    EXPECT_TRUE(ReadWholeFile(received[0]) == ReadWholeFile(image.Path())) << "first: not byte for byte";
+    EXPECT_TRUE(ReadWholeFile(received[1]) == ReadWholeFile(image.Path())) << "third: not byte for byte";
+    ExpectRefusedAtBlock(rep[1], 100);
+    EXPECT_EQ(log.NewRecords().size(), 3u) << "one record per handheld";
+
+    // The first handheld held by a wizard: skipped, and the second still written.
+    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+    ASSERT_TRUE(second.Start(L"--instance 1 --save " + Quoted(received[1]))) << Utf8(second.Error());
+    WalkToImagePage();
+    r = Flash(L"--all --wait 5 " + Quoted(image.Path()));
+    EXPECT_EQ(r.exitCode, 1u) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, "another program is using this handheld: skipped")) << r.out;
+    EXPECT_TRUE(Has(Lower(r.out), "#0001#{25dbce51-6c8f-4a72-8a6d-b54c2b4fc835} result=success")) << r.out;
+    EXPECT_EQ(second.Stop()["match"], "1");
+    for (const std::wstring& file : received) ::DeleteFileW(file.c_str());
 }
 
 TEST_F(Flasher, LogPastOneMebibyteMovesAsideKeepingOneOldCopy)

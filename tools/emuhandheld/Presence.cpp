@@ -7,18 +7,27 @@
 namespace {
 
 const wchar_t kClassGuid[] = L"{25DBCE51-6C8F-4A72-8A6D-B54C2B4FC835}";
-const wchar_t kInstanceId[] = L"ROOT\\UPGRADE\\0000";
-const wchar_t kInstanceKey[] = L"System\\CurrentControlSet\\Enum\\ROOT\\UPGRADE\\0000";
 // Setup class of the device instance: USB devices. Setupapi only wants a GUID here.
 const wchar_t kSetupClass[] = L"{36FC9E60-C465-11CF-8056-444553540000}";
 
-std::wstring InterfaceKey()
+// The instance's number as the device tree writes it: 0000, 0001...
+std::wstring Number(int instance)
 {
-    return std::wstring(L"System\\CurrentControlSet\\Control\\DeviceClasses\\") + kClassGuid +
-           L"\\##?#ROOT#UPGRADE#0000#" + kClassGuid;
+    wchar_t text[8];
+    std::swprintf(text, 8, L"%04d", instance);
+    return text;
 }
 
-std::wstring LinkName() { return std::wstring(L"\\??\\ROOT#UPGRADE#0000#") + kClassGuid; }
+std::wstring InstanceId(int instance) { return L"ROOT\\UPGRADE\\" + Number(instance); }
+std::wstring InstanceKey(int instance) { return L"System\\CurrentControlSet\\Enum\\" + InstanceId(instance); }
+
+std::wstring InterfaceKey(int instance)
+{
+    return std::wstring(L"System\\CurrentControlSet\\Control\\DeviceClasses\\") + kClassGuid + L"\\##?#ROOT#UPGRADE#" +
+           Number(instance) + L"#" + kClassGuid;
+}
+
+std::wstring LinkName(int instance) { return L"\\??\\ROOT#UPGRADE#" + Number(instance) + L"#" + kClassGuid; }
 
 // A key of the interface's registry entries: created (or opened) whole, then written.
 class RegKey {
@@ -68,9 +77,9 @@ std::wstring Hex(NTSTATUS status)
 
 }  // namespace
 
-std::wstring DevicePresence::InterfacePath(const std::wstring& reference)
+std::wstring DevicePresence::InterfacePath(const std::wstring& reference, int instance)
 {
-    std::wstring path = std::wstring(L"\\\\?\\ROOT#UPGRADE#0000#") + kClassGuid;
+    std::wstring path = L"\\\\?\\ROOT#UPGRADE#" + Number(instance) + L"#" + kClassGuid;
     if (!reference.empty()) path += L"\\" + reference;
     return path;
 }
@@ -91,7 +100,7 @@ bool DevicePresence::Plug(const std::wstring& pipeName, const std::wstring& refe
     }
     const std::wstring target = L"\\Device\\NamedPipe\\" + pipeName;
     UNICODE_STRING targetName = Counted(target);
-    const std::wstring interfaceName = LinkName();
+    const std::wstring interfaceName = LinkName(m_instance);
     UNICODE_STRING name = Counted(interfaceName);
     OBJECT_ATTRIBUTES attributes;
     HANDLE handle = nullptr;
@@ -120,18 +129,18 @@ bool DevicePresence::Plug(const std::wstring& pipeName, const std::wstring& refe
 
     // Start from a clean interface key: an earlier run that was killed may have left other
     // reference strings behind, and only ours may be enumerated.
-    const std::wstring interfaceKey = InterfaceKey();
+    const std::wstring interfaceKey = InterfaceKey(m_instance);
     ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, interfaceKey.c_str());
 
     const std::wstring referenceKey = interfaceKey + L"\\#" + reference;
     RegKey instance, iface, ref, control;
-    LSTATUS rc = instance.Create(HKEY_LOCAL_MACHINE, kInstanceKey);
+    LSTATUS rc = instance.Create(HKEY_LOCAL_MACHINE, InstanceKey(m_instance));
     if (rc == ERROR_SUCCESS) rc = instance.SetString(L"ClassGUID", kSetupClass);
     if (rc == ERROR_SUCCESS) rc = iface.Create(HKEY_LOCAL_MACHINE, interfaceKey);
-    if (rc == ERROR_SUCCESS) rc = iface.SetString(L"DeviceInstance", kInstanceId);
+    if (rc == ERROR_SUCCESS) rc = iface.SetString(L"DeviceInstance", InstanceId(m_instance));
     if (rc == ERROR_SUCCESS) rc = ref.Create(HKEY_LOCAL_MACHINE, referenceKey);
     // Setupapi rewrites SymbolicLink on every enumeration; this is what it writes.
-    if (rc == ERROR_SUCCESS) rc = ref.SetString(L"SymbolicLink", InterfacePath(reference));
+    if (rc == ERROR_SUCCESS) rc = ref.SetString(L"SymbolicLink", InterfacePath(reference, m_instance));
     if (rc == ERROR_SUCCESS) rc = control.Create(HKEY_LOCAL_MACHINE, referenceKey + L"\\Control");
     if (rc == ERROR_SUCCESS) rc = control.SetDword(L"Linked", 1);
     if (rc != ERROR_SUCCESS) {
@@ -149,5 +158,5 @@ void DevicePresence::Unplug()
     // so that the lookup no longer lists the interface as present.
     m_link.reset();
     m_directory.reset();
-    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, InterfaceKey().c_str());
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, InterfaceKey(m_instance).c_str());
 }

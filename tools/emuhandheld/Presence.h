@@ -2,7 +2,7 @@
 // class, the way the host USB driver would, so that the wizard's unchanged SetupAPI lookup
 // finds it and CreateFileA on the reported path opens our named pipe.
 //
-// Plug writes the interface's registry keys (instance ROOT\UPGRADE\0000, the interface
+// Plug writes the interface's registry keys (instance ROOT\UPGRADE\000N, the interface
 // key under DeviceClasses with Control\Linked = 1) and creates an object-manager symbolic
 // link from the interface's name in \?? to \Device\NamedPipe\<pipe>. The link is not
 // permanent: it lives as long as this object (and this process), so a crash or a kill
@@ -17,7 +17,9 @@
 
 class DevicePresence {
 public:
-    DevicePresence() = default;
+    // Instance N is ROOT\UPGRADE\000N: several handhelds, each its own instance, can be
+    // present at once.
+    explicit DevicePresence(int instance = 0) : m_instance(instance) {}
     ~DevicePresence() { Unplug(); }
     DevicePresence(const DevicePresence&) = delete;
     DevicePresence& operator=(const DevicePresence&) = delete;
@@ -29,9 +31,11 @@ public:
     bool plugged() const { return m_link.valid(); }
 
     // The path SetupAPI reports for the interface (Wine reports it in lower case).
-    static std::wstring InterfacePath(const std::wstring& reference);
+    static std::wstring InterfacePath(const std::wstring& reference, int instance = 0);
+    void SetInstance(int instance) { m_instance = instance; }
 
 private:
     OwnedHandle m_directory;  // only with a reference string
     OwnedHandle m_link;
+    int m_instance = 0;
 };

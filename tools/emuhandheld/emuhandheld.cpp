@@ -66,6 +66,7 @@ struct Options {
     std::wstring readyFile;
     long long timeLimitS = 120;
     int pathLength = 0;
+    int instance = 0;
 };
 
 const wchar_t kUsage[] =
@@ -100,6 +101,8 @@ const wchar_t kUsage[] =
     L"  --ready-file FILE      created once the device is present (stdout also says READY)\n"
     L"  --time-limit SECONDS   end by itself after this long (default 120)\n"
     L"  --path-length N        make the reported device path exactly N characters long\n"
+    L"  --instance N           be device instance ROOT\\UPGRADE\\000N (0..9, default 0): one\n"
+    L"                         emulated handheld per instance can be present at once\n"
     L"                         (62..315) by adding a reference string to the interface\n"
     L"  --help                 this text\n"
     L"\n"
@@ -192,6 +195,10 @@ int ParseOptions(int argc, wchar_t** argv, Options* o)
         } else if (a == L"--time-limit") {
             if (!ParseNumber(value, 1, 24 * 3600, &n)) return bad(L"needs 1..86400 seconds");
             o->timeLimitS = n;
+            ++i;
+        } else if (a == L"--instance") {
+            if (!ParseNumber(value, 0, 9, &n)) return bad(L"needs 0..9");
+            o->instance = static_cast<int>(n);
             ++i;
         } else if (a == L"--path-length") {
             if (!ParseNumber(value, kPlainPathLength + 2, kLongestPathLength, &n)) return bad(L"needs 62..315");
@@ -756,6 +763,7 @@ int Serve()
     }
     {
         Lock l(&g.lock);
+        g.presence.SetInstance(o.instance);
         if (!g.presence.Plug(pipeName, reference, &error)) {
             std::fwprintf(stderr, L"emuhandheld: %ls\n", error.c_str());
             return 3;
