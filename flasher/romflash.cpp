@@ -40,6 +40,7 @@ const wchar_t kUsage[] = L"romflash: writes a ROM image into a handheld waiting 
                          L"  romflash [--wait SECONDS] [--stall-timeout SECONDS] [--device N|PATH]\r\n"
                          L"           [--expect-sha256 HEX] IMAGE\r\n"
                          L"  romflash --all [--wait SECONDS] [--stall-timeout SECONDS] [--expect-sha256 HEX] IMAGE\r\n"
+                         L"  romflash --repeat [--stall-timeout SECONDS] [--expect-sha256 HEX] IMAGE\r\n"
                          L"  romflash --check IMAGE\r\n"
                          L"  romflash --list\r\n"
                          L"\r\n"
@@ -57,6 +58,13 @@ const wchar_t kUsage[] = L"romflash: writes a ROM image into a handheld waiting 
                          L"                   its own link; one result line per handheld on standard output\r\n"
                          L"                   (device path, result, bytes, duration); the exit code is that\r\n"
                          L"                   of the first failure in device order, 0 when all took it\r\n"
+                         L"  --repeat IMAGE   a production line: waits for handhelds without end and writes\r\n"
+                         L"                   IMAGE into each as it appears, several at once; one that stays\r\n"
+                         L"                   plugged after its upgrade is not written again until it has been\r\n"
+                         L"                   unplugged. One result line per handheld on standard output, a\r\n"
+                         L"                   running tally on standard error. The first Ctrl+C takes no new\r\n"
+                         L"                   handhelds and lets those in progress finish; a second stops them\r\n"
+                         L"                   (exit code 5)\r\n"
                          L"  --check IMAGE    reads the image only and prints what its header will announce:\r\n"
                          L"                   byte count, byte sum and block count; and its SHA-256\r\n"
                          L"  --list           lists the handhelds present, numbered, with their device paths\r\n"
@@ -101,8 +109,15 @@ void StopFor(const char* cause, bool ending)
 
 void OnSessionEnd(const char* cause) { StopFor(cause, true); }
 
+// --repeat: the first Ctrl+C or Ctrl+Break takes no new handhelds and lets those in progress
+// finish; only a second one stops them.
+std::atomic<bool> g_drainFirst{false};
+std::atomic<bool> g_draining{false};
+
 BOOL WINAPI OnConsoleControl(DWORD event)
 {
+    if ((event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) && g_drainFirst && !g_draining.exchange(true))
+        return TRUE;
     const char* cause = nullptr;
     switch (event) {
     case CTRL_C_EVENT: cause = "ctrl-c"; break;
@@ -250,7 +265,7 @@ private:
 };
 
 struct Options {
-    enum class Action { Flash, FlashAll, Check, List, Help, Version } action = Action::Flash;
+    enum class Action { Flash, FlashAll, Repeat, Check, List, Help, Version } action = Action::Flash;
     std::wstring image;
     DWORD waitSeconds = 60;
     DWORD stallSeconds = 0;  // 0: no limit
@@ -290,6 +305,8 @@ bool ParseOptions(int argc, wchar_t** argv, Options* o)
             o->action = Options::Action::List;
         } else if (arg == L"--all") {
             o->action = Options::Action::FlashAll;
+        } else if (arg == L"--repeat") {
+            o->action = Options::Action::Repeat;
         } else if (arg == L"--check") {
             o->action = Options::Action::Check;
         } else if (arg == L"--wait") {
@@ -320,10 +337,10 @@ bool ParseOptions(int argc, wchar_t** argv, Options* o)
             o->image = arg;
         }
     }
-    const bool needsImage = o->action == Options::Action::Flash || o->action == Options::Action::FlashAll ||
-                            o->action == Options::Action::Check;
-    if (o->action == Options::Action::FlashAll && !o->device.empty()) {
-        Complain(L"--all takes every handheld: no --device with it");
+    const bool many = o->action == Options::Action::FlashAll || o->action == Options::Action::Repeat;
+    const bool needsImage = o->action == Options::Action::Flash || many || o->action == Options::Action::Check;
+    if (many && !o->device.empty()) {
+        Complain(L"--all and --repeat take every handheld: no --device with them");
         return false;
     }
     if (needsImage && o->image.empty()) {
@@ -623,6 +640,42 @@ void FlashOne(HandheldRun& run, const CUSBUpdate& staged, const Options& o, cons
     run.finished = true;
 }
 
+// Staged once for many links: each link reads the file for itself, but the counts, sum and
+// digest are these. False, after saying why and logging the attempt, for an image that cannot
+// be sent (or is not the one --expect-sha256 names).
+bool StageForMany(const Options& o, const std::wstring& image, CUSBUpdate& staged)
+{
+    LineReporter reporter;
+    reporter.SetContext(L"image " + image + L": ");
+    staged.SetReporter(&reporter);
+    staged.OpenImage(image.c_str());
+    staged.SetReporter(nullptr);
+    if (staged.m_pImageFile && (o.expectSha256.empty() || staged.m_strImageSha256 == o.expectSha256)) return true;
+    if (staged.m_pImageFile)
+        Complain(L"image " + image + L": its SHA-256 is " + Widen(staged.m_strImageSha256) + L", not the expected " +
+                 Widen(o.expectSha256));
+    UpgradeAttempt attempt(L"romflash", staged);
+    attempt.imagePath = image;
+    attempt.transfer.failure = staged.m_pImageFile ? CUSBUpdate::kFailImageDigest : staged.m_nFailure;
+    attempt.transfer.error = staged.m_dwError;
+    staged.Close();
+    LogUpgrade(attempt);
+    return false;
+}
+
+// A handheld's result line on standard output, clearing the progress line of a console first.
+void SayResult(const HandheldRun& r, const CUSBUpdate& staged, bool onConsole)
+{
+    const uint64_t bytes =
+        std::min<uint64_t>(static_cast<uint64_t>(r.outcome.sent) * CUSBUpdate::kBlockSize, staged.m_nByteCount);
+    wchar_t figures[96];
+    std::swprintf(figures, 96, L" bytes=%lu duration=%.3fs", static_cast<unsigned long>(bytes), r.seconds);
+    if (onConsole) Write(STD_ERROR_HANDLE, L"\r" + std::wstring(79, L' ') + L"\r");
+    Say(Widen(r.path) +
+        (r.code == kExitSuccess ? std::wstring(L" result=success") : L" result=failed code=" + std::to_wstring(r.code)) +
+        figures + (r.why.empty() ? L"" : L" (" + r.why + L")"));
+}
+
 int FlashAll(const Options& o)
 {
     UniqueHandle stop(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -633,22 +686,8 @@ int FlashAll(const Options& o)
     const SessionEnd sessionEnd(&OnSessionEnd);
     const std::wstring image = FullPath(o.image);
 
-    // Staged once: each link reads the file for itself, but counts, sum and digest are these.
     CUSBUpdate staged;
-    LineReporter reporter;
-    reporter.SetContext(L"image " + image + L": ");
-    staged.SetReporter(&reporter);
-    staged.OpenImage(image.c_str());
-    if (!staged.m_pImageFile || (!o.expectSha256.empty() && staged.m_strImageSha256 != o.expectSha256)) {
-        if (staged.m_pImageFile)
-            Complain(L"image " + image + L": its SHA-256 is " + Widen(staged.m_strImageSha256) +
-                     L", not the expected " + Widen(o.expectSha256));
-        UpgradeAttempt attempt(L"romflash", staged);
-        attempt.imagePath = image;
-        attempt.transfer.failure = staged.m_pImageFile ? CUSBUpdate::kFailImageDigest : staged.m_nFailure;
-        attempt.transfer.error = staged.m_dwError;
-        staged.Close();
-        LogUpgrade(attempt);
+    if (!StageForMany(o, image, staged)) {
         ::SetEvent(recorded.get());
         return kExitImage;
     }
@@ -700,13 +739,7 @@ int FlashAll(const Options& o)
             if (said[i]) continue;
             said[i] = true;
             r.thread.Wait();
-            const uint64_t bytes =
-                std::min<uint64_t>(static_cast<uint64_t>(r.outcome.sent) * CUSBUpdate::kBlockSize, staged.m_nByteCount);
-            wchar_t figures[96];
-            std::swprintf(figures, 96, L" bytes=%lu duration=%.3fs", static_cast<unsigned long>(bytes), r.seconds);
-            if (onConsole) Write(STD_ERROR_HANDLE, L"\r" + std::wstring(79, L' ') + L"\r");
-            Say(Widen(r.path) + (r.code == kExitSuccess ? L" result=success" : L" result=failed code=" + std::to_wstring(r.code)) +
-                figures + (r.why.empty() ? L"" : L" (" + r.why + L")"));
+            SayResult(r, staged, onConsole);
         }
         const DWORD now = ::GetTickCount();
         if (done == runs.size() || now - lastDrawn >= (onConsole ? 100u : 5000u)) {
@@ -733,6 +766,97 @@ int FlashAll(const Options& o)
     return kExitSuccess;
 }
 
+// --repeat: a production line. Flashes each handheld as it appears, several at once; one that
+// stays present after its upgrade is left alone until it has been unplugged.
+int FlashRepeatedly(const Options& o)
+{
+    UniqueHandle stop(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    UniqueHandle recorded(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    g_stopEvent = stop.get();
+    g_recordedEvent = recorded.get();
+    g_drainFirst = true;
+    const ConsoleControl console;
+    const SessionEnd sessionEnd(&OnSessionEnd);
+    const std::wstring image = FullPath(o.image);
+    CUSBUpdate staged;
+    if (!StageForMany(o, image, staged)) {
+        ::SetEvent(recorded.get());
+        return kExitImage;
+    }
+    const bool onConsole = IsConsole(STD_ERROR_HANDLE);
+    Write(STD_ERROR_HANDLE, L"waiting for handhelds; Ctrl+C takes no new ones, a second Ctrl+C stops those in "
+                            L"progress\r\n");
+    std::vector<std::unique_ptr<HandheldRun>> running;
+    std::vector<std::string> leftAlone;  // upgraded (or failed) and not unplugged since
+    unsigned long succeeded = 0, failed = 0;
+    int firstFailure = kExitSuccess;
+    std::wstring shown;
+    DWORD lastDrawn = 0;
+    for (;;) {
+        // What is present now; a handheld no longer there may be flashed when it comes back.
+        std::vector<std::string> present;
+        for (const std::string& path : CUSBUpdate::ListDevices())
+            if (!path.empty()) present.push_back(path);
+        auto isPresent = [&](const std::string& path) {
+            return std::find(present.begin(), present.end(), path) != present.end();
+        };
+        leftAlone.erase(std::remove_if(leftAlone.begin(), leftAlone.end(),
+                                       [&](const std::string& path) { return !isPresent(path); }),
+                        leftAlone.end());
+
+        // Results as they come.
+        for (auto it = running.begin(); it != running.end();) {
+            HandheldRun& r = **it;
+            if (!r.finished) {
+                ++it;
+                continue;
+            }
+            r.thread.Wait();
+            SayResult(r, staged, onConsole);
+            if (r.code == kExitSuccess) {
+                ++succeeded;
+            } else {
+                ++failed;
+                if (firstFailure == kExitSuccess) firstFailure = r.code;
+            }
+            leftAlone.push_back(r.path);
+            it = running.erase(it);
+            shown.clear();
+        }
+
+        // New handhelds, unless a Ctrl+C said no more.
+        if (!g_draining && !StopRequested()) {
+            for (const std::string& path : present) {
+                const bool busy = std::any_of(running.begin(), running.end(),
+                                              [&](const std::unique_ptr<HandheldRun>& r) { return r->path == path; });
+                if (busy || std::find(leftAlone.begin(), leftAlone.end(), path) != leftAlone.end()) continue;
+                running.push_back(std::make_unique<HandheldRun>(path));
+                HandheldRun* r = running.back().get();
+                r->thread.Start([r, &staged, &o, &image] { FlashOne(*r, staged, o, image); }, nullptr, 0);
+            }
+        }
+        if ((g_draining || StopRequested()) && running.empty()) break;
+
+        // The tally: redrawn on a console when it changes, a line every five seconds elsewhere.
+        wchar_t tally[96];
+        std::swprintf(tally, 96, L"done %lu, failed %lu, in progress %lu%ls", succeeded, failed,
+                      static_cast<unsigned long>(running.size()), g_draining ? L" (taking no new handhelds)" : L"");
+        const DWORD now = ::GetTickCount();
+        if (onConsole ? tally != shown : now - lastDrawn >= 5000u) {
+            Write(STD_ERROR_HANDLE, onConsole ? L"\r" + std::wstring(tally) + L"   " : std::wstring(tally) + L"\r\n");
+            shown = tally;
+            lastDrawn = now;
+        }
+        ::WaitForSingleObject(g_stopEvent, 250);
+    }
+    if (onConsole) Write(STD_ERROR_HANDLE, L"\r\n");
+    Write(STD_ERROR_HANDLE, L"done " + std::to_wstring(succeeded) + L", failed " + std::to_wstring(failed) + L"\r\n");
+    staged.Close();
+    ::SetEvent(recorded.get());
+    if (StopRequested()) return kExitInterrupted;
+    return firstFailure;
+}
+
 int wmain(int argc, wchar_t** argv)
 {
     // DLLs come from the system directory only, never from the bench's working folder.
@@ -748,6 +872,7 @@ int wmain(int argc, wchar_t** argv)
     case Options::Action::Check: return Check(o.image);
     case Options::Action::Flash: return Flash(o);
     case Options::Action::FlashAll: return FlashAll(o);
+    case Options::Action::Repeat: return FlashRepeatedly(o);
     }
     return kExitUsage;
 }

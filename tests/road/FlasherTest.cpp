@@ -305,6 +305,64 @@ TEST_F(Flasher, AllWritesEveryHandheldAtOnceEachOnItsOwn)
     for (const std::wstring& file : received) ::DeleteFileW(file.c_str());
 }
 
+// A production line: flashed once while plugged, again after a replug; two at once; the first
+// Ctrl+C lets the transfer in progress finish, the second stops it.
+TEST_F(Flasher, RepeatFlashesEachHandheldAsItComesAndCtrlCDrainsThenStops)
+{
+    ImageFile image(100000);
+    UpgradeLog log;
+    robot::ConsoleProgram line;
+    ASSERT_TRUE(line.Start(FlasherPath(), L"--repeat " + Quoted(image.Path())));
+    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+    EXPECT_TRUE(device.WaitForReport("match", "1", 20000)) << "not flashed";
+    ::Sleep(1500);
+    EmulatedHandheld::Report rep = device.Stop();
+    EXPECT_EQ(rep["connections"], "1") << "flashed again while it stayed plugged";
+
+    ::Sleep(1000);  // unplugged, then plugged again: flashed again; and a second one with it
+    EmulatedHandheld second;
+    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+    ASSERT_TRUE(second.Start(L"--instance 1")) << Utf8(second.Error());
+    EXPECT_TRUE(device.WaitForReport("match", "1", 20000)) << "not flashed after the replug";
+    EXPECT_TRUE(second.WaitForReport("match", "1", 20000)) << "the second one was not flashed";
+    EXPECT_EQ(device.Stop()["connections"], "1");
+    EXPECT_EQ(second.Stop()["connections"], "1");
+
+    // The first Ctrl+C while a handheld takes its time: its transfer still finishes. (Unplugged
+    // for a second first: romflash looks for handhelds four times a second.)
+    ::Sleep(1000);
+    ASSERT_TRUE(device.Start(L"--stall-after-block 20 --stall-ms 3000")) << Utf8(device.Error());
+    if (!device.WaitForReport("stalls", "1", 20000)) {
+        line.PressCtrlC();
+        ::Sleep(300);
+        line.PressCtrlC();
+        robot::ConsoleResult d = line.Wait(20000);
+        FAIL() << "the handheld was not taken; romflash said:\n" << d.out << d.err;
+    }
+    ASSERT_TRUE(line.PressCtrlC());
+    EXPECT_TRUE(device.WaitForReport("match", "1", 20000)) << "the transfer in progress did not finish";
+    robot::ConsoleResult r = line.Wait(20000);
+    EXPECT_TRUE(r.ended);
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 4) << "one line per handheld: " << r.out;
+    EXPECT_TRUE(Has(r.err, "done 4, failed 0")) << r.err;
+    device.Stop();
+    EXPECT_EQ(log.NewRecords().size(), 4u);
+
+    // And the second Ctrl+C stops it, the link closed.
+    ASSERT_TRUE(line.Start(FlasherPath(), L"--repeat " + Quoted(image.Path())));
+    ASSERT_TRUE(device.Start(L"--stall-after-block 20")) << Utf8(device.Error());
+    ASSERT_TRUE(device.WaitForReport("stalls", "1", 20000));
+    ASSERT_TRUE(line.PressCtrlC());
+    ::Sleep(500);
+    ASSERT_TRUE(line.PressCtrlC());
+    r = line.Wait(20000);
+    EXPECT_TRUE(r.ended);
+    EXPECT_EQ(r.exitCode, 5u) << r.err;
+    EXPECT_TRUE(device.WaitForReport("closed", "1", 5000)) << "the link was not closed";
+    device.Stop();
+}
+
 TEST_F(Flasher, LogPastOneMebibyteMovesAsideKeepingOneOldCopy)
 {
     const std::wstring logPath = UpgradeLog::Path();
