@@ -3,6 +3,7 @@
 //  - the page's throughput against a bare loop of the same number of 512-byte WriteFile
 //    calls to the same handheld (target: at least 0.95 of it);
 //  - the flasher's throughput against the same loop (target: at least 0.97 of it);
+//  - romflash --all to four handhelds against four bare loops at once (target: at least 0.9);
 //  - the program's peak working set for a 1 MiB and a 1 GiB image (target: within 1 MiB).
 // All throughputs are measured by the handheld, from the first to the last byte it took.
 //
@@ -148,6 +149,82 @@ double EngineLoop(const std::wstring& image, uint64_t size)
     return (static_cast<double>(size) / (1 << 20)) / Seconds(r);
 }
 
+// Several handhelds at once: their data in MiB/s together, over the longest of their
+// transfers (each handheld times its own, from its first to its last byte).
+constexpr int kHandhelds = 4;
+
+double Together(EmulatedHandheld (&devices)[kHandhelds], uint64_t size, bool* ok)
+{
+    double longest = 0;
+    for (EmulatedHandheld& device : devices) {
+        EmulatedHandheld::Report r = device.Stop();
+        *ok = *ok && r["blocks"] == std::to_string(size / 512 + 1);
+        longest = std::max(longest, Seconds(r));
+    }
+    return longest > 0 ? kHandhelds * (static_cast<double>(size) / (1 << 20)) / longest : 0;
+}
+
+bool StartHandhelds(EmulatedHandheld (&devices)[kHandhelds])
+{
+    for (int i = 0; i < kHandhelds; ++i)
+        if (!devices[i].Start(L"--sink --time-limit 1200 --instance " + std::to_wstring(i))) return false;
+    return true;
+}
+
+// The flasher's --all against four handhelds.
+double FlasherAll(const std::wstring& image, uint64_t size)
+{
+    EmulatedHandheld devices[kHandhelds];
+    if (!StartHandhelds(devices)) return 0;
+    const robot::ConsoleResult result = robot::RunConsole(g_flasher, L"--all --wait 10 \"" + image + L"\"", 30 * 60 * 1000);
+    bool ok = result.exitCode == 0;
+    const double speed = Together(devices, size, &ok);
+    return ok ? speed : 0;
+}
+
+// Four bare loops at once, one thread and handle each, one per handheld.
+double BareLoops(uint64_t size)
+{
+    EmulatedHandheld devices[kHandhelds];
+    if (!StartHandhelds(devices)) return 0;
+    const std::vector<std::string> present = CUSBUpdate::ListDevices();
+    if (present.size() != kHandhelds) return 0;
+    struct Loop {
+        std::string path;
+        uint64_t size;
+        static DWORD WINAPI Run(LPVOID p)
+        {
+            const Loop* self = static_cast<Loop*>(p);
+            HANDLE h = ::CreateFileA(self->path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, OPEN_EXISTING, 0, nullptr);
+            if (h == INVALID_HANDLE_VALUE) return 1;
+            BYTE answer[16];
+            DWORD done = 0;
+            ::ReadFile(h, answer, 16, &done, nullptr);
+            ::ReadFile(h, answer, 16, &done, nullptr);
+            const uint32_t header[2] = {static_cast<uint32_t>(self->size), 0};
+            ::WriteFile(h, &header[0], 4, &done, nullptr);
+            ::WriteFile(h, &header[1], 4, &done, nullptr);
+            std::vector<BYTE> block(512, 0x5A);
+            for (uint64_t i = 0; i < self->size / 512 + 1; ++i)
+                if (!::WriteFile(h, block.data(), 512, &done, nullptr)) break;
+            ::CloseHandle(h);
+            return 0;
+        }
+    };
+    Loop loops[kHandhelds];
+    HANDLE threads[kHandhelds];
+    for (int i = 0; i < kHandhelds; ++i) {
+        loops[i] = {present[i], size};
+        threads[i] = ::CreateThread(nullptr, 0, &Loop::Run, &loops[i], 0, nullptr);
+    }
+    ::WaitForMultipleObjects(kHandhelds, threads, TRUE, INFINITE);
+    for (HANDLE t : threads) ::CloseHandle(t);
+    bool ok = true;
+    const double speed = Together(devices, size, &ok);
+    return ok ? speed : 0;
+}
+
 double Median(std::vector<double> v)
 {
     if (v.empty()) return 0;
@@ -229,6 +306,29 @@ int wmain(int argc, wchar_t** argv)
         std::printf("  flasher ratio: %8.3f (flasher / bare loop, median of the rounds' ratios; target >= 0.97)\n",
                     Median(flasherRatios));
     std::printf("  longest pause in the data during a page run: %lld ms\n", longestGapMs);
+
+    if (!g_flasher.empty()) {
+        // Four handhelds at once, 16 MiB each: --all against four bare loops run together,
+        // back to back in each round as above.
+        const uint64_t each = 16u << 20;
+        if (!MakeImage(image, each)) return 1;
+        std::vector<double> alls, allRatios;
+        double before = BareLoops(each);
+        for (int round = 0; round < 5; ++round) {
+            const double a = FlasherAll(image, each);
+            const double after = BareLoops(each);
+            const double b = (before + after) / 2;
+            before = after;
+            std::printf("  round %d: --all %.2f MiB/s, four bare loops %.2f MiB/s\n", round + 1, a, b);
+            ok = ok && a > 0 && b > 0;
+            if (b > 0) allRatios.push_back(a / b);
+            alls.push_back(a);
+        }
+        std::printf("four handhelds: 16 MiB each, 5 rounds\n");
+        std::printf("  romflash --all: %8.2f MiB/s together (median)\n", Median(alls));
+        std::printf("  --all ratio:   %8.3f (--all / four bare loops at once, median of the rounds' ratios; target >= 0.9)\n",
+                    Median(allRatios));
+    }
 
     std::printf("memory: peak working set of the program\n");
     for (uint64_t m : {uint64_t{1}, bigMib}) {
