@@ -142,6 +142,31 @@ struct ConsoleControl {
     ConsoleControl& operator=(const ConsoleControl&) = delete;
 };
 
+// What every run that flashes sets up first, for its whole length: the stop event that
+// Ctrl+C, a closed console, a log-off or a shutdown set, and the event that tells the end of
+// the session that the attempt's record is written (Recorded).
+class StopSession {
+public:
+    StopSession()
+        : m_stop(::CreateEventW(nullptr, TRUE, FALSE, nullptr)), m_recorded(::CreateEventW(nullptr, TRUE, FALSE, nullptr))
+    {
+        g_stopEvent = m_stop.get();
+        g_recordedEvent = m_recorded.get();
+        m_console.reset(new ConsoleControl);
+        m_sessionEnd.reset(new SessionEnd(&OnSessionEnd));
+    }
+    StopSession(const StopSession&) = delete;
+    StopSession& operator=(const StopSession&) = delete;
+
+    void Recorded() { ::SetEvent(m_recorded.get()); }
+
+private:
+    UniqueHandle m_stop, m_recorded;
+    // Made once the events exist, gone before them.
+    std::unique_ptr<ConsoleControl> m_console;
+    std::unique_ptr<SessionEnd> m_sessionEnd;
+};
+
 bool StopRequested() { return g_stopCause.load(std::memory_order_relaxed) != nullptr; }
 
 bool IsConsole(DWORD which)
@@ -437,23 +462,18 @@ int Check(const std::wstring& image)
 
 int Flash(const Options& o)
 {
-    UniqueHandle stop(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    UniqueHandle recorded(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    g_stopEvent = stop.get();
-    g_recordedEvent = recorded.get();
-    const ConsoleControl console;
-    const SessionEnd sessionEnd(&OnSessionEnd);
+    StopSession session;
     CUSBUpdate link;
     LineReporter reporter;
     link.SetReporter(&reporter);
-    link.SetStopEvent(stop.get());
+    link.SetStopEvent(g_stopEvent);
     if (o.stallSeconds > 0) link.m_dwWriteTimeout = o.stallSeconds * 1000;
     UpgradeAttempt attempt(L"romflash", link);
     attempt.imagePath = FullPath(o.image);
     auto finish = [&](int code) {
         if (attempt.interrupted) attempt.stopCause = g_stopCause.load();
         LogUpgrade(attempt);  // a log that cannot be written changes nothing
-        ::SetEvent(recorded.get());
+        session.Recorded();
         return code;
     };
 
@@ -678,17 +698,12 @@ void SayResult(const HandheldRun& r, const CUSBUpdate& staged, bool onConsole)
 
 int FlashAll(const Options& o)
 {
-    UniqueHandle stop(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    UniqueHandle recorded(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    g_stopEvent = stop.get();
-    g_recordedEvent = recorded.get();
-    const ConsoleControl console;
-    const SessionEnd sessionEnd(&OnSessionEnd);
+    StopSession session;
     const std::wstring image = FullPath(o.image);
 
     CUSBUpdate staged;
     if (!StageForMany(o, image, staged)) {
-        ::SetEvent(recorded.get());
+        session.Recorded();
         return kExitImage;
     }
 
@@ -704,7 +719,7 @@ int FlashAll(const Options& o)
     }
     if (present.empty()) {
         staged.Close();
-        ::SetEvent(recorded.get());
+        session.Recorded();
         if (StopRequested()) {
             Complain(L"interrupted while waiting for handhelds; nothing was sent");
             return kExitInterrupted;
@@ -759,7 +774,7 @@ int FlashAll(const Options& o)
     }
     if (onConsole) Write(STD_ERROR_HANDLE, L"\r\n");
     staged.Close();
-    ::SetEvent(recorded.get());
+    session.Recorded();
     // The first failure in device order, else success.
     for (const auto& r : runs)
         if (r->code != kExitSuccess) return r->code;
@@ -770,17 +785,12 @@ int FlashAll(const Options& o)
 // stays present after its upgrade is left alone until it has been unplugged.
 int FlashRepeatedly(const Options& o)
 {
-    UniqueHandle stop(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    UniqueHandle recorded(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    g_stopEvent = stop.get();
-    g_recordedEvent = recorded.get();
     g_drainFirst = true;
-    const ConsoleControl console;
-    const SessionEnd sessionEnd(&OnSessionEnd);
+    StopSession session;
     const std::wstring image = FullPath(o.image);
     CUSBUpdate staged;
     if (!StageForMany(o, image, staged)) {
-        ::SetEvent(recorded.get());
+        session.Recorded();
         return kExitImage;
     }
     const bool onConsole = IsConsole(STD_ERROR_HANDLE);
@@ -852,7 +862,7 @@ int FlashRepeatedly(const Options& o)
     if (onConsole) Write(STD_ERROR_HANDLE, L"\r\n");
     Write(STD_ERROR_HANDLE, L"done " + std::to_wstring(succeeded) + L", failed " + std::to_wstring(failed) + L"\r\n");
     staged.Close();
-    ::SetEvent(recorded.get());
+    session.Recorded();
     if (StopRequested()) return kExitInterrupted;
     return firstFailure;
 }

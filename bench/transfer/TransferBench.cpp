@@ -106,15 +106,11 @@ double ThroughTheFlasher(const std::wstring& image, uint64_t size)
 
 // The same number of 512-byte writes, after the same handshake and header, in a bare loop:
 // plain blocking writes on a handle of its own, nothing else.
-double BareLoop(uint64_t size)
+bool BareWrites(const std::string& path, uint64_t size)
 {
-    EmulatedHandheld device;
-    if (!device.Start(L"--sink --time-limit 1200")) return 0;
-    const std::vector<std::string> present = CUSBUpdate::ListDevices();
-    if (present.empty()) return 0;
-    HANDLE h = ::CreateFileA(present[0].c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return 0;
+    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
     BYTE answer[16];
     DWORD done = 0;
     ::ReadFile(h, answer, 16, &done, nullptr);
@@ -123,14 +119,18 @@ double BareLoop(uint64_t size)
     ::WriteFile(h, &header[0], 4, &done, nullptr);
     ::WriteFile(h, &header[1], 4, &done, nullptr);
     std::vector<BYTE> block(512, 0x5A);
-    const uint64_t writes = size / 512 + 1;
-    for (uint64_t i = 0; i < writes; ++i) {
-        if (!::WriteFile(h, block.data(), 512, &done, nullptr)) {
-            ::CloseHandle(h);
-            return 0;
-        }
-    }
+    bool ok = true;
+    for (uint64_t i = 0; ok && i < size / 512 + 1; ++i) ok = ::WriteFile(h, block.data(), 512, &done, nullptr) != 0;
     ::CloseHandle(h);
+    return ok;
+}
+
+double BareLoop(uint64_t size)
+{
+    EmulatedHandheld device;
+    if (!device.Start(L"--sink --time-limit 1200")) return 0;
+    const std::vector<std::string> present = CUSBUpdate::ListDevices();
+    if (present.empty() || !BareWrites(present[0], size)) return 0;
     EmulatedHandheld::Report r = device.Stop();
     return (static_cast<double>(size) / (1 << 20)) / Seconds(r);
 }
@@ -195,21 +195,7 @@ double BareLoops(uint64_t size)
         static DWORD WINAPI Run(LPVOID p)
         {
             const Loop* self = static_cast<Loop*>(p);
-            HANDLE h = ::CreateFileA(self->path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                     nullptr, OPEN_EXISTING, 0, nullptr);
-            if (h == INVALID_HANDLE_VALUE) return 1;
-            BYTE answer[16];
-            DWORD done = 0;
-            ::ReadFile(h, answer, 16, &done, nullptr);
-            ::ReadFile(h, answer, 16, &done, nullptr);
-            const uint32_t header[2] = {static_cast<uint32_t>(self->size), 0};
-            ::WriteFile(h, &header[0], 4, &done, nullptr);
-            ::WriteFile(h, &header[1], 4, &done, nullptr);
-            std::vector<BYTE> block(512, 0x5A);
-            for (uint64_t i = 0; i < self->size / 512 + 1; ++i)
-                if (!::WriteFile(h, block.data(), 512, &done, nullptr)) break;
-            ::CloseHandle(h);
-            return 0;
+            return BareWrites(self->path, self->size) ? 0 : 1;
         }
     };
     Loop loops[kHandhelds];

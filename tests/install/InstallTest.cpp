@@ -7,6 +7,7 @@
 //   install_tests --setup=PATH --arch=x86|x64 --version=0.1.0 --programs=A.exe[,B.exe...]
 //                 --earlier-setup=PATH --earlier-file=NAME
 #include <objbase.h>
+#include <shellapi.h>
 #include <cstdio>
 #include <cwchar>
 #include <fstream>
@@ -66,10 +67,20 @@ private:
     std::wstring m_path;
 };
 
-// A folder of the user's own, made now and removed at the end of the test once it is empty.
+// A folder of the user's own, made now (empty: whatever a failed earlier run left there goes)
+// and removed at the end of the test once it is empty.
 class UsersFolder {
 public:
-    explicit UsersFolder(std::wstring path) : m_path(std::move(path)) { ::CreateDirectoryW(m_path.c_str(), nullptr); }
+    explicit UsersFolder(std::wstring path) : m_path(std::move(path))
+    {
+        std::wstring from = m_path + L'\0';  // a list of one, ending in two nulls
+        SHFILEOPSTRUCTW op{};
+        op.wFunc = FO_DELETE;
+        op.pFrom = from.c_str();
+        op.fFlags = FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT;
+        ::SHFileOperationW(&op);
+        ::CreateDirectoryW(m_path.c_str(), nullptr);
+    }
     ~UsersFolder() { ::RemoveDirectoryW(m_path.c_str()); }
     UsersFolder(const UsersFolder&) = delete;
     UsersFolder& operator=(const UsersFolder&) = delete;
