@@ -25,7 +25,7 @@ cmake --build "$work/elsewhere/out" --target packages >/dev/null
 status=0
 for f in "$@"; do
   if cmp -s "$build/$f" "$work/elsewhere/out/$f"; then
-    echo "same:    $f $(sha256sum < "$build/$f" | cut -c1-16)"
+    echo "same:    $f sha256=$(sha256sum < "$build/$f" | cut -c1-64)"
   else
     echo "DIFFERS: $f" >&2
     cmp -l "$build/$f" "$work/elsewhere/out/$f" 2>&1 | head -5 >&2 || true
