@@ -661,9 +661,9 @@ void FlashOne(HandheldRun& run, const CUSBUpdate& staged, const Options& o, cons
 }
 
 // Staged once for many links: each link reads the file for itself, but the counts, sum and
-// digest are these. False, after saying why and logging the attempt, for an image that cannot
-// be sent (or is not the one --expect-sha256 names).
-bool StageForMany(const Options& o, const std::wstring& image, CUSBUpdate& staged)
+// digest are these. False, after saying why and logging the attempt (the session is told it is
+// recorded), for an image that cannot be sent or is not the one --expect-sha256 names.
+bool StageForMany(const Options& o, const std::wstring& image, CUSBUpdate& staged, StopSession& session)
 {
     LineReporter reporter;
     reporter.SetContext(L"image " + image + L": ");
@@ -680,6 +680,7 @@ bool StageForMany(const Options& o, const std::wstring& image, CUSBUpdate& stage
     attempt.transfer.error = staged.m_dwError;
     staged.Close();
     LogUpgrade(attempt);
+    session.Recorded();
     return false;
 }
 
@@ -702,10 +703,7 @@ int FlashAll(const Options& o)
     const std::wstring image = FullPath(o.image);
 
     CUSBUpdate staged;
-    if (!StageForMany(o, image, staged)) {
-        session.Recorded();
-        return kExitImage;
-    }
+    if (!StageForMany(o, image, staged, session)) return kExitImage;
 
     // Whatever is present once the first handheld is.
     std::vector<std::string> present;
@@ -789,10 +787,7 @@ int FlashRepeatedly(const Options& o)
     StopSession session;
     const std::wstring image = FullPath(o.image);
     CUSBUpdate staged;
-    if (!StageForMany(o, image, staged)) {
-        session.Recorded();
-        return kExitImage;
-    }
+    if (!StageForMany(o, image, staged, session)) return kExitImage;
     const bool onConsole = IsConsole(STD_ERROR_HANDLE);
     Write(STD_ERROR_HANDLE, L"waiting for handhelds; Ctrl+C takes no new ones, a second Ctrl+C stops those in "
                             L"progress\r\n");
