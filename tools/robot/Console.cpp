@@ -1,4 +1,6 @@
 #include "tools/robot/Console.h"
+#include <psapi.h>
+#include <algorithm>
 
 #include "framework/Handles.h"
 #include "tools/robot/Robot.h"
@@ -83,7 +85,20 @@ ConsoleResult ConsoleProgram::Wait(DWORD timeoutMs)
 {
     ConsoleResult r;
     if (!m_pi.hProcess) return r;
-    r.ended = ::WaitForSingleObject(m_pi.hProcess, timeoutMs) == WAIT_OBJECT_0;
+    // Its peak memory is read while it runs, ten times a second: Wine keeps no counters for a
+    // program that has ended.
+    const DWORD waitStart = ::GetTickCount();
+    for (;;) {
+        PROCESS_MEMORY_COUNTERS pmc{sizeof pmc};
+        if (::GetProcessMemoryInfo(m_pi.hProcess, &pmc, sizeof pmc))
+            r.peakWorkingSet = std::max(r.peakWorkingSet, pmc.PeakWorkingSetSize);
+        const DWORD waited = ::GetTickCount() - waitStart;
+        if (waited >= timeoutMs) break;
+        if (::WaitForSingleObject(m_pi.hProcess, std::min<DWORD>(100, timeoutMs - waited)) == WAIT_OBJECT_0) {
+            r.ended = true;
+            break;
+        }
+    }
     r.elapsedMs = ::GetTickCount() - m_start;
     if (r.ended) ::GetExitCodeProcess(m_pi.hProcess, &r.exitCode);
     Stop();

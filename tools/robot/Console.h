@@ -18,6 +18,7 @@ struct ConsoleResult {
     DWORD exitCode = STILL_ACTIVE;
     std::string out, err;  // as written (UTF-8 from our programs), CR LF and all
     DWORD elapsedMs = 0;   // from the start to the end
+    SIZE_T peakWorkingSet = 0;  // the program's most memory in use at once, as last seen
 };
 
 class ConsoleProgram {
