@@ -85,16 +85,17 @@ ConsoleResult ConsoleProgram::Wait(DWORD timeoutMs)
 {
     ConsoleResult r;
     if (!m_pi.hProcess) return r;
-    // Its peak memory is read while it runs, ten times a second: Wine keeps no counters for a
-    // program that has ended.
+    // Its peak memory, when watched, is read while it runs, ten times a second: Wine keeps no
+    // counters for a program that has ended.
     const DWORD waitStart = ::GetTickCount();
+    const DWORD step = m_watchMemory ? 100 : INFINITE;
     for (;;) {
         PROCESS_MEMORY_COUNTERS pmc{sizeof pmc};
-        if (::GetProcessMemoryInfo(m_pi.hProcess, &pmc, sizeof pmc))
+        if (m_watchMemory && ::GetProcessMemoryInfo(m_pi.hProcess, &pmc, sizeof pmc))
             r.peakWorkingSet = std::max(r.peakWorkingSet, pmc.PeakWorkingSetSize);
         const DWORD waited = ::GetTickCount() - waitStart;
         if (waited >= timeoutMs) break;
-        if (::WaitForSingleObject(m_pi.hProcess, std::min<DWORD>(100, timeoutMs - waited)) == WAIT_OBJECT_0) {
+        if (::WaitForSingleObject(m_pi.hProcess, std::min(step, timeoutMs - waited)) == WAIT_OBJECT_0) {
             r.ended = true;
             break;
         }

@@ -18,7 +18,7 @@ struct ConsoleResult {
     DWORD exitCode = STILL_ACTIVE;
     std::string out, err;  // as written (UTF-8 from our programs), CR LF and all
     DWORD elapsedMs = 0;   // from the start to the end
-    SIZE_T peakWorkingSet = 0;  // the program's most memory in use at once, as last seen
+    SIZE_T peakWorkingSet = 0;  // with WatchMemory: the most memory it had in use at once
 };
 
 class ConsoleProgram {
@@ -34,6 +34,8 @@ public:
     bool PressCtrlC();
     // Waits for it to end (ending it at the time limit) and returns what it did.
     ConsoleResult Wait(DWORD timeoutMs = 60000);
+    // Wait then also reads the program's peak working set (ten looks a second).
+    void WatchMemory() { m_watchMemory = true; }
     DWORD ProcessId() const { return m_pi.dwProcessId; }
 
 private:
@@ -43,6 +45,7 @@ private:
     std::wstring m_outPath, m_errPath;
     DWORD m_start = 0;
     bool m_ignoringCtrlC = false;
+    bool m_watchMemory = false;
 };
 
 ConsoleResult RunConsole(const std::wstring& exe, const std::wstring& arguments, DWORD timeoutMs = 60000);
