@@ -101,7 +101,7 @@ int wmain(int argc, wchar_t** argv)
     const uint64_t size = static_cast<uint64_t>(mib) * kMiB;
     PlainRead(path);  // into the file cache, so both sides read from memory
 
-    // Alternate the two and keep the best round of each: the least disturbed by the rest
+    // Alternate the three and keep the best round of each: the least disturbed by the rest
     // of the machine.
     double bestStage = 1e30, bestPlain = 1e30, bestDigested = 1e30;
     bool ok = true;
