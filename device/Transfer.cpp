@@ -58,7 +58,7 @@ TransferOutcome RunTransfer(CUSBUpdate& link, const CString& imagePath, Transfer
 TransferOutcome SendStagedImage(CUSBUpdate& link, TransferObserver& observer)
 {
     TransferOutcome outcome;
-    outcome.staged = link.m_pImageFile != nullptr;
+    outcome.staged = link.HasImage();
     outcome.blockCount = link.m_nBlockCount;
     observer.OnStaged(outcome.blockCount);
     if (outcome.staged) {

@@ -192,7 +192,8 @@ CUSBUpdate::CUSBUpdate()
     : m_nByteCount(0), m_nBlockCount(0), m_pImageFile(nullptr), m_dwBytesRead(0), m_nBlockSize(kBlockSize), m_Buffer{},
       m_hDevice(INVALID_HANDLE_VALUE), m_szDevicePath{}, m_nByteSum(0), m_byCell(0), m_dwBytesWritten(0),
       m_nFailure(kFailNone), m_dwError(0), m_dwHandshakeTimeout(kHandshakeTimeoutMs), m_dwWriteTimeout(INFINITE),
-      m_nBytesSent(0), m_nSumSent(0), m_hLock(nullptr), m_hIoEvent(nullptr), m_hStop(nullptr), m_pReporter(nullptr)
+      m_nBytesSent(0), m_nSumSent(0), m_hLock(nullptr), m_hIoEvent(nullptr), m_hStop(nullptr), m_pReporter(nullptr),
+      m_nPieceRead(0), m_bSharedEnd(false)
 {
 }
 
@@ -239,6 +240,12 @@ void CUSBUpdate::TakeOver(CUSBUpdate& other)
     std::swap(m_hIoEvent, other.m_hIoEvent);
     m_hStop = other.m_hStop;
     m_pReporter = other.m_pReporter;
+    m_stagingProgress = std::move(other.m_stagingProgress);
+    m_pieceChecks = std::move(other.m_pieceChecks);
+    m_pStaged = std::move(other.m_pStaged);
+    m_piece = std::move(other.m_piece);
+    m_nPieceRead = std::exchange(other.m_nPieceRead, 0);
+    m_bSharedEnd = other.m_bSharedEnd;
 }
 
 HANDLE CUSBUpdate::OpenDevice() { return FindDevice(&GUID_DEVINTERFACE_UPGRADE, m_szDevicePath); }
@@ -385,6 +392,8 @@ DWORD CUSBUpdate::OpenImage(CString path)
     m_nBytesSent = 0;
     m_nSumSent = 0;
     m_strImageSha256.clear();
+    m_pieceChecks.clear();
+    m_pStaged.reset();
     Fail(kFailNone, 0);
 
     // Writers are kept out from staging until Close, so both passes read the same bytes.
@@ -412,7 +421,7 @@ DWORD CUSBUpdate::OpenImage(CString path)
         m_nByteCount = 0;
         m_nByteSum = 0;
         m_nBlockCount = 0;
-        ShowError(text);
+        if (text) ShowError(text);
         return 0;
     };
     static const wchar_t kTooLarge[] = L"The image file is too large: images must be smaller than 4 GB.";
@@ -420,9 +429,9 @@ DWORD CUSBUpdate::OpenImage(CString path)
     // A file whose size is known is refused before any of it is read; a stream of
     // unknown size (a device, a pipe) is stopped by the count below.
     struct _stati64 st;
-    if (_fstati64(_fileno(m_pImageFile), &st) == 0 && (st.st_mode & _S_IFREG) &&
-        static_cast<uint64_t>(st.st_size) > kLargestImage)
-        return refuse(kFailImageTooLarge, 0, kTooLarge);
+    const bool sized = _fstati64(_fileno(m_pImageFile), &st) == 0 && (st.st_mode & _S_IFREG);
+    if (sized && static_cast<uint64_t>(st.st_size) > kLargestImage) return refuse(kFailImageTooLarge, 0, kTooLarge);
+    const uint64_t total = sized ? static_cast<uint64_t>(st.st_size) : 0;
 
     // Without memory for the large buffer, a small one on the stack does the same job.
     std::unique_ptr<BYTE[]> large(new (std::nothrow) BYTE[kStagingChunk]);
@@ -432,21 +441,27 @@ DWORD CUSBUpdate::OpenImage(CString path)
 
     // The digest says which image a handheld received; it is made in this same pass.
     Sha256 digest;
+    PieceChecks pieces;
     uint64_t count = 0;
     uint32_t sum = 0;
     for (;;) {
+        // A stop ends staging between two chunks, with nothing said: the caller says it.
+        if (m_hStop && ::WaitForSingleObject(m_hStop, 0) == WAIT_OBJECT_0) return refuse(kFailStopped, 0, nullptr);
         const size_t n = std::fread(chunk, 1, chunkSize, m_pImageFile);
         if (n > 0) {
             count += n;
             if (count > kLargestImage) return refuse(kFailImageTooLarge, 0, kTooLarge);
             sum += ByteSum(chunk, n);
             digest.Add(chunk, n);
+            pieces.Add(chunk, n);
             m_byCell = chunk[n - 1];
         }
         if (std::ferror(m_pImageFile))
             return refuse(kFailImageRead, ::GetLastError(), L"The image file could not be read.");
+        if (m_stagingProgress) m_stagingProgress(count, total);
         if (n < chunkSize) break;
     }
+    m_pieceChecks = pieces.Finish();
     m_nByteCount = static_cast<uint32_t>(count);
     m_nByteSum = sum;
     m_nBlockCount = static_cast<int32_t>(m_nByteCount >> 9);
@@ -469,30 +484,62 @@ BOOL CUSBUpdate::SendHeader()
     return WriteWhole(count, sizeof count) && WriteWhole(sum, sizeof sum);
 }
 
-DWORD CUSBUpdate::OpenStagedImage(CString path, const CUSBUpdate& staged)
+std::shared_ptr<const StagedImage> CUSBUpdate::ShareImage()
+{
+    if (!m_pImageFile) return nullptr;
+    return std::make_shared<const StagedImage>(std::exchange(m_pImageFile, nullptr), m_nByteCount, m_nByteSum,
+                                               m_strImageSha256, std::move(m_pieceChecks));
+}
+
+DWORD CUSBUpdate::OpenStagedImage(std::shared_ptr<const StagedImage> image)
 {
     if (m_pImageFile) std::fclose(std::exchange(m_pImageFile, nullptr));
     m_nBytesSent = 0;
     m_nSumSent = 0;
+    m_nPieceRead = 0;
+    m_bSharedEnd = false;
     Fail(kFailNone, 0);
-    _doserrno = 0;
-    m_pImageFile = staged.m_pImageFile ? _wfsopen(path, L"rb", _SH_DENYWR) : nullptr;
-    if (!m_pImageFile) {
-        Fail(kFailImageOpen, _doserrno);
+    m_pStaged = std::move(image);
+    if (!m_pStaged) {
+        Fail(kFailImageOpen, 0);
         m_nByteCount = 0;
         m_nByteSum = 0;
         m_nBlockCount = 0;
         m_strImageSha256.clear();
         return 0;
     }
-    std::setvbuf(m_pImageFile, nullptr, _IOFBF, kSendingBuffer);
-    m_nByteCount = staged.m_nByteCount;
-    m_nBlockCount = staged.m_nBlockCount;
+    m_nByteCount = m_pStaged->ByteCount();
+    m_nBlockCount = static_cast<int32_t>(m_nByteCount >> 9);
     m_nBlockSize = kBlockSize;
-    m_nByteSum = staged.m_nByteSum;
-    m_byCell = staged.m_byCell;
-    m_strImageSha256 = staged.m_strImageSha256;
+    m_nByteSum = m_pStaged->ByteSum();
+    m_strImageSha256 = m_pStaged->Sha256();
     return m_nByteSum;
+}
+
+bool CUSBUpdate::ReadSharedBlock(size_t* n)
+{
+    *n = 0;
+    if (m_bSharedEnd) return false;
+    // Blocks never straddle two pieces: a piece is a whole number of blocks.
+    const uint64_t left = m_nByteCount - m_nBytesSent;
+    const size_t take = left < kBlockSize ? static_cast<size_t>(left) : static_cast<size_t>(kBlockSize);
+    if (take > 0) {
+        const uint32_t piece = static_cast<uint32_t>(m_nBytesSent / StagedImage::kPieceSize);
+        if (m_nPieceRead != piece + 1) {
+            if (!m_piece) m_piece.reset(new (std::nothrow) unsigned char[StagedImage::kPieceSize]);
+            DWORD length = 0, error = ERROR_NOT_ENOUGH_MEMORY;
+            if (!m_piece || !m_pStaged->ReadPiece(piece, m_piece.get(), &length, &error)) {
+                Fail(error ? kFailImageRead : kFailImageChanged, error);
+                return false;
+            }
+            m_nPieceRead = piece + 1;
+        }
+        std::memcpy(m_Buffer, m_piece.get() + m_nBytesSent % StagedImage::kPieceSize, take);
+    }
+    // The last block is the short one (empty when the image fills its blocks): then the end.
+    m_bSharedEnd = take < kBlockSize;
+    *n = take;
+    return true;
 }
 
 bool CUSBUpdate::WriteWhole(const BYTE* data, DWORD size)
@@ -513,15 +560,21 @@ bool CUSBUpdate::WriteWhole(const BYTE* data, DWORD size)
 
 int CUSBUpdate::SendBlock()
 {
-    if (!m_pImageFile) return 0;
-    if (std::feof(m_pImageFile)) return 0;
-
     // m_nBlockSize is always kBlockSize; the buffer is the hard bound all the same.
     const size_t blockSize = sizeof m_Buffer;
-    const size_t n = std::fread(m_Buffer, 1, blockSize, m_pImageFile);
-    if (std::ferror(m_pImageFile)) {
-        Fail(kFailImageRead, ::GetLastError());
-        return 0;
+    size_t n = 0;
+    bool last = false;
+    if (m_pStaged) {
+        if (!ReadSharedBlock(&n)) return 0;
+        last = m_bSharedEnd;
+    } else {
+        if (!m_pImageFile || std::feof(m_pImageFile)) return 0;
+        n = std::fread(m_Buffer, 1, blockSize, m_pImageFile);
+        if (std::ferror(m_pImageFile)) {
+            Fail(kFailImageRead, ::GetLastError());
+            return 0;
+        }
+        last = std::feof(m_pImageFile) != 0;
     }
 
     // The sending pass must read exactly the bytes staging counted and summed: the header
@@ -532,7 +585,7 @@ int CUSBUpdate::SendBlock()
     }
     m_nBytesSent += n;
     m_nSumSent += ByteSum(m_Buffer, n);
-    if (std::feof(m_pImageFile) && (m_nBytesSent != m_nByteCount || m_nSumSent != m_nByteSum)) {
+    if (last && (m_nBytesSent != m_nByteCount || m_nSumSent != m_nByteSum)) {
         Fail(kFailImageChanged, 0);
         return 0;
     }
@@ -547,6 +600,9 @@ int CUSBUpdate::SendBlock()
 int CUSBUpdate::Close()
 {
     if (m_pImageFile) std::fclose(std::exchange(m_pImageFile, nullptr));
+    m_pStaged.reset();
+    m_piece.reset();
+    m_nPieceRead = 0;
     CloseDevice();
     return 0;
 }

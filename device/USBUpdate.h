@@ -16,8 +16,11 @@
 #include <setupapi.h>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+#include "device/StagedImage.h"
 #include "framework/CString.h"
 
 // Interface class under which the handheld's upgrade-mode driver exposes it.
@@ -86,10 +89,16 @@ public:
     // Stages the image: opens it (denying writers), counts and sums its bytes and rewinds.
     // Returns the byte sum; 0 with m_pImageFile null when it cannot be staged.
     DWORD OpenImage(CString path);
-    // The same image for another link, without a second pass: opens it as OpenImage does and
-    // takes the counts, sum and digest `staged` found (staged must hold it open, so that no
-    // writer has changed it since). The sending pass still checks every byte against them.
-    DWORD OpenStagedImage(CString path, const CUSBUpdate& staged);
+    // Hands the staged image over for many links at once (OpenStagedImage): the stream, the
+    // counts, the sum, the digest and the pieces' checks. The link keeps its counts but no
+    // longer its stream. nullptr when nothing is staged.
+    std::shared_ptr<const StagedImage> ShareImage();
+    // Sends `image` over this link, without a second pass: it reads through the handle that
+    // staging opened, at its own position, and checks every piece it reads against staging
+    // before any of its blocks goes out.
+    DWORD OpenStagedImage(std::shared_ptr<const StagedImage> image);
+    // An image is open to be sent: staged here, or shared with this link.
+    bool HasImage() const { return m_pImageFile != nullptr || m_pStaged != nullptr; }
     // Sends the byte count and the byte sum: TRUE only when the handheld took both words
     // whole. After a word it did not take, nothing more is written.
     BOOL SendHeader();
@@ -107,6 +116,13 @@ public:
     // in progress is cancelled, and nothing more is read or written. Not owned by the link
     // (nullptr: no stop but the time-outs).
     void SetStopEvent(HANDLE stop) { m_hStop = stop; }
+    // Told now and then while OpenImage reads the image: bytes read, and of how many (0 when
+    // the size is not known). Staging also ends early, as kFailStopped and with no message,
+    // once the stop event is set.
+    void SetStagingProgress(std::function<void(uint64_t done, uint64_t total)> progress)
+    {
+        m_stagingProgress = std::move(progress);
+    }
 
     uint32_t m_nByteCount;
     int32_t m_nBlockCount;
@@ -143,6 +159,9 @@ private:
     void CloseDevice();
     int OpenAndHandshake();
     void Fail(int failure, DWORD error);
+    // The next block's bytes from the shared image, into m_Buffer: false when the image has
+    // no more or could not be read as staged.
+    bool ReadSharedBlock(size_t* n);
 
     // What the sending pass has read so far, checked against staging at the end.
     uint64_t m_nBytesSent;
@@ -151,4 +170,13 @@ private:
     HANDLE m_hIoEvent;  // signals the end of an overlapped read or write; made on first use
     HANDLE m_hStop;     // not owned
     LinkReporter* m_pReporter;
+    std::function<void(uint64_t, uint64_t)> m_stagingProgress;
+    // What staging found of every 64 KiB piece, until ShareImage hands it on.
+    std::vector<uint64_t> m_pieceChecks;
+    // The shared image this link sends, the piece of it last read, and whether its last
+    // (short) block has gone.
+    std::shared_ptr<const StagedImage> m_pStaged;
+    std::unique_ptr<unsigned char[]> m_piece;
+    uint32_t m_nPieceRead;  // index + 1 of the piece in m_piece; 0 for none
+    bool m_bSharedEnd;
 };

@@ -119,11 +119,12 @@ private:
     bool m_held = false;
 };
 
-// Appends one whole record in one write, moving a full log aside first.
-bool AppendRecord(const std::string& record)
+// Appends one whole record in one write, moving a full log aside first: 0, or the Windows
+// error that kept it out.
+DWORD AppendRecord(const std::string& record)
 {
     const std::wstring folder = UpgradeLogFolder();
-    if (folder.empty()) return false;
+    if (folder.empty()) return ERROR_PATH_NOT_FOUND;
     ::CreateDirectoryW(folder.c_str(), nullptr);  // there already, or it cannot be: the open says
     const std::wstring log = folder + L"\\upgrade.log";
     const LogLock lock(folder);
@@ -138,10 +139,11 @@ bool AppendRecord(const std::string& record)
     UniqueHandle file(::CreateFileW(log.c_str(), FILE_APPEND_DATA,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
+    if (!file) return ::GetLastError();
     DWORD written = 0;
     const DWORD size = static_cast<DWORD>(record.size());
-    return ::WriteFile(file.get(), record.data(), size, &written, nullptr) && written == size;
+    if (!::WriteFile(file.get(), record.data(), size, &written, nullptr)) return ::GetLastError();
+    return written == size ? 0 : ERROR_DISK_FULL;
 }
 
 }  // namespace
@@ -179,6 +181,39 @@ const char* ProgramVersion() { return WIZARD_VERSION; }
 
 const char* ProgramArch() { return WIZARD_ARCH; }
 
+const char* AttemptResult(const UpgradeAttempt& a)
+{
+    return a.transfer.Succeeded() ? "success" : a.interrupted ? "interrupted" : "failed";
+}
+
+std::string DescribeFailure(const UpgradeAttempt& a)
+{
+    const TransferOutcome& x = a.transfer;
+    if (x.Succeeded()) return std::string();
+    const CUSBUpdate& link = a.link;
+    const bool tried = a.handshake != UpgradeAttempt::kNotTried;
+    const char* reason = FailureName(x.failure);
+    DWORD error = x.error;
+    std::string r;
+    if (tried && a.handshake != CUSBUpdate::kReady) {
+        r = "step=handshake";
+        reason =
+            link.m_nFailure == CUSBUpdate::kFailNoAnswer ? FailureName(link.m_nFailure) : HandshakeName(a.handshake);
+        error = link.m_dwError;
+    } else if (!x.staged) {
+        r = "step=image";
+    } else if (!tried) {
+        r = "step=handshake";  // staged first, then stopped while waiting for the handheld
+    } else if (x.headerFailed || !x.headerSent) {
+        r = "step=header";
+    } else {
+        Append(r, "step=block:%d", x.sent);
+    }
+    if (!a.interrupted) Append(r, " reason=%s error=%lu", reason, static_cast<unsigned long>(error));
+    if (a.interrupted && a.stopCause) Append(r, " cause=%s", a.stopCause);
+    return r;
+}
+
 std::string FormatUpgradeRecord(const UpgradeAttempt& a, const SYSTEMTIME& t, int utcOffsetMinutes)
 {
     const int offset = utcOffsetMinutes < 0 ? -utcOffsetMinutes : utcOffsetMinutes;
@@ -197,30 +232,10 @@ std::string FormatUpgradeRecord(const UpgradeAttempt& a, const SYSTEMTIME& t, in
     r += " device=" + QuoteLogField(link.m_szDevicePath);
     Append(r, " handshake=%s", HandshakeName(a.handshake));
 
-    if (x.Succeeded()) {
-        r += " result=success";
-    } else {
-        r += a.interrupted ? " result=interrupted" : " result=failed";
-        const bool tried = a.handshake != UpgradeAttempt::kNotTried;
-        const char* reason = FailureName(x.failure);
-        DWORD error = x.error;
-        if (tried && a.handshake != CUSBUpdate::kReady) {
-            r += " step=handshake";
-            reason = link.m_nFailure == CUSBUpdate::kFailNoAnswer ? FailureName(link.m_nFailure)
-                                                                  : HandshakeName(a.handshake);
-            error = link.m_dwError;
-        } else if (!staged) {
-            r += " step=image";
-        } else if (!tried) {
-            r += " step=handshake";  // staged first, then stopped while waiting for the handheld
-        } else if (x.headerFailed || !x.headerSent) {
-            r += " step=header";
-        } else {
-            Append(r, " step=block:%d", x.sent);
-        }
-        if (!a.interrupted) Append(r, " reason=%s error=%lu", reason, static_cast<unsigned long>(error));
-        if (a.interrupted && a.stopCause) Append(r, " cause=%s", a.stopCause);
-    }
+    r += " result=";
+    r += AttemptResult(a);
+    const std::string failure = DescribeFailure(a);
+    if (!failure.empty()) r += " " + failure;
 
     // The image bytes the blocks sent carried (the last block's tail is no image byte).
     const uint64_t bytesSent =
@@ -236,8 +251,11 @@ std::wstring UpgradeLogFolder()
     return base.empty() ? base : base + L"\\ROM Upgrade Wizard";
 }
 
-bool LogUpgrade(const UpgradeAttempt& attempt)
+bool LogUpgrade(const UpgradeAttempt& attempt, DWORD* error)
 {
+    DWORD ignored = 0;
+    if (!error) error = &ignored;
+    *error = ERROR_INVALID_TIME;
     // The local time and its distance from UTC, from one reading of the clock.
     FILETIME utc, local;
     ::GetSystemTimeAsFileTime(&utc);
@@ -247,5 +265,6 @@ bool LogUpgrade(const UpgradeAttempt& attempt)
         return static_cast<int64_t>((static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime);
     };
     const int offsetMinutes = static_cast<int>((ticks(local) - ticks(utc)) / (60 * 10000000LL));
-    return AppendRecord(FormatUpgradeRecord(attempt, t, offsetMinutes) + "\r\n");
+    *error = AppendRecord(FormatUpgradeRecord(attempt, t, offsetMinutes) + "\r\n");
+    return *error == 0;
 }

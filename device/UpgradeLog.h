@@ -18,7 +18,7 @@
 // writers in several threads and programs take turns (a lock per log folder). Past 1 MiB the
 // log moves to upgrade.log.1 (replacing the one there) and starts afresh, once, however many
 // writers reach the limit together. Writing the log never shows anything and never holds up
-// an upgrade: when it cannot be written, the record is dropped.
+// an upgrade: when it cannot be written, the record is dropped (romflash says so).
 #pragma once
 #include <windows.h>
 #include <string>
@@ -51,6 +51,12 @@ struct UpgradeAttempt {
     const char* stopCause = nullptr;
 };
 
+// "success", "failed" or "interrupted".
+const char* AttemptResult(const UpgradeAttempt& attempt);
+// Where and why it failed, as the record says it ("step=block:17 reason=write-refused
+// error=232", "step=handshake cause=ctrl-c"); empty for a success.
+std::string DescribeFailure(const UpgradeAttempt& attempt);
+
 // The record of an attempt, without its line end. `local` is the local time it was made and
 // `utcOffsetMinutes` that time's distance from UTC.
 std::string FormatUpgradeRecord(const UpgradeAttempt& attempt, const SYSTEMTIME& local, int utcOffsetMinutes);
@@ -58,5 +64,6 @@ std::string FormatUpgradeRecord(const UpgradeAttempt& attempt, const SYSTEMTIME&
 // The folder of the log (not created here); empty when there is no local app data folder.
 std::wstring UpgradeLogFolder();
 
-// Appends the attempt's record to the log, made now; false when it could not be written.
-bool LogUpgrade(const UpgradeAttempt& attempt);
+// Appends the attempt's record to the log, made now; false when it could not be written, with
+// the Windows error in *error.
+bool LogUpgrade(const UpgradeAttempt& attempt, DWORD* error = nullptr);
