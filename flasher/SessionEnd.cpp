@@ -1,5 +1,16 @@
 #include "flasher/SessionEnd.h"
 
+#include "framework/SystemLibrary.h"
+
+namespace {
+
+// Sent to the window to give or take back the reason (Vista and later want it from the
+// window's own thread).
+constexpr UINT kHoldChanged = WM_APP + 1;
+constexpr wchar_t kReason[] = L"A handheld is being written; ending now would leave it with an incomplete image.";
+
+}  // namespace
+
 SessionEnd::SessionEnd(Handler onEnd) : m_onEnd(onEnd), m_ready(::CreateEventW(nullptr, TRUE, FALSE, nullptr))
 {
     m_thread = ::CreateThread(nullptr, 0, &SessionEnd::Main, this, 0, nullptr);
@@ -15,6 +26,23 @@ SessionEnd::~SessionEnd()
         ::CloseHandle(m_thread);
     }
     if (m_ready) ::CloseHandle(m_ready);
+}
+
+void SessionEnd::Hold(bool hold)
+{
+    ::InterlockedExchange(&m_held, hold ? 1 : 0);
+    if (m_wnd) ::PostMessageW(m_wnd, kHoldChanged, 0, 0);
+}
+
+void SessionEnd::ShowReason(bool hold)
+{
+    const SystemLibrary user32(L"user32.dll");
+    if (hold) {
+        if (auto create = user32.Function<BOOL(WINAPI*)(HWND, LPCWSTR)>("ShutdownBlockReasonCreate"))
+            create(m_wnd, kReason);
+    } else {
+        if (auto destroy = user32.Function<BOOL(WINAPI*)(HWND)>("ShutdownBlockReasonDestroy")) destroy(m_wnd);
+    }
 }
 
 DWORD WINAPI SessionEnd::Main(LPVOID param)
@@ -41,6 +69,10 @@ LRESULT CALLBACK SessionEnd::WindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARA
                             reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
     auto* self = reinterpret_cast<SessionEnd*>(::GetWindowLongPtrW(wnd, GWLP_USERDATA));
     switch (msg) {
+    case WM_QUERYENDSESSION: return self && self->m_held ? FALSE : TRUE;
+    case kHoldChanged:
+        if (self) self->ShowReason(self->m_held != 0);
+        return 0;
     case WM_ENDSESSION:
         if (wParam && self) self->m_onEnd((lParam & ENDSESSION_LOGOFF) ? "logoff" : "shutdown");
         return 0;

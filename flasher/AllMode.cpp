@@ -1,0 +1,112 @@
+#include <algorithm>
+#include <cwchar>
+#include <memory>
+#include <vector>
+
+#include "flasher/Console.h"
+#include "flasher/Modes.h"
+#include "flasher/Road.h"
+#include "flasher/Staging.h"
+
+namespace {
+
+std::vector<std::wstring> PresentHandhelds()
+{
+    std::vector<std::wstring> present;
+    for (const std::string& path : CUSBUpdate::ListDevices())
+        if (!path.empty()) present.push_back(Widen(path));
+    return present;
+}
+
+// Handhelds on a hub appear one after another. Waits (up to --wait) for the first, then until
+// none has appeared for --settle seconds; with --count, until that many are present. Returns
+// the exit code (0: *present holds the handhelds to flash).
+int WaitForHub(Session& session, const Options& o, std::vector<std::wstring>* present)
+{
+    const DWORD start = ::GetTickCount();
+    DWORD lastNew = start;
+    std::vector<std::wstring> seen;
+    for (;;) {
+        if (session.StopRequested()) {
+            Complain(L"interrupted while waiting for handhelds; nothing was sent");
+            return kExitInterrupted;
+        }
+        *present = PresentHandhelds();
+        const DWORD now = ::GetTickCount();
+        for (const std::wstring& path : *present) {
+            if (std::find(seen.begin(), seen.end(), path) != seen.end()) continue;
+            seen.push_back(path);
+            lastNew = now;
+        }
+        if (o.count > 0 ? present->size() >= o.count
+                        : !present->empty() && now - lastNew >= o.settleSeconds * 1000)
+            return kExitSuccess;
+        // --wait bounds the wait for the first handheld, or for all --count of them; once one
+        // is there, settling takes as long as the hub takes.
+        if ((o.count > 0 || seen.empty()) && now - start >= o.waitSeconds * 1000) {
+            if (o.count > 0)
+                Complain(std::to_wstring(present->size()) + L" of the " + std::to_wstring(o.count) +
+                         L" handhelds were present within " + std::to_wstring(o.waitSeconds) +
+                         L" s; none was flashed");
+            else
+                Complain(L"no handheld found within " + std::to_wstring(o.waitSeconds) + L" s");
+            return kExitNoHandheld;
+        }
+        ::WaitForSingleObject(session.StopEvent(), 100);
+    }
+}
+
+}  // namespace
+
+int FlashAll(Session& session, const Options& o)
+{
+    const std::wstring image = FullPath(o.image);
+    int code = kExitSuccess;
+    const auto staged = StageImage(session, image, o, &code);
+    if (!staged) return code;
+
+    std::vector<std::wstring> present;
+    code = WaitForHub(session, o, &present);
+    if (code != kExitSuccess) return code;
+
+    std::vector<std::unique_ptr<RoadThread>> roads;
+    for (const std::wstring& path : present) {
+        roads.push_back(std::make_unique<RoadThread>(session, path));
+        roads.back()->Start(session, staged, image, o, true);
+    }
+
+    // One line for all of them; each handheld's result on standard output as soon as it is known.
+    StatusLine status;
+    const unsigned long writes = static_cast<unsigned long>(staged->ByteCount() / CUSBUpdate::kBlockSize + 1);
+    const unsigned long all = writes * static_cast<unsigned long>(roads.size());
+    const DWORD start = ::GetTickCount();
+    std::vector<bool> said(roads.size(), false);
+    for (size_t done = 0; done < roads.size();) {
+        unsigned long sent = 0;
+        for (size_t i = 0; i < roads.size(); ++i) {
+            RoadThread& road = *roads[i];
+            sent += static_cast<unsigned long>(road.counter.Sent());
+            if (said[i] || !road.Finished()) continue;
+            said[i] = true;
+            ++done;
+            status.Clear();
+            Say(ResultLine(road.Result()));
+        }
+        const bool last = done == roads.size();
+        if (last || status.Due()) {
+            const double seconds = (::GetTickCount() - start) / 1000.0;
+            wchar_t line[160];
+            std::swprintf(line, 160, L"%lu handhelds: %lu done, %lu in progress; blocks %lu/%lu (%d%%), %.2f MiB/s",
+                          static_cast<unsigned long>(roads.size()), static_cast<unsigned long>(done),
+                          static_cast<unsigned long>(roads.size() - done), sent, all,
+                          static_cast<int>(100.0 * sent / all), seconds > 0 ? sent * 512.0 / seconds / (1 << 20) : 0.0);
+            status.Show(line, last);
+        }
+        if (!last) ::Sleep(50);
+    }
+    status.End();
+    // The first failure in device order, else success.
+    for (const auto& road : roads)
+        if (road->Result().code != kExitSuccess) return road->Result().code;
+    return kExitSuccess;
+}

@@ -1,0 +1,174 @@
+#include "flasher/Options.h"
+
+#include <cwchar>
+
+#include "device/Sha256.h"
+#include "flasher/Console.h"
+
+namespace {
+
+const wchar_t kUsage[] = L"romflash: writes a ROM image into a handheld waiting in Image Upgrade mode, over USB.\r\n"
+                         L"\r\n"
+                         L"  romflash [--wait SECONDS] [--stall-timeout SECONDS] [--device N|PATH]\r\n"
+                         L"           [--expect-sha256 HEX] IMAGE\r\n"
+                         L"  romflash --all [--wait SECONDS] [--settle SECONDS] [--count N]\r\n"
+                         L"           [--stall-timeout SECONDS] [--expect-sha256 HEX] IMAGE\r\n"
+                         L"  romflash --repeat [--stall-timeout SECONDS] [--expect-sha256 HEX] IMAGE\r\n"
+                         L"  romflash --check IMAGE\r\n"
+                         L"  romflash --list\r\n"
+                         L"\r\n"
+                         L"  IMAGE            the image file to write\r\n"
+                         L"  --wait SECONDS   how long to wait for the handheld (default 60; 0 looks once)\r\n"
+                         L"  --stall-timeout SECONDS\r\n"
+                         L"                   give up when the handheld takes no data for this long\r\n"
+                         L"                   (default 0: wait as long as it takes, as an erase may)\r\n"
+                         L"  --device N|PATH  which handheld: number N of --list, or its device path\r\n"
+                         L"                   (default: the first, as the wizard takes it)\r\n"
+                         L"  --expect-sha256 HEX\r\n"
+                         L"                   write the image only if its SHA-256 is HEX (checked before\r\n"
+                         L"                   anything is sent; else exit code 3)\r\n"
+                         L"  --all IMAGE      writes IMAGE into every handheld present, all at once, each on\r\n"
+                         L"                   its own link; one result line per handheld on standard output\r\n"
+                         L"                   (device path, result, bytes, duration); the exit code is that\r\n"
+                         L"                   of the first failure in device order, 0 when all took it.\r\n"
+                         L"                   Once the first handheld appears it starts when no other has\r\n"
+                         L"                   appeared for --settle seconds (default 2)\r\n"
+                         L"  --count N        --all: waits (up to --wait) for N handhelds and starts as soon\r\n"
+                         L"                   as they are there; with fewer at the end it flashes none\r\n"
+                         L"                   (exit code 1)\r\n"
+                         L"  --repeat IMAGE   a production line: waits for handhelds without end and writes\r\n"
+                         L"                   IMAGE into each as it appears, several at once; one that stays\r\n"
+                         L"                   plugged after its upgrade is not written again until it has been\r\n"
+                         L"                   unplugged, and one that another program holds is skipped until\r\n"
+                         L"                   then. One result line per handheld on standard output, a\r\n"
+                         L"                   running tally on standard error. The first Ctrl+C takes no new\r\n"
+                         L"                   handhelds and lets those in progress finish; a second stops them\r\n"
+                         L"                   (exit code 5)\r\n"
+                         L"  --check IMAGE    reads the image only and prints what its header will announce:\r\n"
+                         L"                   byte count, byte sum and block count; and its SHA-256\r\n"
+                         L"  --list           lists the handhelds present, numbered, with their device paths\r\n"
+                         L"  --help, --version\r\n"
+                         L"\r\n"
+                         L"Progress goes to standard error, and so does one line for every failure. A handheld\r\n"
+                         L"that does not answer the handshake within 10 s counts as a wrong answer. Ctrl+C or\r\n"
+                         L"Ctrl+Break ends any wait at once and closes the link; during the transfer the\r\n"
+                         L"handheld then holds an incomplete image. While a transfer runs the computer does\r\n"
+                         L"not go to sleep, and Windows is asked not to end the session.\r\n"
+                         L"\r\n"
+                         L"Exit codes:\r\n"
+                         L"  0  the handheld took the whole image\r\n"
+                         L"  1  no handheld within the wait (or fewer than --count), or another program is\r\n"
+                         L"     using it\r\n"
+                         L"  2  the handheld gave a wrong handshake answer, or none within 10 s\r\n"
+                         L"  3  image problem: missing, unreadable, too large, changed since it was read, in\r\n"
+                         L"     use, or not the one --expect-sha256 names\r\n"
+                         L"  4  the handheld refused a write (the line names the block)\r\n"
+                         L"  5  interrupted by Ctrl+C or Ctrl+Break, the console closing, a log-off or a\r\n"
+                         L"     shutdown\r\n"
+                         L"  6  bad command line\r\n"
+                         L"  7  the handheld stopped taking data for --stall-timeout seconds (the line names\r\n"
+                         L"     the block; the link is closed)\r\n"
+                         L"\r\n"
+                         L"Every upgrade attempt is recorded in upgrade.log in the local application data\r\n"
+                         L"folder, under \"ROM Upgrade Wizard\".\r\n";
+
+bool ParseNumber(const std::wstring& text, DWORD largest, DWORD* value)
+{
+    if (text.empty() || text.size() > 6 || text.find_first_not_of(L"0123456789") != std::wstring::npos) return false;
+    *value = static_cast<DWORD>(std::wcstoul(text.c_str(), nullptr, 10));
+    return *value <= largest;
+}
+
+bool TakesValue(const std::wstring& arg)
+{
+    return arg == L"--wait" || arg == L"--device" || arg == L"--stall-timeout" || arg == L"--expect-sha256" ||
+           arg == L"--settle" || arg == L"--count";
+}
+
+// One option and its value; false after saying why.
+bool Take(const std::wstring& arg, const std::wstring& value, Options* o)
+{
+    using Action = Options::Action;
+    if (arg == L"--help" || arg == L"-h" || arg == L"/?") {
+        o->action = Action::Help;
+    } else if (arg == L"--version") {
+        o->action = Action::Version;
+    } else if (arg == L"--list") {
+        o->action = Action::List;
+    } else if (arg == L"--all") {
+        o->action = Action::FlashAll;
+    } else if (arg == L"--repeat") {
+        o->action = Action::Repeat;
+    } else if (arg == L"--check") {
+        o->action = Action::Check;
+    } else if (arg == L"--wait" || arg == L"--stall-timeout" || arg == L"--settle") {
+        DWORD* seconds = arg == L"--wait" ? &o->waitSeconds : arg == L"--settle" ? &o->settleSeconds : &o->stallSeconds;
+        if (!ParseNumber(value, 86400, seconds)) {
+            Complain(arg + L" needs a number of seconds, 0 to 86400");
+            return false;
+        }
+    } else if (arg == L"--count") {
+        if (!ParseNumber(value, 1000, &o->count) || o->count == 0) {
+            Complain(L"--count needs a number of handhelds, 1 to 1000");
+            return false;
+        }
+    } else if (arg == L"--expect-sha256") {
+        if (!ParseSha256(value, &o->expectSha256)) {
+            Complain(L"--expect-sha256 needs a SHA-256 digest: 64 hex digits");
+            return false;
+        }
+    } else if (arg == L"--device") {
+        if (value.empty()) {
+            Complain(L"--device needs a number from --list or a device path");
+            return false;
+        }
+        o->device = value;
+    } else if (arg.rfind(L"--", 0) == 0 || !o->image.empty()) {
+        Complain(L"unexpected " + arg + L" (see --help)");
+        return false;
+    } else {
+        o->image = arg;
+    }
+    return true;
+}
+
+}  // namespace
+
+const wchar_t* Usage() { return kUsage; }
+
+bool ParseOptions(int argc, wchar_t** argv, Options* o)
+{
+    bool settleGiven = false, countGiven = false;
+    for (int i = 1; i < argc; ++i) {
+        std::wstring arg = argv[i], value;
+        if (arg.rfind(L"--", 0) == 0 && arg.find(L'=') != std::wstring::npos) {
+            value = arg.substr(arg.find(L'=') + 1);
+            arg.resize(arg.find(L'='));
+        } else if (TakesValue(arg)) {
+            if (i + 1 >= argc) {
+                Complain(arg + L" needs a value (see --help)");
+                return false;
+            }
+            value = argv[++i];
+        }
+        if (!Take(arg, value, o)) return false;
+        settleGiven |= arg == L"--settle";
+        countGiven |= arg == L"--count";
+    }
+    using Action = Options::Action;
+    const bool many = o->action == Action::FlashAll || o->action == Action::Repeat;
+    const bool needsImage = o->action == Action::Flash || many || o->action == Action::Check;
+    if (many && !o->device.empty()) {
+        Complain(L"--all and --repeat take every handheld: no --device with them");
+        return false;
+    }
+    if ((settleGiven || countGiven) && o->action != Action::FlashAll) {
+        Complain(L"--settle and --count go with --all only");
+        return false;
+    }
+    if (needsImage && o->image.empty()) {
+        Complain(L"which image? (see --help)");
+        return false;
+    }
+    return true;
+}

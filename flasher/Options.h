@@ -1,0 +1,32 @@
+// romflash's command line: what to do, with which image, and the exit codes it ends with.
+#pragma once
+#include <windows.h>
+#include <string>
+
+enum ExitCode {
+    kExitSuccess = 0,
+    kExitNoHandheld = 1,  // none within the wait (or not as many as --count), or another program is using it
+    kExitWrongAnswer = 2,
+    kExitImage = 3,    // missing, unreadable, too large, changed since staging, in use, not the expected one
+    kExitRefused = 4,  // the handheld did not take a write
+    kExitInterrupted = 5,
+    kExitUsage = 6,
+    kExitStalled = 7,  // the handheld took no data for --stall-timeout seconds
+};
+
+struct Options {
+    enum class Action { Flash, FlashAll, Repeat, Check, List, Help, Version } action = Action::Flash;
+    std::wstring image;
+    DWORD waitSeconds = 60;
+    DWORD stallSeconds = 0;    // 0: no limit
+    DWORD settleSeconds = 2;   // --all: how long no new handheld must appear before it starts
+    DWORD count = 0;           // --all: how many handhelds to wait for; 0: as many as settle
+    std::wstring device;       // empty: the first present
+    std::string expectSha256;  // lower-case hex; empty: any image
+};
+
+// False, after saying why on standard error, on a bad command line.
+bool ParseOptions(int argc, wchar_t** argv, Options* o);
+
+// What --help says.
+const wchar_t* Usage();

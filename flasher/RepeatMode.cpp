@@ -1,0 +1,95 @@
+#include <algorithm>
+#include <cwchar>
+#include <memory>
+#include <vector>
+
+#include "flasher/Console.h"
+#include "flasher/Modes.h"
+#include "flasher/Road.h"
+#include "flasher/Staging.h"
+
+namespace {
+
+bool Contains(const std::vector<std::wstring>& paths, const std::wstring& path)
+{
+    return std::find(paths.begin(), paths.end(), path) != paths.end();
+}
+
+}  // namespace
+
+// A handheld that stays present after its road (flashed, failed, or held by another program)
+// is left alone until it has been unplugged.
+int FlashRepeatedly(Session& session, const Options& o)
+{
+    const std::wstring image = FullPath(o.image);
+    int code = kExitSuccess;
+    const auto staged = StageImage(session, image, o, &code);
+    if (!staged) return code;
+    session.DrainOnFirstCtrlC();
+    Write(STD_ERROR_HANDLE, L"waiting for handhelds; Ctrl+C takes no new ones, a second Ctrl+C stops those in "
+                            L"progress\r\n");
+
+    std::vector<std::unique_ptr<RoadThread>> running;
+    std::vector<std::wstring> leftAlone;
+    unsigned long succeeded = 0, failed = 0, skipped = 0;
+    int firstFailure = kExitSuccess;
+    StatusLine tally;
+    for (;;) {
+        std::vector<std::wstring> present;
+        for (const std::string& path : CUSBUpdate::ListDevices())
+            if (!path.empty()) present.push_back(Widen(path));
+        leftAlone.erase(std::remove_if(leftAlone.begin(), leftAlone.end(),
+                                       [&](const std::wstring& path) { return !Contains(present, path); }),
+                        leftAlone.end());
+
+        // Results as they come.
+        for (auto it = running.begin(); it != running.end();) {
+            if (!(*it)->Finished()) {
+                ++it;
+                continue;
+            }
+            const HandheldResult& r = (*it)->Result();
+            tally.Clear();
+            if (r.busy) {
+                ++skipped;
+                Say(r.device + L" result=skipped (another program is using this handheld; left alone until it is "
+                               L"plugged again)");
+            } else {
+                Say(ResultLine(r));
+                if (r.code == kExitSuccess) {
+                    ++succeeded;
+                } else {
+                    ++failed;
+                    if (firstFailure == kExitSuccess) firstFailure = r.code;
+                }
+            }
+            leftAlone.push_back((*it)->path);
+            it = running.erase(it);
+        }
+
+        // New handhelds, unless a Ctrl+C said no more.
+        const bool noMore = session.Draining() || session.StopRequested();
+        if (!noMore) {
+            for (const std::wstring& path : present) {
+                const bool busy = std::any_of(running.begin(), running.end(),
+                                              [&](const std::unique_ptr<RoadThread>& r) { return r->path == path; });
+                if (busy || Contains(leftAlone, path)) continue;
+                running.push_back(std::make_unique<RoadThread>(session, path));
+                running.back()->Start(session, staged, image, o, false);
+            }
+        }
+        if (noMore && running.empty()) break;
+
+        wchar_t line[128];
+        std::swprintf(line, 128, L"done %lu, failed %lu, skipped %lu, in progress %lu%ls", succeeded, failed, skipped,
+                      static_cast<unsigned long>(running.size()),
+                      session.Draining() ? L" (taking no new handhelds)" : L"");
+        tally.Show(line);
+        ::WaitForSingleObject(session.StopEvent(), 250);
+    }
+    tally.End();
+    Write(STD_ERROR_HANDLE, L"done " + std::to_wstring(succeeded) + L", failed " + std::to_wstring(failed) +
+                                L", skipped " + std::to_wstring(skipped) + L"\r\n");
+    if (session.StopRequested()) return kExitInterrupted;
+    return firstFailure;
+}

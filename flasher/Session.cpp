@@ -1,0 +1,86 @@
+#include "flasher/Session.h"
+
+#include "flasher/Console.h"
+
+namespace {
+
+// The run's one session, for the handlers that Windows calls on threads of its own.
+Session* g_session = nullptr;
+
+}  // namespace
+
+Session::Session()
+    : m_stop(::CreateEventW(nullptr, TRUE, FALSE, nullptr)), m_done(::CreateEventW(nullptr, TRUE, FALSE, nullptr))
+{
+    ::InitializeCriticalSection(&m_holdLock);
+    g_session = this;
+    ::SetConsoleCtrlHandler(&Session::OnConsoleControl, TRUE);
+    m_sessionEnd.reset(new SessionEnd(&Session::OnSessionEnd));
+}
+
+Session::~Session()
+{
+    ::SetEvent(m_done.get());
+    ::SetConsoleCtrlHandler(&Session::OnConsoleControl, FALSE);
+    m_sessionEnd.reset();
+    g_session = nullptr;
+    ::DeleteCriticalSection(&m_holdLock);
+}
+
+BOOL WINAPI Session::OnConsoleControl(DWORD event)
+{
+    Session* self = g_session;
+    if (!self) return FALSE;
+    if ((event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) && self->m_drainFirst && !self->m_draining.exchange(true))
+        return TRUE;
+    const char* cause = nullptr;
+    switch (event) {
+    case CTRL_C_EVENT: cause = "ctrl-c"; break;
+    case CTRL_BREAK_EVENT: cause = "ctrl-break"; break;
+    case CTRL_CLOSE_EVENT: cause = "console-closed"; break;
+    case CTRL_LOGOFF_EVENT: cause = "logoff"; break;
+    case CTRL_SHUTDOWN_EVENT: cause = "shutdown"; break;
+    default: return FALSE;
+    }
+    self->StopFor(cause, event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT);
+    return TRUE;
+}
+
+void Session::OnSessionEnd(const char* cause)
+{
+    if (Session* self = g_session) self->StopFor(cause, true);
+}
+
+void Session::StopFor(const char* cause, bool ending)
+{
+    const char* none = nullptr;
+    m_cause.compare_exchange_strong(none, cause);
+    ::SetEvent(m_stop.get());
+    // Windows gives a closing console five seconds; the records come well within that.
+    if (ending) ::WaitForSingleObject(m_done.get(), 4000);
+}
+
+void Session::Record(UpgradeAttempt& attempt)
+{
+    if (attempt.interrupted) attempt.stopCause = m_cause.load();
+    DWORD error = 0;
+    if (LogUpgrade(attempt, &error) || m_logFailed.exchange(true)) return;
+    const std::wstring folder = UpgradeLogFolder();
+    std::wstring reason = WindowsError(error);
+    if (!reason.empty()) reason = reason.substr(2, reason.size() - 3);  // without " (" and ")"
+    Complain(L"the upgrade log could not be written: " + reason +
+             (folder.empty() ? std::wstring(L", no folder for it") : L", at " + folder + L"\\upgrade.log"));
+}
+
+void Session::TransfersChanged(int by)
+{
+    ::EnterCriticalSection(&m_holdLock);
+    const int before = m_transfers;
+    m_transfers += by;
+    if ((before == 0) != (m_transfers == 0) && m_sessionEnd) m_sessionEnd->Hold(m_transfers > 0);
+    ::LeaveCriticalSection(&m_holdLock);
+}
+
+Session::Transfer::Transfer(Session& session) : m_session(session) { m_session.TransfersChanged(+1); }
+
+Session::Transfer::~Transfer() { m_session.TransfersChanged(-1); }

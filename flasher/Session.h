@@ -1,0 +1,65 @@
+// The session around a romflash run that flashes, whatever its mode: how the run is stopped,
+// how the PC is kept from sleeping and the Windows session from ending while a transfer runs,
+// and how each attempt is recorded before the process may end.
+//
+// A stop comes from Ctrl+C, Ctrl+Break, the console closing (on the console's own thread), or
+// the end of the Windows session (on a hidden window's thread). It sets the stop event, which
+// ends every wait of every link at once; the records are written before the process ends.
+#pragma once
+#include <windows.h>
+#include <atomic>
+#include <memory>
+
+#include "device/KeepAwake.h"
+#include "device/UpgradeLog.h"
+#include "flasher/SessionEnd.h"
+#include "framework/Handles.h"
+
+class Session {
+public:
+    Session();
+    // The run is over and its records written: an end of the Windows session waiting for
+    // them goes on.
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    HANDLE StopEvent() const { return m_stop.get(); }
+    bool StopRequested() const { return m_cause.load(std::memory_order_relaxed) != nullptr; }
+    // --repeat, once the image is staged: the first Ctrl+C or Ctrl+Break takes no new
+    // handhelds and lets those in progress finish; a second one stops them.
+    void DrainOnFirstCtrlC() { m_drainFirst = true; }
+    bool Draining() const { return m_draining; }
+
+    // Writes the attempt's record, with what stopped it if it was interrupted. The first
+    // record of the run that cannot be written is said on standard error.
+    void Record(UpgradeAttempt& attempt);
+
+    // While one lives: the thread that made it keeps the PC awake, and Windows is asked not
+    // to end the session (the reason shown from Vista on).
+    class Transfer {
+    public:
+        explicit Transfer(Session& session);
+        ~Transfer();
+        Transfer(const Transfer&) = delete;
+        Transfer& operator=(const Transfer&) = delete;
+
+    private:
+        Session& m_session;
+        KeepAwake m_awake;
+    };
+
+private:
+    static BOOL WINAPI OnConsoleControl(DWORD event);
+    static void OnSessionEnd(const char* cause);
+    // `ending`: the process ends once this returns, so the records are waited for first.
+    void StopFor(const char* cause, bool ending);
+    void TransfersChanged(int by);
+
+    UniqueHandle m_stop, m_done;
+    std::atomic<const char*> m_cause{nullptr};
+    std::atomic<bool> m_drainFirst{false}, m_draining{false}, m_logFailed{false};
+    CRITICAL_SECTION m_holdLock;
+    int m_transfers = 0;
+    std::unique_ptr<SessionEnd> m_sessionEnd;
+};

@@ -1,0 +1,33 @@
+#include <cwchar>
+
+#include "flasher/Console.h"
+#include "flasher/Modes.h"
+#include "flasher/Progress.h"
+#include "flasher/Road.h"
+#include "flasher/Staging.h"
+
+int FlashOne(Session& session, const Options& o)
+{
+    // The image first: a bad one never touches the handheld.
+    const std::wstring image = FullPath(o.image);
+    int code = kExitSuccess;
+    const auto staged = StageImage(session, image, o, &code);
+    if (!staged) return code;
+
+    RoadTarget target;
+    target.device = o.device;
+    target.waitSeconds = o.waitSeconds;
+    ProgressLine progress(session);
+    const HandheldResult r = RunRoad(session, staged, image, target, o, progress);
+    progress.Finish();
+    if (r.code != kExitSuccess) {
+        if (!r.said) Complain(r.why);
+        return r.code;
+    }
+    wchar_t speed[64];
+    std::swprintf(speed, 64, L"%.2f s, %.2f MiB/s", r.outcome.seconds,
+                  r.outcome.seconds > 0 ? staged->ByteCount() / r.outcome.seconds / (1 << 20) : 0.0);
+    Say(L"romflash: the handheld took " + std::to_wstring(staged->ByteCount()) + L" bytes (sum " +
+        std::to_wstring(staged->ByteSum()) + L") in " + std::to_wstring(r.outcome.sent) + L" blocks, " + speed);
+    return kExitSuccess;
+}
