@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds both programs, then leaves the release packages in dist/, for x86 and for x64:
+# Builds both programs, then leaves the release packages in dist/, for x86 and for x64 (or for
+# the architectures ARCHES names, as scripts/build.sh takes them):
 #   RomUpgradeWizard-<version>-<arch>.zip        the program(s) and README.txt, to unpack and run
 #   RomUpgradeWizard-<version>-<arch>-setup.exe  the installer (silent with /S)
 #   SHA256SUMS                                   the SHA-256 of every other file in dist/
@@ -34,7 +35,7 @@ remove_packages
 dist="$ROOT/dist"
 rm -rf "$dist"
 mkdir -p "$dist"
-for arch in x86 x64; do
+for arch in ${ARCHES:-x86 x64}; do
   list="$ROOT/build/$arch/packages.txt"
   if [ ! -f "$list" ]; then
     echo "package.sh: no $list: build/$arch was not built" >&2

@@ -59,6 +59,7 @@ struct Options {
     long long unplugAfterMs = -1;
     long long stallAfterBlock = -1;
     long long stallMs = 0;  // 0: until the emulator is stopped
+    std::wstring stallUntil;  // the stall also ends once this file exists
     bool sink = false;
     std::wstring save;
     std::wstring saveBlocks;
@@ -92,6 +93,7 @@ const wchar_t kUsage[] =
     L"  --stall-after-block K  stop reading after block K (counting from 0) was taken, as a\n"
     L"                         handheld that erases or hangs, then go on\n"
     L"  --stall-ms N           how long the stall lasts (default: until the emulator stops)\n"
+    L"  --stall-until FILE     the stall ends once FILE exists: a test decides when\n"
     L"  --sink                 take the data as fast as possible, for speed measurements:\n"
     L"                         large reads through a pipe buffer (without --refuse-* and\n"
     L"                         --unplug-after-block); header_writes is then not exact\n"
@@ -185,12 +187,14 @@ int ParseOptions(int argc, wchar_t** argv, Options* o)
             ++i;
         } else if (a == L"--sink") {
             o->sink = true;
-        } else if (a == L"--save" || a == L"--save-blocks" || a == L"--report" || a == L"--ready-file") {
+        } else if (a == L"--save" || a == L"--save-blocks" || a == L"--report" || a == L"--ready-file" ||
+                   a == L"--stall-until") {
             if (!value || !*value) return bad(L"needs a file name");
             (a == L"--save"          ? o->save
              : a == L"--save-blocks" ? o->saveBlocks
              : a == L"--report"      ? o->report
-                                     : o->readyFile) = value;
+             : a == L"--ready-file"  ? o->readyFile
+                                     : o->stallUntil) = value;
             ++i;
         } else if (a == L"--time-limit") {
             if (!ParseNumber(value, 1, 24 * 3600, &n)) return bad(L"needs 1..86400 seconds");
@@ -603,14 +607,17 @@ private:
         }
     }
 
-    // Reads nothing for --stall-ms (or until the emulator stops), looking every 50 ms whether
-    // the host has closed the device meanwhile. True when the stall ended as planned.
+    // Reads nothing for --stall-ms (or until the emulator stops, or the --stall-until file
+    // exists), looking every 50 ms whether the host has closed the device meanwhile. True when
+    // the stall ended as planned.
     bool Stall()
     {
         const ULONGLONG end = g.options.stallMs > 0 ? ::GetTickCount64() + g.options.stallMs : g.deadline;
         for (;;) {
             const ULONGLONG now = ::GetTickCount64();
             if (now >= end) return true;
+            const std::wstring& until = g.options.stallUntil;
+            if (!until.empty() && ::GetFileAttributesW(until.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
             const DWORD step = end - now < 50 ? static_cast<DWORD>(end - now) : 50;
             if (::WaitForSingleObject(g.stop.get(), step) != WAIT_TIMEOUT) {
                 m_end = Io::Stopped;
