@@ -26,7 +26,7 @@ int WaitForHub(Session& session, const Options& o, std::vector<std::wstring>* pr
     const DWORD start = ::GetTickCount();
     DWORD lastNew = start;
     std::vector<std::wstring> seen;
-    for (;;) {
+    for (bool announced = false;;) {
         if (session.StopRequested()) {
             Complain(L"interrupted while waiting for handhelds; nothing was sent");
             return kExitInterrupted;
@@ -51,6 +51,11 @@ int WaitForHub(Session& session, const Options& o, std::vector<std::wstring>* pr
             else
                 Complain(L"no handheld found within " + std::to_wstring(o.waitSeconds) + L" s");
             return kExitNoHandheld;
+        }
+        if (!announced && (o.count > 0 || present->empty())) {
+            const std::wstring how = o.count > 0 ? std::to_wstring(o.count) + L" handhelds" : L"handhelds";
+            Write(STD_ERROR_HANDLE, L"waiting up to " + std::to_wstring(o.waitSeconds) + L" s for " + how + L"...\r\n");
+            announced = true;
         }
         ::WaitForSingleObject(session.StopEvent(), 100);
     }

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cctype>
 #include <fstream>
+#include <map>
 #include <regex>
+#include <vector>
+#include "framework/Handles.h"
 #include "tests/road/Road.h"
 
 using robot::Page;
@@ -15,6 +18,64 @@ constexpr wchar_t kInUseBox[] = L"Another upgrade is using the handheld. Wait un
 
 std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// The image's SHA-256, as romflash --check gives it.
+std::string Sha256Of(const std::wstring& image)
+{
+    const robot::ConsoleResult r = robot::RunConsole(FlasherPath(), L"--check " + Quoted(image));
+    const size_t at = r.out.find("sha256=");
+    return at == std::string::npos ? std::string() : r.out.substr(at + 7, 64);
+}
+
+// The result lines of --all and --repeat ("PATH result=... key=value ... (why)"), each as its
+// fields: "device" (in lower case), "result", "code", "bytes", "sent", "step", "reason", "error".
+std::vector<UpgradeLog::Fields> ResultLines(const std::string& out)
+{
+    std::vector<UpgradeLog::Fields> lines;
+    for (size_t at = 0; at < out.size();) {
+        size_t end = out.find("\r\n", at);
+        if (end == std::string::npos) end = out.size();
+        const std::string line = out.substr(at, std::min(end, out.find(" (", at)) - at);
+        at = end + 2;
+        UpgradeLog::Fields f;
+        size_t word = line.find(' ');
+        f["device"] = Lower(line.substr(0, word));
+        while (word != std::string::npos) {
+            const size_t next = line.find(' ', word + 1);
+            const std::string pair = line.substr(word + 1, next == std::string::npos ? next : next - word - 1);
+            const size_t equals = pair.find('=');
+            if (equals != std::string::npos) f[pair.substr(0, equals)] = pair.substr(equals + 1);
+            word = next;
+        }
+        lines.push_back(f);
+    }
+    return lines;
+}
+
+// Each handheld's record says what a result line of that handheld said, field by field, and
+// names the image; one record per line.
+void ExpectRecordsAgreeWithResults(const std::vector<std::string>& records, const std::string& out, uint64_t bytes,
+                                   const std::string& sha256)
+{
+    std::vector<UpgradeLog::Fields> lines = ResultLines(out);
+    ASSERT_EQ(records.size(), lines.size()) << "one record per result line:\n" << out;
+    for (const std::string& record : records) {
+        UpgradeLog::Fields f = UpgradeLog::Parse(record);
+        auto agrees = [&](UpgradeLog::Fields& said) {
+            const bool interrupted = said["result"] != "success" && said["code"] == "5";
+            return said["device"] == Lower(f["device"]) &&
+                   f["result"] == (interrupted ? std::string("interrupted") : said["result"]) &&
+                   f["step"] == said["step"] && f["reason"] == said["reason"] && f["error"] == said["error"] &&
+                   f["sent"] == said["sent"];
+        };
+        const auto line = std::find_if(lines.begin(), lines.end(), agrees);
+        EXPECT_NE(line, lines.end()) << "no result line says what this record says: " << record << "\n" << out;
+        if (line != lines.end()) lines.erase(line);
+        EXPECT_EQ(f["bytes"], std::to_string(bytes)) << record;
+        EXPECT_EQ(f["sha256"], sha256) << record;
+        EXPECT_EQ(f["handshake"], "ready") << record;
+    }
+}
 
 class Flasher : public RoadScenario {};
 
@@ -291,7 +352,16 @@ TEST_F(Flasher, AllWritesEveryHandheldAtOnceEachOnItsOwn)
     EXPECT_TRUE(ReadWholeFile(received[0]) == ReadWholeFile(image.Path())) << "first: not byte for byte";
     EXPECT_TRUE(ReadWholeFile(received[1]) == ReadWholeFile(image.Path())) << "third: not byte for byte";
     ExpectRefusedAtBlock(rep[1], 100);
-    EXPECT_EQ(log.NewRecords().size(), 3u) << "one record per handheld";
+    std::vector<UpgradeLog::Fields> lines = ResultLines(r.out);
+    ASSERT_EQ(lines.size(), 3u) << r.out;
+    UpgradeLog::Fields refused;
+    for (UpgradeLog::Fields& line : lines)
+        if (line["result"] != "success") refused = line;
+    EXPECT_EQ(refused["code"], "4");
+    EXPECT_EQ(refused["step"], "block:100");
+    EXPECT_EQ(refused["reason"], "write-refused");
+    EXPECT_EQ(refused["sent"], "100");
+    ExpectRecordsAgreeWithResults(log.NewRecords(), r.out, 200000, Sha256Of(image.Path()));
 
     // The first handheld held by a wizard: skipped, and the second still written.
     ASSERT_TRUE(device.Start()) << Utf8(device.Error());
@@ -347,7 +417,9 @@ TEST_F(Flasher, RepeatFlashesEachHandheldAsItComesAndCtrlCDrainsThenStops)
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 4) << "one line per handheld: " << r.out;
     EXPECT_TRUE(Has(r.err, "done 4, failed 0")) << r.err;
     device.Stop();
-    EXPECT_EQ(log.NewRecords().size(), 4u);
+    const std::vector<std::string> records = log.NewRecords();
+    ExpectRecordsAgreeWithResults(records, r.out, 100000, Sha256Of(image.Path()));
+    for (const std::string& record : records) EXPECT_EQ(UpgradeLog::Parse(record)["sent"], "196") << record;
 
     // And the second Ctrl+C stops it, the link closed.
     ASSERT_TRUE(line.Start(FlasherPath(), L"--repeat " + Quoted(image.Path())));
@@ -384,6 +456,208 @@ TEST_F(Flasher, LogPastOneMebibyteMovesAsideKeepingOneOldCopy)
     EXPECT_EQ(f["step"], "image");
     EXPECT_EQ(f["reason"], "image-not-opened");
     EXPECT_EQ(f["error"], "2");
+}
+
+// --all starts once the hub has settled: a handheld that appears a second after the first is
+// flashed too. --count makes the fixture's size explicit: fewer at the end of the wait, none
+// is flashed.
+TEST_F(Flasher, AllWaitsForTheHubToSettleAndCountNamesTheFixtureSize)
+{
+    ImageFile image(50000);
+    EmulatedHandheld second;
+    robot::ConsoleProgram all;
+    ASSERT_TRUE(all.Start(FlasherPath(), L"--all --wait 20 --settle 4 " + Quoted(image.Path())));
+    ASSERT_TRUE(robot::WaitUntil([&] { return Has(all.ErrorSoFar(), "waiting up to 20 s for handhelds"); }, 20000))
+        << all.ErrorSoFar();
+    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+    ::Sleep(1000);
+    ASSERT_TRUE(second.Start(L"--instance 1")) << Utf8(second.Error());
+    robot::ConsoleResult r = all.Wait(30000);
+    EXPECT_EQ(r.exitCode, 0u) << r.out << r.err;
+    EXPECT_EQ(ResultLines(r.out).size(), 2u) << r.out;
+    EXPECT_EQ(device.Stop()["match"], "1");
+    EXPECT_EQ(second.Stop()["match"], "1") << "the later handheld was not flashed";
+
+    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+    ASSERT_TRUE(second.Start(L"--instance 1")) << Utf8(second.Error());
+    r = Flash(L"--all --count 3 --wait 2 " + Quoted(image.Path()));
+    EXPECT_EQ(r.exitCode, 1u) << r.err;
+    EXPECT_TRUE(Has(r.err, "romflash: 2 of the 3 handhelds were present within 2 s; none was flashed\r\n")) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(device.Stop()["connections"], "0");
+    EXPECT_EQ(second.Stop()["connections"], "0");
+}
+
+// Under Wine a test can run a Unix command: here, to do to the image what Windows' sharing
+// rules keep a Windows program from doing while romflash holds it.
+bool RunUnix(const std::vector<std::string>& command)
+{
+    using Spawn = LONG(WINAPI*)(char* const*, int);  // an NTSTATUS
+    const auto spawn = reinterpret_cast<Spawn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "__wine_unix_spawnvp")));
+    if (!spawn) return false;
+    std::vector<char*> argv;
+    for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+    argv.push_back(nullptr);
+    return spawn(argv.data(), 1) == 0;
+}
+
+std::string UnixPath(const std::wstring& path)
+{
+    using ToUnix = char*(CDECL*)(const wchar_t*);
+    const auto toUnix = reinterpret_cast<ToUnix>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* unix = toUnix ? toUnix(path.c_str()) : nullptr;
+    const std::string result = unix ? unix : "";
+    if (unix) ::HeapFree(::GetProcessHeap(), 0, unix);
+    return result;
+}
+
+// The image's path leads to another file after it was read (the link retargeted): every
+// handheld still gets the bytes that were read. Its bytes changed in place all the same (by
+// a Unix program, past Windows' sharing rules): the transfer stops before the first block of
+// the piece that differs, and the record says so.
+TEST_F(Flasher, ImageChangedAfterItWasReadIsNeverSent)
+{
+    const std::wstring staged = TempPath(L"staged.bin"), other = TempPath(L"other.bin"), link = TempPath(L"image.bin");
+    const std::wstring received[2] = {TempPath(L"got-0.bin"), TempPath(L"got-1.bin")};
+    WriteSampleImage(staged, 300000, 5);
+    std::string bytes = ReadWholeFile(staged);
+    std::swap(bytes[150000], bytes[150001]);  // the same size and byte sum, other bytes
+    {
+        std::ofstream(other.c_str(), std::ios::binary) << bytes;
+    }
+    if (!RunUnix({"/bin/ln", "-sfn", UnixPath(staged), UnixPath(link)})) GTEST_SKIP() << "no Unix beneath";
+    const std::string digest = Sha256Of(staged);
+
+    UpgradeLog log;
+    robot::ConsoleProgram all;
+    ASSERT_TRUE(all.Start(FlasherPath(), L"--all --count 2 --wait 20 " + Quoted(link)));
+    ASSERT_TRUE(robot::WaitUntil([&] { return Has(all.ErrorSoFar(), "waiting up to"); }, 20000)) << all.ErrorSoFar();
+    ASSERT_TRUE(RunUnix({"/bin/ln", "-sfn", UnixPath(other), UnixPath(link)}));
+    EmulatedHandheld second;
+    ASSERT_TRUE(device.Start(L"--save " + Quoted(received[0]))) << Utf8(device.Error());
+    ASSERT_TRUE(second.Start(L"--instance 1 --save " + Quoted(received[1]))) << Utf8(second.Error());
+    robot::ConsoleResult r = all.Wait(30000);
+    EXPECT_EQ(r.exitCode, 0u) << r.out << r.err;
+    device.Stop();
+    second.Stop();
+    for (const std::wstring& got : received)
+        EXPECT_TRUE(ReadWholeFile(got) == ReadWholeFile(staged)) << "not the bytes that were read: " << Utf8(got);
+    ExpectRecordsAgreeWithResults(log.NewRecords(), r.out, 300000, digest);
+
+    // The bytes of the file read change under romflash: piece 2 (from byte 131072) differs.
+    ASSERT_TRUE(RunUnix({"/bin/ln", "-sfn", UnixPath(staged), UnixPath(link)}));
+    UpgradeLog afterLog;
+    robot::ConsoleProgram one;
+    ASSERT_TRUE(one.Start(FlasherPath(), L"--wait 20 " + Quoted(link)));
+    ASSERT_TRUE(robot::WaitUntil([&] { return Has(one.ErrorSoFar(), "waiting up to"); }, 20000)) << one.ErrorSoFar();
+    ASSERT_TRUE(RunUnix({"/bin/cp", UnixPath(other), UnixPath(staged)}));  // in place: the same inode
+    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+    r = one.Wait(30000);
+    EXPECT_EQ(r.exitCode, 3u) << r.err;
+    EXPECT_TRUE(Has(r.err, "changed since it was read; found before block 256 ")) << r.err;
+    EmulatedHandheld::Report rep = device.Stop();
+    EXPECT_EQ(rep["blocks"], "256") << "the blocks of the pieces before the change, and none after";
+    UpgradeLog::Fields f;
+    ASSERT_NO_FATAL_FAILURE(afterLog.ReadOnlyNewRecord(&f));
+    EXPECT_EQ(f["result"], "failed");
+    EXPECT_EQ(f["step"], "block:256");
+    EXPECT_EQ(f["reason"], "image-changed");
+    EXPECT_EQ(f["sha256"], digest);
+    for (const std::wstring& file : {staged, other, link, received[0], received[1]}) ::DeleteFileW(file.c_str());
+}
+
+// Ctrl+C while a large image is read: romflash ends at once, opens no handheld and records the
+// interruption.
+TEST_F(Flasher, CtrlCWhileTheImageIsReadStopsAtOnce)
+{
+    const std::wstring path = TempPath(L"large image.bin");
+    {
+        UniqueHandle f(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        LARGE_INTEGER size;
+        size.QuadPart = 0xF0000000;  // 3.75 GiB, sparse: read at any speed, it takes seconds
+        ASSERT_TRUE(::SetFilePointerEx(f.get(), size, nullptr, FILE_BEGIN) && ::SetEndOfFile(f.get()));
+    }
+    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+    UpgradeLog log;
+    robot::ConsoleProgram flasher;
+    ASSERT_TRUE(flasher.Start(FlasherPath(), L"--wait 5 " + Quoted(path)));
+    // Being read: it is open, and writers are kept out.
+    ASSERT_TRUE(robot::WaitUntil([&] {
+        UniqueHandle writer(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                         OPEN_EXISTING, 0, nullptr));
+        return !writer.valid();
+    }, 20000));
+    const DWORD pressed = ::GetTickCount();
+    ASSERT_TRUE(flasher.PressCtrlC());
+    robot::ConsoleResult r = flasher.Wait(20000);
+    EXPECT_EQ(r.exitCode, 5u) << r.err;
+    EXPECT_LT(::GetTickCount() - pressed, 1500u) << "Ctrl+C did not stop the reading at once";
+    EXPECT_TRUE(Has(r.err, "romflash: interrupted while the image was read; nothing was sent\r\n")) << r.err;
+    EXPECT_EQ(device.Stop()["connections"], "0");
+    UpgradeLog::Fields f;
+    ASSERT_NO_FATAL_FAILURE(log.ReadOnlyNewRecord(&f));
+    EXPECT_EQ(f["result"], "interrupted");
+    EXPECT_EQ(f["step"], "image");
+    EXPECT_EQ(f["cause"], "ctrl-c");
+    ::DeleteFileW(path.c_str());
+}
+
+// A log that cannot be written is said once per run, and the upgrade goes on as ever. (Held
+// open by another program that shares it with no writer; a read-only file would do on Windows,
+// but not under Wine for root, whom the file's mode does not stop.)
+TEST_F(Flasher, LogThatCannotBeWrittenIsSaidOnceAndChangesNothingElse)
+{
+    const std::wstring logPath = UpgradeLog::Path();
+    ::CreateDirectoryW(UpgradeLog::Folder().c_str(), nullptr);
+    const std::string before = ReadWholeFile(logPath);
+    ImageFile image(20000);
+    EmulatedHandheld second;
+    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+    ASSERT_TRUE(second.Start(L"--instance 1")) << Utf8(second.Error());
+    robot::ConsoleResult r;
+    {
+        UniqueHandle holder(::CreateFileW(logPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr));
+        ASSERT_TRUE(holder.valid());
+        r = Flash(L"--all --count 2 --wait 10 " + Quoted(image.Path()));
+    }
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    EXPECT_EQ(ReadWholeFile(logPath), before) << "the held log was written";
+    const std::string said = "romflash: the upgrade log could not be written: ";
+    EXPECT_TRUE(Has(r.err, said)) << r.err;
+    EXPECT_EQ(r.err.find(said), r.err.rfind(said)) << "said more than once: " << r.err;
+    EXPECT_EQ(device.Stop()["match"], "1");
+    EXPECT_EQ(second.Stop()["match"], "1");
+}
+
+// A production line beside a program that holds one handheld: that one is skipped, said once,
+// and is neither a failure nor a record of this line's.
+TEST_F(Flasher, RepeatSkipsAHandheldAnotherProgramHolds)
+{
+    ImageFile image(30000);
+    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+    WalkToImagePage();  // the wizard holds the first handheld
+    UpgradeLog log;
+    robot::ConsoleProgram line;
+    ASSERT_TRUE(line.Start(FlasherPath(), L"--repeat " + Quoted(image.Path())));
+    EmulatedHandheld second;
+    ASSERT_TRUE(second.Start(L"--instance 1")) << Utf8(second.Error());
+    EXPECT_TRUE(second.WaitForReport("match", "1", 20000)) << "the free handheld was not flashed";
+    ::Sleep(1500);  // six looks at the held one
+    ASSERT_TRUE(line.PressCtrlC());
+    robot::ConsoleResult r = line.Wait(20000);
+    EXPECT_EQ(r.exitCode, 0u) << "a held handheld is no failure: " << r.out << r.err;
+    const std::vector<UpgradeLog::Fields> lines = ResultLines(r.out);
+    ASSERT_EQ(lines.size(), 2u) << "said once: " << r.out;
+    EXPECT_TRUE(Has(r.out, "#0000#{25dbce51-6c8f-4a72-8a6d-b54c2b4fc835} result=skipped (another program is using"))
+        << r.out;
+    EXPECT_TRUE(Has(r.err, "done 1, failed 0, skipped 1\r\n")) << r.err;
+    const std::vector<std::string> records = log.NewRecords();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_TRUE(Has(Lower(records[0]), "#0001#{")) << records[0];
+    EXPECT_EQ(device.ReadReport()["connections"], "1") << "only the wizard opened the held one";
+    second.Stop();
 }
 
 class OneWriter : public RoadScenario {};

@@ -45,6 +45,8 @@ ConsoleProgram::~ConsoleProgram()
     if (!m_errPath.empty()) ::DeleteFileW(m_errPath.c_str());
 }
 
+std::string ConsoleProgram::ErrorSoFar() const { return ReadAll(m_errPath); }
+
 bool ConsoleProgram::Start(const std::wstring& exePath, const std::wstring& arguments)
 {
     const std::wstring exe = ToWindowsPath(exePath);

@@ -32,6 +32,8 @@ public:
     bool Start(const std::wstring& exe, const std::wstring& arguments);
     // Ctrl+C in its console. This process ignores Ctrl+C until the program has ended.
     bool PressCtrlC();
+    // What it has written to standard error so far.
+    std::string ErrorSoFar() const;
     // Waits for it to end (ending it at the time limit) and returns what it did.
     ConsoleResult Wait(DWORD timeoutMs = 60000);
     // Wait then also reads the program's peak working set (ten looks a second).
