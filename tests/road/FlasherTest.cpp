@@ -247,7 +247,9 @@ TEST_F(Flasher, StallTimeoutClosesTheLinkAndNamesTheBlock)
     ASSERT_TRUE(device.WaitForReport("stalls", "2", 10000));
     HWND session = nullptr;
     ASSERT_TRUE(robot::WaitUntil([&] { return (session = ::FindWindowW(L"romflash session end", nullptr)); }, 5000));
-    DWORD_PTR answer = 0;
+    DWORD_PTR answer = 1;
+    ::SendMessageTimeoutW(session, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 5000, &answer);
+    EXPECT_EQ(answer, 0u) << "Windows was not asked to wait for the transfer";
     ::SendMessageTimeoutW(session, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 5000, &answer);
     r = flasher.Wait(10000);
     EXPECT_EQ(r.exitCode, 5u) << r.err;
