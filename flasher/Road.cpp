@@ -31,7 +31,9 @@ int WaitForHandheld(Session& session, CUSBUpdate& link, const RoadTarget& target
     const DWORD start = ::GetTickCount();
     for (bool announced = target.found;;) {
         if (session.StopRequested()) return CUSBUpdate::kStopped;
-        const int answer = ConnectChosen(link, target.device);
+        // A path the lookup has just given is opened as it is, with no lookup of its own.
+        const int answer = target.found ? link.ConnectTo(std::string(target.device.begin(), target.device.end()))
+                                        : ConnectChosen(link, target.device);
         if (answer != CUSBUpdate::kNoDevice || ::GetTickCount() - start >= target.waitSeconds * 1000) return answer;
         if (!announced) {
             Write(STD_ERROR_HANDLE,

@@ -3,9 +3,11 @@
 //  - the page's throughput against a bare loop of the same number of 512-byte WriteFile
 //    calls to the same handheld (target: at least 0.95 of it);
 //  - the flasher's throughput against the same loop (target: at least 0.97 of it);
-//  - romflash --all to four handhelds against four bare loops at once (target: at least 0.9);
-//  - the program's peak working set for a 1 MiB and a 1 GiB image (target: within 1 MiB), and
-//    romflash --all's to four handhelds for 1 MiB and a quarter of that image each.
+//  - romflash --all to four handhelds, and to ten, against as many bare loops at once (target:
+//    at least 0.9);
+//  - the program's peak working set for a 1 MiB and a 1 GiB image (target: within 1 MiB),
+//    romflash --all's to four handhelds for 1 MiB and a quarter of that image each, and
+//    romflash --all's to ten handhelds against its peak for one (target: at most 8 MiB more).
 // All throughputs are measured by the handheld, from the first to the last byte it took.
 //
 //   transfer_bench --wizard=PATH [--flasher=PATH] [--mib=64] [--big-mib=1024] [--rounds=9]
@@ -15,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cwchar>
+#include <memory>
 #include <string>
 #include <vector>
 #include "tools/robot/Console.h"
@@ -150,73 +153,6 @@ double EngineLoop(const std::wstring& image, uint64_t size)
     return (static_cast<double>(size) / (1 << 20)) / Seconds(r);
 }
 
-// Several handhelds at once: their data in MiB/s together, over the longest of their
-// transfers (each handheld times its own, from its first to its last byte).
-constexpr int kHandhelds = 4;
-
-double Together(EmulatedHandheld (&devices)[kHandhelds], uint64_t size, bool* ok)
-{
-    double longest = 0;
-    for (EmulatedHandheld& device : devices) {
-        EmulatedHandheld::Report r = device.Stop();
-        *ok = *ok && r["blocks"] == std::to_string(size / 512 + 1);
-        longest = std::max(longest, Seconds(r));
-    }
-    return longest > 0 ? kHandhelds * (static_cast<double>(size) / (1 << 20)) / longest : 0;
-}
-
-bool StartHandhelds(EmulatedHandheld (&devices)[kHandhelds])
-{
-    for (int i = 0; i < kHandhelds; ++i)
-        if (!devices[i].Start(L"--sink --time-limit 1200 --instance " + std::to_wstring(i))) return false;
-    return true;
-}
-
-// The flasher's --all against four handhelds; *peak gets its peak working set.
-double FlasherAll(const std::wstring& image, uint64_t size, SIZE_T* peak = nullptr)
-{
-    EmulatedHandheld devices[kHandhelds];
-    if (!StartHandhelds(devices)) return 0;
-    // Its memory is looked at only when asked for: the looks are no part of a speed round.
-    robot::ConsoleProgram flasher;
-    if (peak) flasher.WatchMemory();
-    if (!flasher.Start(g_flasher, L"--all --wait 10 \"" + image + L"\"")) return 0;
-    const robot::ConsoleResult result = flasher.Wait(30 * 60 * 1000);
-    if (peak) *peak = result.peakWorkingSet;
-    bool ok = result.exitCode == 0;
-    const double speed = Together(devices, size, &ok);
-    return ok ? speed : 0;
-}
-
-// Four bare loops at once, one thread and handle each, one per handheld.
-double BareLoops(uint64_t size)
-{
-    EmulatedHandheld devices[kHandhelds];
-    if (!StartHandhelds(devices)) return 0;
-    const std::vector<std::string> present = CUSBUpdate::ListDevices();
-    if (present.size() != kHandhelds) return 0;
-    struct Loop {
-        std::string path;
-        uint64_t size;
-        static DWORD WINAPI Run(LPVOID p)
-        {
-            const Loop* self = static_cast<Loop*>(p);
-            return BareWrites(self->path, self->size) ? 0 : 1;
-        }
-    };
-    Loop loops[kHandhelds];
-    HANDLE threads[kHandhelds];
-    for (int i = 0; i < kHandhelds; ++i) {
-        loops[i] = {present[i], size};
-        threads[i] = ::CreateThread(nullptr, 0, &Loop::Run, &loops[i], 0, nullptr);
-    }
-    ::WaitForMultipleObjects(kHandhelds, threads, TRUE, INFINITE);
-    for (HANDLE t : threads) ::CloseHandle(t);
-    bool ok = true;
-    const double speed = Together(devices, size, &ok);
-    return ok ? speed : 0;
-}
-
 double Median(std::vector<double> v)
 {
     if (v.empty()) return 0;
@@ -226,6 +162,100 @@ double Median(std::vector<double> v)
 }
 
 double Best(const std::vector<double>& v) { return v.empty() ? 0 : *std::max_element(v.begin(), v.end()); }
+
+// Several handhelds at once: their data in MiB/s together, over the longest of their
+// transfers (each handheld times its own, from its first to its last byte).
+using Handhelds = std::vector<std::unique_ptr<EmulatedHandheld>>;
+
+double Together(Handhelds& devices, uint64_t size, bool* ok)
+{
+    double longest = 0;
+    for (auto& device : devices) {
+        EmulatedHandheld::Report r = device->Stop();
+        *ok = *ok && r["blocks"] == std::to_string(size / 512 + 1);
+        longest = std::max(longest, Seconds(r));
+    }
+    return longest > 0 ? devices.size() * (static_cast<double>(size) / (1 << 20)) / longest : 0;
+}
+
+bool StartHandhelds(Handhelds& devices, int n)
+{
+    for (int i = 0; i < n; ++i) {
+        devices.push_back(std::make_unique<EmulatedHandheld>());
+        if (!devices.back()->Start(L"--sink --time-limit 1200 --instance " + std::to_wstring(i))) return false;
+    }
+    return true;
+}
+
+// The flasher's --all against n handhelds; *peak gets its peak working set.
+double FlasherAll(const std::wstring& image, uint64_t size, int n, SIZE_T* peak = nullptr)
+{
+    Handhelds devices;
+    if (!StartHandhelds(devices, n)) return 0;
+    // Its memory is looked at only when asked for: the looks are no part of a speed round.
+    robot::ConsoleProgram flasher;
+    if (peak) flasher.WatchMemory();
+    if (!flasher.Start(g_flasher, L"--all --count " + std::to_wstring(n) + L" --wait 10 \"" + image + L"\"")) return 0;
+    const robot::ConsoleResult result = flasher.Wait(30 * 60 * 1000);
+    if (peak) *peak = result.peakWorkingSet;
+    bool ok = result.exitCode == 0;
+    const double speed = Together(devices, size, &ok);
+    return ok ? speed : 0;
+}
+
+// n bare loops at once, one thread and handle each, one per handheld.
+double BareLoops(uint64_t size, int n)
+{
+    Handhelds devices;
+    if (!StartHandhelds(devices, n)) return 0;
+    const std::vector<std::string> present = CUSBUpdate::ListDevices();
+    if (present.size() != static_cast<size_t>(n)) return 0;
+    struct Loop {
+        std::string path;
+        uint64_t size;
+        static DWORD WINAPI Run(LPVOID p)
+        {
+            const Loop* self = static_cast<Loop*>(p);
+            return BareWrites(self->path, self->size) ? 0 : 1;
+        }
+    };
+    std::vector<Loop> loops(n);
+    std::vector<HANDLE> threads(n);
+    for (int i = 0; i < n; ++i) {
+        loops[i] = {present[i], size};
+        threads[i] = ::CreateThread(nullptr, 0, &Loop::Run, &loops[i], 0, nullptr);
+    }
+    ::WaitForMultipleObjects(static_cast<DWORD>(n), threads.data(), TRUE, INFINITE);
+    for (HANDLE t : threads) ::CloseHandle(t);
+    bool ok = true;
+    const double speed = Together(devices, size, &ok);
+    return ok ? speed : 0;
+}
+
+// --all to n handhelds, `each` bytes apiece, against n bare loops at once, back to back in
+// each of `rounds` rounds as for one handheld. False when a transfer was incomplete.
+bool CompareAll(const std::wstring& image, uint64_t each, int n, int rounds)
+{
+    if (!MakeImage(image, each)) return false;
+    std::vector<double> alls, allRatios;
+    bool ok = true;
+    double before = BareLoops(each, n);
+    for (int round = 0; round < rounds; ++round) {
+        const double a = FlasherAll(image, each, n);
+        const double after = BareLoops(each, n);
+        const double b = (before + after) / 2;
+        before = after;
+        std::printf("  round %d: --all %.2f MiB/s, %d bare loops %.2f MiB/s\n", round + 1, a, n, b);
+        ok = ok && a > 0 && b > 0;
+        if (b > 0) allRatios.push_back(a / b);
+        alls.push_back(a);
+    }
+    std::printf("%d handhelds: %llu MiB each, %d rounds\n", n, static_cast<unsigned long long>(each >> 20), rounds);
+    std::printf("  romflash --all: %8.2f MiB/s together (median)\n", Median(alls));
+    std::printf("  --all ratio:   %8.3f (--all / %d bare loops at once, median of the rounds' ratios; target >= 0.9)\n",
+                Median(allRatios), n);
+    return ok;
+}
 
 }  // namespace
 
@@ -300,26 +330,9 @@ int wmain(int argc, wchar_t** argv)
     std::printf("  longest pause in the data during a page run: %lld ms\n", longestGapMs);
 
     if (!g_flasher.empty()) {
-        // Four handhelds at once, 16 MiB each: --all against four bare loops run together,
-        // back to back in each round as above.
-        const uint64_t each = 16u << 20;
-        if (!MakeImage(image, each)) return 1;
-        std::vector<double> alls, allRatios;
-        double before = BareLoops(each);
-        for (int round = 0; round < 5; ++round) {
-            const double a = FlasherAll(image, each);
-            const double after = BareLoops(each);
-            const double b = (before + after) / 2;
-            before = after;
-            std::printf("  round %d: --all %.2f MiB/s, four bare loops %.2f MiB/s\n", round + 1, a, b);
-            ok = ok && a > 0 && b > 0;
-            if (b > 0) allRatios.push_back(a / b);
-            alls.push_back(a);
-        }
-        std::printf("four handhelds: 16 MiB each, 5 rounds\n");
-        std::printf("  romflash --all: %8.2f MiB/s together (median)\n", Median(alls));
-        std::printf("  --all ratio:   %8.3f (--all / four bare loops at once, median of the rounds' ratios; target >= 0.9)\n",
-                    Median(allRatios));
+        // Four handhelds at once, 16 MiB each, then a bench's ten, 8 MiB each.
+        ok = CompareAll(image, 16u << 20, 4, 5) && ok;
+        ok = CompareAll(image, 8u << 20, 10, 5) && ok;
     }
 
     std::printf("memory: peak working set of the program\n");
@@ -333,15 +346,28 @@ int wmain(int argc, wchar_t** argv)
     if (!g_flasher.empty()) {
         // romflash --all to four handhelds: the image is staged once and each link reads it
         // through a buffer of its own, so the big image costs no more than the small one.
-        for (uint64_t m : {uint64_t{1}, std::max<uint64_t>(1, bigMib / kHandhelds)}) {
+        for (uint64_t m : {uint64_t{1}, std::max<uint64_t>(1, bigMib / 4)}) {
             if (!MakeImage(image, m << 20)) return 1;
             SIZE_T peak = 0;
-            const bool allOk = FlasherAll(image, m << 20, &peak) > 0;
+            const bool allOk = FlasherAll(image, m << 20, 4, &peak) > 0;
             ok = ok && allOk;
-            std::printf("  %5llu MiB image, romflash --all to %d: %8.1f MiB peak working set%s\n",
-                        static_cast<unsigned long long>(m), kHandhelds, static_cast<double>(peak) / (1 << 20),
+            std::printf("  %5llu MiB image, romflash --all to 4: %8.1f MiB peak working set%s\n",
+                        static_cast<unsigned long long>(m), static_cast<double>(peak) / (1 << 20),
                         allOk ? "" : "  (TRANSFER INCOMPLETE)");
         }
+        // A bench's ten handhelds against one, with the same 16 MiB image: each link adds its
+        // thread and its piece of the image, nothing in proportion to the image.
+        if (!MakeImage(image, 16u << 20)) return 1;
+        SIZE_T peaks[2] = {0, 0};
+        const int counts[2] = {1, 10};
+        for (int i = 0; i < 2; ++i) {
+            const bool allOk = FlasherAll(image, 16u << 20, counts[i], &peaks[i]) > 0;
+            ok = ok && allOk;
+            std::printf("     16 MiB image, romflash --all to %d: %8.1f MiB peak working set%s\n", counts[i],
+                        static_cast<double>(peaks[i]) / (1 << 20), allOk ? "" : "  (TRANSFER INCOMPLETE)");
+        }
+        std::printf("  ten handhelds cost %.1f MiB more than one (target <= 8)\n",
+                    (static_cast<double>(peaks[1]) - static_cast<double>(peaks[0])) / (1 << 20));
     }
     ::DeleteFileW(image.c_str());
     return ok ? 0 : 1;
