@@ -10,14 +10,6 @@
 
 namespace {
 
-std::vector<std::wstring> PresentHandhelds()
-{
-    std::vector<std::wstring> present;
-    for (const std::string& path : CUSBUpdate::ListDevices())
-        if (!path.empty()) present.push_back(Widen(path));
-    return present;
-}
-
 // Handhelds on a hub appear one after another. Waits (up to --wait) for the first, then until
 // none has appeared for --settle seconds; with --count, until that many are present. Returns
 // the exit code (0: *present holds the handhelds to flash).

@@ -35,9 +35,7 @@ int FlashRepeatedly(Session& session, const Options& o)
     int firstFailure = kExitSuccess;
     StatusLine tally;
     for (;;) {
-        std::vector<std::wstring> present;
-        for (const std::string& path : CUSBUpdate::ListDevices())
-            if (!path.empty()) present.push_back(Widen(path));
+        const std::vector<std::wstring> present = PresentHandhelds();
         leftAlone.erase(std::remove_if(leftAlone.begin(), leftAlone.end(),
                                        [&](const std::wstring& path) { return !Contains(present, path); }),
                         leftAlone.end());

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "device/LinkThread.h"
 #include "device/Transfer.h"
@@ -35,6 +36,9 @@ struct HandheldResult {
     double seconds = 0;  // from the open to the end
     TransferOutcome outcome;
 };
+
+// The device paths of the handhelds present, in the lookup's order.
+std::vector<std::wstring> PresentHandhelds();
 
 // Runs the road; `observer` hears of the blocks. The link is closed and the attempt recorded
 // (a busy handheld only when `recordBusy`) before it returns.

@@ -1,6 +1,6 @@
 #include "flasher/SessionEnd.h"
 
-#include "framework/SystemLibrary.h"
+#include "device/KeepAwake.h"
 
 namespace {
 
@@ -34,17 +34,6 @@ void SessionEnd::Hold(bool hold)
     if (m_wnd) ::PostMessageW(m_wnd, kHoldChanged, 0, 0);
 }
 
-void SessionEnd::ShowReason(bool hold)
-{
-    const SystemLibrary user32(L"user32.dll");
-    if (hold) {
-        if (auto create = user32.Function<BOOL(WINAPI*)(HWND, LPCWSTR)>("ShutdownBlockReasonCreate"))
-            create(m_wnd, kReason);
-    } else {
-        if (auto destroy = user32.Function<BOOL(WINAPI*)(HWND)>("ShutdownBlockReasonDestroy")) destroy(m_wnd);
-    }
-}
-
 DWORD WINAPI SessionEnd::Main(LPVOID param)
 {
     auto* self = static_cast<SessionEnd*>(param);
@@ -71,7 +60,7 @@ LRESULT CALLBACK SessionEnd::WindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARA
     switch (msg) {
     case WM_QUERYENDSESSION: return self && self->m_held ? FALSE : TRUE;
     case kHoldChanged:
-        if (self) self->ShowReason(self->m_held != 0);
+        if (self) ShowShutdownReason(wnd, self->m_held ? kReason : nullptr);
         return 0;
     case WM_ENDSESSION:
         if (wParam && self) self->m_onEnd((lParam & ENDSESSION_LOGOFF) ? "logoff" : "shutdown");

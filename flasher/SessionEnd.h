@@ -23,7 +23,6 @@ public:
 
 private:
     static DWORD WINAPI Main(LPVOID self);
-    void ShowReason(bool hold);
     static LRESULT CALLBACK WindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
     Handler m_onEnd;

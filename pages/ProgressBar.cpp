@@ -3,7 +3,7 @@
 #include "app/PageChain.h"
 #include "pages/EndDlg.h"
 #include "pages/PagePainter.h"
-#include "framework/SystemLibrary.h"
+#include "device/KeepAwake.h"
 #include "framework/WinApp.h"
 #include "res/resource.h"
 
@@ -161,17 +161,7 @@ void CProgressBar::ShowStalled(bool stalled)
     ::ShowWindow(GetDlgItem(IDC_STALL_NOTE), stalled ? SW_SHOWNA : SW_HIDE);
 }
 
-void CProgressBar::HoldSession(bool hold)
-{
-    // Windows Vista and later show the reason beside the program when the session is to end.
-    const SystemLibrary user32(L"user32.dll");
-    if (hold) {
-        if (auto create = user32.Function<BOOL(WINAPI*)(HWND, LPCWSTR)>("ShutdownBlockReasonCreate"))
-            create(m_hWnd, kSessionReason);
-    } else {
-        if (auto destroy = user32.Function<BOOL(WINAPI*)(HWND)>("ShutdownBlockReasonDestroy")) destroy(m_hWnd);
-    }
-}
+void CProgressBar::HoldSession(bool hold) { ShowShutdownReason(m_hWnd, hold ? kSessionReason : nullptr); }
 
 BOOL CProgressBar::OnQueryEndSession() { return !m_bTransferring; }
 
