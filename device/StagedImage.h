@@ -42,17 +42,23 @@ private:
     std::vector<uint64_t> m_pieceChecks;
 };
 
-// The check of each piece, made as the bytes go by: a Fletcher sum, which unlike the byte
-// sum also tells bytes that changed places.
+// The check of each piece, made as the bytes go by.
 class PieceChecks {
 public:
     void Add(const unsigned char* data, size_t n);
     // The checks of every piece, the last (short) one included.
     std::vector<uint64_t> Finish();
+    // The check of one whole piece of n bytes.
     static uint64_t Of(const unsigned char* data, size_t n);
 
 private:
+    static constexpr uint64_t kOffset = 0xCBF29CE484222325ull;
+    void Mix(const unsigned char* p, size_t n);
+    void EndPiece();
+
     std::vector<uint64_t> m_checks;
-    uint64_t m_a = 0, m_b = 0;
+    uint64_t m_hash = kOffset;
+    unsigned char m_word[8] = {};
+    size_t m_fill = 0;  // bytes gathered in m_word
     size_t m_inPiece = 0;
 };

@@ -4,12 +4,14 @@
 // all-0xFF bytes (the largest sum per byte).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <random>
 #include <vector>
 
 #include "device/ByteSum.h"
+#include "device/StagedImage.h"
 
 namespace {
 
@@ -66,4 +68,25 @@ TEST(ByteSumVersions, EveryVersionGivesTheSameSum)
     ExpectEveryVersionAgrees(random, "pseudo-random bytes");
 
     ExpectEveryVersionAgrees(std::vector<unsigned char>(size, 0xFF), "all 0xFF");
+}
+
+// Staging makes the pieces' checks from reads of any length; a link checks each whole piece
+// it reads. Both must agree however the reads fell, or every link would find the image changed.
+TEST(ByteSumPieceChecks, ReadsOfAnyLengthGiveTheChecksOfWholePieces)
+{
+    std::mt19937 random(7);
+    std::vector<unsigned char> image(3 * StagedImage::kPieceSize + 1001);
+    for (unsigned char& b : image) b = static_cast<unsigned char>(random());
+    for (size_t read : {size_t{1}, size_t{7}, size_t{4096}, size_t{2} << 20}) {
+        PieceChecks staging;
+        for (size_t at = 0; at < image.size(); at += read)
+            staging.Add(image.data() + at, std::min(read, image.size() - at));
+        const std::vector<uint64_t> checks = staging.Finish();
+        ASSERT_EQ(checks.size(), 4u);
+        for (size_t piece = 0; piece < checks.size(); ++piece) {
+            const size_t start = piece * StagedImage::kPieceSize;
+            const size_t n = std::min<size_t>(StagedImage::kPieceSize, image.size() - start);
+            EXPECT_EQ(checks[piece], PieceChecks::Of(image.data() + start, n)) << "reads of " << read << ", piece " << piece;
+        }
+    }
 }
