@@ -6,7 +6,6 @@
 #include "flasher/Console.h"
 #include "flasher/Modes.h"
 #include "flasher/Road.h"
-#include "flasher/Staging.h"
 
 namespace {
 
@@ -55,15 +54,10 @@ int WaitForHub(Session& session, const Options& o, std::vector<std::wstring>* pr
 
 }  // namespace
 
-int FlashAll(Session& session, const Options& o)
+int FlashAll(Session& session, const Options& o, const std::wstring& image, const Staged& staged)
 {
-    const std::wstring image = FullPath(o.image);
-    int code = kExitSuccess;
-    const auto staged = StageImage(session, image, o, &code);
-    if (!staged) return code;
-
     std::vector<std::wstring> present;
-    code = WaitForHub(session, o, &present);
+    const int code = WaitForHub(session, o, &present);
     if (code != kExitSuccess) return code;
 
     std::vector<std::unique_ptr<RoadThread>> roads;

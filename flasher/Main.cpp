@@ -61,11 +61,16 @@ int wmain(int argc, wchar_t** argv)
     case Action::Check: return Check(o.image);
     default: break;
     }
-    // Every run that flashes, in one session from the first byte read to the last record.
+    // Every run that flashes, in one session from the first byte read to the last record; the
+    // image first, so that a bad one never touches a handheld.
     Session session;
+    const std::wstring image = FullPath(o.image);
+    int code = kExitSuccess;
+    const Staged staged = StageImage(session, image, o, &code);
+    if (!staged) return code;
     switch (o.action) {
-    case Action::FlashAll: return FlashAll(session, o);
-    case Action::Repeat: return FlashRepeatedly(session, o);
-    default: return FlashOne(session, o);
+    case Action::FlashAll: return FlashAll(session, o, image, staged);
+    case Action::Repeat: return FlashRepeatedly(session, o, image, staged);
+    default: return FlashOne(session, o, image, staged);
     }
 }

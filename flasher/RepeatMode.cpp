@@ -6,7 +6,6 @@
 #include "flasher/Console.h"
 #include "flasher/Modes.h"
 #include "flasher/Road.h"
-#include "flasher/Staging.h"
 
 namespace {
 
@@ -19,12 +18,8 @@ bool Contains(const std::vector<std::wstring>& paths, const std::wstring& path)
 
 // A handheld that stays present after its road (flashed, failed, or held by another program)
 // is left alone until it has been unplugged.
-int FlashRepeatedly(Session& session, const Options& o)
+int FlashRepeatedly(Session& session, const Options& o, const std::wstring& image, const Staged& staged)
 {
-    const std::wstring image = FullPath(o.image);
-    int code = kExitSuccess;
-    const auto staged = StageImage(session, image, o, &code);
-    if (!staged) return code;
     session.DrainOnFirstCtrlC();
     Write(STD_ERROR_HANDLE, L"waiting for handhelds; Ctrl+C takes no new ones, a second Ctrl+C stops those in "
                             L"progress\r\n");

@@ -4,16 +4,9 @@
 #include "flasher/Modes.h"
 #include "flasher/Progress.h"
 #include "flasher/Road.h"
-#include "flasher/Staging.h"
 
-int FlashOne(Session& session, const Options& o)
+int FlashOne(Session& session, const Options& o, const std::wstring& image, const Staged& staged)
 {
-    // The image first: a bad one never touches the handheld.
-    const std::wstring image = FullPath(o.image);
-    int code = kExitSuccess;
-    const auto staged = StageImage(session, image, o, &code);
-    if (!staged) return code;
-
     RoadTarget target;
     target.device = o.device;
     target.waitSeconds = o.waitSeconds;
