@@ -41,9 +41,9 @@ wine_up() {
   wineserver -k >/dev/null 2>&1 || true
   wineserver -w >/dev/null 2>&1 || true
   # One server and one desktop for the whole run, with stdio closed so no test waits on them.
-  # wineboot starts the prefix's services and waits for them here: started later by a test's
-  # program, on a prefix just made, one of them once held the test's output open until the
-  # test's time-out.
+  # wineboot starts the prefix's services and waits for them here, not in a test's program:
+  # on a prefix just made, the first test once passed every case and still ran into its
+  # time-out, its output held open (services started by it are the likely holder).
   wineserver -p >/dev/null 2>&1 </dev/null
   wineboot >/dev/null 2>&1 </dev/null || true
   wine explorer /desktop=Default,1024x768 >/dev/null 2>&1 </dev/null &
