@@ -241,6 +241,7 @@ void CUSBUpdate::TakeOver(CUSBUpdate& other)
     m_hStop = other.m_hStop;
     m_pReporter = other.m_pReporter;
     m_stagingProgress = std::move(other.m_stagingProgress);
+    m_stagingReader = std::move(other.m_stagingReader);
     m_pieceChecks = std::move(other.m_pieceChecks);
     m_pStaged = std::move(other.m_pStaged);
     m_piece = std::move(other.m_piece);
@@ -391,9 +392,9 @@ DWORD CUSBUpdate::OpenImage(CString path)
     m_nBlockSize = kBlockSize;
     m_nBytesSent = 0;
     m_nSumSent = 0;
+    CloseImage();
     m_strImageSha256.clear();
     m_pieceChecks.clear();
-    m_pStaged.reset();
     Fail(kFailNone, 0);
 
     // Writers are kept out from staging until Close, so both passes read the same bytes.
@@ -454,6 +455,7 @@ DWORD CUSBUpdate::OpenImage(CString path)
             sum += ByteSum(chunk, n);
             digest.Add(chunk, n);
             pieces.Add(chunk, n);
+            if (m_stagingReader) m_stagingReader(chunk, n);
             m_byCell = chunk[n - 1];
         }
         if (std::ferror(m_pImageFile))
@@ -599,12 +601,17 @@ int CUSBUpdate::SendBlock()
 // handheld's lock goes last, once the device is closed.
 int CUSBUpdate::Close()
 {
+    CloseImage();
+    CloseDevice();
+    return 0;
+}
+
+void CUSBUpdate::CloseImage()
+{
     if (m_pImageFile) std::fclose(std::exchange(m_pImageFile, nullptr));
     m_pStaged.reset();
     m_piece.reset();
     m_nPieceRead = 0;
-    CloseDevice();
-    return 0;
 }
 
 void CUSBUpdate::CloseDevice()

@@ -123,6 +123,11 @@ public:
     {
         m_stagingProgress = std::move(progress);
     }
+    // Given every byte OpenImage reads, in order, as it reads them (the publisher's checks
+    // read the image in the same pass).
+    void SetStagingReader(std::function<void(const BYTE* data, size_t size)> reader) { m_stagingReader = std::move(reader); }
+    // Closes the staged image only; the device stays open, for another image.
+    void CloseImage();
 
     uint32_t m_nByteCount;
     int32_t m_nBlockCount;
@@ -171,6 +176,7 @@ private:
     HANDLE m_hStop;     // not owned
     LinkReporter* m_pReporter;
     std::function<void(uint64_t, uint64_t)> m_stagingProgress;
+    std::function<void(const BYTE*, size_t)> m_stagingReader;
     // What staging found of every 64 KiB piece, until ShareImage hands it on.
     std::vector<uint64_t> m_pieceChecks;
     // The shared image this link sends, the piece of it last read, and whether its last

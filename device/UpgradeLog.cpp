@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <cwctype>
 
@@ -183,13 +184,17 @@ const char* ProgramArch() { return WIZARD_ARCH; }
 
 const char* AttemptResult(const UpgradeAttempt& a)
 {
-    return a.transfer.Succeeded() ? "success" : a.interrupted ? "interrupted" : "failed";
+    return a.transfer.Succeeded() ? "success" : a.declined ? "declined" : a.interrupted ? "interrupted" : "failed";
 }
 
 std::string DescribeFailure(const UpgradeAttempt& a)
 {
     const TransferOutcome& x = a.transfer;
-    if (x.Succeeded()) return std::string();
+    if (x.Succeeded() || a.declined) return std::string();
+    if (a.refusedFor) {
+        const bool power = std::strcmp(a.refusedFor, "battery-low") == 0;
+        return std::string(power ? "step=power" : "step=image") + " reason=" + a.refusedFor + " error=0";
+    }
     const CUSBUpdate& link = a.link;
     const bool tried = a.handshake != UpgradeAttempt::kNotTried;
     const char* reason = FailureName(x.failure);
@@ -229,6 +234,8 @@ std::string FormatUpgradeRecord(const UpgradeAttempt& a, const SYSTEMTIME& t, in
     Append(r, " bytes=%lu sum=%lu blocks=%d", static_cast<unsigned long>(staged ? link.m_nByteCount : 0),
            static_cast<unsigned long>(staged ? link.m_nByteSum : 0), staged ? link.m_nBlockCount : 0);
     r += " sha256=" + link.m_strImageSha256;
+    r += " checked=";
+    r += a.checked ? a.checked : "none";
     r += " device=" + QuoteLogField(link.m_szDevicePath);
     Append(r, " handshake=%s", HandshakeName(a.handshake));
 

@@ -12,7 +12,11 @@
 // why instead of success: `result=failed step=block:17 reason=write-refused error=232`, or
 // `step=handshake`, `step=image`, `step=header`; a handshake with no answer in time says
 // `reason=timeout`, a handheld that stopped taking data `reason=stalled`, an image whose
-// SHA-256 is not the one expected `reason=sha256-mismatch`. An interrupted attempt says
+// SHA-256 is not the one expected `reason=sha256-mismatch`, and one its publisher's files do
+// not vouch for `reason=sha256-mismatch`, `sha256-unreadable`, `signature-invalid` or
+// `signature-missing` (`step=image`); a PC on a low battery `step=power reason=battery-low`.
+// `checked=` says what vouched for the image (signature, sha256-file or none), and an image
+// the user chose not to write says `result=declined`. An interrupted attempt says
 // `result=interrupted`, with what stopped it: `cause=ctrl-c` (or ctrl-break, console-closed,
 // logoff, shutdown). Each record goes out in one write, so it is there whole or not at all;
 // writers in several threads and programs take turns (a lock per log folder). Past 1 MiB the
@@ -49,9 +53,17 @@ struct UpgradeAttempt {
     bool interrupted = false;  // stopped by the user before the handshake or during the transfer
     // What stopped it ("ctrl-c", "console-closed", "shutdown", ...), or nullptr.
     const char* stopCause = nullptr;
+    // What vouched for the image before it was sent: "signature", "sha256-file" or "none".
+    const char* checked = "none";
+    // The user was shown the image and chose not to write it.
+    bool declined = false;
+    // What kept the image from the handheld before its first byte, or nullptr: an image its
+    // publisher's files do not vouch for ("sha256-mismatch", "sha256-unreadable",
+    // "signature-invalid", "signature-missing"), or a PC on a low battery ("battery-low").
+    const char* refusedFor = nullptr;
 };
 
-// "success", "failed" or "interrupted".
+// "success", "failed", "interrupted" or "declined".
 const char* AttemptResult(const UpgradeAttempt& attempt);
 // Where and why it failed, as the record says it ("step=block:17 reason=write-refused
 // error=232", "step=handshake cause=ctrl-c"); empty for a success.

@@ -65,6 +65,7 @@ int wmain(int argc, wchar_t** argv)
     // image first, so that a bad one never touches a handheld.
     Session session;
     const std::wstring image = FullPath(o.image);
+    if (!PowerLetsStart(session, image, o)) return kExitBattery;
     int code = kExitSuccess;
     const Staged staged = StageImage(session, image, o, &code);
     if (!staged) return code;

@@ -10,10 +10,10 @@ namespace {
 const wchar_t kUsage[] = L"romflash: writes a ROM image into a handheld waiting in Image Upgrade mode, over USB.\r\n"
                          L"\r\n"
                          L"  romflash [--wait SECONDS] [--stall-timeout SECONDS] [--device N|PATH]\r\n"
-                         L"           [--expect-sha256 HEX] IMAGE\r\n"
+                         L"           [--expect-sha256 HEX] [--require-signature] [--allow-battery] IMAGE\r\n"
                          L"  romflash --all [--wait SECONDS] [--settle SECONDS] [--count N]\r\n"
-                         L"           [--stall-timeout SECONDS] [--expect-sha256 HEX] IMAGE\r\n"
-                         L"  romflash --repeat [--stall-timeout SECONDS] [--expect-sha256 HEX] IMAGE\r\n"
+                         L"           [--stall-timeout SECONDS] [--expect-sha256 HEX] [...] IMAGE\r\n"
+                         L"  romflash --repeat [--stall-timeout SECONDS] [--expect-sha256 HEX] [...] IMAGE\r\n"
                          L"  romflash --check IMAGE\r\n"
                          L"  romflash --list\r\n"
                          L"\r\n"
@@ -27,6 +27,10 @@ const wchar_t kUsage[] = L"romflash: writes a ROM image into a handheld waiting 
                          L"  --expect-sha256 HEX\r\n"
                          L"                   write the image only if its SHA-256 is HEX (checked before\r\n"
                          L"                   anything is sent; else exit code 3)\r\n"
+                         L"  --require-signature\r\n"
+                         L"                   write the image only if a valid signature IMAGE.p7s lies\r\n"
+                         L"                   beside it (else exit code 3)\r\n"
+                         L"  --allow-battery  write even when the PC runs on battery below 25 %\r\n"
                          L"  --all IMAGE      writes IMAGE into every handheld present, all at once, each on\r\n"
                          L"                   its own link; one result line per handheld on standard output\r\n"
                          L"                   (device path, result, bytes, duration); the exit code is that\r\n"
@@ -49,6 +53,14 @@ const wchar_t kUsage[] = L"romflash: writes a ROM image into a handheld waiting 
                          L"  --list           lists the handhelds present, numbered, with their device paths\r\n"
                          L"  --help, --version\r\n"
                          L"\r\n"
+                         L"Before anything is sent, the image is checked against what its publisher gives\r\n"
+                         L"beside it: a checksum file IMAGE.sha256 (or a SHA256SUMS naming the image, as\r\n"
+                         L"sha256sum writes it) and a signature IMAGE.p7s (PKCS #7, detached, DER), whose\r\n"
+                         L"signer must be trusted by Windows for code signing. A checksum that differs or\r\n"
+                         L"cannot be read, or a signature that is not valid, refuses the image (exit code 3);\r\n"
+                         L"standard error says what was checked. An image with neither file is written\r\n"
+                         L"unchecked.\r\n"
+                         L"\r\n"
                          L"Progress goes to standard error, and so does one line for every failure. A handheld\r\n"
                          L"that does not answer the handshake within 10 s counts as a wrong answer. Ctrl+C or\r\n"
                          L"Ctrl+Break ends any wait at once and closes the link; during the transfer the\r\n"
@@ -61,13 +73,15 @@ const wchar_t kUsage[] = L"romflash: writes a ROM image into a handheld waiting 
                          L"     using it\r\n"
                          L"  2  the handheld gave a wrong handshake answer, or none within 10 s\r\n"
                          L"  3  image problem: missing, unreadable, too large, changed since it was read, in\r\n"
-                         L"     use, or not the one --expect-sha256 names\r\n"
+                         L"     use, or not the one --expect-sha256 names; not as its checksum file or\r\n"
+                         L"     signature says, or not signed with --require-signature\r\n"
                          L"  4  the handheld refused a write (the line names the block)\r\n"
                          L"  5  interrupted by Ctrl+C or Ctrl+Break, the console closing, a log-off or a\r\n"
                          L"     shutdown\r\n"
                          L"  6  bad command line\r\n"
                          L"  7  the handheld stopped taking data for --stall-timeout seconds (the line names\r\n"
                          L"     the block; the link is closed)\r\n"
+                         L"  8  the PC runs on battery below 25 % (plug it in, or --allow-battery)\r\n"
                          L"\r\n"
                          L"Every upgrade attempt is recorded in upgrade.log in the local application data\r\n"
                          L"folder, under \"ROM Upgrade Wizard\".\r\n";
@@ -99,6 +113,10 @@ bool Take(const std::wstring& arg, const std::wstring& value, Options* o)
         o->action = Action::FlashAll;
     } else if (arg == L"--repeat") {
         o->action = Action::Repeat;
+    } else if (arg == L"--require-signature") {
+        o->requireSignature = true;
+    } else if (arg == L"--allow-battery") {
+        o->allowBattery = true;
     } else if (arg == L"--check") {
         o->action = Action::Check;
     } else if (arg == L"--wait" || arg == L"--stall-timeout" || arg == L"--settle") {

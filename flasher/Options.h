@@ -7,11 +7,14 @@ enum ExitCode {
     kExitSuccess = 0,
     kExitNoHandheld = 1,  // none within the wait (or not as many as --count), or another program is using it
     kExitWrongAnswer = 2,
-    kExitImage = 3,    // missing, unreadable, too large, changed since staging, in use, not the expected one
+    // missing, unreadable, too large, changed since staging, in use, not the expected one, not
+    // as its checksum file or signature says (or, with --require-signature, not signed)
+    kExitImage = 3,
     kExitRefused = 4,  // the handheld did not take a write
     kExitInterrupted = 5,
     kExitUsage = 6,
     kExitStalled = 7,  // the handheld took no data for --stall-timeout seconds
+    kExitBattery = 8,  // the PC runs on battery below 25 % (and no --allow-battery)
 };
 
 struct Options {
@@ -23,6 +26,8 @@ struct Options {
     DWORD count = 0;           // --all: how many handhelds to wait for; 0: as many as settle
     std::wstring device;       // empty: the first present
     std::string expectSha256;  // lower-case hex; empty: any image
+    bool requireSignature = false;  // only an image with a valid IMAGE.p7s
+    bool allowBattery = false;      // write even on a low battery
 };
 
 // False, after saying why on standard error, on a bad command line.

@@ -63,6 +63,7 @@ void Session::StopFor(const char* cause, bool ending)
 void Session::Record(UpgradeAttempt& attempt)
 {
     if (attempt.interrupted) attempt.stopCause = m_cause.load();
+    attempt.checked = m_checked;
     DWORD error = 0;
     if (LogUpgrade(attempt, &error) || m_logFailed.exchange(true)) return;
     const std::wstring folder = UpgradeLogFolder();

@@ -31,9 +31,12 @@ public:
     void DrainOnFirstCtrlC() { m_drainFirst = true; }
     bool Draining() const { return m_draining; }
 
-    // Writes the attempt's record, with what stopped it if it was interrupted. The first
-    // record of the run that cannot be written is said on standard error.
+    // Writes the attempt's record, with what stopped it if it was interrupted and what
+    // vouched for the image. The first record of the run that cannot be written is said on
+    // standard error.
     void Record(UpgradeAttempt& attempt);
+    // What vouched for the image ("signature", "sha256-file", "none"), once it is staged.
+    void SetChecked(const char* checked) { m_checked = checked; }
 
     // While one lives: the thread that made it keeps the PC awake, and Windows is asked not
     // to end the session (the reason shown from Vista on).
@@ -62,4 +65,5 @@ private:
     CRITICAL_SECTION m_holdLock;
     int m_transfers = 0;
     std::unique_ptr<SessionEnd> m_sessionEnd;
+    const char* m_checked = "none";
 };

@@ -2,7 +2,74 @@
 
 #include <cwchar>
 
+#include "device/PowerCheck.h"
+#include "device/PublisherChecks.h"
 #include "flasher/Console.h"
+
+namespace {
+
+// Says what vouches for the image; false, after saying why, when its publisher's files (or
+// --require-signature) refuse it, with the reason for its record.
+bool Vouched(const PublisherChecks& checks, const std::wstring& image, const std::string& sha256, const Options& o,
+             const char** refusedFor)
+{
+    using Sum = ChecksumFinding::State;
+    using Sig = SignatureFinding::State;
+    const ChecksumFinding& sum = checks.Checksum();
+    const SignatureFinding& sig = checks.Signature();
+    const std::wstring about = L"image " + image + L": ";
+    if (sum.state == Sum::Mismatch) {
+        Complain(about + L"its SHA-256 is " + Widen(sha256) + L", but " + sum.file + L" gives " +
+                 Widen(sum.expected) + L"; nothing was sent");
+        *refusedFor = "sha256-mismatch";
+        return false;
+    }
+    if (sum.state == Sum::Unreadable) {
+        Complain(about + L"its checksum file " + sum.file + L" could not be used (" + sum.problem +
+                 L"); nothing was sent");
+        *refusedFor = "sha256-unreadable";
+        return false;
+    }
+    if (sig.state == Sig::Invalid) {
+        Complain(about + L"its signature " + sig.file + L" is not valid (" + sig.problem + L"); nothing was sent");
+        *refusedFor = "signature-invalid";
+        return false;
+    }
+    if (sig.state == Sig::None && o.requireSignature) {
+        Complain(about + L"it has no signature " + image + L".p7s beside it, and --require-signature is given; "
+                 L"nothing was sent");
+        *refusedFor = "signature-missing";
+        return false;
+    }
+    if (sig.state == Sig::Valid) Write(STD_ERROR_HANDLE, about + L"signed by " + sig.signer + L" (" + sig.file + L")\r\n");
+    if (sum.state == Sum::Match) Write(STD_ERROR_HANDLE, about + L"SHA-256 matches " + sum.file + L"\r\n");
+    if (sig.state == Sig::None && sum.state == Sum::None)
+        Write(STD_ERROR_HANDLE, about + L"no checksum or signature file beside it; not checked\r\n");
+    return true;
+}
+
+}  // namespace
+
+bool PowerLetsStart(Session& session, const std::wstring& imagePath, const Options& o)
+{
+    const PowerState power = ReadPowerState();
+    const PowerVerdict verdict = JudgePower(power);
+    if (verdict == PowerVerdict::Fine) return true;
+    const std::wstring charge =
+        power.percent >= 0 ? L" with " + std::to_wstring(power.percent) + L" % left" : std::wstring();
+    if (verdict == PowerVerdict::Warn || o.allowBattery) {
+        Write(STD_ERROR_HANDLE, L"the PC runs on battery" + charge + L"; keep it plugged in while it writes\r\n");
+        return true;
+    }
+    Complain(L"the PC runs on battery" + charge + L": plug it in before a handheld is written (or --allow-battery); "
+             L"nothing was sent");
+    CUSBUpdate link;
+    UpgradeAttempt attempt(L"romflash", link);
+    attempt.imagePath = imagePath;
+    attempt.refusedFor = "battery-low";
+    session.Record(attempt);
+    return false;
+}
 
 std::wstring FullPath(const std::wstring& path)
 {
@@ -29,14 +96,27 @@ std::shared_ptr<const StagedImage> StageImage(Session& session, const std::wstri
                       done / 1048576.0, total / 1048576.0);
         status.Show(line);
     });
+    PublisherChecks checks(imagePath);
+    link.SetStagingReader([&](const BYTE* data, size_t size) { checks.Add(data, size); });
     link.OpenImage(imagePath.c_str());
     link.SetStagingProgress(nullptr);
+    link.SetStagingReader(nullptr);
     status.Clear();
 
     UpgradeAttempt attempt(L"romflash", link);
     attempt.imagePath = imagePath;
-    if (link.m_pImageFile && (o.expectSha256.empty() || link.m_strImageSha256 == o.expectSha256))
-        return link.ShareImage();
+    if (link.m_pImageFile && (o.expectSha256.empty() || link.m_strImageSha256 == o.expectSha256)) {
+        checks.Finish(link.m_strImageSha256);
+        if (Vouched(checks, imagePath, link.m_strImageSha256, o, &attempt.refusedFor)) {
+            session.SetChecked(checks.Checked());
+            return link.ShareImage();
+        }
+        attempt.transfer.staged = true;
+        *code = kExitImage;
+        link.Close();
+        session.Record(attempt);
+        return nullptr;
+    }
 
     attempt.transfer.error = link.m_dwError;
     if (link.m_nFailure == CUSBUpdate::kFailStopped) {
