@@ -49,7 +49,12 @@ void CImageDlg::OnImageFile()
     progress.m_strImagePath = m_strImagePath;
     progress.m_USBUpdate = std::move(m_USBUpdate);
     // This page stays the main window while the transfer runs.
-    RunNextPage(*this, progress, MainWindow::Keep);
+    if (RunNextPage(*this, progress, MainWindow::Keep) == kChooseAnotherImage) {
+        // Nothing was sent: the link comes back, still open, for another image.
+        m_USBUpdate = std::move(progress.m_USBUpdate);
+        ShowWindow(SW_SHOW);
+        return;
+    }
     CDialog::OnOK();
 }
 

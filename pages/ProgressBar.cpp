@@ -1,5 +1,8 @@
 #include "pages/ProgressBar.h"
+#include <algorithm>
+#include "device/PowerCheck.h"
 #include "device/UpgradeLog.h"
+#include "pages/ImageQuestion.h"
 #include "app/PageChain.h"
 #include "pages/EndDlg.h"
 #include "pages/PagePainter.h"
@@ -65,6 +68,7 @@ BOOL CProgressBar::OnButtonClicked(UINT nID)
 {
     switch (nID) {
     case IDC_START_TRANSFER: OnStartTransfer(); return TRUE;
+    case IDC_IMAGE_STAGED: OnImageStaged(); return TRUE;
     case IDC_TRANSFER_DONE: OnTransferDone(); return TRUE;
     default: return FALSE;
     }
@@ -79,29 +83,86 @@ void CProgressBar::OnStartTransfer()
     m_Progress.SetRange(0, kBarRange);
     m_Progress.SetStep(1);
 
-    // From here to the transfer's end the page stays: no close box, and no end of session.
-    m_bTransferring = true;
-    ::EnableMenuItem(::GetSystemMenu(m_hWnd, FALSE), SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
-    HoldSession(true);
-
     m_USBUpdate.SetReporter(this);
     m_USBUpdate.SetStopEvent(m_stop.get());
-    SetTimer(IDT_SHOW_PROGRESS, kShowEveryMs);
-    m_transfer.Start([this] { m_outcome = RunTransfer(m_USBUpdate, m_strImagePath, *this); }, m_hWnd,
-                     IDC_TRANSFER_DONE);
+    SetBusy(true);
+    // Staging reads the image once: its counts, its SHA-256 and the publisher's checks.
+    m_transfer.Start(
+        [this] {
+            m_checks = std::make_unique<PublisherChecks>(m_strImagePath.str());
+            m_USBUpdate.SetStagingReader([this](const BYTE* data, size_t size) { m_checks->Add(data, size); });
+            m_USBUpdate.OpenImage(m_strImagePath);
+            m_USBUpdate.SetStagingReader(nullptr);
+            if (m_USBUpdate.HasImage()) m_checks->Finish(m_USBUpdate.m_strImageSha256);
+        },
+        m_hWnd, IDC_IMAGE_STAGED);
+}
+
+void CProgressBar::OnImageStaged()
+{
+    if (!m_bTransferring) return;
+    m_transfer.Wait();
+    SetBusy(false);
+    if (!m_USBUpdate.HasImage()) {
+        // Not staged: the engine has said why; the transfer's outcome tells the log.
+        m_outcome = SendStagedImage(m_USBUpdate, *this);
+        Finish();
+        return;
+    }
+    const char* refusedFor = nullptr;
+    switch (JudgeImage(m_hWnd, m_strImagePath.str(), m_USBUpdate, *m_checks, ReadPowerState(), &refusedFor)) {
+    case ImageVerdict::Refused: ChooseAnother(false, refusedFor); return;
+    case ImageVerdict::Declined: ChooseAnother(true, nullptr); return;
+    case ImageVerdict::Write: break;
+    }
+    // Yes: from here to the transfer's end the page stays, and the session is held.
+    SetBusy(true);
+    m_dwSendStart = ::GetTickCount();
+    m_transfer.Start([this] { m_outcome = SendStagedImage(m_USBUpdate, *this); }, m_hWnd, IDC_TRANSFER_DONE);
+}
+
+void CProgressBar::SetBusy(bool busy)
+{
+    m_bTransferring = busy;
+    ::EnableMenuItem(::GetSystemMenu(m_hWnd, FALSE), SC_CLOSE, MF_BYCOMMAND | (busy ? MF_GRAYED : MF_ENABLED));
+    HoldSession(busy);
+    if (busy) {
+        SetTimer(IDT_SHOW_PROGRESS, kShowEveryMs);
+    } else {
+        KillTimer(IDT_SHOW_PROGRESS);
+        ShowProgress();
+    }
+}
+
+void CProgressBar::ChooseAnother(bool declined, const char* refusedFor)
+{
+    UpgradeAttempt attempt(L"RomUpgradeWizard", m_USBUpdate);
+    attempt.imagePath = m_strImagePath.str();
+    attempt.handshake = CUSBUpdate::kReady;
+    attempt.transfer.staged = true;
+    attempt.transfer.blockCount = m_USBUpdate.m_nBlockCount;
+    attempt.checked = m_checks->Checked();
+    attempt.declined = declined;
+    attempt.refusedFor = refusedFor;
+    LogUpgrade(attempt);
+    m_USBUpdate.CloseImage();
+    m_USBUpdate.SetReporter(nullptr);
+    m_USBUpdate.SetStopEvent(nullptr);
+    EndDialog(static_cast<int>(kChooseAnotherImage));
 }
 
 void CProgressBar::OnTransferDone()
 {
     if (!m_bTransferring) return;
     m_transfer.Wait();
-    KillTimer(IDT_SHOW_PROGRESS);
+    SetBusy(false);
+    Finish();
+}
+
+void CProgressBar::Finish()
+{
     m_USBUpdate.SetReporter(nullptr);
     m_USBUpdate.SetStopEvent(nullptr);
-    m_bTransferring = false;
-    ShowProgress();
-    HoldSession(false);
-    ::EnableMenuItem(::GetSystemMenu(m_hWnd, FALSE), SC_CLOSE, MF_BYCOMMAND | MF_ENABLED);
 
     // The engine's own boxes (a file that could not be staged), owned by no window, as ever.
     for (const CString& text : m_errors) m_USBUpdate.ShowError(text);
@@ -111,6 +172,7 @@ void CProgressBar::OnTransferDone()
     attempt.imagePath = m_strImagePath.str();
     attempt.handshake = CUSBUpdate::kReady;  // the device check let the link through
     attempt.transfer = m_outcome;
+    if (m_checks && m_outcome.staged) attempt.checked = m_checks->Checked();
     LogUpgrade(attempt);  // a log that cannot be written changes nothing here
     if (m_outcome.Succeeded()) {
         CEndDlg end;
@@ -148,6 +210,16 @@ void CProgressBar::ShowProgress()
         m_Progress.SetPos(sent / (blockCount / kBarRange + 2));
         m_nShown = sent;
     }
+    // The line of figures under the page's text, from the first block on.
+    if (sent > 0 && m_dwSendStart != 0) {
+        const uint64_t total = m_USBUpdate.m_nByteCount;
+        const uint64_t written = std::min<uint64_t>(static_cast<uint64_t>(sent) * CUSBUpdate::kBlockSize, total);
+        const std::wstring figures = TransferFigures(written, total, ::GetTickCount() - m_dwSendStart);
+        if (figures != m_strFigures) {
+            m_strFigures = figures;
+            ::SetDlgItemTextW(m_hWnd, IDC_PROGRESS_FIGURES, figures.c_str());
+        }
+    }
     // Staged, and no block taken for a while: the handheld has stopped taking data (or is
     // busy erasing). The line goes as soon as blocks flow again.
     const DWORD lastTaken = m_dwLastTaken.load();
@@ -158,6 +230,8 @@ void CProgressBar::ShowStalled(bool stalled)
 {
     if (stalled == m_bStalledShown) return;
     m_bStalledShown = stalled;
+    // The stall line takes the place of the figures, which stand still meanwhile.
+    ::ShowWindow(GetDlgItem(IDC_PROGRESS_FIGURES), stalled ? SW_HIDE : SW_SHOWNA);
     ::ShowWindow(GetDlgItem(IDC_STALL_NOTE), stalled ? SW_SHOWNA : SW_HIDE);
 }
 
@@ -184,9 +258,11 @@ BOOL CProgressBar::OnPaint()
 }
 HBRUSH CProgressBar::OnCtlColor(HDC dc, HWND control, UINT nCtlColor)
 {
-    // The stall line in the page's emphasis colour on its plain background.
-    if (control == GetDlgItem(IDC_STALL_NOTE)) {
-        ::SetTextColor(dc, kEmphasis);
+    // The stall line in the page's emphasis colour on its plain background, the figures in
+    // the page's text colour.
+    const bool stallNote = control == GetDlgItem(IDC_STALL_NOTE);
+    if (stallNote || control == GetDlgItem(IDC_PROGRESS_FIGURES)) {
+        ::SetTextColor(dc, stallNote ? kEmphasis : kTextBlack);
         ::SetBkColor(dc, kStatusBackground);
         return m_noteBrush.get();
     }

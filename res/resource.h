@@ -30,6 +30,7 @@
 #define IDC_IMAGE_FILE      1002
 #define IDC_PROGRESS        1003
 #define IDC_STALL_NOTE      1004
+#define IDC_PROGRESS_FIGURES 1005
 #define IDC_IMAGE_STATIC    1037
 #define IDC_RESET_BACK      1068
 #define IDC_LICENSE_ACCEPT  1081
@@ -41,6 +42,7 @@
 #define IDC_START_TRANSFER  1025
 #define IDC_CHECK_DONE      1026
 #define IDC_TRANSFER_DONE   1027
+#define IDC_IMAGE_STAGED    1028
 #define IDT_START_TRANSFER  114
 #define IDT_CHECK_DEVICE    115
 #define IDT_SHOW_PROGRESS   116
@@ -103,3 +105,23 @@
 #define IDS_WARN_5          66
 #define IDS_IMAGE_1         67
 #define IDS_IMAGE_2         68
+
+// What the progress page says of the image before its first byte, and of the transfer
+#define IDS_ASK_IMAGE       200
+#define IDS_ASK_SUM_MATCH   201
+#define IDS_ASK_SIGNED      202
+#define IDS_ASK_UNCHECKED   203
+#define IDS_ASK_SUM_UNUSABLE 204
+#define IDS_ASK_BATTERY     205
+#define IDS_ASK_WRITE       206
+#define IDS_REFUSE_SUM      207
+#define IDS_REFUSE_SIGNATURE 208
+#define IDS_REFUSE_BATTERY  209
+#define IDS_CHARGE_PERCENT  210
+#define IDS_CHARGE_UNKNOWN  211
+#define IDS_SIGNER_UNKNOWN  212
+#define IDS_FIGURES         213
+#define IDS_FIGURES_SPEED   214
+#define IDS_FIGURES_LEFT    215
+#define IDS_TIME_SECONDS    216
+#define IDS_TIME_MINUTES    217

@@ -79,7 +79,7 @@ PageRun ThroughThePage(const std::wstring& image, uint64_t size)
     auto step = [&](int button, Page next) { return w.Press(button) && w.WaitForPage(next, 15000); };
     if (!w.Start(g_wizard) || !step(IDOK, Page::Reset) || !step(IDOK, Page::Select) || !w.Press(IDOK) ||
         !w.WaitForPage(Page::Image, 15000) || !w.Press(IDC_IMAGE_FILE) || !w.ChooseFile(image) ||
-        !WaitQuietly(w, Page::End, 30 * 60 * 1000)) {
+        !w.AnswerMessageBox(10 * 60 * 1000, true, IDYES) || !WaitQuietly(w, Page::End, 30 * 60 * 1000)) {
         std::printf("the wizard did not reach the finish page (visible: %s)\n", robot::PageName(w.VisiblePage()));
         return run;
     }

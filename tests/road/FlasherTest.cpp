@@ -490,31 +490,6 @@ TEST_F(Flasher, AllWaitsForTheHubToSettleAndCountNamesTheFixtureSize)
     EXPECT_EQ(second.Stop()["connections"], "0");
 }
 
-// Under Wine a test can run a Unix command: here, to do to the image what Windows' sharing
-// rules keep a Windows program from doing while romflash holds it.
-bool RunUnix(const std::vector<std::string>& command)
-{
-    using Spawn = LONG(WINAPI*)(char* const*, int);  // an NTSTATUS
-    const auto spawn = reinterpret_cast<Spawn>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "__wine_unix_spawnvp")));
-    if (!spawn) return false;
-    std::vector<char*> argv;
-    for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
-    argv.push_back(nullptr);
-    return spawn(argv.data(), 1) == 0;
-}
-
-std::string UnixPath(const std::wstring& path)
-{
-    using ToUnix = char*(CDECL*)(const wchar_t*);
-    const auto toUnix = reinterpret_cast<ToUnix>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    char* unix = toUnix ? toUnix(path.c_str()) : nullptr;
-    const std::string result = unix ? unix : "";
-    if (unix) ::HeapFree(::GetProcessHeap(), 0, unix);
-    return result;
-}
-
 // The image's path leads to another file after it was read (the link retargeted): every
 // handheld still gets the bytes that were read. Its bytes changed in place all the same (by
 // a Unix program, past Windows' sharing rules): the transfer stops before the first block of

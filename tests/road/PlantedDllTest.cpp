@@ -120,6 +120,7 @@ TEST_F(PlantedDlls, AreNotLoadedByTheWizardThroughAWholeUpgrade)
         // The common dialogs, with the common controls; the transfer, then the upgrade log, with the shell.
         EXPECT_TRUE(wizard.Press(IDC_IMAGE_FILE));
         EXPECT_TRUE(wizard.ChooseFile(image.Path()));
+        AnswerQuestion();
         ExpectFinishPage(nullptr, nullptr);
         EXPECT_TRUE(wizard.Press(IDOK));  // Finish
         ExpectRunEnds();

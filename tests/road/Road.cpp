@@ -96,10 +96,42 @@ void RoadScenario::WalkToImagePage(const std::wstring& program)
     ASSERT_TRUE(wizard.WaitForPage(Page::Image, 15000)) << "see " << Visible();
 }
 
-void RoadScenario::ChooseImage(const std::wstring& path)
+void RoadScenario::ChooseImage(const std::wstring& path, bool confirm)
 {
     ASSERT_TRUE(wizard.Press(IDC_IMAGE_FILE));
     ASSERT_TRUE(wizard.ChooseFile(path)) << "no file dialog";
+    if (confirm) AnswerQuestion();
+}
+
+void RoadScenario::AnswerQuestion(std::wstring* text, int button)
+{
+    std::wstring shown;
+    ASSERT_TRUE(wizard.WaitForMessageBox(&shown, 20000, true)) << "no question; see " << Visible();
+    if (text) *text = shown;
+    ASSERT_TRUE(wizard.AnswerMessageBox(10000, true, button));
+}
+
+bool RunUnix(const std::vector<std::string>& command)
+{
+    using Spawn = LONG(WINAPI*)(char* const*, int);  // an NTSTATUS
+    const auto spawn = reinterpret_cast<Spawn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "__wine_unix_spawnvp")));
+    if (!spawn) return false;
+    std::vector<char*> argv;
+    for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+    argv.push_back(nullptr);
+    return spawn(argv.data(), 1) == 0;
+}
+
+std::string UnixPath(const std::wstring& path)
+{
+    using ToUnix = char*(CDECL*)(const wchar_t*);
+    const auto toUnix = reinterpret_cast<ToUnix>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* unix = toUnix ? toUnix(path.c_str()) : nullptr;
+    const std::string result = unix ? unix : "";
+    if (unix) ::HeapFree(::GetProcessHeap(), 0, unix);
+    return result;
 }
 
 void RoadScenario::ExpectFinishPage(std::wstring* lastStatus, int* barPos)

@@ -53,8 +53,11 @@ protected:
     void WalkToDeviceCheck(const std::wstring& program = WizardPath());
     // ... and on until the image file page, with the device answering.
     void WalkToImagePage(const std::wstring& program = WizardPath());
-    // Chooses `path` in the file dialog; the progress page opens.
-    void ChooseImage(const std::wstring& path);
+    // Chooses `path` in the file dialog; the progress page opens and, with `confirm`, its
+    // question comes and is answered Yes.
+    void ChooseImage(const std::wstring& path, bool confirm = true);
+    // The progress page's question (or refusal) box: its text in *text, then `button` pressed.
+    void AnswerQuestion(std::wstring* text = nullptr, int button = IDYES);
     // The transfer ends on the finish page; returns the progress page's last status text
     // and bar position as they stood while the finish page showed.
     void ExpectFinishPage(std::wstring* lastStatus, int* barPos);
@@ -67,3 +70,8 @@ protected:
 
     EmulatedHandheld device;
 };
+
+// Under Wine a test can run a Unix command (false when there is no Unix beneath), to do what
+// a Windows program cannot, or to use a Unix tool.
+bool RunUnix(const std::vector<std::string>& command);
+std::string UnixPath(const std::wstring& path);

@@ -75,6 +75,7 @@ TEST_F(RoadScenario, TransferStartsOneSecondAfterTheProgressPageOpensAndOnlyOnce
     DWORD started = ::GetTickCount();
     EXPECT_GE(started - opened, 900u) << "the transfer started too early";
     EXPECT_LE(started - opened, 2500u);
+    AnswerQuestion();
     ASSERT_TRUE(wizard.WaitForPage(Page::End, 20000));
     ASSERT_TRUE(wizard.Press(IDOK));
     ExpectRunEnds();
@@ -253,7 +254,7 @@ protected:
     {
         ASSERT_TRUE(device.Start()) << Utf8(device.Error());
         WalkToImagePage();
-        ChooseImage(path);
+        ChooseImage(path, false);
         ExpectErrorBox(why);
         ExpectErrorBox(L"image transfer Fail!");
         ExpectRunEnds();
@@ -334,7 +335,7 @@ TEST_F(RoadScenario, EscapeOnTheProgressPageBeforeTheTransferEndsTheRunAndSendsN
     ImageFile image(4096);
     ASSERT_TRUE(device.Start()) << Utf8(device.Error());
     WalkToImagePage();
-    ChooseImage(image.Path());
+    ChooseImage(image.Path(), false);
     ASSERT_TRUE(wizard.WaitForPage(Page::Progress, 5000));
     ASSERT_TRUE(wizard.PressEscape());
     ExpectRunEnds();

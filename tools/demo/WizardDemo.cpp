@@ -14,6 +14,7 @@
 #include <cwchar>
 #include <string>
 #include <vector>
+#include "device/Sha256.h"
 #include "tools/dccman/ActiveSyncKey.h"
 #include "tools/dccman/DccMan.h"
 #include "tools/emuhandheld/EmulatedHandheld.h"
@@ -103,6 +104,21 @@ void ProgressShot(const robot::Wizard& w)
     if (before < 40 || before > 80 || !running) Fail("the progress picture was not taken mid-transfer");
 }
 
+// The sample image's checksum file, as its publisher would put it beside the image.
+void PublishChecksum(const std::wstring& image)
+{
+    Sha256 digest;
+    std::vector<char> chunk(1 << 20);
+    FILE* in = _wfopen(image.c_str(), L"rb");
+    if (!in) return Fail("reading the sample image");
+    for (size_t n; (n = std::fread(chunk.data(), 1, chunk.size(), in)) > 0;) digest.Add(chunk.data(), n);
+    std::fclose(in);
+    FILE* out = _wfopen((image + L".sha256").c_str(), L"wb");
+    if (!out) return Fail("writing the checksum file");
+    std::fprintf(out, "%s *sample-image.bin\n", digest.Hex().c_str());
+    std::fclose(out);
+}
+
 bool Step(const robot::Wizard& w, int button, Page next)
 {
     if (!w.Press(button) || !w.WaitForPage(next, 15000)) {
@@ -127,6 +143,7 @@ void WholeUpgrade(const std::wstring& wizardPath, uint64_t size)
 {
     std::wstring image = g_out + L"\\sample-image.bin";
     uint32_t sum = WriteSampleImage(image, size, 2026);
+    PublishChecksum(image);
     EmulatedHandheld device;
     // A large image keeps the transfer going long enough for a picture of it.
     if (!device.Start(L"--time-limit 600")) return Fail("the emulated handheld did not start");
@@ -151,6 +168,10 @@ void WholeUpgrade(const std::wstring& wizardPath, uint64_t size)
     if (!w.WaitForFileDialog()) return Fail("no file dialog");
     ::Sleep(500);
     if (!w.ChooseFile(image)) return Fail("the file dialog");
+    // The image is shown, with its checksum found beside it, and Yes starts the write.
+    if (!w.WaitForMessageBox(nullptr, 60000, true)) return Fail("no question before the write");
+    Shot("question", w.FindMessageBox(true));
+    if (!w.AnswerMessageBox(10000, true, IDYES)) return Fail("the question");
     if (!w.WaitForPage(Page::Progress, 5000)) return Fail("no progress page");
     ProgressShot(w);
     if (!w.WaitForPage(Page::End, 300000)) return Fail("no finish page");

@@ -123,7 +123,16 @@ std::vector<HWND> Wizard::TopWindows(const wchar_t* className, const wchar_t* ca
     return found;
 }
 
-std::vector<HWND> Wizard::PageWindows() const { return TopWindows(kDialogClass, kPageCaption); }
+// A message box: its text is a static control with the id 0xFFFF, which no page has.
+bool IsMessageBox(HWND wnd) { return ::GetDlgItem(wnd, 0xFFFF) != nullptr; }
+
+std::vector<HWND> Wizard::PageWindows() const
+{
+    std::vector<HWND> pages;
+    for (HWND wnd : TopWindows(kDialogClass, kPageCaption))
+        if (!IsMessageBox(wnd)) pages.push_back(wnd);
+    return pages;
+}
 int Wizard::PageWindowCount() const { return static_cast<int>(PageWindows().size()); }
 
 int Wizard::WindowCount() const
@@ -228,17 +237,17 @@ bool Wizard::IsChecked(int controlId) const
     return state == BST_CHECKED;
 }
 
-HWND Wizard::FindMessageBox() const
+HWND Wizard::FindMessageBox(bool pageCaption) const
 {
-    for (HWND wnd : TopWindows(kDialogClass, kErrorCaption))
-        if (::IsWindowVisible(wnd)) return wnd;
+    for (HWND wnd : TopWindows(kDialogClass, pageCaption ? kPageCaption : kErrorCaption))
+        if (::IsWindowVisible(wnd) && IsMessageBox(wnd)) return wnd;
     return nullptr;
 }
 
-bool Wizard::WaitForMessageBox(std::wstring* text, DWORD timeoutMs) const
+bool Wizard::WaitForMessageBox(std::wstring* text, DWORD timeoutMs, bool pageCaption) const
 {
     HWND box = nullptr;
-    if (!WaitUntil([&] { return (box = FindMessageBox()) != nullptr; }, timeoutMs)) return false;
+    if (!WaitUntil([&] { return (box = FindMessageBox(pageCaption)) != nullptr; }, timeoutMs)) return false;
     if (text) {
         // The message is the box's static text control (id 0xFFFF in message boxes).
         text->clear();
@@ -253,11 +262,11 @@ bool Wizard::WaitForMessageBox(std::wstring* text, DWORD timeoutMs) const
     return true;
 }
 
-bool Wizard::AnswerMessageBox(DWORD timeoutMs) const
+bool Wizard::AnswerMessageBox(DWORD timeoutMs, bool pageCaption, int button) const
 {
     HWND box = nullptr;
-    if (!WaitUntil([&] { return (box = FindMessageBox()) != nullptr; }, timeoutMs)) return false;
-    ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(box, IDOK)));
+    if (!WaitUntil([&] { return (box = FindMessageBox(pageCaption)) != nullptr; }, timeoutMs)) return false;
+    ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(box, button)));
     return WaitUntil([&] { return !::IsWindow(box) || !::IsWindowVisible(box); }, timeoutMs);
 }
 

@@ -63,10 +63,12 @@ public:
     bool IsChecked(int controlId) const;
     HWND Control(int controlId) const;
 
-    // Message boxes of the process (caption "Error"): wait, read, press OK.
-    HWND FindMessageBox() const;
-    bool WaitForMessageBox(std::wstring* text, DWORD timeoutMs = 10000) const;
-    bool AnswerMessageBox(DWORD timeoutMs = 10000) const;  // presses OK; true once it is gone
+    // Message boxes of the process (caption "Error", or with `pageCaption` the wizard's own
+    // caption, as the progress page's question has): wait, read, press OK (or `button`).
+    HWND FindMessageBox(bool pageCaption = false) const;
+    bool WaitForMessageBox(std::wstring* text, DWORD timeoutMs = 10000, bool pageCaption = false) const;
+    // Presses the button; true once the box is gone.
+    bool AnswerMessageBox(DWORD timeoutMs = 10000, bool pageCaption = false, int button = IDOK) const;
 
     // The common file-open dialog: types `path` into its file name box and presses Open;
     // with an empty path it presses Cancel.

@@ -1,0 +1,115 @@
+#include "pages/ImageQuestion.h"
+
+#include <cwchar>
+#include <vector>
+
+#include "framework/CString.h"
+#include "res/resource.h"
+
+namespace {
+
+std::wstring Decimal(double value, const wchar_t* format = L"%.2f")
+{
+    wchar_t text[32];
+    std::swprintf(text, 32, format, value);
+    return text;
+}
+
+std::wstring MiB(uint64_t bytes) { return Decimal(static_cast<double>(bytes) / (1 << 20)); }
+
+// The file's last change, in the user's own short date and time.
+std::wstring FileDate(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    FILETIME local;
+    SYSTEMTIME t;
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info) ||
+        !::FileTimeToLocalFileTime(&info.ftLastWriteTime, &local) || !::FileTimeToSystemTime(&local, &t))
+        return L"?";
+    wchar_t date[64] = L"", time[64] = L"";
+    ::GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &t, nullptr, date, 64);
+    ::GetTimeFormatW(LOCALE_USER_DEFAULT, TIME_NOSECONDS, &t, nullptr, time, 64);
+    return std::wstring(date) + L" " + time;
+}
+
+std::wstring Charge(const PowerState& power)
+{
+    return power.percent >= 0 ? LoadText(IDS_CHARGE_PERCENT, {std::to_wstring(power.percent)})
+                              : LoadText(IDS_CHARGE_UNKNOWN);
+}
+
+std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+}  // namespace
+
+std::wstring LoadText(UINT id, std::initializer_list<std::wstring> args)
+{
+    CString format;
+    format.LoadString(id);
+    std::vector<DWORD_PTR> argv;
+    for (const std::wstring& a : args) argv.push_back(reinterpret_cast<DWORD_PTR>(a.c_str()));
+    argv.push_back(0);
+    wchar_t* text = nullptr;
+    ::FormatMessageW(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                     format.GetString(), 0, 0, reinterpret_cast<wchar_t*>(&text), 0,
+                     reinterpret_cast<va_list*>(argv.data()));
+    const std::wstring result = text ? text : format.str();
+    if (text) ::LocalFree(text);
+    return result;
+}
+
+ImageVerdict JudgeImage(HWND page, const std::wstring& imagePath, const CUSBUpdate& staged,
+                        const PublisherChecks& checks, const PowerState& power, const char** refusedFor)
+{
+    using Sum = ChecksumFinding::State;
+    using Sig = SignatureFinding::State;
+    wchar_t caption[256] = L"";
+    ::GetWindowTextW(page, caption, 256);
+    const ChecksumFinding& sum = checks.Checksum();
+    const SignatureFinding& sig = checks.Signature();
+    const std::wstring sha256 = Widen(staged.m_strImageSha256);
+
+    auto refuse = [&](const std::wstring& text, const char* reason) {
+        ::MessageBoxW(page, text.c_str(), caption, MB_OK | MB_ICONSTOP);
+        *refusedFor = reason;
+        return ImageVerdict::Refused;
+    };
+    if (sum.state == Sum::Mismatch)
+        return refuse(LoadText(IDS_REFUSE_SUM, {imagePath, sha256, sum.file, Widen(sum.expected)}), "sha256-mismatch");
+    if (sig.state == Sig::Invalid)
+        return refuse(LoadText(IDS_REFUSE_SIGNATURE, {imagePath, sig.file,
+                                                      sig.signer.empty() ? LoadText(IDS_SIGNER_UNKNOWN) : sig.signer,
+                                                      sig.problem}),
+                      "signature-invalid");
+    const PowerVerdict powerVerdict = JudgePower(power);
+    if (powerVerdict == PowerVerdict::Refuse) return refuse(LoadText(IDS_REFUSE_BATTERY, {Charge(power)}), "battery-low");
+
+    const std::wstring name = FileNameOf(imagePath);
+    std::wstring folder = imagePath.substr(0, imagePath.size() - name.size());
+    if (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
+    std::wstring text = LoadText(IDS_ASK_IMAGE, {name, folder, std::to_wstring(staged.m_nByteCount),
+                                                 MiB(staged.m_nByteCount), FileDate(imagePath), sha256});
+    text += L"\n\n";
+    if (sig.state == Sig::Valid) text += LoadText(IDS_ASK_SIGNED, {sig.signer, sig.file}) + L"\n";
+    if (sum.state == Sum::Match) text += LoadText(IDS_ASK_SUM_MATCH, {sum.file}) + L"\n";
+    if (sum.state == Sum::Unreadable) text += LoadText(IDS_ASK_SUM_UNUSABLE, {sum.file, sum.problem}) + L"\n";
+    if (sig.state == Sig::None && sum.state == Sum::None) text += LoadText(IDS_ASK_UNCHECKED, {name}) + L"\n";
+    if (powerVerdict == PowerVerdict::Warn) text += L"\n" + LoadText(IDS_ASK_BATTERY, {Charge(power)}) + L"\n";
+    text += L"\n" + LoadText(IDS_ASK_WRITE);
+    // No is the default: Enter alone never starts a write.
+    const int answer = ::MessageBoxW(page, text.c_str(), caption, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+    return answer == IDYES ? ImageVerdict::Write : ImageVerdict::Declined;
+}
+
+std::wstring TransferFigures(uint64_t written, uint64_t total, DWORD elapsedMs)
+{
+    const std::wstring done = MiB(written), all = MiB(total);
+    if (elapsedMs < 500 || written == 0) return LoadText(IDS_FIGURES, {done, all});
+    const double perSecond = static_cast<double>(written) * 1000.0 / elapsedMs;
+    const std::wstring speed = Decimal(perSecond / (1 << 20));
+    if (elapsedMs < 2000) return LoadText(IDS_FIGURES_SPEED, {done, all, speed});
+    const unsigned long left = static_cast<unsigned long>(static_cast<double>(total - written) / perSecond + 0.5);
+    const std::wstring time = left < 60 ? LoadText(IDS_TIME_SECONDS, {std::to_wstring(left)})
+                                        : LoadText(IDS_TIME_MINUTES, {std::to_wstring(left / 60), std::to_wstring(left % 60)});
+    return LoadText(IDS_FIGURES_LEFT, {done, all, speed, time});
+}
