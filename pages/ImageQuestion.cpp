@@ -53,8 +53,10 @@ std::wstring LoadText(UINT id, std::initializer_list<std::wstring> args)
     ::FormatMessageW(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_ARGUMENT_ARRAY,
                      format.GetString(), 0, 0, reinterpret_cast<wchar_t*>(&text), 0,
                      reinterpret_cast<va_list*>(argv.data()));
-    const std::wstring result = text ? text : format.str();
+    std::wstring result = text ? text : format.str();
     if (text) ::LocalFree(text);
+    // Line ends as the texts have them, whatever FormatMessage made of them.
+    for (size_t at; (at = result.find(L"\r\n")) != std::wstring::npos;) result.erase(at, 1);
     return result;
 }
 
@@ -90,9 +92,11 @@ ImageVerdict JudgeImage(HWND page, const std::wstring& imagePath, const CUSBUpda
     std::wstring text = LoadText(IDS_ASK_IMAGE, {name, folder, std::to_wstring(staged.m_nByteCount),
                                                  MiB(staged.m_nByteCount), FileDate(imagePath), sha256});
     text += L"\n\n";
-    if (sig.state == Sig::Valid) text += LoadText(IDS_ASK_SIGNED, {sig.signer, sig.file}) + L"\n";
-    if (sum.state == Sum::Match) text += LoadText(IDS_ASK_SUM_MATCH, {sum.file}) + L"\n";
-    if (sum.state == Sum::Unreadable) text += LoadText(IDS_ASK_SUM_UNUSABLE, {sum.file, sum.problem}) + L"\n";
+    // The publisher's files lie beside the image: their names say enough.
+    if (sig.state == Sig::Valid) text += LoadText(IDS_ASK_SIGNED, {sig.signer, FileNameOf(sig.file)}) + L"\n";
+    if (sum.state == Sum::Match) text += LoadText(IDS_ASK_SUM_MATCH, {FileNameOf(sum.file)}) + L"\n";
+    if (sum.state == Sum::Unreadable)
+        text += LoadText(IDS_ASK_SUM_UNUSABLE, {FileNameOf(sum.file), sum.problem}) + L"\n";
     if (sig.state == Sig::None && sum.state == Sum::None) text += LoadText(IDS_ASK_UNCHECKED, {name}) + L"\n";
     if (powerVerdict == PowerVerdict::Warn) text += L"\n" + LoadText(IDS_ASK_BATTERY, {Charge(power)}) + L"\n";
     text += L"\n" + LoadText(IDS_ASK_WRITE);

@@ -1,8 +1,11 @@
 // The engine's guards: a device path that does not fit, sending with no image staged,
 // read errors, images of 4 GiB or more, writers during the transfer, and an image whose
 // bytes change between staging and sending.
+#include <cstdio>
 #include <cstring>
 
+#include "device/PowerCheck.h"
+#include "device/PublisherChecks.h"
 #include "tests/engine/LinkTest.h"
 
 namespace {
@@ -265,5 +268,45 @@ INSTANTIATE_TEST_SUITE_P(Changes, ChangedBetweenPasses, ::testing::ValuesIn(kCha
                          [](const ::testing::TestParamInfo<ChangedImage>& info) {
                              return std::string(info.param.name);
                          });
+
+// Whether a PC's power lets a write start, for every kind of state Windows may report.
+TEST(Judgement, OnlyABatteryBelowAQuarterRefusesAndAnyBatteryWarns)
+{
+    using S = PowerState::Source;
+    const struct {
+        PowerState state;
+        PowerVerdict verdict;
+    } cases[] = {
+        {{S::Mains, 10}, PowerVerdict::Fine},    {{S::Mains, -1}, PowerVerdict::Fine},
+        {{S::Unknown, 5}, PowerVerdict::Fine},   {{S::Battery, 24}, PowerVerdict::Refuse},
+        {{S::Battery, 0}, PowerVerdict::Refuse}, {{S::Battery, 25}, PowerVerdict::Warn},
+        {{S::Battery, 100}, PowerVerdict::Warn}, {{S::Battery, -1}, PowerVerdict::Warn},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(JudgePower(c.state), c.verdict) << static_cast<int>(c.state.source) << " " << c.state.percent;
+    const PowerState here = ReadPowerState();
+    std::printf("this machine reports: source %d, charge %d %%\n", static_cast<int>(here.source), here.percent);
+}
+
+// What a checksum file says of an image, past what the road's files show.
+TEST(Judgement, ChecksumTextNamesTheImageOnceOrIsNotUsed)
+{
+    using State = ChecksumFinding::State;
+    const std::string a(64, 'a'), b(64, 'B');
+    std::string hex;
+    std::wstring problem;
+    EXPECT_EQ(ParseChecksumText(a + " *./NK.BIN\r\n", L"nk.bin", true, &hex, &problem), State::Match);
+    EXPECT_EQ(hex, a);
+    EXPECT_EQ(ParseChecksumText("\xEF\xBB\xBF" + b + "\n", L"nk.bin", false, &hex, &problem), State::Match);
+    EXPECT_EQ(hex, std::string(64, 'b'));
+    EXPECT_EQ(ParseChecksumText(a + "  other.bin\n", L"nk.bin", true, &hex, &problem), State::None);
+    EXPECT_EQ(ParseChecksumText(a + "  nk.bin\n" + b + "  nk.bin\n", L"nk.bin", true, &hex, &problem),
+              State::Unreadable);
+    EXPECT_EQ(problem, L"it gives two different checksums for nk.bin");
+    EXPECT_EQ(ParseChecksumText(a + "  one.bin\n" + b + "  two.bin\n", L"nk.bin", false, &hex, &problem),
+              State::Unreadable);
+    EXPECT_EQ(ParseChecksumText(a.substr(1) + "  nk.bin\n", L"nk.bin", false, &hex, &problem), State::Unreadable);
+    EXPECT_EQ(ParseChecksumText("", L"nk.bin", false, &hex, &problem), State::Unreadable);
+}
 
 }  // namespace

@@ -114,6 +114,7 @@ TEST_F(Flasher, WritesTheWholeImageByteForByteAndRecordsTheAttempt)
         EXPECT_EQ(Lower(f["device"]), kDevicePath);
         EXPECT_EQ(f["handshake"], "ready");
         EXPECT_EQ(f["result"], "success");
+        EXPECT_EQ(f["checked"], "none") << "an image with nothing beside it is written unchecked";
         EXPECT_EQ(f["sent"], "586");
         EXPECT_TRUE(std::regex_match(f["duration"], std::regex(R"(\d+\.\d{3}s)"))) << f["duration"];
         EXPECT_TRUE(std::regex_match(f["speed"], std::regex(R"(\d+\.\d\dMiB/s)"))) << f["speed"];
@@ -488,6 +489,59 @@ TEST_F(Flasher, AllWaitsForTheHubToSettleAndCountNamesTheFixtureSize)
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(device.Stop()["connections"], "0");
     EXPECT_EQ(second.Stop()["connections"], "0");
+}
+
+// What the publisher's files beside the image vouch for, checked in every mode before any
+// handheld is opened: a refusal sends nothing (exit 3), and --require-signature takes only a
+// signed image.
+TEST_F(Flasher, PublishersChecksumAndSignatureAreCheckedBeforeAnyHandheldIsOpened)
+{
+    const std::wstring path = TempPath(L"published.bin");
+    WriteSampleImage(path, 30000, 11);
+    const Publisher maker("Example Handhelds ROM Signing", true), stranger("Somebody Else", false);
+    const std::string dir = "cd '" + UnixPath(TempPath(L"")) + "' && ";
+    if (!maker.Ready() || !stranger.Ready()) GTEST_SKIP() << "no openssl beneath";
+    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+    const struct {
+        std::string command;  // run in the temporary folder first
+        std::wstring options;
+        DWORD code;
+        std::string says;  // on standard error
+        const char* reason;
+        const char* checked;
+    } cases[] = {
+        {"sha256sum published.bin > published.bin.sha256", L"", 0, "SHA-256 matches", "", "sha256-file"},
+        {"printf '%064d *published.bin\\n' 0 > published.bin.sha256", L"", 3, "published.bin.sha256 gives 0000",
+         "sha256-mismatch", "none"},
+        {"echo '[checksums]' > published.bin.sha256", L"", 3, "could not be used (line 1 is not",
+         "sha256-unreadable", "none"},
+        {"rm published.bin.sha256", L"--require-signature ", 3, "no signature", "signature-missing", "none"},
+        {"sign", L"--all --count 1 --require-signature ", 0, "signed by Example Handhelds ROM Signing", "",
+         "signature"},
+        {"printf '\\001' | dd of=published.bin bs=1 seek=20000 conv=notrunc 2>/dev/null", L"", 3,
+         "(it was made for other bytes than this image's)", "signature-invalid", "none"},
+        {"stranger", L"", 3, "(the signer is not trusted: ", "signature-invalid", "none"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        if (c.command == "sign")
+            ASSERT_TRUE(maker.Sign(path));
+        else if (c.command == "stranger")
+            ASSERT_TRUE(stranger.Sign(path));
+        else
+            ASSERT_TRUE(RunUnix({"/bin/sh", "-c", dir + c.command}));
+        UpgradeLog log;
+        robot::ConsoleResult r = Flash(c.options + L"--wait 10 " + Quoted(path));
+        EXPECT_EQ(r.exitCode, c.code) << r.err;
+        EXPECT_TRUE(Has(r.err, c.says)) << r.err;
+        UpgradeLog::Fields f;
+        ASSERT_NO_FATAL_FAILURE(log.ReadOnlyNewRecord(&f));
+        EXPECT_EQ(f["result"], c.code == 0 ? "success" : "failed");
+        EXPECT_EQ(f["reason"], c.reason);
+        EXPECT_EQ(f["checked"], c.checked);
+    }
+    EXPECT_EQ(device.Stop()["connections"], "2") << "a refused image never opened the handheld";
+    for (const std::wstring& file : {path, path + L".p7s"}) ::DeleteFileW(file.c_str());
 }
 
 // The image's path leads to another file after it was read (the link retargeted): every

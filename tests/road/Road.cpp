@@ -2,6 +2,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 #include <shlobj.h>
+#include <wincrypt.h>
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -169,4 +170,75 @@ robot::ConsoleResult RoadScenario::Flash(const std::wstring& arguments, DWORD ti
     robot::ConsoleResult r = robot::RunConsole(FlasherPath(), arguments, timeoutMs);
     EXPECT_TRUE(r.ended) << "romflash " << Utf8(arguments) << " did not end; its output: " << r.err;
     return r;
+}
+
+void WriteTextFile(const std::wstring& path, const std::string& text)
+{
+    FILE* f = _wfopen(path.c_str(), L"wb");
+    ASSERT_NE(f, nullptr) << Utf8(path);
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+}
+
+namespace {
+
+HCERTSTORE MachineRoots()
+{
+    return ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+}
+
+}  // namespace
+
+Publisher::Publisher(const std::string& signer, bool trusted)
+{
+    static int made = 0;
+    m_folder = TempPath((L"publisher-" + std::to_wstring(++made)).c_str());
+    ::CreateDirectoryW(m_folder.c_str(), nullptr);
+    const std::string dir = UnixPath(m_folder);
+    const std::string script =
+        "set -e; cd '" + dir + "'; "
+        "printf '[req]\\ndistinguished_name=dn\\n[dn]\\n[root]\\nbasicConstraints=critical,CA:TRUE\\n"
+        "keyUsage=critical,keyCertSign\\n[signer]\\nbasicConstraints=CA:FALSE\\n"
+        "keyUsage=critical,digitalSignature\\nextendedKeyUsage=codeSigning\\n' > x.cnf; "
+        "openssl req -x509 -newkey rsa:2048 -nodes -keyout root.key -out root.pem -days 30 -config x.cnf "
+        "-extensions root -subj '/CN=Throwaway Test Root' 2>/dev/null; "
+        "openssl req -newkey rsa:2048 -nodes -keyout signer.key -out signer.csr -config x.cnf -subj '/CN=" +
+        signer + "' 2>/dev/null; "
+        "openssl x509 -req -in signer.csr -CA root.pem -CAkey root.key -CAcreateserial -out signer.pem -days 30 "
+        "-extfile x.cnf -extensions signer 2>/dev/null; "
+        "openssl x509 -in root.pem -outform DER -out root.der";
+    m_ready = RunUnix({"/bin/sh", "-c", script});
+    if (!m_ready || !trusted) return;
+    const std::string der = ReadWholeFile(m_folder + L"\\root.der");
+    HCERTSTORE roots = MachineRoots();
+    m_ready = roots && !der.empty() &&
+              ::CertAddEncodedCertificateToStore(roots, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                                                 static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING,
+                                                 nullptr);
+    if (m_ready) m_root.assign(der.begin(), der.end());
+    if (roots) ::CertCloseStore(roots, 0);
+}
+
+Publisher::~Publisher()
+{
+    if (!m_root.empty()) {
+        HCERTSTORE roots = MachineRoots();
+        const CERT_CONTEXT* cert =
+            ::CertCreateCertificateContext(X509_ASN_ENCODING, m_root.data(), static_cast<DWORD>(m_root.size()));
+        const CERT_CONTEXT* found =
+            roots && cert ? ::CertFindCertificateInStore(roots, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, cert, nullptr)
+                          : nullptr;
+        if (found) ::CertDeleteCertificateFromStore(found);  // frees it
+        if (cert) ::CertFreeCertificateContext(cert);
+        if (roots) ::CertCloseStore(roots, 0);
+    }
+    RunUnix({"/bin/rm", "-rf", UnixPath(m_folder)});
+}
+
+bool Publisher::Sign(const std::wstring& image) const
+{
+    const std::string dir = UnixPath(m_folder);
+    return m_ready && RunUnix({"openssl", "cms", "-sign", "-binary", "-in", UnixPath(image), "-signer", dir + "/signer.pem",
+                               "-inkey", dir + "/signer.key", "-certfile", dir + "/root.pem", "-outform", "DER", "-out",
+                               UnixPath(image) + ".p7s"});
 }

@@ -75,3 +75,26 @@ protected:
 // a Windows program cannot, or to use a Unix tool.
 bool RunUnix(const std::vector<std::string>& command);
 std::string UnixPath(const std::wstring& path);
+
+// A throwaway publisher made with openssl beneath Wine: a root of its own and, under it, a
+// code-signing certificate named `signer`. With `trusted`, the prefix's machine root store
+// trusts its root until the object goes.
+class Publisher {
+public:
+    Publisher(const std::string& signer, bool trusted);
+    ~Publisher();
+    Publisher(const Publisher&) = delete;
+    Publisher& operator=(const Publisher&) = delete;
+
+    bool Ready() const { return m_ready; }
+    // Writes IMAGE.p7s beside the image: its detached signature.
+    bool Sign(const std::wstring& image) const;
+
+private:
+    std::wstring m_folder;
+    std::vector<unsigned char> m_root;  // DER, while trusted
+    bool m_ready = false;
+};
+
+// Writes `text` into the file at `path`.
+void WriteTextFile(const std::wstring& path, const std::string& text);

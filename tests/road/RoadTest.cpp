@@ -344,6 +344,142 @@ TEST_F(RoadScenario, EscapeOnTheProgressPageBeforeTheTransferEndsTheRunAndSendsN
     EXPECT_EQ(r["blocks"], "0");
 }
 
+// The button Enter presses in a box: the one drawn as the default.
+int DefaultButton(HWND box)
+{
+    for (int id : {IDYES, IDNO, IDOK})
+        if (HWND b = ::GetDlgItem(box, id); b && (::GetWindowLongW(b, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
+            return id;
+    return 0;
+}
+
+bool Has(const std::wstring& text, const std::wstring& part) { return text.find(part) != std::wstring::npos; }
+
+// A Unix shell command in the temporary folder, as a publisher would run it.
+bool InTemp(const std::string& command)
+{
+    return RunUnix({"/bin/sh", "-c", "cd '" + UnixPath(TempPath(L"")) + "' && " + command});
+}
+
+// The question shows the image before its first byte; No sends nothing and the image page
+// comes back on the same link; Yes, for another file whose checksum is published beside it,
+// writes it byte for byte.
+TEST_F(RoadScenario, TheImageIsShownAndAskedForBeforeItsFirstByte)
+{
+    ImageFile declined(8192, L"declined image.bin"), chosen(70000, L"chosen image.bin");
+    const std::wstring received = TempPath(L"asked-received.bin");
+    if (!InTemp("sha256sum -b 'chosen image.bin' | tr a-f A-F > 'chosen image.bin.sha256'")) GTEST_SKIP() << "no Unix";
+    ASSERT_TRUE(device.Start(L"--save \"" + received + L"\"")) << Utf8(device.Error());
+    UpgradeLog log;
+    WalkToImagePage();
+    ASSERT_TRUE(wizard.Press(IDC_IMAGE_FILE));
+    ASSERT_TRUE(wizard.ChooseFile(declined.Path()));
+    std::wstring text;
+    ASSERT_TRUE(wizard.WaitForMessageBox(&text, 20000, true)) << "no question; see " << Visible();
+    EXPECT_EQ(DefaultButton(wizard.FindMessageBox(true)), IDNO) << "Enter alone must not write";
+    ASSERT_TRUE(wizard.AnswerMessageBox(10000, true, IDNO));
+    ExpectPage(Page::Image);
+    EmulatedHandheld::Report r = device.ReadReport();
+    EXPECT_EQ(r["header_received"], "0");
+    EXPECT_EQ(r["closed"], "0") << "the link stays open for another image";
+    UpgradeLog::Fields f;
+    ASSERT_NO_FATAL_FAILURE(log.ReadOnlyNewRecord(&f));
+    EXPECT_EQ(f["result"], "declined");
+    EXPECT_EQ(f["checked"], "none");
+    EXPECT_EQ(f["sent"], "0");
+    const std::wstring folder = declined.Path().substr(0, declined.Path().rfind(L'\\'));
+    const std::wstring sha256(f["sha256"].begin(), f["sha256"].end());
+    EXPECT_TRUE(Has(text, L"File: declined image.bin\nFolder: " + folder + L"\nSize: 8192 bytes (0.01 MiB)\nDate: "))
+        << Utf8(text);
+    EXPECT_TRUE(Has(text, L"\nSHA-256: " + sha256 + L"\n\nNot checked: there is no checksum file")) << Utf8(text);
+    const std::wstring last = L"\n\nWrite this image to the handheld?";
+    EXPECT_EQ(text.substr(text.size() - last.size()), last);
+
+    UpgradeLog second;
+    ASSERT_TRUE(wizard.Press(IDC_IMAGE_FILE));
+    ASSERT_TRUE(wizard.ChooseFile(chosen.Path()));
+    AnswerQuestion(&text, IDYES);
+    EXPECT_TRUE(Has(text, L"Checked: the SHA-256 matches the one in chosen image.bin.sha256.")) << Utf8(text);
+    HWND figures = ::GetDlgItem(wizard.FindPage(Page::Progress), IDC_PROGRESS_FIGURES);
+    ExpectFinishPage(nullptr, nullptr);
+    EXPECT_EQ(robot::Wizard::TextOf(figures).rfind(L"0.07 of 0.07 MiB written", 0), 0u)
+        << Utf8(robot::Wizard::TextOf(figures));
+    ASSERT_TRUE(wizard.Press(IDOK));
+    ExpectRunEnds();
+    r = device.Stop();
+    EXPECT_EQ(r["connections"], "1");
+    EXPECT_EQ(r["match"], "1");
+    EXPECT_TRUE(ReadWholeFile(received) == ReadWholeFile(chosen.Path())) << "not byte for byte";
+    ASSERT_NO_FATAL_FAILURE(second.ReadOnlyNewRecord(&f));
+    EXPECT_EQ(f["result"], "success");
+    EXPECT_EQ(f["checked"], "sha256-file");
+    for (const wchar_t* name : {L"asked-received.bin", L"chosen image.bin.sha256"}) ::DeleteFileW(TempPath(name).c_str());
+}
+
+// What the publisher's files beside the image say, each time the image is chosen again: a
+// checksum that differs or a signature not valid refuses it with nothing sent; a SHA256SUMS,
+// an unreadable checksum file and a trusted signature are said in the question.
+TEST_F(RoadScenario, ChecksumsAndSignaturesBesideTheImageAreSaidOrRefuseIt)
+{
+    ImageFile image(20000, L"vouched image.bin");
+    const Publisher maker("Example Handhelds ROM Signing", true), stranger("Somebody Else", false);
+    if (!maker.Ready() || !stranger.Ready()) GTEST_SKIP() << "no openssl beneath";
+    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+    WalkToImagePage();
+    const struct {
+        std::string command;  // run in the temporary folder first ("sign": by the maker; "stranger")
+        const wchar_t* says;
+        int answer;  // IDOK for a refusal
+        const char* result;
+        const char* reason;
+        const char* checked;
+    } cases[] = {
+        {"printf '%064d  vouched image.bin\\n' 0 > 'vouched image.bin.sha256'",
+         L"The image does not match its checksum.\n\nImage: ", IDOK, "failed", "sha256-mismatch", "none"},
+        {"rm 'vouched image.bin.sha256'; printf x > a.bin; printf y > b.bin; "
+         "sha256sum a.bin 'vouched image.bin' b.bin > SHA256SUMS",
+         L"Checked: the SHA-256 matches the one in SHA256SUMS.", IDNO, "declined", "", "sha256-file"},
+        {"rm SHA256SUMS a.bin b.bin; echo 'not a checksum' > 'vouched image.bin.sha256'",
+         L"the checksum file vouched image.bin.sha256 could not be used (line 1 is not a SHA-256 checksum line)",
+         IDNO, "declined", "", "none"},
+        {"sign", L"Checked: signed by Example Handhelds ROM Signing (signature vouched image.bin.p7s).", IDNO,
+         "declined", "", "signature"},
+        {"printf '\\001' | dd of='vouched image.bin' bs=1 seek=7000 conv=notrunc 2>/dev/null",
+         L"Why: it was made for other bytes than this image's", IDOK, "failed", "signature-invalid", "none"},
+        {"stranger", L"Signer: Somebody Else\nWhy: the signer is not trusted: ", IDOK, "failed", "signature-invalid",
+         "none"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        if (c.command == "sign") {
+            ASSERT_TRUE(InTemp("rm 'vouched image.bin.sha256'") && maker.Sign(image.Path()));
+        } else if (c.command == "stranger") {
+            ASSERT_TRUE(stranger.Sign(image.Path()));
+        } else {
+            ASSERT_TRUE(InTemp(c.command));
+        }
+        UpgradeLog log;
+        ASSERT_TRUE(wizard.Press(IDC_IMAGE_FILE));
+        ASSERT_TRUE(wizard.ChooseFile(image.Path()));
+        std::wstring text;
+        AnswerQuestion(&text, c.answer);
+        EXPECT_TRUE(Has(text, c.says)) << Utf8(text);
+        EXPECT_EQ(Has(text, L"Nothing was written to the handheld."), c.answer == IDOK) << Utf8(text);
+        ExpectPage(Page::Image);
+        UpgradeLog::Fields f;
+        ASSERT_NO_FATAL_FAILURE(log.ReadOnlyNewRecord(&f));
+        EXPECT_EQ(f["result"], c.result);
+        EXPECT_EQ(f["reason"], c.reason);
+        EXPECT_EQ(f["checked"], c.checked);
+    }
+    ASSERT_TRUE(wizard.Press(IDCANCEL));
+    ExpectRunEnds();
+    EmulatedHandheld::Report r = device.Stop();
+    EXPECT_EQ(r["connections"], "1");
+    EXPECT_EQ(r["header_received"], "0");
+    ::DeleteFileW((image.Path() + L".p7s").c_str());
+}
+
 }  // namespace
 
 namespace {
