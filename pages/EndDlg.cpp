@@ -11,6 +11,7 @@ void CEndDlg::DoDataExchange(CDataExchange* pDX) { CDialog::DoDataExchange(pDX);
 BOOL CEndDlg::OnInitDialog()
 {
     CDialog::OnInitDialog();
+    ExposePageText(m_hWnd, kEndRow);
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
     return TRUE;

@@ -15,6 +15,7 @@ void CImageDlg::DoDataExchange(CDataExchange* pDX) { CDialog::DoDataExchange(pDX
 BOOL CImageDlg::OnInitDialog()
 {
     CDialog::OnInitDialog();
+    ExposePageText(m_hWnd, kImageRow);
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
     return TRUE;

@@ -18,6 +18,7 @@ void CLicenseDlg::DoDataExchange(CDataExchange* pDX)
 BOOL CLicenseDlg::OnInitDialog()
 {
     CDialog::OnInitDialog();
+    ExposePageText(m_hWnd, kLicenseRow);
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
     return TRUE;

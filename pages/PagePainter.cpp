@@ -1,6 +1,9 @@
 #include "pages/PagePainter.h"
 #include "framework/Handles.h"
 #include "framework/CString.h"
+#include "res/resource.h"
+#include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -27,6 +30,25 @@ GdiObject<HFONT> MakeFont(PageFont font)
                                           L"Arial"));
 }
 
+// What the page's text controls do instead of painting: nothing, so the painter's pixels stay.
+constexpr wchar_t kStaticProc[] = L"RomUpgradeWizard.StaticProc";
+
+LRESULT CALLBACK UnpaintedText(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    const auto base = reinterpret_cast<WNDPROC>(::GetPropW(wnd, kStaticProc));
+    switch (msg) {
+    case WM_PAINT: ::ValidateRect(wnd, nullptr); return 0;
+    case WM_ERASEBKGND: return 1;
+    case WM_NCHITTEST: return HTTRANSPARENT;
+    case WM_NCDESTROY:
+        ::SetWindowLongPtrW(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(base));
+        ::RemovePropW(wnd, kStaticProc);
+        break;
+    default: break;
+    }
+    return ::CallWindowProcW(base, wnd, msg, wParam, lParam);
+}
+
 bool RowUses(const PageRow& row, PageFont font)
 {
     for (size_t i = 0; i < row.lineCount; ++i)
@@ -35,6 +57,46 @@ bool RowUses(const PageRow& row, PageFont font)
 }
 
 }  // namespace
+
+void ExposePageText(HWND page, const PageRow& row)
+{
+    std::vector<const TextLine*> order;
+    for (size_t i = 0; i < row.lineCount; ++i) order.push_back(&row.lines[i]);
+    std::stable_sort(order.begin(), order.end(), [](const TextLine* a, const TextLine* b) {
+        return a->y != b->y ? a->y < b->y : a->x < b->x;
+    });
+
+    // The page's mapping, as the painter sets it, to find where each line lands.
+    RECT client;
+    ::GetClientRect(page, &client);
+    MemoryDC dc(nullptr);  // measures as the screen does
+    ::SetMapMode(dc.get(), MM_ANISOTROPIC);
+    ::SetWindowExtEx(dc.get(), row.extent.cx, row.extent.cy, nullptr);
+    ::SetViewportExtEx(dc.get(), client.right, client.bottom, nullptr);
+
+    HWND after = HWND_TOP;
+    CString text;
+    for (const TextLine* line : order) {
+        text.LoadString(line->stringId);
+        GdiObject<HFONT> font = MakeFont(line->font);
+        SelectObjectGuard selection(dc.get(), font.get());
+        SIZE size{};
+        ::GetTextExtentPoint32W(dc.get(), text.GetString(), text.GetLength(), &size);
+        POINT corners[2] = {{line->x, line->y}, {line->x + size.cx, line->y + size.cy}};
+        ::LPtoDP(dc.get(), corners, 2);
+        // Transparent: the page's paint is not clipped where the control stands.
+        HWND control = ::CreateWindowExW(
+            WS_EX_TRANSPARENT, L"STATIC", text.GetString(), WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, corners[0].x, corners[0].y,
+            corners[1].x - corners[0].x, corners[1].y - corners[0].y, page,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_PAGE_LINE_BASE + line->stringId)),
+            ::GetModuleHandleW(nullptr), nullptr);
+        if (!control) continue;
+        ::SetPropW(control, kStaticProc, reinterpret_cast<HANDLE>(::GetWindowLongPtrW(control, GWLP_WNDPROC)));
+        ::SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&UnpaintedText));
+        ::SetWindowPos(control, after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOREDRAW);
+        after = control;
+    }
+}
 
 bool PaintPage(HWND wnd, const PageRow& row)
 {

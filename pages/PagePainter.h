@@ -30,6 +30,14 @@ constexpr PageRow MakeRow(UINT bitmapId, SIZE extent, const TextLine (&lines)[N]
     return PageRow{bitmapId, extent, lines, N};
 }
 
+// Gives every line the row paints a static control of its own on `page`, carrying the same
+// text over the same place, in reading order (top to bottom, then left to right) and ahead of
+// the page's own controls: a screen reader finds the page's words where the eye does. The
+// controls paint nothing and let clicks through, so the page looks exactly as painted. Called
+// once, from the page's OnInitDialog. Each control's id is IDC_PAGE_LINE_BASE plus the
+// line's string id.
+void ExposePageText(HWND page, const PageRow& row);
+
 // Paints `wnd` (inside its WM_PAINT) with `row`. Returns false when the bitmap could not be
 // loaded; the page then shows only its controls and no text.
 bool PaintPage(HWND wnd, const PageRow& row);

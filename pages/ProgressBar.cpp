@@ -46,6 +46,7 @@ void CProgressBar::DoDataExchange(CDataExchange* pDX)
 BOOL CProgressBar::OnInitDialog()
 {
     CDialog::OnInitDialog();
+    ExposePageText(m_hWnd, kProgressRow);
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
     SetTimer(IDT_START_TRANSFER, kStartDelayMs);

@@ -14,6 +14,7 @@ void CResetDlg::DoDataExchange(CDataExchange* pDX) { CDialog::DoDataExchange(pDX
 BOOL CResetDlg::OnInitDialog()
 {
     CDialog::OnInitDialog();
+    ExposePageText(m_hWnd, kResetRow);
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
     return TRUE;

@@ -14,6 +14,7 @@ void CSelectDlg::DoDataExchange(CDataExchange* pDX) { CDialog::DoDataExchange(pD
 BOOL CSelectDlg::OnInitDialog()
 {
     CDialog::OnInitDialog();
+    ExposePageText(m_hWnd, kSelectRow);
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
     return TRUE;

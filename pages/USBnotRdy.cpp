@@ -13,6 +13,7 @@ void CUSBnotRdy::DoDataExchange(CDataExchange* pDX) { CDialog::DoDataExchange(pD
 BOOL CUSBnotRdy::OnInitDialog()
 {
     CDialog::OnInitDialog();
+    ExposePageText(m_hWnd, kUSBnotRdyRow);
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
     return TRUE;

@@ -14,6 +14,7 @@ void CWarnASynOpen::DoDataExchange(CDataExchange* pDX) { CDialog::DoDataExchange
 BOOL CWarnASynOpen::OnInitDialog()
 {
     CDialog::OnInitDialog();
+    ExposePageText(m_hWnd, kWarnASynOpenRow);
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
     return TRUE;

@@ -12,6 +12,7 @@ void CWelcomeDlg::DoDataExchange(CDataExchange* pDX) { CDialog::DoDataExchange(p
 BOOL CWelcomeDlg::OnInitDialog()
 {
     CDialog::OnInitDialog();
+    ExposePageText(m_hWnd, kWelcomeRow);
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
     return TRUE;

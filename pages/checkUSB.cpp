@@ -23,6 +23,7 @@ void CCheckUSB::DoDataExchange(CDataExchange* pDX) { CDialog::DoDataExchange(pDX
 BOOL CCheckUSB::OnInitDialog()
 {
     CDialog::OnInitDialog();
+    ExposePageText(m_hWnd, kCheckUSBRow);
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
     SetTimer(IDT_CHECK_DEVICE, kCheckDelayMs);

@@ -31,6 +31,8 @@
 #define IDC_PROGRESS        1003
 #define IDC_STALL_NOTE      1004
 #define IDC_PROGRESS_FIGURES 1005
+// The controls that carry the painted lines' texts: this base plus the line's string id
+#define IDC_PAGE_LINE_BASE  2000
 #define IDC_IMAGE_STATIC    1037
 #define IDC_RESET_BACK      1068
 #define IDC_LICENSE_ACCEPT  1081

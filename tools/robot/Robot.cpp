@@ -37,6 +37,11 @@ Page Classify(HWND page)
     if (has(IDC_SELECT_BACK)) return Page::Select;
     if (has(IDC_IMAGE_FILE)) return Page::Image;
     if (has(IDC_PROGRESS)) return Page::Progress;
+    // The pages' own lines, in any language.
+    if (has(IDC_PAGE_LINE_BASE + IDS_END_1)) return Page::End;
+    if (has(IDC_PAGE_LINE_BASE + IDS_USBNOTRDY_1)) return Page::NotReady;
+    if (has(IDC_PAGE_LINE_BASE + IDS_WELCOME_1)) return Page::Welcome;
+    if (has(IDC_PAGE_LINE_BASE + IDS_WARN_1)) return Page::Warning;
     if (HWND ok = ::GetDlgItem(page, IDOK)) {
         std::wstring label = WindowText(ok);
         if (label == L"Finish") return Page::End;
