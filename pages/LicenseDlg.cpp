@@ -1,4 +1,5 @@
 #include "pages/LicenseDlg.h"
+#include <utility>
 #include "pages/PagePainter.h"
 #include "pages/WelcomeDlg.h"
 #include "pages/checkregister.h"
@@ -19,6 +20,14 @@ BOOL CLicenseDlg::OnInitDialog()
 {
     CDialog::OnInitDialog();
     ExposePageText(m_hWnd, kLicenseRow);
+    // The radio buttons' own names are the captions painted beside them: too small to show
+    // them, they still tell a screen reader what each one means.
+    for (const auto& [button, caption] : {std::pair<int, UINT>{IDC_LICENSE_ACCEPT, IDS_LICENSE_4},
+                                          std::pair<int, UINT>{IDC_LICENSE_DECLINE, IDS_LICENSE_5}}) {
+        CString text;
+        text.LoadString(caption);
+        ::SetDlgItemTextW(m_hWnd, button, text);
+    }
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
     return TRUE;

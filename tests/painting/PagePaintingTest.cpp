@@ -2,6 +2,7 @@
 // in their bands and colours, checked on real screenshots of the shipped program. That repainting
 // a page again and again does not make the program hold more objects is PageLeakTest.cpp's
 // (CTest entry page_leaks), kept apart because it takes minutes.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include "tests/painting/PagePaintCheck.h"
@@ -74,6 +75,12 @@ protected:
         if (verdict.ok()) std::printf("%s", verdict.Text().c_str());
     }
 
+    // What a screen reader hears of the visible page, in order: its lines, then its controls.
+    void ExpectHeard(const std::vector<std::wstring>& expected)
+    {
+        EXPECT_EQ(robot::HeardTexts(wizard.PageWindow()), expected);
+    }
+
     // Leaves by the page's own button, as a user would; the fixture ends whatever remains.
     void Leave()
     {
@@ -86,6 +93,11 @@ TEST_F(PagePainting, WelcomePage)
 {
     StartWizard();
     ExpectPainted(Page::Welcome, painting::WelcomePage(), L"welcome");
+    ExpectHeard({L"Please follow this step-by-step procedure to", L"update the ROM image on your Pocket PC.",
+                 L"DO NOT CONNECT the USB cable with the", L"host PC and Pocket PC until instructed to", L"do so.",
+                 L"NOTE:", L"1. Disable the standby and hibernation modes",
+                 L"    and close all applications on your host PC.", L"2. Keep the power adapter connecting with",
+                 L"    your Pocket PC during upgrade.", L"Next", L"Cancel"});
     Leave();
 }
 
@@ -94,6 +106,10 @@ TEST_F(PagePainting, ResetPage)
     StartWizard();
     Go(IDOK, Page::Reset);
     ExpectPainted(Page::Reset, painting::ResetPage(), L"reset");
+    ExpectHeard({L"Warning: all data will be reased when you", L"enter the Image Upgrade Mode. Please backup",
+                 L"all your data in Pocket PC before you follow.", L"1. Go into the Image Upgrade mode.",
+                 L"    Scroll down the jog-wheel and press", L"    the RESET button at the same time.",
+                 L"2. Press NOTE button to enter the Image Upgrade", L"    Mode.", L"Next", L"Cancel", L"Back"});
     Leave();
 }
 
@@ -103,6 +119,10 @@ TEST_F(PagePainting, SelectPage)
     Go(IDOK, Page::Reset);
     Go(IDOK, Page::Select);
     ExpectPainted(Page::Select, painting::SelectPage(), L"select");
+    ExpectHeard({L"1. Connect USB cable with the host PC and", L"    PocketPC.",
+                 L"2. Select the \"USB\" item by jog-wheel, then", L"    press ACTION button to confirm.", L"NOTE:",
+                 L"DO NOT remove the USB connection or ", L"power adapter from the Pocket PC during",
+                 L"upgrading. This interruption may damage", L"your device.", L"Next", L"Cancel", L"Back"});
     Leave();
 }
 
@@ -112,6 +132,13 @@ TEST_F(PagePainting, LicensePage)
     Go(IDOK, Page::Reset);
     Go(IDC_RESET_BACK, Page::License);
     ExpectPainted(Page::License, painting::LicensePage(), L"license");
+    std::vector<std::wstring> heard = robot::HeardTexts(wizard.PageWindow());
+    heard.resize(std::min<size_t>(heard.size(), 10));  // the agreement's box reads its whole text
+    EXPECT_EQ(heard, (std::vector<std::wstring>{L"LICENSE AGREEMENT", L"Please read the following license agreement",
+                                                L"carefully.", L"I accept the terms in the license agreement.",
+                                                L"I do not accept the terms in the license agreement.", L"Next",
+                                                L"Cancel", L"Back", L"I accept the terms in the license agreement.",
+                                                L"I do not accept the terms in the license agreement."}));
     Leave();
 }
 
@@ -138,6 +165,9 @@ TEST_F(PagePainting, NotReadyPage)
     ASSERT_TRUE(wizard.Press(IDOK));
     ASSERT_TRUE(wizard.WaitForPage(Page::NotReady, 10000)) << "see " << Visible();
     ExpectPainted(Page::NotReady, painting::NotReadyPage(), L"notready");
+    ExpectHeard({L"ERROR: CONNECT ERROR", L"Please check the following possible factors:",
+                 L"1. Does the Pocket PC connect to the USB", L"    cable properly?",
+                 L"2. Does the USB cable connect to the PC", L"    properly?", L"Exit"});
     Leave();
 }
 

@@ -1,4 +1,5 @@
 #include "tools/robot/Robot.h"
+#include <oleacc.h>
 #include <cstdio>
 #include <cwchar>
 #include "tools/launch/StartProcess.h"
@@ -431,6 +432,54 @@ bool Screenshot::SaveBmp(const std::wstring& path) const
     bool ok = std::fwrite(&fh, sizeof fh, 1, f) == 1 && std::fwrite(&ih, sizeof ih, 1, f) == 1 &&
               std::fwrite(rows.data(), 1, rows.size(), f) == rows.size();
     return std::fclose(f) == 0 && ok;
+}
+
+}  // namespace robot
+
+namespace robot {
+
+std::vector<std::wstring> HeardTexts(HWND page)
+{
+    std::vector<std::wstring> heard;
+    const HRESULT com = ::CoInitialize(nullptr);
+    IAccessible* client = nullptr;
+    if (SUCCEEDED(::AccessibleObjectFromWindow(page, OBJID_CLIENT, IID_IAccessible, reinterpret_cast<void**>(&client)))) {
+        long count = 0;
+        client->get_accChildCount(&count);
+        std::vector<VARIANT> children(static_cast<size_t>(count));
+        long got = 0;
+        if (count > 0 && SUCCEEDED(::AccessibleChildren(client, 0, count, children.data(), &got))) {
+            for (long i = 0; i < got; ++i) {
+                VARIANT& child = children[static_cast<size_t>(i)];
+                // A child window: its own client object carries its name.
+                HWND wnd = nullptr;
+                IOleWindow* window = nullptr;
+                if (child.vt == VT_DISPATCH && child.pdispVal &&
+                    SUCCEEDED(child.pdispVal->QueryInterface(IID_IOleWindow, reinterpret_cast<void**>(&window)))) {
+                    window->GetWindow(&wnd);
+                    window->Release();
+                }
+                IAccessible* object = nullptr;
+                BSTR name = nullptr;
+                VARIANT self;
+                self.vt = VT_I4;
+                self.lVal = CHILDID_SELF;
+                if (wnd && SUCCEEDED(::AccessibleObjectFromWindow(wnd, OBJID_CLIENT, IID_IAccessible,
+                                                                  reinterpret_cast<void**>(&object)))) {
+                    object->get_accName(self, &name);
+                    object->Release();
+                } else if (child.vt == VT_I4) {
+                    client->get_accName(child, &name);
+                }
+                heard.push_back(name ? name : L"");
+                if (name) ::SysFreeString(name);
+                ::VariantClear(&child);
+            }
+        }
+        client->Release();
+    }
+    if (SUCCEEDED(com)) ::CoUninitialize();
+    return heard;
 }
 
 }  // namespace robot

@@ -91,6 +91,10 @@ private:
     PROCESS_INFORMATION m_pi{};
 };
 
+// What a screen reader hears of a page, in its order: the name of each of its children's
+// accessible objects (through oleacc, from this process, as an assistive tool asks).
+std::vector<std::wstring> HeardTexts(HWND page);
+
 // The windows below `wnd`, at every depth.
 int CountChildWindows(HWND wnd);
 
