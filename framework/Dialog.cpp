@@ -87,6 +87,9 @@ BOOL CDialog::UpdateData(BOOL bSaveAndValidate)
 BOOL CDialog::OnInitDialog()
 {
     UpdateData(FALSE);
+    // The focus is always shown, not only once a key has been pressed: a keyboard user must
+    // see where it is from the first moment.
+    ::SendMessageW(m_hWnd, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS | UISF_HIDEACCEL), 0);
     return TRUE;
 }
 

@@ -18,7 +18,10 @@ BOOL CImageDlg::OnInitDialog()
     ExposePageText(m_hWnd, kImageRow);
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
-    return TRUE;
+    // What the page is for: the focus starts on "Image file", and Enter presses it.
+    SendMessage(DM_SETDEFID, IDC_IMAGE_FILE);
+    ::SetFocus(GetDlgItem(IDC_IMAGE_FILE));
+    return FALSE;  // the focus is set
 }
 
 BOOL CImageDlg::OnButtonClicked(UINT nID)

@@ -416,6 +416,69 @@ TEST_F(RoadScenario, TheImageIsShownAndAskedForBeforeItsFirstByte)
     for (const wchar_t* name : {L"asked-received.bin", L"chosen image.bin.sha256"}) ::DeleteFileW(TempPath(name).c_str());
 }
 
+// The whole road by the keyboard alone, as posted key strokes: on every page the focus starts
+// where the user most likely wants it and is shown; the license text scrolls by keys; the
+// handheld gets the image byte for byte.
+TEST_F(RoadScenario, TheRoadIsWalkedByKeysAlone)
+{
+    ImageFile image(70000, L"keyboard image.bin");
+    const std::wstring received = TempPath(L"keys-received.bin");
+    ASSERT_TRUE(device.Start(L"--save \"" + received + L"\"")) << Utf8(device.Error());
+    StartWizard();
+    auto focusIs = [&](int id) {
+        HWND page = wizard.PageWindow();
+        HWND focus = robot::Wizard::FocusIn(page);
+        DWORD_PTR state = UISF_HIDEFOCUS;
+        ::SendMessageTimeoutW(page, WM_QUERYUISTATE, 0, 0, SMTO_ABORTIFHUNG, 2000, &state);
+        EXPECT_EQ(state & UISF_HIDEFOCUS, 0u) << "the focus is hidden on " << robot::PageName(wizard.VisiblePage());
+        return focus && ::GetDlgCtrlID(focus) == id;
+    };
+    auto key = [&](UINT vk) { ASSERT_TRUE(robot::Wizard::PressKeyIn(wizard.PageWindow(), vk)); };
+    EXPECT_TRUE(focusIs(IDOK));
+    key(VK_RETURN);
+    ASSERT_TRUE(wizard.WaitForPage(Page::Reset));
+    // Reset: Next, Cancel, Back; Back opens the license.
+    key(VK_TAB);
+    key(VK_TAB);
+    EXPECT_TRUE(robot::WaitUntil([&] { return focusIs(IDC_RESET_BACK); }, 2000));
+    key(VK_RETURN);
+    ASSERT_TRUE(wizard.WaitForPage(Page::License));
+    EXPECT_TRUE(focusIs(IDOK));
+    HWND text = wizard.Control(IDC_LICENSE_TEXT);
+    for (int i = 0; i < 6 && !focusIs(IDC_LICENSE_TEXT); ++i) key(VK_TAB), ::Sleep(50);
+    ASSERT_TRUE(focusIs(IDC_LICENSE_TEXT)) << "Tab does not reach the license text";
+    key(VK_NEXT);
+    DWORD_PTR firstLine = 0;
+    EXPECT_TRUE(robot::WaitUntil([&] {
+        ::SendMessageTimeoutW(text, EM_GETFIRSTVISIBLELINE, 0, 0, SMTO_ABORTIFHUNG, 2000, &firstLine);
+        return firstLine > 0;
+    }, 2000)) << "Page Down does not scroll the license text";
+    for (int i = 0; i < 6 && !focusIs(IDOK); ++i) key(VK_TAB), ::Sleep(50);
+    key(VK_RETURN);  // Next, as on the welcome page
+    ASSERT_TRUE(wizard.WaitForPage(Page::Reset));
+    key(VK_RETURN);
+    ASSERT_TRUE(wizard.WaitForPage(Page::Select));
+    EXPECT_TRUE(focusIs(IDOK));
+    key(VK_RETURN);
+    ASSERT_TRUE(wizard.WaitForPage(Page::Image, 15000)) << "see " << Visible();
+    EXPECT_TRUE(focusIs(IDC_IMAGE_FILE));
+    key(VK_RETURN);
+    ASSERT_TRUE(wizard.ChooseFile(image.Path(), 10000, true)) << "no file dialog";
+    ASSERT_TRUE(wizard.WaitForMessageBox(nullptr, 20000, true)) << "no question; see " << Visible();
+    HWND box = wizard.FindMessageBox(true);
+    EXPECT_EQ(::GetDlgCtrlID(robot::Wizard::FocusIn(box)), IDNO);
+    ASSERT_TRUE(robot::Wizard::PressKeyIn(box, VK_TAB));
+    ASSERT_TRUE(robot::WaitUntil([&] { return ::GetDlgCtrlID(robot::Wizard::FocusIn(box)) == IDYES; }, 2000));
+    ASSERT_TRUE(robot::Wizard::PressKeyIn(box, VK_RETURN));
+    ASSERT_TRUE(wizard.WaitForPage(Page::End, 30000)) << "see " << Visible();
+    EXPECT_TRUE(focusIs(IDOK));
+    key(VK_RETURN);  // Finish
+    ExpectRunEnds();
+    EXPECT_EQ(device.Stop()["match"], "1");
+    EXPECT_TRUE(ReadWholeFile(received) == ReadWholeFile(image.Path())) << "not byte for byte";
+    ::DeleteFileW(received.c_str());
+}
+
 // What the publisher's files beside the image say, each time the image is chosen again: a
 // checksum that differs or a signature not valid refuses it with nothing sent; a SHA256SUMS,
 // an unreadable checksum file and a trusted signature are said in the question.

@@ -198,15 +198,21 @@ bool Wizard::Press(int controlId) const
 bool Wizard::PressEscape() const { return PressKey(VK_ESCAPE); }
 bool Wizard::PressEnter() const { return PressKey(VK_RETURN); }
 
-bool Wizard::PressKey(UINT key) const
+bool Wizard::PressKey(UINT key) const { return PressKeyIn(PageWindow(), key); }
+
+HWND Wizard::FocusIn(HWND window)
 {
-    HWND page = PageWindow();
-    if (!page || !::IsWindowEnabled(page)) return false;
     GUITHREADINFO info{sizeof info};
-    HWND target = page;
-    if (::GetGUIThreadInfo(::GetWindowThreadProcessId(page, nullptr), &info) && info.hwndFocus &&
-        (info.hwndFocus == page || ::IsChild(page, info.hwndFocus)))
-        target = info.hwndFocus;
+    if (!window || !::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &info)) return nullptr;
+    return info.hwndFocus && (info.hwndFocus == window || ::IsChild(window, info.hwndFocus)) ? info.hwndFocus
+                                                                                               : nullptr;
+}
+
+bool Wizard::PressKeyIn(HWND window, UINT key)
+{
+    if (!window || !::IsWindowEnabled(window)) return false;
+    HWND target = FocusIn(window);
+    if (!target) target = window;
     const LPARAM scan = static_cast<LPARAM>(::MapVirtualKeyW(key, 0)) << 16;
     ::PostMessageW(target, WM_KEYDOWN, key, scan | 1);
     ::PostMessageW(target, WM_KEYUP, key, scan | 0xC0000001);
@@ -288,7 +294,7 @@ bool Wizard::WaitForFileDialog(DWORD timeoutMs) const
         timeoutMs);
 }
 
-bool Wizard::ChooseFile(const std::wstring& path, DWORD timeoutMs) const
+bool Wizard::ChooseFile(const std::wstring& path, DWORD timeoutMs, bool byKeys) const
 {
     HWND dialog = nullptr;
     HWND name = nullptr;
@@ -313,8 +319,11 @@ bool Wizard::ChooseFile(const std::wstring& path, DWORD timeoutMs) const
         DWORD_PTR result;
         ::SendMessageTimeoutW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()), SMTO_ABORTIFHUNG, 5000,
                               &result);
-        ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                       reinterpret_cast<LPARAM>(::GetDlgItem(dialog, IDOK)));
+        if (byKeys)
+            PressKeyIn(dialog, VK_RETURN);
+        else
+            ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                           reinterpret_cast<LPARAM>(::GetDlgItem(dialog, IDOK)));
     }
     return WaitUntil([&] { return !::IsWindow(dialog) || !::IsWindowVisible(dialog); }, timeoutMs);
 }

@@ -59,6 +59,11 @@ public:
     bool PressEscape() const;    // the Escape key on the visible page
     bool PressEnter() const;     // the Enter key on the visible page
     bool PressCloseBox() const;  // the caption's close box (SC_CLOSE)
+    // A key stroke to whatever has the focus in `window` (a page, a box, the file dialog), as
+    // the keyboard sends it; false when the window is not there or does not take input.
+    static bool PressKeyIn(HWND window, UINT key);
+    // The control of `window` that has the focus, or nullptr.
+    static HWND FocusIn(HWND window);
     bool ClickRadio(int controlId) const;
     bool IsChecked(int controlId) const;
     HWND Control(int controlId) const;
@@ -71,8 +76,8 @@ public:
     bool AnswerMessageBox(DWORD timeoutMs = 10000, bool pageCaption = false, int button = IDOK) const;
 
     // The common file-open dialog: types `path` into its file name box and presses Open;
-    // with an empty path it presses Cancel.
-    bool ChooseFile(const std::wstring& path, DWORD timeoutMs = 10000) const;
+    // with an empty path it presses Cancel. `byKeys`: Enter instead of a click on Open.
+    bool ChooseFile(const std::wstring& path, DWORD timeoutMs = 10000, bool byKeys = false) const;
     bool WaitForFileDialog(DWORD timeoutMs = 10000) const;
 
     bool Running() const;
