@@ -1,5 +1,6 @@
 #include "app/WizardApp.h"
 #include "pages/WelcomeDlg.h"
+#include "framework/Language.h"
 
 CWizardApp theApp;
 
@@ -8,6 +9,7 @@ CWizardApp::CWizardApp() : CWinApp(nullptr) {}
 BOOL CWizardApp::InitInstance()
 {
     Enable3dControlsStatic();
+    ChooseLanguage(::GetCommandLineW());
     CWelcomeDlg dlg;
     m_pMainWnd = &dlg;
     dlg.DoModal();

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "device/ByteSum.h"
+#include "device/EngineTexts.h"
 #include "framework/SystemLibrary.h"
 
 // {25DBCE51-6C8F-4A72-8A6D-B54C2B4FC835}
@@ -336,7 +337,7 @@ int CUSBUpdate::OpenAndHandshake()
         m_dwError = 0;
         return kReady;
     }
-    ShowError(L"Please press down USB item");
+    ShowError(TextOr(IDS_ENGINE_PRESS_USB_ITEM, L"Please press down USB item"));
     return kWrongReply;
 }
 
@@ -404,9 +405,10 @@ DWORD CUSBUpdate::OpenImage(CString path)
         Fail(kFailImageOpen, _doserrno);
         // Another program writing to the file keeps us out; that is not a missing file.
         if (_doserrno == ERROR_SHARING_VIOLATION)
-            ShowError(L"The image file is in use by another program. Close that program and try again.");
+            ShowError(TextOr(IDS_ENGINE_IMAGE_IN_USE,
+                             L"The image file is in use by another program. Close that program and try again."));
         else
-            ShowError(L"Can not find  the image file.");
+            ShowError(TextOr(IDS_ENGINE_IMAGE_NOT_FOUND, L"Can not find  the image file."));
         return 0;
     }
 
@@ -425,13 +427,14 @@ DWORD CUSBUpdate::OpenImage(CString path)
         if (text) ShowError(text);
         return 0;
     };
-    static const wchar_t kTooLarge[] = L"The image file is too large: images must be smaller than 4 GB.";
+    const CString tooLarge =
+        TextOr(IDS_ENGINE_IMAGE_TOO_LARGE, L"The image file is too large: images must be smaller than 4 GB.");
 
     // A file whose size is known is refused before any of it is read; a stream of
     // unknown size (a device, a pipe) is stopped by the count below.
     struct _stati64 st;
     const bool sized = _fstati64(_fileno(m_pImageFile), &st) == 0 && (st.st_mode & _S_IFREG);
-    if (sized && static_cast<uint64_t>(st.st_size) > kLargestImage) return refuse(kFailImageTooLarge, 0, kTooLarge);
+    if (sized && static_cast<uint64_t>(st.st_size) > kLargestImage) return refuse(kFailImageTooLarge, 0, tooLarge);
     const uint64_t total = sized ? static_cast<uint64_t>(st.st_size) : 0;
 
     // Without memory for the large buffer, a small one on the stack does the same job.
@@ -451,7 +454,7 @@ DWORD CUSBUpdate::OpenImage(CString path)
         const size_t n = std::fread(chunk, 1, chunkSize, m_pImageFile);
         if (n > 0) {
             count += n;
-            if (count > kLargestImage) return refuse(kFailImageTooLarge, 0, kTooLarge);
+            if (count > kLargestImage) return refuse(kFailImageTooLarge, 0, tooLarge);
             sum += ByteSum(chunk, n);
             digest.Add(chunk, n);
             pieces.Add(chunk, n);
@@ -459,7 +462,8 @@ DWORD CUSBUpdate::OpenImage(CString path)
             m_byCell = chunk[n - 1];
         }
         if (std::ferror(m_pImageFile))
-            return refuse(kFailImageRead, ::GetLastError(), L"The image file could not be read.");
+            return refuse(kFailImageRead, ::GetLastError(),
+                          TextOr(IDS_ENGINE_IMAGE_UNREADABLE, L"The image file could not be read."));
         if (m_stagingProgress) m_stagingProgress(count, total);
         if (n < chunkSize) break;
     }
@@ -625,5 +629,5 @@ void CUSBUpdate::ShowError(CString text)
     if (m_pReporter)
         m_pReporter->ReportError(text, m_dwError);
     else
-        ::MessageBoxW(nullptr, text, L"Error", MB_OK);
+        ::MessageBoxW(nullptr, text, TextOr(IDS_ENGINE_ERROR_CAPTION, L"Error"), MB_OK);
 }

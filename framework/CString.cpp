@@ -1,13 +1,16 @@
 #include "framework/CString.h"
+#include "framework/Language.h"
 #include <cstdarg>
 #include <cwchar>
+#include <vector>
 
 bool CString::LoadString(UINT nID)
 {
-    // With a zero length LoadStringW hands out a pointer into the resource itself,
-    // so a string of any length (the license parts are near a thousand) loads whole.
-    const wchar_t* text = nullptr;
-    int len = ::LoadStringW(::GetModuleHandleW(nullptr), nID, reinterpret_cast<LPWSTR>(&text), 0);
+    // In the program's language, else in English; a pointer into the resource itself, so a
+    // string of any length (the license parts are near a thousand) loads whole.
+    int len = 0;
+    const wchar_t* text = FindString(nID, ProgramLanguage(), &len);
+    if (!text) text = FindString(nID, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), &len);
     if (len <= 0 || !text) {
         m_str.clear();
         return false;
@@ -45,4 +48,28 @@ void CString::Format(const wchar_t* format, ...)
         m_str.resize(static_cast<size_t>(len));
     }
     va_end(args);
+}
+
+CString TextOr(UINT nID, const wchar_t* english)
+{
+    CString text;
+    return text.LoadString(nID) ? text : CString(english);
+}
+
+std::wstring LoadText(UINT id, std::initializer_list<std::wstring> args)
+{
+    CString format;
+    format.LoadString(id);
+    std::vector<DWORD_PTR> argv;
+    for (const std::wstring& a : args) argv.push_back(reinterpret_cast<DWORD_PTR>(a.c_str()));
+    argv.push_back(0);
+    wchar_t* text = nullptr;
+    ::FormatMessageW(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                     format.GetString(), 0, 0, reinterpret_cast<wchar_t*>(&text), 0,
+                     reinterpret_cast<va_list*>(argv.data()));
+    std::wstring result = text ? text : format.str();
+    if (text) ::LocalFree(text);
+    // Line ends as the texts have them, whatever FormatMessage made of them.
+    for (size_t at; (at = result.find(L"\r\n")) != std::wstring::npos;) result.erase(at, 1);
+    return result;
 }

@@ -3,6 +3,7 @@
 // string resource and printf-style formatting.
 #pragma once
 #include <windows.h>
+#include <initializer_list>
 #include <string>
 
 class CString {
@@ -29,3 +30,11 @@ public:
 private:
     std::wstring m_str;
 };
+
+// String resource nID in the program's language, or `english` when this program has none of
+// it (the link engine's texts, which romflash and the tests keep in English).
+CString TextOr(UINT nID, const wchar_t* english);
+
+// String resource `id` in the program's language with %1, %2, ... replaced by `args`, as
+// FormatMessage fills them in; its line ends are the text's own.
+std::wstring LoadText(UINT id, std::initializer_list<std::wstring> args = {});

@@ -42,9 +42,7 @@ void CImageDlg::OnImageFile()
     if (chosen.GetLength() >= MAX_PATH) {
         // The image could not be opened by that name: say so here, where another file can
         // be chosen, rather than send nothing and fail the transfer.
-        MessageBox(L"The path of the image file is too long (259 characters at most).\n"
-                   L"Please move the file to a folder with a shorter path and choose it again.",
-                   L"Error", MB_OK);
+        MessageBox(LoadText(IDS_PATH_TOO_LONG).c_str(), LoadText(IDS_ENGINE_ERROR_CAPTION).c_str(), MB_OK);
         return;
     }
     m_strImagePath = chosen;

@@ -42,24 +42,6 @@ std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), 
 
 }  // namespace
 
-std::wstring LoadText(UINT id, std::initializer_list<std::wstring> args)
-{
-    CString format;
-    format.LoadString(id);
-    std::vector<DWORD_PTR> argv;
-    for (const std::wstring& a : args) argv.push_back(reinterpret_cast<DWORD_PTR>(a.c_str()));
-    argv.push_back(0);
-    wchar_t* text = nullptr;
-    ::FormatMessageW(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_ARGUMENT_ARRAY,
-                     format.GetString(), 0, 0, reinterpret_cast<wchar_t*>(&text), 0,
-                     reinterpret_cast<va_list*>(argv.data()));
-    std::wstring result = text ? text : format.str();
-    if (text) ::LocalFree(text);
-    // Line ends as the texts have them, whatever FormatMessage made of them.
-    for (size_t at; (at = result.find(L"\r\n")) != std::wstring::npos;) result.erase(at, 1);
-    return result;
-}
-
 ImageVerdict JudgeImage(HWND page, const std::wstring& imagePath, const CUSBUpdate& staged,
                         const PublisherChecks& checks, const PowerState& power, const char** refusedFor)
 {

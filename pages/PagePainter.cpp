@@ -1,6 +1,7 @@
 #include "pages/PagePainter.h"
 #include "framework/Handles.h"
 #include "framework/CString.h"
+#include "framework/Language.h"
 #include "res/resource.h"
 #include <algorithm>
 #include <vector>
@@ -22,12 +23,30 @@ FontMetrics MetricsOf(PageFont font)
     return {16, FW_NORMAL};
 }
 
+// A face that has the language's glyphs: Arial for the Western languages; for Chinese and
+// Japanese the face and character set every Windows with East Asian support has (XP with its
+// East Asian pack, and every later Windows).
+struct FontFace {
+    const wchar_t* name;
+    BYTE charset;
+};
+
+FontFace FaceFor(LANGID language)
+{
+    switch (PRIMARYLANGID(language)) {
+    case LANG_CHINESE: return {L"SimSun", GB2312_CHARSET};
+    case LANG_JAPANESE: return {L"MS UI Gothic", SHIFTJIS_CHARSET};
+    default: return {L"Arial", ANSI_CHARSET};
+    }
+}
+
 GdiObject<HFONT> MakeFont(PageFont font)
 {
-    FontMetrics metrics = MetricsOf(font);
-    return GdiObject<HFONT>(::CreateFontW(metrics.height, 0, 0, 0, metrics.weight, FALSE, FALSE, FALSE, ANSI_CHARSET,
+    const FontMetrics metrics = MetricsOf(font);
+    const FontFace face = FaceFor(ProgramLanguage());
+    return GdiObject<HFONT>(::CreateFontW(metrics.height, 0, 0, 0, metrics.weight, FALSE, FALSE, FALSE, face.charset,
                                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FF_SWISS,
-                                          L"Arial"));
+                                          face.name));
 }
 
 // What the page's text controls do instead of painting: nothing, so the painter's pixels stay.
@@ -60,6 +79,11 @@ bool RowUses(const PageRow& row, PageFont font)
 
 void ExposePageText(HWND page, const PageRow& row)
 {
+    CString label;
+    for (size_t i = 0; i < row.textCount; ++i)
+        if (row.texts[i].stringId && label.LoadString(row.texts[i].stringId))
+            ::SetDlgItemTextW(page, row.texts[i].controlId, label);
+
     std::vector<const TextLine*> order;
     for (size_t i = 0; i < row.lineCount; ++i) order.push_back(&row.lines[i]);
     std::stable_sort(order.begin(), order.end(), [](const TextLine* a, const TextLine* b) {

@@ -17,17 +17,25 @@ struct TextLine {
     int x, y;  // logical units of the row's extent
 };
 
+// A control of the page's template whose text is a string of the program's language.
+struct ControlText {
+    int controlId;
+    UINT stringId;
+};
+
 struct PageRow {
     UINT bitmapId;
     SIZE extent;  // logical extent mapped onto the whole client area
     const TextLine* lines;
     size_t lineCount;
+    const ControlText* texts;
+    size_t textCount;
 };
 
-template <size_t N>
-constexpr PageRow MakeRow(UINT bitmapId, SIZE extent, const TextLine (&lines)[N])
+template <size_t N, size_t M>
+constexpr PageRow MakeRow(UINT bitmapId, SIZE extent, const TextLine (&lines)[N], const ControlText (&texts)[M])
 {
-    return PageRow{bitmapId, extent, lines, N};
+    return PageRow{bitmapId, extent, lines, N, texts, M};
 }
 
 // Gives every line the row paints a static control of its own on `page`, carrying the same
@@ -35,7 +43,7 @@ constexpr PageRow MakeRow(UINT bitmapId, SIZE extent, const TextLine (&lines)[N]
 // the page's own controls: a screen reader finds the page's words where the eye does. The
 // controls paint nothing and let clicks through, so the page looks exactly as painted. Called
 // once, from the page's OnInitDialog. Each control's id is IDC_PAGE_LINE_BASE plus the
-// line's string id.
+// line's string id. The template's own controls get their texts in the program's language.
 void ExposePageText(HWND page, const PageRow& row);
 
 // Paints `wnd` (inside its WM_PAINT) with `row`. Returns false when the bitmap could not be

@@ -42,15 +42,28 @@ const TextLine kWarnASynOpen[] = {
     {IDS_WARN_1, R, K, 270, 110}, {IDS_WARN_2, R, K, 270, 130}, {IDS_WARN_3, R, K, 270, 150},
     {IDS_WARN_4, B, E, 270, 15},  {IDS_WARN_5, B, E, 270, 35},
 };
+constexpr ControlText kNextCancel[] = {{IDOK, IDS_BUTTON_NEXT}, {IDCANCEL, IDS_BUTTON_CANCEL}};
+constexpr ControlText kLicenseTexts[] = {
+    {IDOK, IDS_BUTTON_NEXT}, {IDCANCEL, IDS_BUTTON_CANCEL}, {IDC_LICENSE_BACK, IDS_BUTTON_BACK}};
+constexpr ControlText kResetTexts[] = {
+    {IDOK, IDS_BUTTON_NEXT}, {IDCANCEL, IDS_BUTTON_CANCEL}, {IDC_RESET_BACK, IDS_BUTTON_BACK}};
+constexpr ControlText kSelectTexts[] = {
+    {IDOK, IDS_BUTTON_NEXT}, {IDCANCEL, IDS_BUTTON_CANCEL}, {IDC_SELECT_BACK, IDS_BUTTON_BACK}};
+constexpr ControlText kNone[] = {{0, 0}};
+constexpr ControlText kImageTexts[] = {{IDCANCEL, IDS_BUTTON_CANCEL}, {IDC_IMAGE_FILE, IDS_BUTTON_IMAGE_FILE}};
+constexpr ControlText kProgressTexts[] = {{IDC_STALL_NOTE, IDS_STALL_NOTE}};
+constexpr ControlText kEndTexts[] = {{IDOK, IDS_BUTTON_FINISH}};
+constexpr ControlText kUSBnotRdyTexts[] = {{IDOK, IDS_BUTTON_EXIT}};
+constexpr ControlText kWarnTexts[] = {{IDCANCEL, IDS_BUTTON_OK}};
 }  // namespace
 
-const PageRow kWelcomeRow = MakeRow(IDB_WELCOME, kPageExtent, kWelcome);
-const PageRow kLicenseRow = MakeRow(IDB_LICENSE, kPageExtent, kLicense);
-const PageRow kResetRow = MakeRow(IDB_RESET, kPageExtent, kReset);
-const PageRow kSelectRow = MakeRow(IDB_SELECT, kPageExtent, kSelect);
-const PageRow kCheckUSBRow = MakeRow(IDB_STATUS, SIZE{300, 80}, kCheckUSB);
-const PageRow kImageRow = MakeRow(IDB_RESET, kPageExtent, kImage);
-const PageRow kProgressRow = MakeRow(IDB_STATUS, SIZE{350, 150}, kProgress);
-const PageRow kEndRow = MakeRow(IDB_END, kPageExtent, kEnd);
-const PageRow kUSBnotRdyRow = MakeRow(IDB_USBNOTRDY, kPageExtent, kUSBnotRdy);
-const PageRow kWarnASynOpenRow = MakeRow(IDB_WELCOME, kPageExtent, kWarnASynOpen);
+const PageRow kWelcomeRow = MakeRow(IDB_WELCOME, kPageExtent, kWelcome, kNextCancel);
+const PageRow kLicenseRow = MakeRow(IDB_LICENSE, kPageExtent, kLicense, kLicenseTexts);
+const PageRow kResetRow = MakeRow(IDB_RESET, kPageExtent, kReset, kResetTexts);
+const PageRow kSelectRow = MakeRow(IDB_SELECT, kPageExtent, kSelect, kSelectTexts);
+const PageRow kCheckUSBRow = MakeRow(IDB_STATUS, SIZE{300, 80}, kCheckUSB, kNone);
+const PageRow kImageRow = MakeRow(IDB_RESET, kPageExtent, kImage, kImageTexts);
+const PageRow kProgressRow = MakeRow(IDB_STATUS, SIZE{350, 150}, kProgress, kProgressTexts);
+const PageRow kEndRow = MakeRow(IDB_END, kPageExtent, kEnd, kEndTexts);
+const PageRow kUSBnotRdyRow = MakeRow(IDB_USBNOTRDY, kPageExtent, kUSBnotRdy, kUSBnotRdyTexts);
+const PageRow kWarnASynOpenRow = MakeRow(IDB_WELCOME, kPageExtent, kWarnASynOpen, kWarnTexts);

@@ -179,7 +179,7 @@ void CProgressBar::Finish()
         CEndDlg end;
         OpenPage(*this, end, Ending::EndOK);
     } else {
-        ShowError(L"image transfer Fail!");
+        ShowError(LoadText(IDS_TRANSFER_FAIL).c_str());
         CDialog::OnOK();
     }
     m_Progress.SetPos(0);
@@ -250,7 +250,7 @@ void CProgressBar::OnCancel()
     if (!m_bTransferring) CDialog::OnCancel();
 }
 
-void CProgressBar::ShowError(CString text) { MessageBox(text, L"Error", MB_OK); }
+void CProgressBar::ShowError(CString text) { MessageBox(text, LoadText(IDS_ENGINE_ERROR_CAPTION).c_str(), MB_OK); }
 
 BOOL CProgressBar::OnPaint()
 {

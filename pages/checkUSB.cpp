@@ -87,8 +87,7 @@ void CCheckUSB::RouteDevice(int answer)
     }
     case CUSBUpdate::kBusy:
         // Another program is writing to this handheld; for this run it is as good as absent.
-        MessageBox(L"Another upgrade is using the handheld. Wait until it has finished, then try again.", L"Error",
-                   MB_OK);
+        MessageBox(LoadText(IDS_HANDHELD_IN_USE).c_str(), LoadText(IDS_ENGINE_ERROR_CAPTION).c_str(), MB_OK);
         [[fallthrough]];
     case CUSBUpdate::kNoDevice: {
         CUSBnotRdy notReady;

@@ -2,6 +2,7 @@
 #include "pages/ResetDlg.h"
 #include "pages/WarnASynOpen.h"
 #include "app/PageChain.h"
+#include "res/resource.h"
 
 namespace {
 constexpr char kActiveSyncKey[] = "Software\\Microsoft\\Windows CE Services";
@@ -31,7 +32,7 @@ void GuardedAdvance(CDialog& page)
         CCheckRegister probe;
         DWORD allowed = 0;
         if (!probe.CheckRegistry(kActiveSyncKey, &allowed)) {
-            page.MessageBox(L"ERROR in CheckRegistry", L"Error", MB_OK);
+            page.MessageBox(LoadText(IDS_CHECKREGISTRY).c_str(), LoadText(IDS_ENGINE_ERROR_CAPTION).c_str(), MB_OK);
             page.ShowWindow(SW_SHOW);
             return;
         }

@@ -1,5 +1,6 @@
 // Resource and control identifiers of the wizard, shared by the resource script and the code.
 #pragma once
+#include "device/EngineTexts.h"
 
 // Dialog templates, one per page
 #define IDD_WELCOME         102
@@ -127,3 +128,18 @@
 #define IDS_FIGURES_LEFT    215
 #define IDS_TIME_SECONDS    216
 #define IDS_TIME_MINUTES    217
+
+// Boxes of the pages, the pages' buttons and lines the pages set themselves
+#define IDS_PATH_TOO_LONG   310
+#define IDS_HANDHELD_IN_USE 311
+#define IDS_CHECKREGISTRY   312
+#define IDS_TRANSFER_FAIL   313
+#define IDS_BUTTON_NEXT     320
+#define IDS_BUTTON_CANCEL   321
+#define IDS_BUTTON_BACK     322
+#define IDS_BUTTON_IMAGE_FILE 323
+#define IDS_BUTTON_FINISH   324
+#define IDS_BUTTON_EXIT     325
+#define IDS_BUTTON_OK       326
+#define IDS_STALL_NOTE      327
+#define IDS_LICENSE_ENGLISH_ONLY 328
