@@ -142,4 +142,3 @@
 #define IDS_BUTTON_EXIT     325
 #define IDS_BUTTON_OK       326
 #define IDS_STALL_NOTE      327
-#define IDS_LICENSE_ENGLISH_ONLY 328

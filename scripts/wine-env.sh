@@ -33,6 +33,15 @@ wine_up() {
     # A virtual desktop makes Wine draw captions and frames itself, so screenshots look like Windows.
     wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
     wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+    # Chinese and Japanese glyphs behind the dialogs' and boxes' font, as Windows links them
+    # once East Asian support is installed: the wizard's Chinese and Japanese pages need it.
+    for face in 'MS UI Gothic' SimSun; do
+      wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d 'WenQuanYi Micro Hei' /f >/dev/null 2>&1
+    done
+    for face in Tahoma 'Microsoft Sans Serif' 'MS Shell Dlg' 'MS Shell Dlg 2'; do
+      wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v "$face" \
+        /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f >/dev/null 2>&1
+    done
     wineserver -k >/dev/null 2>&1 || true
     wineserver -w
     touch "$WINEPREFIX/.wizard-ready"

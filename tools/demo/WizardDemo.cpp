@@ -26,6 +26,7 @@ using robot::Page;
 namespace {
 
 std::wstring g_out;
+std::wstring g_arguments;  // for the wizard: "/lang:xx" with --lang=xx
 int g_failures = 0;
 
 void Fail(const char* what)
@@ -149,7 +150,7 @@ void WholeUpgrade(const std::wstring& wizardPath, uint64_t size)
     if (!device.Start(L"--time-limit 600")) return Fail("the emulated handheld did not start");
 
     robot::Wizard w;
-    if (!w.Start(wizardPath) || !w.WaitForPage(Page::Welcome)) return Fail("the wizard did not start");
+    if (!w.Start(wizardPath, 15000, g_arguments) || !w.WaitForPage(Page::Welcome)) return Fail("the wizard did not start");
     Shot("welcome", w.PageWindow());
     if (!Step(w, IDOK, Page::Reset)) return;
     Shot("reset", w.PageWindow());
@@ -197,7 +198,7 @@ void WholeUpgrade(const std::wstring& wizardPath, uint64_t size)
 void NoDevice(const std::wstring& wizardPath)
 {
     robot::Wizard w;
-    if (!w.Start(wizardPath)) return Fail("the wizard did not start");
+    if (!w.Start(wizardPath, 15000, g_arguments)) return Fail("the wizard did not start");
     if (!Step(w, IDOK, Page::Reset) || !Step(w, IDOK, Page::Select)) return;
     w.Press(IDOK);
     if (!w.WaitForPage(Page::NotReady, 15000)) return Fail("no not-ready page");
@@ -212,7 +213,7 @@ void ActiveSyncRunning(const std::wstring& wizardPath)
     DccMan activeSync;
     if (!key.Begin() || !key.SetDword(0x0F) || !activeSync.Start()) return Fail("the ActiveSync stand-in");
     robot::Wizard w;
-    if (!w.Start(wizardPath)) return Fail("the wizard did not start");
+    if (!w.Start(wizardPath, 15000, g_arguments)) return Fail("the wizard did not start");
     if (!Step(w, IDOK, Page::Warning)) return;
     Shot("warning", w.PageWindow());
     w.Press(IDCANCEL);
@@ -230,6 +231,8 @@ int wmain(int argc, wchar_t** argv)
             wizardPath = argv[i] + 9;
         else if (std::wcsncmp(argv[i], L"--out=", 6) == 0)
             g_out = robot::ToWindowsPath(argv[i] + 6);
+        else if (std::wcsncmp(argv[i], L"--lang=", 7) == 0)
+            g_arguments = std::wstring(L"/lang:") + (argv[i] + 7);
         else if (std::wcsncmp(argv[i], L"--size=", 7) == 0)
             size = std::wcstoull(argv[i] + 7, nullptr, 10);
     }

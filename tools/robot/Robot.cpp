@@ -109,11 +109,12 @@ std::wstring ToWindowsPath(const std::wstring& path)
 
 Wizard::~Wizard() { Kill(); }
 
-bool Wizard::Start(const std::wstring& exePath, DWORD timeoutMs)
+bool Wizard::Start(const std::wstring& exePath, DWORD timeoutMs, const std::wstring& arguments)
 {
     std::wstring exe = ToWindowsPath(exePath);
     STARTUPINFOW si{sizeof si};
-    if (!launch::StartProcess(exe, L"\"" + exe + L"\"", FALSE, 0, si, m_pi)) {
+    const std::wstring line = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
+    if (!launch::StartProcess(exe, line, FALSE, 0, si, m_pi)) {
         std::fprintf(stderr, "robot: cannot start %ls (error %lu)\n", exe.c_str(), ::GetLastError());
         return false;
     }

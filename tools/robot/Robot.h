@@ -36,8 +36,9 @@ public:
     Wizard(const Wizard&) = delete;
     Wizard& operator=(const Wizard&) = delete;
 
-    // Starts the program and waits for its first visible page.
-    bool Start(const std::wstring& exePath, DWORD timeoutMs = 15000);
+    // Starts the program (with `arguments` on its command line) and waits for its first
+    // visible page.
+    bool Start(const std::wstring& exePath, DWORD timeoutMs = 15000, const std::wstring& arguments = L"");
 
     // The page the user sees: the one visible page window of the process (None if none or several).
     Page VisiblePage() const;
