@@ -5,8 +5,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 #include "tests/painting/PagePaintCheck.h"
 #include "tests/scenarios/Scenario.h"
+#include "res/resource.h"
 
 using robot::Page;
 
@@ -169,6 +172,94 @@ TEST_F(PagePainting, NotReadyPage)
                  L"1. Does the Pocket PC connect to the USB", L"    cable properly?",
                  L"2. Does the USB cable connect to the PC", L"    properly?", L"Exit"});
     Leave();
+}
+
+INT_PTR CALLBACK Inert(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+
+// Every line of every page, in each of the six languages, fits where the English one is
+// painted: measured with the page's font for that language, at 100 % and at 150 %.
+TEST(PageLanguages, EveryLineFitsItsPlaceInEveryLanguage)
+{
+    struct Language {
+        const char* name;
+        LANGID id;
+        const wchar_t* face;
+        BYTE charset;
+    };
+    const Language languages[] = {
+        {"en", MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), L"Arial", ANSI_CHARSET},
+        {"de", MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), L"Arial", ANSI_CHARSET},
+        {"fr", MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH), L"Arial", ANSI_CHARSET},
+        {"es", MAKELANGID(LANG_SPANISH, SUBLANG_SPANISH_MODERN), L"Arial", ANSI_CHARSET},
+        {"zh", MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED), L"SimSun", GB2312_CHARSET},
+        {"ja", MAKELANGID(LANG_JAPANESE, SUBLANG_JAPANESE_JAPAN), L"MS UI Gothic", SHIFTJIS_CHARSET},
+    };
+    // Each page's template, and its string ids in the order of its expected lines (top down).
+    const struct {
+        painting::ExpectedPage page;
+        UINT templateId;
+        std::vector<UINT> ids;
+    } pages[] = {
+        {painting::WelcomePage(), IDD_WELCOME, {15, 16, 22, 23, 24, 17, 18, 19, 20, 21}},
+        {painting::LicensePage(), IDD_LICENSE, {25, 26, 27, 28, 29}},
+        {painting::ResetPage(), IDD_RESET, {33, 34, 35, 30, 36, 37, 31, 32}},
+        {painting::SelectPage(), IDD_SELECT, {38, 39, 40, 41, 42, 43, 44, 45, 46}},
+        {painting::DeviceCheckPage(), IDD_CHECKUSB, {47, 48}},
+        {painting::ImagePage(), IDD_IMAGE, {67, 68}},
+        {painting::ProgressPage(), IDD_PROGRESS, {49}},
+        {painting::EndPage(), IDD_END, {50, 54, 55, 51, 52, 53}},
+        {painting::NotReadyPage(), IDD_USBNOTRDY, {61, 56, 57, 58, 59, 60}},
+        {painting::WarningPage(), IDD_WARNASYNOPEN, {65, 66, 62, 63, 64}},
+    };
+    const std::wstring exe = robot::ToWindowsPath(WizardPath());
+    HMODULE program = ::LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(program, nullptr) << "cannot read " << std::string(exe.begin(), exe.end());
+    HDC dc = ::CreateCompatibleDC(nullptr);
+    for (const Language& language : languages) {
+        for (const auto& [page, templateId, ids] : pages) {
+            ASSERT_EQ(page.lines.size(), ids.size()) << page.name;
+            // The page's own client area, from its template: how a logical unit stretches.
+            HRSRC found = ::FindResourceW(program, MAKEINTRESOURCEW(templateId), RT_DIALOG);
+            ASSERT_NE(found, nullptr) << page.name;
+            HWND made = ::CreateDialogIndirectParamW(
+                ::GetModuleHandleW(nullptr), static_cast<LPCDLGTEMPLATEW>(::LockResource(::LoadResource(program, found))),
+                nullptr, &Inert, 0);
+            ASSERT_NE(made, nullptr) << page.name;
+            RECT client{};
+            ::GetClientRect(made, &client);
+            ::DestroyWindow(made);
+            const double across = static_cast<double>(client.right) / page.extent.cx;
+            const double down = static_cast<double>(client.bottom) / page.extent.cy;
+            for (size_t i = 0; i < ids.size(); ++i) {
+                const painting::Line& line = page.lines[i];
+                // The string in that language, from the program's own resources.
+                HRSRC block = ::FindResourceExW(program, RT_STRING, MAKEINTRESOURCEW(ids[i] / 16 + 1), language.id);
+                const WORD* p = block ? static_cast<const WORD*>(::LockResource(::LoadResource(program, block))) : nullptr;
+                ASSERT_NE(p, nullptr) << language.name << " has no strings of " << page.name;
+                for (UINT n = 0; n < ids[i] % 16; ++n) p += 1 + *p;
+                const std::wstring text(reinterpret_cast<const wchar_t*>(p + 1), *p);
+                EXPECT_FALSE(text.empty()) << language.name << " " << page.name << " line " << i + 1;
+                for (double scale : {1.0, 1.5}) {
+                    const int height =
+                        static_cast<int>((line.font == painting::Font::Small ? 14 : 16) * down * scale + 0.5);
+                    HFONT font = ::CreateFontW(height, 0, 0, 0, line.font == painting::Font::Bold ? FW_BOLD : FW_NORMAL,
+                                               FALSE, FALSE, FALSE, language.charset, OUT_DEFAULT_PRECIS,
+                                               CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FF_SWISS, language.face);
+                    HGDIOBJ old = ::SelectObject(dc, font);
+                    SIZE size{};
+                    ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+                    ::SelectObject(dc, old);
+                    ::DeleteObject(font);
+                    const double right = line.x + size.cx / (across * scale);
+                    EXPECT_LE(right, page.extent.cx - 2)
+                        << language.name << " " << page.name << " line " << i + 1 << " at " << scale * 100
+                        << " %: \"" << Utf8(text) << "\" ends at " << right << " of " << page.extent.cx;
+                }
+            }
+        }
+    }
+    ::DeleteDC(dc);
+    ::FreeLibrary(program);
 }
 
 }  // namespace
