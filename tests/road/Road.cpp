@@ -81,9 +81,9 @@ ImageFile::ImageFile(uint64_t size, const wchar_t* name) : m_path(TempPath(name)
 
 ImageFile::~ImageFile() { ::DeleteFileW(m_path.c_str()); }
 
-void RoadScenario::WalkToDeviceCheck(const std::wstring& program)
+void RoadScenario::WalkToDeviceCheck(const std::wstring& program, const std::wstring& arguments)
 {
-    StartWizard(program);
+    StartWizard(program, arguments);
     ASSERT_TRUE(wizard.Press(IDOK));
     ASSERT_TRUE(wizard.WaitForPage(Page::Reset));
     ASSERT_TRUE(wizard.Press(IDOK));
@@ -91,9 +91,9 @@ void RoadScenario::WalkToDeviceCheck(const std::wstring& program)
     ASSERT_TRUE(wizard.Press(IDOK));
 }
 
-void RoadScenario::WalkToImagePage(const std::wstring& program)
+void RoadScenario::WalkToImagePage(const std::wstring& program, const std::wstring& arguments)
 {
-    WalkToDeviceCheck(program);
+    WalkToDeviceCheck(program, arguments);
     ASSERT_TRUE(wizard.WaitForPage(Page::Image, 15000)) << "see " << Visible();
 }
 

@@ -50,9 +50,9 @@ private:
 class RoadScenario : public WizardScenario {
 protected:
     // Welcome, reset, USB instructions, then Next: the device check page runs.
-    void WalkToDeviceCheck(const std::wstring& program = WizardPath());
+    void WalkToDeviceCheck(const std::wstring& program = WizardPath(), const std::wstring& arguments = L"");
     // ... and on until the image file page, with the device answering.
-    void WalkToImagePage(const std::wstring& program = WizardPath());
+    void WalkToImagePage(const std::wstring& program = WizardPath(), const std::wstring& arguments = L"");
     // Chooses `path` in the file dialog; the progress page opens and, with `confirm`, its
     // question comes and is answered Yes.
     void ChooseImage(const std::wstring& path, bool confirm = true);

@@ -479,6 +479,62 @@ TEST_F(RoadScenario, TheRoadIsWalkedByKeysAlone)
     ::DeleteFileW(received.c_str());
 }
 
+// The road in each language, from /lang:xx: the welcome page is heard in it, the handheld gets
+// the image byte for byte, and the device check, image file and finish pages are left as
+// screenshots (road_LANG_PAGE.bmp) for a person to look at.
+struct LanguageCase {
+    const wchar_t* code;
+    const wchar_t* firstLine;  // the welcome page's first line, as a screen reader hears it
+    const wchar_t* next;       // its Next button
+};
+class Languages : public RoadScenario, public ::testing::WithParamInterface<LanguageCase> {
+protected:
+    void Shot(const wchar_t* page)
+    {
+        robot::WaitPainted(wizard.PageWindow());
+        ::Sleep(300);
+        robot::Screenshot shot;
+        ASSERT_TRUE(shot.Capture());
+        shot.SaveBmp(std::wstring(L"road_") + GetParam().code + L"_" + page + L".bmp");
+    }
+};
+
+TEST_P(Languages, TheRoadSpeaksTheChosenLanguage)
+{
+    ImageFile image(20000, L"language image.bin");
+    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+    StartWizard(WizardPath(), std::wstring(L"/lang:") + GetParam().code);
+    const std::vector<std::wstring> heard = robot::HeardTexts(wizard.PageWindow());
+    ASSERT_EQ(heard.size(), 12u);
+    EXPECT_EQ(heard[0], GetParam().firstLine);
+    EXPECT_EQ(heard[10], GetParam().next);
+    ASSERT_TRUE(wizard.Press(IDOK));
+    ASSERT_TRUE(wizard.WaitForPage(Page::Reset));
+    ASSERT_TRUE(wizard.Press(IDOK));
+    ASSERT_TRUE(wizard.WaitForPage(Page::Select));
+    ASSERT_TRUE(wizard.Press(IDOK));
+    ASSERT_TRUE(wizard.WaitForPage(Page::CheckUSB, 5000));
+    Shot(L"checkusb");
+    ASSERT_TRUE(wizard.WaitForPage(Page::Image, 15000)) << "see " << Visible();
+    Shot(L"image");
+    ChooseImage(image.Path());
+    ASSERT_TRUE(wizard.WaitForPage(Page::End, 30000)) << "see " << Visible();
+    Shot(L"end");
+    ASSERT_TRUE(wizard.Press(IDOK));
+    ExpectRunEnds();
+    EXPECT_EQ(device.Stop()["match"], "1");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Road, Languages,
+    ::testing::Values(LanguageCase{L"en", L"Please follow this step-by-step procedure to", L"Next"},
+                      LanguageCase{L"de", L"Bitte folgen Sie diesen Schritten, um das", L"Weiter"},
+                      LanguageCase{L"fr", L"Suivez ces étapes pour mettre à jour", L"Suivant"},
+                      LanguageCase{L"es", L"Siga este procedimiento paso a paso para", L"Siguiente"},
+                      LanguageCase{L"zh", L"请按照以下步骤操作，", L"下一步"},
+                      LanguageCase{L"ja", L"次の手順に従って、Pocket PC の", L"次へ"}),
+    [](const ::testing::TestParamInfo<LanguageCase>& info) { return Utf8(info.param.code); });
+
 // What the publisher's files beside the image say, each time the image is chosen again: a
 // checksum that differs or a signature not valid refuses it with nothing sent; a SHA256SUMS,
 // an unreadable checksum file and a trusted signature are said in the question.

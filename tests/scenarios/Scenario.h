@@ -9,9 +9,9 @@
 
 class WizardScenario : public ::testing::Test {
 protected:
-    void StartWizard(const std::wstring& path = WizardPath())
+    void StartWizard(const std::wstring& path = WizardPath(), const std::wstring& arguments = L"")
     {
-        ASSERT_TRUE(wizard.Start(path)) << "the wizard showed no page";
+        ASSERT_TRUE(wizard.Start(path, 15000, arguments)) << "the wizard showed no page";
         ASSERT_TRUE(wizard.WaitForPage(robot::Page::Welcome));
     }
 
