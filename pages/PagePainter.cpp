@@ -4,6 +4,7 @@
 #include "framework/Language.h"
 #include "res/resource.h"
 #include <algorithm>
+#include <cwchar>
 #include <vector>
 
 namespace {
@@ -122,6 +123,16 @@ void ExposePageText(HWND page, const PageRow& row)
     }
 }
 
+bool HighContrast()
+{
+    HIGHCONTRASTW contrast{sizeof contrast};
+    if (::SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof contrast, &contrast, 0) &&
+        (contrast.dwFlags & HCF_HIGHCONTRASTON))
+        return true;
+    const wchar_t* line = ::GetCommandLineW();
+    return line && std::wcsstr(line, L" /highcontrast") != nullptr;
+}
+
 bool PaintPage(HWND wnd, const PageRow& row)
 {
     CPaintDC dc(wnd);
@@ -143,7 +154,14 @@ bool PaintPage(HWND wnd, const PageRow& row)
     ::SetMapMode(hdc, MM_ANISOTROPIC);
     ::SetWindowExtEx(hdc, row.extent.cx, row.extent.cy, nullptr);
     ::SetViewportExtEx(hdc, client.right, client.bottom, nullptr);
-    ::BitBlt(hdc, client.left, client.top, info.bmWidth, info.bmHeight, memory.get(), 0, 0, SRCCOPY);
+    // In high contrast the page takes the theme's colours instead of its artwork.
+    const bool plain = HighContrast();
+    if (plain) {
+        RECT all{0, 0, row.extent.cx, row.extent.cy};
+        ::FillRect(hdc, &all, ::GetSysColorBrush(COLOR_WINDOW));
+    } else {
+        ::BitBlt(hdc, client.left, client.top, info.bmWidth, info.bmHeight, memory.get(), 0, 0, SRCCOPY);
+    }
 
     // Only the fonts this row uses are created; all of them live until the paint ends.
     GdiObject<HFONT> fonts[3];
@@ -152,10 +170,11 @@ bool PaintPage(HWND wnd, const PageRow& row)
 
     SelectObjectGuard fontSelection(hdc, fonts[static_cast<int>(PageFont::Regular)].get());
     ::SetBkMode(hdc, TRANSPARENT);
-    ::SetTextColor(hdc, kTextBlack);
+    const COLORREF themeText = ::GetSysColor(COLOR_WINDOWTEXT);
+    ::SetTextColor(hdc, plain ? themeText : kTextBlack);
 
     PageFont currentFont = PageFont::Regular;
-    COLORREF currentColor = kTextBlack;
+    COLORREF currentColor = plain ? themeText : kTextBlack;
     CString text;
     for (size_t i = 0; i < row.lineCount; ++i) {
         const TextLine& line = row.lines[i];
@@ -163,9 +182,10 @@ bool PaintPage(HWND wnd, const PageRow& row)
             ::SelectObject(hdc, fonts[static_cast<int>(line.font)].get());
             currentFont = line.font;
         }
-        if (line.color != currentColor) {
-            ::SetTextColor(hdc, line.color);
-            currentColor = line.color;
+        const COLORREF color = plain ? themeText : line.color;  // emphasis stays bold
+        if (color != currentColor) {
+            ::SetTextColor(hdc, color);
+            currentColor = color;
         }
         text.LoadString(line.stringId);
         ::TextOutW(hdc, line.x, line.y, text.GetString(), text.GetLength());

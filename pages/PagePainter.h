@@ -46,6 +46,11 @@ constexpr PageRow MakeRow(UINT bitmapId, SIZE extent, const TextLine (&lines)[N]
 // line's string id. The template's own controls get their texts in the program's language.
 void ExposePageText(HWND page, const PageRow& row);
 
+// Whether the pages take the theme's colours instead of their artwork: Windows' high-contrast
+// setting is on, or the wizard was started with /highcontrast (for a user who wants it in this
+// program alone, or on a system that does not say).
+bool HighContrast();
+
 // Paints `wnd` (inside its WM_PAINT) with `row`. Returns false when the bitmap could not be
 // loaded; the page then shows only its controls and no text.
 bool PaintPage(HWND wnd, const PageRow& row);

@@ -263,6 +263,11 @@ HBRUSH CProgressBar::OnCtlColor(HDC dc, HWND control, UINT nCtlColor)
     // the page's text colour.
     const bool stallNote = control == GetDlgItem(IDC_STALL_NOTE);
     if (stallNote || control == GetDlgItem(IDC_PROGRESS_FIGURES)) {
+        if (HighContrast()) {
+            ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+            ::SetBkColor(dc, ::GetSysColor(COLOR_WINDOW));
+            return ::GetSysColorBrush(COLOR_WINDOW);
+        }
         ::SetTextColor(dc, stallNote ? kEmphasis : kTextBlack);
         ::SetBkColor(dc, kStatusBackground);
         return m_noteBrush.get();

@@ -174,6 +174,52 @@ TEST_F(PagePainting, NotReadyPage)
     Leave();
 }
 
+// A dark high-contrast scheme for as long as the object lives; the old colours come back.
+class DarkScheme {
+public:
+    DarkScheme()
+    {
+        for (int i = 0; i < kCount; ++i) m_old[i] = ::GetSysColor(kElements[i]);
+        const COLORREF dark[kCount] = {RGB(0, 0, 0), RGB(255, 255, 255), RGB(0, 0, 0), RGB(255, 255, 255)};
+        ::SetSysColors(kCount, kElements, dark);
+    }
+    ~DarkScheme() { ::SetSysColors(kCount, kElements, m_old); }
+
+private:
+    static constexpr int kCount = 4;
+    static constexpr INT kElements[kCount] = {COLOR_WINDOW, COLOR_WINDOWTEXT, COLOR_BTNFACE, COLOR_BTNTEXT};
+    COLORREF m_old[kCount];
+};
+
+// In high contrast (here asked for with /highcontrast, since Wine keeps Windows' setting off)
+// a page takes the theme's colours: its background, no artwork, every line in the theme's text
+// colour, still heard by a screen reader.
+TEST_F(PagePainting, HighContrastPagesTakeTheThemesColours)
+{
+    const DarkScheme scheme;
+    StartWizard(WizardPath(), L"/highcontrast");
+    HWND page = wizard.PageWindow();
+    robot::Screenshot shot;
+    ASSERT_TRUE(Settle(page, &shot));
+    shot.SaveBmp(L"page_highcontrast.bmp");
+    POINT origin{0, 0};
+    ::ClientToScreen(page, &origin);
+    RECT client{};
+    ::GetClientRect(page, &client);
+    // Where the picture panel and the page's light background were: the theme's background.
+    for (POINT p : {POINT{100, 150}, POINT{client.right - 10, 200}, POINT{5, client.bottom - 5}})
+        EXPECT_EQ(shot.At(origin.x + p.x, origin.y + p.y), RGB(0, 0, 0)) << "at " << p.x << "," << p.y;
+    // The first line (and the emphasised third) in the theme's text colour.
+    for (int top : {15, 85}) {
+        int ink = 0;
+        for (int y = top; y < top + 16; ++y)
+            for (int x = 270; x < 500; ++x) ink += shot.At(origin.x + x, origin.y + y) == RGB(255, 255, 255);
+        EXPECT_GT(ink, 100) << "the line at logical y " << top;
+    }
+    EXPECT_EQ(robot::HeardTexts(page).front(), L"Please follow this step-by-step procedure to");
+    Leave();
+}
+
 INT_PTR CALLBACK Inert(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 
 // Every line of every page, in each of the six languages, fits where the English one is
