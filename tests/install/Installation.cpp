@@ -81,6 +81,8 @@ std::vector<std::wstring> Edition::InstalledFiles(const std::wstring& folder) co
     std::vector<std::wstring> files;
     for (const std::wstring& program : programs) files.push_back(folder + L"\\" + program);
     files.push_back(folder + L"\\README.txt");
+    for (const wchar_t* language : {L"de", L"fr", L"es", L"zh", L"ja"})
+        files.push_back(folder + L"\\README." + language + L".txt");
     files.push_back(Uninstaller(folder));
     return files;
 }
