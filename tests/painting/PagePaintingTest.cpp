@@ -216,7 +216,9 @@ TEST_F(PagePainting, HighContrastPagesTakeTheThemesColours)
             for (int x = 270; x < 500; ++x) ink += shot.At(origin.x + x, origin.y + y) == RGB(255, 255, 255);
         EXPECT_GT(ink, 100) << "the line at logical y " << top;
     }
-    EXPECT_EQ(robot::HeardTexts(page).front(), L"Please follow this step-by-step procedure to");
+    const std::vector<std::wstring> heard = robot::HeardTexts(page);
+    ASSERT_FALSE(heard.empty()) << "nothing heard";
+    EXPECT_EQ(heard.front(), L"Please follow this step-by-step procedure to");
     Leave();
 }
 

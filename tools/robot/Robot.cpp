@@ -448,12 +448,19 @@ bool Screenshot::SaveBmp(const std::wstring& path) const
 
 namespace robot {
 
+namespace {
+// The interfaces' ids, spelled out: the x64 import library of oleacc gives IID_IAccessible's
+// name to an import thunk, not to the id.
+const IID kIAccessible = {0x618736e0, 0x3c3d, 0x11cf, {0x81, 0x0c, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+const IID kIOleWindow = {0x00000114, 0x0000, 0x0000, {0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+}  // namespace
+
 std::vector<std::wstring> HeardTexts(HWND page)
 {
     std::vector<std::wstring> heard;
     const HRESULT com = ::CoInitialize(nullptr);
     IAccessible* client = nullptr;
-    if (SUCCEEDED(::AccessibleObjectFromWindow(page, OBJID_CLIENT, IID_IAccessible, reinterpret_cast<void**>(&client)))) {
+    if (SUCCEEDED(::AccessibleObjectFromWindow(page, OBJID_CLIENT, kIAccessible, reinterpret_cast<void**>(&client)))) {
         long count = 0;
         client->get_accChildCount(&count);
         std::vector<VARIANT> children(static_cast<size_t>(count));
@@ -465,7 +472,7 @@ std::vector<std::wstring> HeardTexts(HWND page)
                 HWND wnd = nullptr;
                 IOleWindow* window = nullptr;
                 if (child.vt == VT_DISPATCH && child.pdispVal &&
-                    SUCCEEDED(child.pdispVal->QueryInterface(IID_IOleWindow, reinterpret_cast<void**>(&window)))) {
+                    SUCCEEDED(child.pdispVal->QueryInterface(kIOleWindow, reinterpret_cast<void**>(&window)))) {
                     window->GetWindow(&wnd);
                     window->Release();
                 }
@@ -474,7 +481,7 @@ std::vector<std::wstring> HeardTexts(HWND page)
                 VARIANT self;
                 self.vt = VT_I4;
                 self.lVal = CHILDID_SELF;
-                if (wnd && SUCCEEDED(::AccessibleObjectFromWindow(wnd, OBJID_CLIENT, IID_IAccessible,
+                if (wnd && SUCCEEDED(::AccessibleObjectFromWindow(wnd, OBJID_CLIENT, kIAccessible,
                                                                   reinterpret_cast<void**>(&object)))) {
                     object->get_accName(self, &name);
                     object->Release();
