@@ -99,11 +99,13 @@ void ExposePageText(HWND page, const PageRow& row)
     ::SetWindowExtEx(dc.get(), row.extent.cx, row.extent.cy, nullptr);
     ::SetViewportExtEx(dc.get(), client.right, client.bottom, nullptr);
 
+    GdiObject<HFONT> fonts[3];  // made once each, as the lines need them
     HWND after = HWND_TOP;
     CString text;
     for (const TextLine* line : order) {
         text.LoadString(line->stringId);
-        GdiObject<HFONT> font = MakeFont(line->font);
+        GdiObject<HFONT>& font = fonts[static_cast<int>(line->font)];
+        if (!font) font = MakeFont(line->font);
         SelectObjectGuard selection(dc.get(), font.get());
         SIZE size{};
         ::GetTextExtentPoint32W(dc.get(), text.GetString(), text.GetLength(), &size);

@@ -160,9 +160,10 @@ std::wstring Wizard::TextOf(HWND wnd) { return wnd ? WindowText(wnd) : std::wstr
 
 HWND Wizard::PageWindow() const
 {
+    // The hidden pages beneath are many in a long run: only the visible ones are looked into.
     HWND visible = nullptr;
-    for (HWND wnd : PageWindows()) {
-        if (!::IsWindowVisible(wnd)) continue;
+    for (HWND wnd : TopWindows(kDialogClass, kPageCaption)) {
+        if (!::IsWindowVisible(wnd) || IsMessageBox(wnd)) continue;
         if (visible) return nullptr;  // more than one: no single page the user sees
         visible = wnd;
     }
