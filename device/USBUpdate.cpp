@@ -1,6 +1,6 @@
 #include "device/USBUpdate.h"
 #include "framework/Handles.h"
-#include "device/Sha256.h"
+#include "image/Sha256.h"
 
 #include <io.h>
 #include <share.h>
@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "device/ByteSum.h"
+#include "image/ByteSum.h"
 #include "device/EngineTexts.h"
 #include "framework/SystemLibrary.h"
 

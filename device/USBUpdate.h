@@ -20,7 +20,7 @@
 #include <memory>
 #include <string>
 #include <vector>
-#include "device/StagedImage.h"
+#include "image/StagedImage.h"
 #include "framework/CString.h"
 
 // Interface class under which the handheld's upgrade-mode driver exposes it.

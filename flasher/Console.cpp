@@ -1,6 +1,6 @@
 #include "flasher/Console.h"
 
-#include "device/UpgradeLog.h"
+#include "log/UpgradeLog.h"
 
 bool IsConsole(DWORD which)
 {

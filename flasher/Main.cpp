@@ -9,7 +9,7 @@
 // Progress.* are what is said.
 #include <windows.h>
 
-#include "device/UpgradeLog.h"
+#include "log/UpgradeLog.h"
 #include "flasher/Console.h"
 #include "flasher/Modes.h"
 #include "flasher/Options.h"

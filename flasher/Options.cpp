@@ -2,7 +2,7 @@
 
 #include <cwchar>
 
-#include "device/Sha256.h"
+#include "image/Sha256.h"
 #include "flasher/Console.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <atomic>
 #include <memory>
 
-#include "device/KeepAwake.h"
-#include "device/UpgradeLog.h"
+#include "power/KeepAwake.h"
+#include "log/UpgradeLog.h"
 #include "flasher/SessionEnd.h"
 #include "framework/Handles.h"
 

@@ -1,6 +1,6 @@
 #include "flasher/SessionEnd.h"
 
-#include "device/KeepAwake.h"
+#include "power/KeepAwake.h"
 
 namespace {
 

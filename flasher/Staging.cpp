@@ -2,8 +2,8 @@
 
 #include <cwchar>
 
-#include "device/PowerCheck.h"
-#include "device/PublisherChecks.h"
+#include "power/PowerCheck.h"
+#include "image/PublisherChecks.h"
 #include "flasher/Console.h"
 
 namespace {

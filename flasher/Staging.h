@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "device/StagedImage.h"
+#include "image/StagedImage.h"
 #include "flasher/Options.h"
 #include "flasher/Session.h"
 

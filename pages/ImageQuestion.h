@@ -6,8 +6,8 @@
 #include <windows.h>
 #include <string>
 
-#include "device/PowerCheck.h"
-#include "device/PublisherChecks.h"
+#include "power/PowerCheck.h"
+#include "image/PublisherChecks.h"
 #include "device/USBUpdate.h"
 
 // What became of the image, once the user or a check has judged it.

@@ -1,12 +1,12 @@
 #include "pages/ProgressBar.h"
 #include <algorithm>
-#include "device/PowerCheck.h"
-#include "device/UpgradeLog.h"
+#include "power/PowerCheck.h"
+#include "log/UpgradeLog.h"
 #include "pages/ImageQuestion.h"
 #include "app/PageChain.h"
 #include "pages/EndDlg.h"
 #include "pages/PagePainter.h"
-#include "device/KeepAwake.h"
+#include "power/KeepAwake.h"
 #include "framework/WinApp.h"
 #include "res/resource.h"
 

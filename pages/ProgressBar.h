@@ -16,7 +16,7 @@
 #include "framework/Handles.h"
 #include <memory>
 #include "device/LinkThread.h"
-#include "device/PublisherChecks.h"
+#include "image/PublisherChecks.h"
 #include "device/Transfer.h"
 #include "device/USBUpdate.h"
 

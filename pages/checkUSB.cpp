@@ -2,7 +2,7 @@
 #include <utility>
 #include "pages/ImageDlg.h"
 #include "app/PageChain.h"
-#include "device/UpgradeLog.h"
+#include "log/UpgradeLog.h"
 #include "pages/PagePainter.h"
 #include "pages/SelectDlg.h"
 #include "pages/USBnotRdy.h"

@@ -10,7 +10,7 @@
 #include <vector>
 #include "framework/Dialog.h"
 #include "framework/Handles.h"
-#include "device/KeepAwake.h"
+#include "power/KeepAwake.h"
 #include "device/LinkThread.h"
 #include "device/USBUpdate.h"
 

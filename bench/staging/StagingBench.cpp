@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "tests/support/TestSupport.h"
-#include "device/Sha256.h"
+#include "image/Sha256.h"
 #include "device/USBUpdate.h"
 
 namespace {

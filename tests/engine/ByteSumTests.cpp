@@ -10,8 +10,8 @@
 #include <random>
 #include <vector>
 
-#include "device/ByteSum.h"
-#include "device/StagedImage.h"
+#include "image/ByteSum.h"
+#include "image/StagedImage.h"
 
 namespace {
 

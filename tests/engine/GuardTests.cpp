@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "device/PowerCheck.h"
-#include "device/PublisherChecks.h"
+#include "power/PowerCheck.h"
+#include "image/PublisherChecks.h"
 #include "tests/engine/LinkTest.h"
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "device/UpgradeLog.h"
+#include "log/UpgradeLog.h"
 #include "tests/support/TestSupport.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <cwchar>
 #include <string>
 #include <vector>
-#include "device/Sha256.h"
+#include "image/Sha256.h"
 #include "tools/dccman/ActiveSyncKey.h"
 #include "tools/dccman/DccMan.h"
 #include "tools/emuhandheld/EmulatedHandheld.h"

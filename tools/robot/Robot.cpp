@@ -339,6 +339,22 @@ bool Wizard::WaitForExit(DWORD timeoutMs, DWORD* exitCode) const
     return true;
 }
 
+bool Wizard::WaitForUnwind(DWORD quietMs, DWORD* exitCode) const
+{
+    int pages = PageWindowCount();
+    DWORD quietSince = ::GetTickCount();
+    while (!WaitForExit(100, exitCode)) {
+        const int now = PageWindowCount();
+        if (now < pages) {
+            pages = now;
+            quietSince = ::GetTickCount();
+        } else if (::GetTickCount() - quietSince >= quietMs) {
+            return false;
+        }
+    }
+    return true;
+}
+
 void Wizard::Kill()
 {
     if (!m_pi.hProcess) return;

@@ -84,6 +84,10 @@ public:
     bool Running() const;
     // Waits for the program to end; stores its full exit code.
     bool WaitForExit(DWORD timeoutMs, DWORD* exitCode = nullptr) const;
+    // The same for a run that unwinds a stack of pages: waits as long as pages keep closing,
+    // and gives up only when none has closed for `quietMs`. A long run ends at the machine's
+    // pace, not at one fixed time.
+    bool WaitForUnwind(DWORD quietMs, DWORD* exitCode = nullptr) const;
     void Kill();
     DWORD ProcessId() const { return m_pi.dwProcessId; }
     HANDLE Process() const { return m_pi.hProcess; }

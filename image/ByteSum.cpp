@@ -1,4 +1,4 @@
-#include "device/ByteSum.h"
+#include "image/ByteSum.h"
 
 #include <immintrin.h>
 

@@ -1,4 +1,4 @@
-#include "device/DetachedSignature.h"
+#include "image/DetachedSignature.h"
 
 #include "framework/SystemLibrary.h"
 

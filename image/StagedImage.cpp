@@ -1,4 +1,4 @@
-#include "device/StagedImage.h"
+#include "image/StagedImage.h"
 
 #include <io.h>
 

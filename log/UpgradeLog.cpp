@@ -1,4 +1,4 @@
-#include "device/UpgradeLog.h"
+#include "log/UpgradeLog.h"
 
 #include <shlobj.h>
 

@@ -1,9 +1,9 @@
-#include "device/PublisherChecks.h"
+#include "image/PublisherChecks.h"
 
 #include <vector>
 
-#include "device/DetachedSignature.h"
-#include "device/Sha256.h"
+#include "image/DetachedSignature.h"
+#include "image/Sha256.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "device/PowerCheck.h"
+#include "power/PowerCheck.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "device/Sha256.h"
+#include "image/Sha256.h"
 
 #include <algorithm>
 
