@@ -1,10 +1,5 @@
 #include "device/USBUpdate.h"
 #include "framework/Handles.h"
-#include "image/Sha256.h"
-
-#include <io.h>
-#include <share.h>
-#include <sys/stat.h>
 
 #include <cstddef>
 #include <cstdlib>
@@ -15,7 +10,6 @@
 #include <utility>
 #include <vector>
 
-#include "image/ByteSum.h"
 #include "device/EngineTexts.h"
 #include "framework/SystemLibrary.h"
 
@@ -27,16 +21,6 @@ namespace {
 // What the handheld answers on the second handshake read when it waits in upgrade mode.
 const BYTE kReadySignature[CUSBUpdate::kHandshakeSize] = {0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01,
                                                           0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01};
-
-// Staging reads the image in pieces of this size: few reads, and each piece still in the
-// cache when it is summed.
-constexpr size_t kStagingChunk = 2u << 20;
-
-// The stream buffer of the sending pass.
-constexpr size_t kSendingBuffer = 64u << 10;
-
-// The largest image whose byte count fits the 32-bit header word.
-constexpr uint64_t kLargestImage = 0xFFFFFFFFull;
 
 // SetupAPI, loaded from the system directory for the length of one lookup.
 class SetupApi {
@@ -190,11 +174,10 @@ void ReleaseDeviceLock(HANDLE* lock)
 }  // namespace
 
 CUSBUpdate::CUSBUpdate()
-    : m_nByteCount(0), m_nBlockCount(0), m_pImageFile(nullptr), m_dwBytesRead(0), m_nBlockSize(kBlockSize), m_Buffer{},
+    : m_nByteCount(0), m_nBlockCount(0), m_dwBytesRead(0), m_nBlockSize(kBlockSize), m_Buffer{},
       m_hDevice(INVALID_HANDLE_VALUE), m_szDevicePath{}, m_nByteSum(0), m_byCell(0), m_dwBytesWritten(0),
       m_nFailure(kFailNone), m_dwError(0), m_dwHandshakeTimeout(kHandshakeTimeoutMs), m_dwWriteTimeout(INFINITE),
-      m_nBytesSent(0), m_nSumSent(0), m_hLock(nullptr), m_hIoEvent(nullptr), m_hStop(nullptr), m_pReporter(nullptr),
-      m_nPieceRead(0), m_bSharedEnd(false)
+      m_hLock(nullptr), m_hIoEvent(nullptr), m_hStop(nullptr), m_pReporter(nullptr)
 {
 }
 
@@ -221,7 +204,6 @@ void CUSBUpdate::TakeOver(CUSBUpdate& other)
 {
     m_nByteCount = other.m_nByteCount;
     m_nBlockCount = other.m_nBlockCount;
-    m_pImageFile = std::exchange(other.m_pImageFile, nullptr);
     m_dwBytesRead = other.m_dwBytesRead;
     m_nBlockSize = other.m_nBlockSize;
     std::memcpy(m_Buffer, other.m_Buffer, sizeof m_Buffer);
@@ -235,19 +217,14 @@ void CUSBUpdate::TakeOver(CUSBUpdate& other)
     m_dwHandshakeTimeout = other.m_dwHandshakeTimeout;
     m_dwWriteTimeout = other.m_dwWriteTimeout;
     m_strImageSha256 = other.m_strImageSha256;
-    m_nBytesSent = other.m_nBytesSent;
-    m_nSumSent = other.m_nSumSent;
     m_hLock = std::exchange(other.m_hLock, nullptr);
     std::swap(m_hIoEvent, other.m_hIoEvent);
     m_hStop = other.m_hStop;
     m_pReporter = other.m_pReporter;
     m_stagingProgress = std::move(other.m_stagingProgress);
     m_stagingReader = std::move(other.m_stagingReader);
-    m_pieceChecks = std::move(other.m_pieceChecks);
     m_pStaged = std::move(other.m_pStaged);
-    m_piece = std::move(other.m_piece);
-    m_nPieceRead = std::exchange(other.m_nPieceRead, 0);
-    m_bSharedEnd = other.m_bSharedEnd;
+    m_reader = std::move(other.m_reader);
 }
 
 HANDLE CUSBUpdate::OpenDevice() { return FindDevice(&GUID_DEVINTERFACE_UPGRADE, m_szDevicePath); }
@@ -387,94 +364,48 @@ void CUSBUpdate::Fail(int failure, DWORD error)
 
 DWORD CUSBUpdate::OpenImage(CString path)
 {
-    m_nByteCount = 0;
-    m_nBlockCount = 0;
-    m_nByteSum = 0;
-    m_nBlockSize = kBlockSize;
-    m_nBytesSent = 0;
-    m_nSumSent = 0;
     CloseImage();
     m_strImageSha256.clear();
-    m_pieceChecks.clear();
+    m_nBlockSize = kBlockSize;
+    m_byCell = 0;
     Fail(kFailNone, 0);
 
-    // Writers are kept out from staging until Close, so both passes read the same bytes.
-    _doserrno = 0;
-    m_pImageFile = _wfsopen(path, L"rb", _SH_DENYWR);
-    if (!m_pImageFile) {
-        Fail(kFailImageOpen, _doserrno);
+    StagingHooks hooks;
+    hooks.stop = m_hStop;
+    hooks.progress = m_stagingProgress;
+    hooks.reader = m_stagingReader;
+    ImageFault fault = ImageFault::None;
+    DWORD error = 0;
+    std::shared_ptr<const StagedImage> image = StagedImage::Stage(path, hooks, &fault, &error);
+    if (image) {
+        m_byCell = image->LastByte();
+        return OpenStagedImage(std::move(image));
+    }
+    m_nByteCount = 0;
+    m_nByteSum = 0;
+    m_nBlockCount = 0;
+    // A stop ends staging with nothing said: the caller says it.
+    switch (fault) {
+    case ImageFault::Open:
+        Fail(kFailImageOpen, error);
         // Another program writing to the file keeps us out; that is not a missing file.
-        if (_doserrno == ERROR_SHARING_VIOLATION)
+        if (error == ERROR_SHARING_VIOLATION)
             ShowError(TextOr(IDS_ENGINE_IMAGE_IN_USE,
                              L"The image file is in use by another program. Close that program and try again."));
         else
             ShowError(TextOr(IDS_ENGINE_IMAGE_NOT_FOUND, L"Can not find  the image file."));
-        return 0;
+        break;
+    case ImageFault::TooLarge:
+        Fail(kFailImageTooLarge, 0);
+        ShowError(TextOr(IDS_ENGINE_IMAGE_TOO_LARGE, L"The image file is too large: images must be smaller than 4 GB."));
+        break;
+    case ImageFault::Stopped: Fail(kFailStopped, 0); break;
+    default:
+        Fail(kFailImageRead, error);
+        ShowError(TextOr(IDS_ENGINE_IMAGE_UNREADABLE, L"The image file could not be read."));
+        break;
     }
-
-    // The sending pass reads 512 bytes at a time: a large stream buffer makes that one read of
-    // the file every 128 blocks instead of every 8, which the block loop feels.
-    std::setvbuf(m_pImageFile, nullptr, _IOFBF, kSendingBuffer);
-
-    // Gives up staging: the error box, the stream closed, nothing counted.
-    auto refuse = [this](int failure, DWORD error, const wchar_t* text) -> DWORD {
-        Fail(failure, error);
-        std::fclose(m_pImageFile);
-        m_pImageFile = nullptr;
-        m_nByteCount = 0;
-        m_nByteSum = 0;
-        m_nBlockCount = 0;
-        if (text) ShowError(text);
-        return 0;
-    };
-    const CString tooLarge =
-        TextOr(IDS_ENGINE_IMAGE_TOO_LARGE, L"The image file is too large: images must be smaller than 4 GB.");
-
-    // A file whose size is known is refused before any of it is read; a stream of
-    // unknown size (a device, a pipe) is stopped by the count below.
-    struct _stati64 st;
-    const bool sized = _fstati64(_fileno(m_pImageFile), &st) == 0 && (st.st_mode & _S_IFREG);
-    if (sized && static_cast<uint64_t>(st.st_size) > kLargestImage) return refuse(kFailImageTooLarge, 0, tooLarge);
-    const uint64_t total = sized ? static_cast<uint64_t>(st.st_size) : 0;
-
-    // Without memory for the large buffer, a small one on the stack does the same job.
-    std::unique_ptr<BYTE[]> large(new (std::nothrow) BYTE[kStagingChunk]);
-    BYTE small[16384];
-    BYTE* const chunk = large ? large.get() : small;
-    const size_t chunkSize = large ? kStagingChunk : sizeof small;
-
-    // The digest says which image a handheld received; it is made in this same pass.
-    Sha256 digest;
-    PieceChecks pieces;
-    uint64_t count = 0;
-    uint32_t sum = 0;
-    for (;;) {
-        // A stop ends staging between two chunks, with nothing said: the caller says it.
-        if (m_hStop && ::WaitForSingleObject(m_hStop, 0) == WAIT_OBJECT_0) return refuse(kFailStopped, 0, nullptr);
-        const size_t n = std::fread(chunk, 1, chunkSize, m_pImageFile);
-        if (n > 0) {
-            count += n;
-            if (count > kLargestImage) return refuse(kFailImageTooLarge, 0, tooLarge);
-            sum += ByteSum(chunk, n);
-            digest.Add(chunk, n);
-            pieces.Add(chunk, n);
-            if (m_stagingReader) m_stagingReader(chunk, n);
-            m_byCell = chunk[n - 1];
-        }
-        if (std::ferror(m_pImageFile))
-            return refuse(kFailImageRead, ::GetLastError(),
-                          TextOr(IDS_ENGINE_IMAGE_UNREADABLE, L"The image file could not be read."));
-        if (m_stagingProgress) m_stagingProgress(count, total);
-        if (n < chunkSize) break;
-    }
-    m_pieceChecks = pieces.Finish();
-    m_nByteCount = static_cast<uint32_t>(count);
-    m_nByteSum = sum;
-    m_nBlockCount = static_cast<int32_t>(m_nByteCount >> 9);
-    m_strImageSha256 = digest.Hex();
-
-    std::rewind(m_pImageFile);
-    return m_nByteSum;
+    return 0;
 }
 
 BOOL CUSBUpdate::SendHeader()
@@ -490,23 +421,12 @@ BOOL CUSBUpdate::SendHeader()
     return WriteWhole(count, sizeof count) && WriteWhole(sum, sizeof sum);
 }
 
-std::shared_ptr<const StagedImage> CUSBUpdate::ShareImage()
-{
-    if (!m_pImageFile) return nullptr;
-    return std::make_shared<const StagedImage>(std::exchange(m_pImageFile, nullptr), m_nByteCount, m_nByteSum,
-                                               m_strImageSha256, std::move(m_pieceChecks));
-}
-
 DWORD CUSBUpdate::OpenStagedImage(std::shared_ptr<const StagedImage> image)
 {
-    if (m_pImageFile) std::fclose(std::exchange(m_pImageFile, nullptr));
-    m_nBytesSent = 0;
-    m_nSumSent = 0;
-    m_nPieceRead = 0;
-    m_bSharedEnd = false;
+    CloseImage();
     Fail(kFailNone, 0);
-    m_pStaged = std::move(image);
-    if (!m_pStaged) {
+    m_nBlockSize = kBlockSize;
+    if (!image) {
         Fail(kFailImageOpen, 0);
         m_nByteCount = 0;
         m_nByteSum = 0;
@@ -514,38 +434,13 @@ DWORD CUSBUpdate::OpenStagedImage(std::shared_ptr<const StagedImage> image)
         m_strImageSha256.clear();
         return 0;
     }
-    m_nByteCount = m_pStaged->ByteCount();
+    m_nByteCount = image->ByteCount();
     m_nBlockCount = static_cast<int32_t>(m_nByteCount >> 9);
-    m_nBlockSize = kBlockSize;
-    m_nByteSum = m_pStaged->ByteSum();
-    m_strImageSha256 = m_pStaged->Sha256();
+    m_nByteSum = image->ByteSum();
+    m_strImageSha256 = image->Sha256Hex();
+    m_reader = std::make_unique<ImageReader>(image);
+    m_pStaged = std::move(image);
     return m_nByteSum;
-}
-
-bool CUSBUpdate::ReadSharedBlock(size_t* n)
-{
-    *n = 0;
-    if (m_bSharedEnd) return false;
-    // Blocks never straddle two pieces: a piece is a whole number of blocks.
-    const uint64_t left = m_nByteCount - m_nBytesSent;
-    const size_t take = left < kBlockSize ? static_cast<size_t>(left) : static_cast<size_t>(kBlockSize);
-    if (take > 0) {
-        const uint32_t piece = static_cast<uint32_t>(m_nBytesSent / StagedImage::kPieceSize);
-        if (m_nPieceRead != piece + 1) {
-            if (!m_piece) m_piece.reset(new (std::nothrow) unsigned char[StagedImage::kPieceSize]);
-            DWORD length = 0, error = ERROR_NOT_ENOUGH_MEMORY;
-            if (!m_piece || !m_pStaged->ReadPiece(piece, m_piece.get(), &length, &error)) {
-                Fail(error ? kFailImageRead : kFailImageChanged, error);
-                return false;
-            }
-            m_nPieceRead = piece + 1;
-        }
-        std::memcpy(m_Buffer, m_piece.get() + m_nBytesSent % StagedImage::kPieceSize, take);
-    }
-    // The last block is the short one (empty when the image fills its blocks): then the end.
-    m_bSharedEnd = take < kBlockSize;
-    *n = take;
-    return true;
 }
 
 bool CUSBUpdate::WriteWhole(const BYTE* data, DWORD size)
@@ -566,39 +461,20 @@ bool CUSBUpdate::WriteWhole(const BYTE* data, DWORD size)
 
 int CUSBUpdate::SendBlock()
 {
-    // m_nBlockSize is always kBlockSize; the buffer is the hard bound all the same.
-    const size_t blockSize = sizeof m_Buffer;
+    if (!m_reader) return 0;
     size_t n = 0;
-    bool last = false;
-    if (m_pStaged) {
-        if (!ReadSharedBlock(&n)) return 0;
-        last = m_bSharedEnd;
-    } else {
-        if (!m_pImageFile || std::feof(m_pImageFile)) return 0;
-        n = std::fread(m_Buffer, 1, blockSize, m_pImageFile);
-        if (std::ferror(m_pImageFile)) {
-            Fail(kFailImageRead, ::GetLastError());
-            return 0;
+    // Past the bytes just read, the buffer keeps what the block before left there (zeros
+    // before the first): the last block always goes out whole, and the handheld expects
+    // exactly that.
+    if (!m_reader->Next(m_Buffer, sizeof m_Buffer, &n)) {
+        switch (m_reader->Fault()) {
+        case ImageFault::None: break;  // the end: every block has gone
+        case ImageFault::Changed: Fail(kFailImageChanged, 0); break;
+        default: Fail(kFailImageRead, m_reader->Error()); break;
         }
-        last = std::feof(m_pImageFile) != 0;
-    }
-
-    // The sending pass must read exactly the bytes staging counted and summed: the header
-    // has announced them. Anything else stops the transfer short of success.
-    if (m_nBytesSent + n > m_nByteCount) {
-        Fail(kFailImageChanged, 0);
         return 0;
     }
-    m_nBytesSent += n;
-    m_nSumSent += ByteSum(m_Buffer, n);
-    if (last && (m_nBytesSent != m_nByteCount || m_nSumSent != m_nByteSum)) {
-        Fail(kFailImageChanged, 0);
-        return 0;
-    }
-
-    // Always the whole block: past the bytes just read, the buffer keeps what the block
-    // before left there (zeros before the first), and the handheld expects exactly that.
-    return WriteWhole(m_Buffer, static_cast<DWORD>(blockSize)) ? 1 : 0;
+    return WriteWhole(m_Buffer, static_cast<DWORD>(sizeof m_Buffer)) ? 1 : 0;
 }
 
 // The counts, the sum and the device path stay for whoever reports on the attempt. The
@@ -612,10 +488,8 @@ int CUSBUpdate::Close()
 
 void CUSBUpdate::CloseImage()
 {
-    if (m_pImageFile) std::fclose(std::exchange(m_pImageFile, nullptr));
+    m_reader.reset();
     m_pStaged.reset();
-    m_piece.reset();
-    m_nPieceRead = 0;
 }
 
 void CUSBUpdate::CloseDevice()

@@ -1,8 +1,9 @@
 // CUSBUpdate: the link to the handheld. Finds its device interface, opens it, reads the
-// handshake, stages the image file (byte count and sum) and sends the header and the
-// image in 512-byte blocks.
+// handshake, stages the image file (byte count, sum and digests: see image/StagedImage.h)
+// and sends the header and the image in 512-byte blocks, each taken from the image's one
+// verified stream.
 //
-// One object owns the link at a time: the device handle, the image stream and the
+// One object owns the link at a time: the device handle, the staged image and the
 // handheld's lock. A page hands the link on by moving it (`next.m_USBUpdate =
 // std::move(m_USBUpdate)`); the object moved from holds nothing any more, and the owner
 // releases everything in Close or, at the latest, in its destructor.
@@ -50,7 +51,7 @@ public:
         kFailImageOpen,      // the image file could not be opened (m_dwError tells why)
         kFailImageTooLarge,  // 4 GiB or more
         kFailImageRead,      // a read error, while staging or while sending
-        kFailImageChanged,   // the sending pass read other bytes than staging counted
+        kFailImageChanged,   // the sending pass read other bytes than staging digested
         kFailWrite,          // the handheld did not take a header or block write
         kFailNoAnswer,       // no handshake answer within the handshake time-out
         kFailStalled,        // a write not taken within the write time-out
@@ -86,27 +87,24 @@ public:
     HANDLE FindDevice(const GUID* guid, char* devicePath);
     static HANDLE OpenDeviceInterface(HDEVINFO info, PSP_DEVICE_INTERFACE_DATA data, char* devicePath);
 
-    // Stages the image: opens it (denying writers), counts and sums its bytes and rewinds.
-    // Returns the byte sum; 0 with m_pImageFile null when it cannot be staged.
+    // Stages the image (StagedImage::Stage) to be sent over this link. Returns the byte sum;
+    // 0, with no image, when it cannot be staged (after telling the user why).
     DWORD OpenImage(CString path);
-    // Hands the staged image over for many links at once (OpenStagedImage): the stream, the
-    // counts, the sum, the digest and the pieces' checks. The link keeps its counts but no
-    // longer its stream. nullptr when nothing is staged.
-    std::shared_ptr<const StagedImage> ShareImage();
-    // Sends `image` over this link, without a second pass: it reads through the handle that
-    // staging opened, at its own position, and checks every piece it reads against staging
-    // before any of its blocks goes out.
+    // The image staged here, for many links at once (OpenStagedImage); nullptr when none.
+    std::shared_ptr<const StagedImage> ShareImage() const { return m_pStaged; }
+    // Sends `image` over this link, without a second pass: a reader of its own goes through
+    // it, checking every piece against staging before any of its blocks goes out.
     DWORD OpenStagedImage(std::shared_ptr<const StagedImage> image);
     // An image is open to be sent: staged here, or shared with this link.
-    bool HasImage() const { return m_pImageFile != nullptr || m_pStaged != nullptr; }
+    bool HasImage() const { return m_pStaged != nullptr; }
+    const StagedImage* Image() const { return m_pStaged.get(); }
     // Sends the byte count and the byte sum: TRUE only when the handheld took both words
     // whole. After a word it did not take, nothing more is written.
     BOOL SendHeader();
     // Sends the next block: 1 when written whole; 0 at the end, on a failed or short
-    // write, on a failed read, or when the bytes read no longer agree with what staging
-    // counted.
+    // write, on a failed read, or when the bytes read are not the ones staging digested.
     int SendBlock();
-    // Releases the device handle, the image stream and the handheld's lock; the fields that
+    // Releases the device handle, the staged image and the handheld's lock; the fields that
     // held them read as closed afterwards, so a second Close does nothing.
     int Close();
     void ShowError(CString text);
@@ -131,7 +129,6 @@ public:
 
     uint32_t m_nByteCount;
     int32_t m_nBlockCount;
-    FILE* m_pImageFile;
     DWORD m_dwBytesRead;
     int32_t m_nBlockSize;
     BYTE m_Buffer[kBlockSize];
@@ -148,8 +145,7 @@ public:
     // handheld to take it, in ms. INFINITE waits as long as it takes (a long erase is no fault).
     DWORD m_dwHandshakeTimeout;
     DWORD m_dwWriteTimeout;
-    // The image's SHA-256 in lower-case hex, found by staging; empty when not staged (or when
-    // this Windows has no SHA-256).
+    // The image's SHA-256 in lower-case hex, found by staging; empty when not staged.
     std::string m_strImageSha256;
 
 private:
@@ -164,25 +160,16 @@ private:
     void CloseDevice();
     int OpenAndHandshake();
     void Fail(int failure, DWORD error);
-    // The next block's bytes from the shared image, into m_Buffer: false when the image has
-    // no more or could not be read as staged.
-    bool ReadSharedBlock(size_t* n);
+    // Takes `image` as this link's, with a reader of its own at its first byte.
+    void TakeImage(std::shared_ptr<const StagedImage> image);
 
-    // What the sending pass has read so far, checked against staging at the end.
-    uint64_t m_nBytesSent;
-    uint32_t m_nSumSent;
     HANDLE m_hLock;     // the handheld's lock while this link holds it, else null
     HANDLE m_hIoEvent;  // signals the end of an overlapped read or write; made on first use
     HANDLE m_hStop;     // not owned
     LinkReporter* m_pReporter;
     std::function<void(uint64_t, uint64_t)> m_stagingProgress;
     std::function<void(const BYTE*, size_t)> m_stagingReader;
-    // What staging found of every 64 KiB piece, until ShareImage hands it on.
-    std::vector<uint64_t> m_pieceChecks;
-    // The shared image this link sends, the piece of it last read, and whether its last
-    // (short) block has gone.
+    // The image this link sends, and its way through it.
     std::shared_ptr<const StagedImage> m_pStaged;
-    std::unique_ptr<unsigned char[]> m_piece;
-    uint32_t m_nPieceRead;  // index + 1 of the piece in m_piece; 0 for none
-    bool m_bSharedEnd;
+    std::unique_ptr<ImageReader> m_reader;
 };

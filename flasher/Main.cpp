@@ -36,7 +36,7 @@ int Check(const std::wstring& image)
     reporter.SetContext(L"image " + image + L": ");
     link.SetReporter(&reporter);
     link.OpenImage(image.c_str());
-    if (!link.m_pImageFile) return kExitImage;
+    if (!link.HasImage()) return kExitImage;
     Say(L"bytes=" + std::to_wstring(link.m_nByteCount) + L" sum=" + std::to_wstring(link.m_nByteSum) + L" blocks=" +
         std::to_wstring(link.m_nBlockCount) + L" sha256=" + Widen(link.m_strImageSha256));
     link.Close();

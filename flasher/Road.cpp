@@ -142,8 +142,9 @@ HandheldResult RunRoad(Session& session, const std::shared_ptr<const StagedImage
         return finish(kExitRefused, x.headerFailed ? L"the handheld refused the header" + why
                                                    : L"the handheld refused " + block + why);
     case CUSBUpdate::kFailImageChanged:
-        return finish(kExitImage, L"image " + imagePath + L": changed since it was read; found before " + block +
-                                      L" went out, and nothing after it was sent");
+        return finish(kExitImage, L"image " + imagePath + L": the file changed after it was checked; found before " +
+                                      block + L" went out, and nothing more was written (the handheld holds an "
+                                      L"incomplete image)");
     default:
         return finish(kExitImage, L"image " + imagePath + L": could not be read, at " + block + why);
     }

@@ -105,7 +105,7 @@ std::shared_ptr<const StagedImage> StageImage(Session& session, const std::wstri
 
     UpgradeAttempt attempt(L"romflash", link);
     attempt.imagePath = imagePath;
-    if (link.m_pImageFile && (o.expectSha256.empty() || link.m_strImageSha256 == o.expectSha256)) {
+    if (link.HasImage() && (o.expectSha256.empty() || link.m_strImageSha256 == o.expectSha256)) {
         checks.Finish(link.m_strImageSha256);
         if (Vouched(checks, imagePath, link.m_strImageSha256, o, &attempt.refusedFor)) {
             session.SetChecked(checks.Checked());
@@ -123,7 +123,7 @@ std::shared_ptr<const StagedImage> StageImage(Session& session, const std::wstri
         attempt.interrupted = true;
         Complain(L"interrupted while the image was read; nothing was sent");
         *code = kExitInterrupted;
-    } else if (link.m_pImageFile) {
+    } else if (link.HasImage()) {
         Complain(L"image " + imagePath + L": its SHA-256 is " +
                  (link.m_strImageSha256.empty() ? std::wstring(L"unknown (no SHA-256 on this Windows)")
                                                 : Widen(link.m_strImageSha256)) +

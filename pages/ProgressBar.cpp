@@ -179,7 +179,11 @@ void CProgressBar::Finish()
         CEndDlg end;
         OpenPage(*this, end, Ending::EndOK);
     } else {
-        ShowError(LoadText(IDS_TRANSFER_FAIL).c_str());
+        // A file changed after it was checked is not the handheld's fault: say what happened.
+        if (m_outcome.failure == CUSBUpdate::kFailImageChanged)
+            ShowError(LoadText(IDS_IMAGE_CHANGED, {m_strImagePath.str()}).c_str());
+        else
+            ShowError(LoadText(IDS_TRANSFER_FAIL).c_str());
         CDialog::OnOK();
     }
     m_Progress.SetPos(0);

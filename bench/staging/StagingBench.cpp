@@ -79,7 +79,7 @@ uint64_t Stage(const std::wstring& path)
 {
     CUSBUpdate link;
     link.OpenImage(path);
-    const uint64_t count = link.m_pImageFile ? link.m_nByteCount : 0;
+    const uint64_t count = link.HasImage() ? link.m_nByteCount : 0;
     link.Close();
     return count;
 }

@@ -70,23 +70,44 @@ TEST(ByteSumVersions, EveryVersionGivesTheSameSum)
     ExpectEveryVersionAgrees(std::vector<unsigned char>(size, 0xFF), "all 0xFF");
 }
 
-// Staging makes the pieces' checks from reads of any length; a link checks each whole piece
-// it reads. Both must agree however the reads fell, or every link would find the image changed.
-TEST(ByteSumPieceChecks, ReadsOfAnyLengthGiveTheChecksOfWholePieces)
+// Our SHA-256 both ways: with the processor's SHA instructions where it has them, and the
+// portable way every processor runs. Known answers, however the bytes arrive and with a look
+// at the digest between pieces (as staging and every reader take it), and both ways agreeing
+// on bytes of every kind.
+TEST(ByteSumSha256, BothWaysGiveTheKnownDigestsHoweverTheBytesArrive)
 {
-    std::mt19937 random(7);
-    std::vector<unsigned char> image(3 * StagedImage::kPieceSize + 1001);
-    for (unsigned char& b : image) b = static_cast<unsigned char>(random());
-    for (size_t read : {size_t{1}, size_t{7}, size_t{4096}, size_t{2} << 20}) {
-        PieceChecks staging;
-        for (size_t at = 0; at < image.size(); at += read)
-            staging.Add(image.data() + at, std::min(read, image.size() - at));
-        const std::vector<uint64_t> checks = staging.Finish();
-        ASSERT_EQ(checks.size(), 4u);
-        for (size_t piece = 0; piece < checks.size(); ++piece) {
-            const size_t start = piece * StagedImage::kPieceSize;
-            const size_t n = std::min<size_t>(StagedImage::kPieceSize, image.size() - start);
-            EXPECT_EQ(checks[piece], PieceChecks::Of(image.data() + start, n)) << "reads of " << read << ", piece " << piece;
+    std::printf("SHA instructions %s\n", Sha256::Accelerated() ? "used" : "absent: the portable way twice");
+    const struct {
+        std::string data;
+        const char* digest;
+    } known[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (Sha256::Engine engine : {Sha256::Engine::Best, Sha256::Engine::Portable}) {
+        for (const auto& k : known) {
+            for (size_t read : {size_t{1}, size_t{55}, size_t{64}, size_t{65}, size_t{4096}, k.data.size() + 1}) {
+                if (read == 1 && k.data.size() > 1000) continue;
+                Sha256 digest(engine);
+                for (size_t at = 0; at < k.data.size(); at += read) {
+                    digest.Add(k.data.data() + at, std::min(read, k.data.size() - at));
+                    digest.Peek();
+                }
+                EXPECT_EQ(digest.Hex(), k.digest) << k.data.size() << " bytes in reads of " << read;
+            }
         }
+    }
+    std::mt19937 random(7);
+    std::vector<unsigned char> bytes(3 * StagedImage::kPieceSize + 1001);
+    for (unsigned char& b : bytes) b = static_cast<unsigned char>(random());
+    Sha256 best, portable(Sha256::Engine::Portable);
+    for (size_t at = 0, read = 1; at < bytes.size(); at += read, read = read * 3 + 1) {
+        const size_t n = std::min(read, bytes.size() - at);
+        best.Add(bytes.data() + at, n);
+        portable.Add(bytes.data() + at, n);
+        ASSERT_EQ(best.Hex(), portable.Hex()) << "after " << at + n << " bytes";
     }
 }

@@ -29,7 +29,7 @@ struct GuardedPath {
 // shown says `text`.
 void ExpectRefused(const CUSBUpdate& link, const ErrorBoxWatcher& boxes, const wchar_t* text)
 {
-    EXPECT_EQ(link.m_pImageFile, nullptr);
+    EXPECT_FALSE(link.HasImage());
     EXPECT_EQ(link.m_nByteCount, 0u);
     EXPECT_EQ(link.m_nByteSum, 0u);
     EXPECT_EQ(link.m_nBlockCount, 0);
@@ -120,7 +120,7 @@ TEST_F(SendGuard, ReadErrorWhileSendingStopsBeforeTheWrite)
     link.SendHeader();
     for (int i = 0; i < 8; ++i) ASSERT_EQ(link.SendBlock(), 1);
     // From here on the stream's reads fail: its descriptor now has no read access.
-    ASSERT_TRUE(RedirectStream(link.m_pImageFile, dir.File(L"write-only.bin"), true));
+    ASSERT_TRUE(RedirectStream(link.Image()->Stream(), dir.File(L"write-only.bin"), true));
     const std::vector<int> answers = SendAllBlocks(link);
     const int sent = 8 + BlocksSent(answers);
     EXPECT_LT(sent, 513) << "the transfer must not end as a success";
@@ -165,7 +165,7 @@ TEST_F(ImageSizeLimit, LargestImageIsStaged)
     const ULONGLONG start = ::GetTickCount64();
     EXPECT_EQ(link.OpenImage(path), 0u);
     std::printf("staged 4 GiB - 1 bytes in %llu ms\n", ::GetTickCount64() - start);
-    EXPECT_NE(link.m_pImageFile, nullptr);
+    EXPECT_TRUE(link.HasImage());
     EXPECT_EQ(link.m_nByteCount, 0xFFFFFFFFu);
     EXPECT_EQ(link.m_nBlockCount, 0x7FFFFF);
     EXPECT_TRUE(boxes.Texts().empty());
@@ -178,7 +178,7 @@ TEST_F(ImageSizeLimit, EndlessStreamIsStoppedPastTheLimit)
 {
     CUSBUpdate link;
     EXPECT_EQ(link.OpenImage(L"Z:\\dev\\zero"), 0u);
-    EXPECT_EQ(link.m_pImageFile, nullptr);
+    EXPECT_FALSE(link.HasImage());
     EXPECT_EQ(link.m_nByteCount, 0u);
     ASSERT_EQ(boxes.Texts().size(), 1u);
     EXPECT_EQ(boxes.Texts()[0], L"The image file is too large: images must be smaller than 4 GB.");
@@ -209,16 +209,18 @@ TEST_F(StagedImage, FileOpenForWritingElsewhereIsNotStaged)
     ASSERT_TRUE(writer.valid());
     CUSBUpdate link;
     EXPECT_EQ(link.OpenImage(path), 0u);
-    EXPECT_EQ(link.m_pImageFile, nullptr);
+    EXPECT_FALSE(link.HasImage());
     EXPECT_EQ(boxes.Texts().size(), 1u);
 }
 
 // Staging announced one image; the sending pass reads another. The stream's descriptor
-// is pointed at a second file after staging, as if the bytes had changed on disk.
+// is pointed at a second file after staging, as if the bytes had changed on disk. The whole
+// piece is read and digested before its first block: no changed byte ever goes out, and a
+// file that only grew still gives exactly the bytes staged.
 struct ChangedImage {
     const char* name;
     Bytes (*sent)(const Bytes& staged);
-    int blocksSent;  // SendBlock calls that answer 1 (2 would be success for 1000 bytes)
+    int blocksSent;  // SendBlock calls that answer 1 (2 is success for 1000 bytes)
 };
 
 void PrintTo(const ChangedImage& c, std::ostream* os) { *os << c.name; }
@@ -231,20 +233,27 @@ const ChangedImage kChanges[] = {
          c.back() ^= 0x5A;
          return c;
      },
-     1},
-    {"OtherBytesSameLength", [](const Bytes& b) { return Pattern(b.size(), 99); }, 1},
+     0},
+    {"TwoBytesSwapped",
+     [](const Bytes& b) {
+         Bytes c = b;
+         std::swap(c[700], c[701]);
+         return c;
+     },
+     0},
+    {"OtherBytesSameLength", [](const Bytes& b) { return Pattern(b.size(), 99); }, 0},
     {"Grown",
      [](const Bytes& b) {
          return Concat({b, Pattern(600, 98)});
      },
-     1},
-    {"Shrunk", [](const Bytes& b) { return Slice(b, 0, 600); }, 1},
+     2},
+    {"Shrunk", [](const Bytes& b) { return Slice(b, 0, 600); }, 0},
     {"EmptiedOut", [](const Bytes&) { return Bytes(); }, 0},
 };
 
 class ChangedBetweenPasses : public LinkTest, public ::testing::WithParamInterface<ChangedImage> {};
 
-TEST_P(ChangedBetweenPasses, IsNotSentAsASuccess)
+TEST_P(ChangedBetweenPasses, SendsOnlyTheStagedBytes)
 {
     const Bytes staged = Pattern(1000, 21);
     const std::wstring stagedPath = Image(staged, L"staged.bin");
@@ -253,7 +262,7 @@ TEST_P(ChangedBetweenPasses, IsNotSentAsASuccess)
     CUSBUpdate link;
     ASSERT_EQ(link.Connect(), CUSBUpdate::kReady) << DescribeLookup();
     ASSERT_NE(link.OpenImage(stagedPath), 0u);
-    ASSERT_TRUE(RedirectStream(link.m_pImageFile, sentPath, false));
+    ASSERT_TRUE(RedirectStream(link.Image()->Stream(), sentPath, false));
     link.SendHeader();
     const std::vector<int> answers = SendAllBlocks(link);
     EXPECT_EQ(BlocksSent(answers), GetParam().blocksSent);

@@ -2,6 +2,7 @@
 // handheld: the wizard and the flasher, or two wizards, at one handheld.
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -544,17 +545,54 @@ TEST_F(Flasher, PublishersChecksumAndSignatureAreCheckedBeforeAnyHandheldIsOpene
     for (const std::wstring& file : {path, path + L".p7s"}) ::DeleteFileW(file.c_str());
 }
 
+// Another file of the same length, byte sum and unkeyed piece checks (FNV-1a over the 64-bit
+// words of each 64 KiB piece, as a fixed check would make them): the word at `at` takes its
+// bytes in another order, and the word after it is chosen to bring the piece's running check
+// back, among the orders whose chosen word keeps the byte sum too.
+std::string CraftedToKeepSums(std::string bytes, size_t at)
+{
+    constexpr uint64_t kPrime = 0x100000001B3ull;
+    auto word = [&](size_t i) {
+        uint64_t w;
+        std::memcpy(&w, &bytes[i], 8);
+        return w;
+    };
+    auto byteSum = [](uint64_t w) {
+        int sum = 0;
+        for (int i = 0; i < 8; ++i) sum += (w >> (8 * i)) & 0xFF;
+        return sum;
+    };
+    uint64_t before = 0xCBF29CE484222325ull;  // the check up to the word at `at`
+    for (size_t i = at - at % 65536; i < at; i += 8) before = (before ^ word(i)) * kPrime;
+    const uint64_t original = word(at), next = word(at + 8);
+    unsigned char order[8];
+    std::memcpy(order, &original, 8);
+    std::sort(order, order + 8);
+    do {
+        uint64_t w;
+        std::memcpy(&w, order, 8);
+        const uint64_t fix = ((before ^ w) * kPrime) ^ ((before ^ original) * kPrime) ^ next;
+        if (w != original && byteSum(fix) == byteSum(next)) {
+            std::memcpy(&bytes[at], &w, 8);
+            std::memcpy(&bytes[at + 8], &fix, 8);
+            return bytes;
+        }
+    } while (std::next_permutation(order, order + 8));
+    ADD_FAILURE() << "no order of the word at " << at << " keeps the sums";
+    return bytes;
+}
+
 // The image's path leads to another file after it was read (the link retargeted): every
 // handheld still gets the bytes that were read. Its bytes changed in place all the same (by
-// a Unix program, past Windows' sharing rules): the transfer stops before the first block of
-// the piece that differs, and the record says so.
+// a Unix program, past Windows' sharing rules), crafted to keep the length, the byte sum and
+// every unkeyed piece check: the transfer stops before the first block of the piece that
+// differs, and the record says so.
 TEST_F(Flasher, ImageChangedAfterItWasReadIsNeverSent)
 {
     const std::wstring staged = TempPath(L"staged.bin"), other = TempPath(L"other.bin"), link = TempPath(L"image.bin");
     const std::wstring received[2] = {TempPath(L"got-0.bin"), TempPath(L"got-1.bin")};
     WriteSampleImage(staged, 300000, 5);
-    std::string bytes = ReadWholeFile(staged);
-    std::swap(bytes[150000], bytes[150001]);  // the same size and byte sum, other bytes
+    const std::string bytes = CraftedToKeepSums(ReadWholeFile(staged), 150000);
     {
         std::ofstream(other.c_str(), std::ios::binary) << bytes;
     }
@@ -587,7 +625,8 @@ TEST_F(Flasher, ImageChangedAfterItWasReadIsNeverSent)
     ASSERT_TRUE(device.Start()) << Utf8(device.Error());
     r = one.Wait(30000);
     EXPECT_EQ(r.exitCode, 3u) << r.err;
-    EXPECT_TRUE(Has(r.err, "changed since it was read; found before block 256 ")) << r.err;
+    EXPECT_TRUE(Has(r.err, "the file changed after it was checked; found before block 256 ")) << r.err;
+    EXPECT_TRUE(Has(r.err, "went out, and nothing more was written")) << r.err;
     EmulatedHandheld::Report rep = device.Stop();
     EXPECT_EQ(rep["blocks"], "256") << "the blocks of the pieces before the change, and none after";
     UpgradeLog::Fields f;

@@ -135,6 +135,18 @@ std::string UnixPath(const std::wstring& path)
     return result;
 }
 
+bool SwapTwoBytesInPlace(const std::wstring& path, uint64_t at)
+{
+    const std::string bytes = ReadWholeFile(path);
+    if (at + 2 > bytes.size()) return false;
+    char octal[16];
+    std::snprintf(octal, sizeof octal, "\\%03o\\%03o", static_cast<unsigned char>(bytes[at + 1]),
+                  static_cast<unsigned char>(bytes[at]));
+    return RunUnix({"/bin/sh", "-c",
+                    std::string("printf '") + octal + "' | dd of='" + UnixPath(path) + "' bs=1 seek=" +
+                        std::to_string(at) + " conv=notrunc 2>/dev/null"});
+}
+
 void RoadScenario::ExpectFinishPage(std::wstring* lastStatus, int* barPos)
 {
     ASSERT_TRUE(wizard.WaitForPage(Page::End, 60000)) << "see " << Visible();

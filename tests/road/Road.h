@@ -75,6 +75,9 @@ protected:
 // a Windows program cannot, or to use a Unix tool.
 bool RunUnix(const std::vector<std::string>& command);
 std::string UnixPath(const std::wstring& path);
+// Swaps bytes `at` and `at` + 1 of the file in place from Unix, past Windows' sharing rules
+// (as a file server may change a file that a program holds open): size and byte sum stay.
+bool SwapTwoBytesInPlace(const std::wstring& path, uint64_t at);
 
 // A throwaway publisher made with openssl beneath Wine: a root of its own and, under it, a
 // code-signing certificate named `signer`. With `trusted`, the prefix's machine root store

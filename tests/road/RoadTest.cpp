@@ -416,6 +416,43 @@ TEST_F(RoadScenario, TheImageIsShownAndAskedForBeforeItsFirstByte)
     for (const wchar_t* name : {L"asked-received.bin", L"chosen image.bin.sha256"}) ::DeleteFileW(TempPath(name).c_str());
 }
 
+// Two bytes swapped in place while the question is up, past Windows' sharing rules: Yes writes
+// the pieces before the change and not one block of the piece that holds it; the box says the
+// file changed after it was checked, and the log records it under the SHA-256 that was shown.
+TEST_F(RoadScenario, ImageChangedWhileTheQuestionIsUpIsNeverWritten)
+{
+    ImageFile image(200000, L"changing image.bin");
+    const std::string shown = ReadWholeFile(image.Path());
+    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+    UpgradeLog log;
+    WalkToImagePage();
+    ASSERT_TRUE(wizard.Press(IDC_IMAGE_FILE));
+    ASSERT_TRUE(wizard.ChooseFile(image.Path()));
+    std::wstring text;
+    ASSERT_TRUE(wizard.WaitForMessageBox(&text, 20000, true)) << "no question; see " << Visible();
+    const size_t at = text.find(L"\nSHA-256: ");
+    ASSERT_NE(at, std::wstring::npos) << Utf8(text);
+    const std::string shownDigest = Utf8(text.substr(at + 10, 64));
+    if (!SwapTwoBytesInPlace(image.Path(), 150000)) GTEST_SKIP() << "no Unix beneath";
+    ASSERT_NE(ReadWholeFile(image.Path()), shown);
+    ASSERT_TRUE(wizard.AnswerMessageBox(10000, true, IDYES));
+    ASSERT_TRUE(wizard.WaitForMessageBox(&text, 60000)) << "no box; see " << Visible();
+    EXPECT_EQ(text.rfind(L"The image file changed after it was checked.\n\nImage: " + image.Path() + L"\n\n", 0), 0u)
+        << Utf8(text);
+    EXPECT_TRUE(Has(text, L"nothing more was written to the handheld")) << Utf8(text);
+    ASSERT_TRUE(wizard.AnswerMessageBox());
+    ExpectRunEnds();
+    EmulatedHandheld::Report r = device.Stop();
+    EXPECT_EQ(r["blocks"], "256") << "the pieces before the change, and nothing of the one that holds it";
+    EXPECT_EQ(r["match"], "0");
+    UpgradeLog::Fields f;
+    ASSERT_NO_FATAL_FAILURE(log.ReadOnlyNewRecord(&f));
+    EXPECT_EQ(f["result"], "failed");
+    EXPECT_EQ(f["step"], "block:256");
+    EXPECT_EQ(f["reason"], "image-changed");
+    EXPECT_EQ(f["sha256"], shownDigest);
+}
+
 // The whole road by the keyboard alone, as posted key strokes: on every page the focus starts
 // where the user most likely wants it and is shown; the license text scrolls by keys; the
 // handheld gets the image byte for byte.
