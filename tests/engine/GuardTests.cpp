@@ -312,8 +312,9 @@ TEST(Judgement, ChecksumTextNamesTheImageOnceOrIsNotUsed)
               State::Match);
     EXPECT_EQ(hex, std::string(64, 'b'));
     EXPECT_EQ(ParseChecksumText("\\" + a + "  a\\tb\n", L"nk.bin", true, &hex, &problem), State::Unreadable);
-    EXPECT_EQ(ParseChecksumText("\xFF\xFE" "a", L"nk.bin", false, &hex, &problem), State::Unreadable);
-    EXPECT_EQ(ParseChecksumText("SHA256 hash of C:\\roms\\nk.bin:\n" + a, L"nk.bin", true, &hex, &problem), State::Match);
+    EXPECT_EQ(ParseChecksumText(std::string("\xFF\xFE") + 'a', L"nk.bin", false, &hex, &problem), State::Unreadable);
+    EXPECT_EQ(ParseChecksumText("SHA256 hash of C:\\roms\\nk.bin:\n" + a, L"nk.bin", true, &hex, &problem),
+              State::Match);
     EXPECT_EQ(ParseChecksumText("SHA256 hash of other.bin:\n" + a, L"nk.bin", true, &hex, &problem), State::None);
 }
 

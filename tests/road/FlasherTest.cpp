@@ -500,7 +500,8 @@ TEST_F(Flasher, PublishersChecksumAndSignatureAreCheckedBeforeAnyHandheldIsOpene
     WriteSampleImage(path, 30000, 11);
     const Publisher maker("Example Handhelds ROM Signing", true), stranger("Somebody Else", false);
     // hex FILE: its digest; u16: UTF-16LE with a BOM, as PowerShell 5's '>' writes.
-    const std::string dir = "cd '" + UnixPath(TempPath(L"")) + "' && hex() { sha256sum \"$1\" | cut -c1-64; }; "
+    const std::string dir = "cd '" + UnixPath(TempPath(L"")) +
+                            "' && hex() { sha256sum \"$1\" | cut -c1-64; }; "
                             "u16() { printf '\\377\\376'; iconv -t UTF-16LE; }; ";
     const std::string certutil = "printf 'SHA256 hash of %s:\\r\\n%s\\r\\nCertUtil: -hashfile command completed "
                                  "successfully.\\r\\n' ";
@@ -529,15 +530,15 @@ TEST_F(Flasher, PublishersChecksumAndSignatureAreCheckedBeforeAnyHandheldIsOpene
          "published.bin.sha256 gives e3b0c442", "sha256-mismatch", "none"},
         {certutil + "other.bin $(hex published.bin) > published.bin.sha256", L"", 3,
          "(certutil's first line names other.bin, not published.bin)", "sha256-unreadable", "none"},
-        {"printf '%s\\r\\n' $(hex published.bin | tr a-f A-F) | u16 > published.bin.sha256", L"", 0,
-         "SHA-256 matches", "", "sha256-file"},
+        {"printf '%s\\r\\n' $(hex published.bin | tr a-f A-F) | u16 > published.bin.sha256", L"", 0, "SHA-256 matches",
+         "", "sha256-file"},
         {"printf '%s\\r\\n' $(hex /dev/null) | u16 > published.bin.sha256", L"", 3,
          "published.bin.sha256 gives e3b0c442", "sha256-mismatch", "none"},
         {"rm published.bin.sha256 && ln -s published.bin '.\\published.bin' && sha256sum '.\\published.bin' "
-         "> SHA256SUMS && rm '.\\published.bin' && grep -q '^\\\\' SHA256SUMS", L"", 0, "SHA-256 matches", "",
-         "sha256-file"},
-        {"printf '\\\\%s  .\\\\\\\\published.bin\\n' $(hex /dev/null) > SHA256SUMS", L"", 3, "SHA256SUMS gives e3b0c442",
-         "sha256-mismatch", "none"},
+         "> SHA256SUMS && rm '.\\published.bin' && grep -q '^\\\\' SHA256SUMS",
+         L"", 0, "SHA-256 matches", "", "sha256-file"},
+        {"printf '\\\\%s  .\\\\\\\\published.bin\\n' $(hex /dev/null) > SHA256SUMS", L"", 3,
+         "SHA256SUMS gives e3b0c442", "sha256-mismatch", "none"},
         {"rm SHA256SUMS", L"--require-signature ", 3, "no signature", "signature-missing", "none"},
         {"sign", L"--all --count 1 --require-signature ", 0, "signed by Example Handhelds ROM Signing", "",
          "signature"},
