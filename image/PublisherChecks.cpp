@@ -50,6 +50,84 @@ std::wstring FromUtf8(const std::string& text)
     return wide;
 }
 
+// A checksum file's text in UTF-8. It may be UTF-8, with or without a byte order mark, or
+// UTF-16LE with one (PowerShell 5's '>' writes that); false for UTF-16 cut short.
+bool TextInUtf8(const std::string& bytes, std::string* text)
+{
+    if (bytes.compare(0, 2, "\xFF\xFE") != 0) {
+        *text = bytes.substr(bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0);
+        return true;
+    }
+    if (bytes.size() % 2 != 0) return false;
+    std::wstring wide;
+    for (size_t i = 2; i < bytes.size(); i += 2)
+        wide += static_cast<wchar_t>(static_cast<BYTE>(bytes[i]) | static_cast<BYTE>(bytes[i + 1]) << 8);
+    const int size = static_cast<int>(wide.size());
+    const int n = size ? ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr) : 0;
+    text->assign(n > 0 ? n : 0, '\0');
+    if (n > 0) ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, &(*text)[0], n, nullptr, nullptr);
+    return true;
+}
+
+// Whether two file names are the same to Windows, which ignores case.
+bool SameFileName(std::wstring a, std::wstring b)
+{
+    if (a.size() != b.size()) return false;
+    if (!a.empty()) {
+        ::CharUpperBuffW(&a[0], static_cast<DWORD>(a.size()));
+        ::CharUpperBuffW(&b[0], static_cast<DWORD>(b.size()));
+    }
+    return a == b;
+}
+
+// A name as sha256sum writes it on a line that starts with a backslash: "\\" for a backslash,
+// "\n" and "\r" for line ends. False for any other escape.
+bool Unescaped(const std::string& escaped, std::string* name)
+{
+    name->clear();
+    for (size_t i = 0; i < escaped.size(); ++i) {
+        if (escaped[i] != '\\') {
+            *name += escaped[i];
+            continue;
+        }
+        const char next = ++i < escaped.size() ? escaped[i] : '\0';
+        if (next != '\\' && next != 'n' && next != 'r') return false;
+        *name += next == 'n' ? '\n' : next == 'r' ? '\r' : '\\';
+    }
+    return true;
+}
+
+// What `certutil -hashfile IMAGE SHA256` writes: "SHA256 hash of file NAME:" (Windows 7, 8)
+// or "SHA256 hash of NAME:" (10 on), the digest in hex (a blank between bytes before 10), and
+// its closing line. Other when it names another file; NotCertutil when the first line is not
+// its header.
+enum class Certutil { NotCertutil, Match, Other, Unreadable };
+
+Certutil ParseCertutil(const std::vector<std::string>& lines, const std::wstring& imageName, std::string* hex,
+                       std::wstring* named)
+{
+    static const char kHeader[] = "SHA256 hash of ";
+    const size_t headerSize = sizeof kHeader - 1;
+    if (lines.empty() || _strnicmp(lines[0].c_str(), kHeader, headerSize) != 0 || lines[0].back() != ':')
+        return Certutil::NotCertutil;
+    if (lines.size() < 2 || lines.size() > 3 ||
+        (lines.size() == 3 && _stricmp(lines[2].c_str(), "CertUtil: -hashfile command completed successfully.") != 0))
+        return Certutil::Unreadable;
+    std::string digest = lines[1];
+    if (digest.size() == 95) {  // "5d 41 40 ...": take out the blanks, and only those
+        for (size_t i = 2; i < digest.size(); i += 2)
+            if (digest[i] == ' ') digest.erase(i, 1);
+    }
+    if (!ParseSha256(FromUtf8(digest), &digest)) return Certutil::Unreadable;
+    // "of file X:" reads either way: X, or the file "file X" in Windows 10's words.
+    *named = FromUtf8(lines[0].substr(headerSize, lines[0].size() - headerSize - 1));
+    if (!SameFileName(FileNameOf(*named), imageName) &&
+        (named->compare(0, 5, L"file ") != 0 || !SameFileName(FileNameOf(named->substr(5)), imageName)))
+        return Certutil::Other;
+    *hex = digest;
+    return Certutil::Match;
+}
+
 }  // namespace
 
 std::wstring FileNameOf(const std::wstring& path)
@@ -58,32 +136,57 @@ std::wstring FileNameOf(const std::wstring& path)
     return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
-State ParseChecksumText(const std::string& text, const std::wstring& imageName, bool namedOnly, std::string* hex,
+State ParseChecksumText(const std::string& bytes, const std::wstring& imageName, bool namedOnly, std::string* hex,
                         std::wstring* problem)
 {
-    std::string named, single;
-    int entries = 0, lineNumber = 0;
-    size_t at = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
-    while (at < text.size()) {
+    std::string text;
+    if (!TextInUtf8(bytes, &text)) {
+        *problem = L"it is UTF-16 cut short";
+        return State::Unreadable;
+    }
+    std::vector<std::string> lines;  // those that say something
+    std::vector<int> numbers;        // theirs, for what a problem says
+    for (size_t at = 0, number = 1; at < text.size(); ++number) {
         size_t end = text.find('\n', at);
         if (end == std::string::npos) end = text.size();
         std::string line = text.substr(at, end - at);
         at = end + 1;
-        ++lineNumber;
         while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.pop_back();
         if (line.empty() || line[0] == '#') continue;
-        std::string digest;
-        if (!ParseSha256(FromUtf8(line.substr(0, 64)), &digest) ||
-            (line.size() > 64 && (line.size() < 67 || line[64] != ' ' || (line[65] != ' ' && line[65] != '*')))) {
-            *problem = L"line " + std::to_wstring(lineNumber) + L" is not a SHA-256 checksum line";
+        lines.push_back(line);
+        numbers.push_back(static_cast<int>(number));
+    }
+    std::wstring certutilNamed;
+    switch (ParseCertutil(lines, imageName, hex, &certutilNamed)) {
+    case Certutil::NotCertutil: break;
+    case Certutil::Match: return State::Match;
+    case Certutil::Other:
+        if (namedOnly) return State::None;
+        *problem = L"certutil's first line names " + certutilNamed + L", not " + imageName;
+        return State::Unreadable;
+    case Certutil::Unreadable:
+        *problem = L"it is not certutil's SHA-256 output as it writes it";
+        return State::Unreadable;
+    }
+    std::string named, single;
+    int entries = 0;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        // sha256sum starts a line with a backslash when it escapes the name.
+        const bool escaped = lines[i][0] == '\\';
+        const std::string line = lines[i].substr(escaped ? 1 : 0);
+        std::string digest, nameUtf8;
+        if (!ParseSha256(FromUtf8(line.substr(0, 64)), &digest) || (escaped && line.size() <= 64) ||
+            (line.size() > 64 && (line.size() < 67 || line[64] != ' ' || (line[65] != ' ' && line[65] != '*'))) ||
+            (escaped && !Unescaped(line.substr(66), &nameUtf8))) {
+            *problem = L"line " + std::to_wstring(numbers[i]) + L" is not a SHA-256 checksum line";
             return State::Unreadable;
         }
         ++entries;
         single = digest;
         if (line.size() <= 64) continue;  // the digest alone
-        std::wstring name = FromUtf8(line.substr(66));
+        std::wstring name = FromUtf8(escaped ? nameUtf8 : line.substr(66));
         if (name.compare(0, 2, L"./") == 0 || name.compare(0, 2, L".\\") == 0) name.erase(0, 2);
-        if (_wcsicmp(name.c_str(), imageName.c_str()) != 0) continue;
+        if (!SameFileName(name, imageName)) continue;
         if (!named.empty() && named != digest) {
             *problem = L"it gives two different checksums for " + imageName;
             return State::Unreadable;

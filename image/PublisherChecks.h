@@ -2,7 +2,8 @@
 // staged:
 //   - a checksum file: IMAGE.sha256 or, without one, a SHA256SUMS in the same folder that
 //     names the image (lines as sha256sum writes them: 64 hex digits in either case, a blank,
-//     a blank or the binary marker '*', the file name);
+//     a blank or the binary marker '*', the file name, escaped after a leading backslash; or
+//     what `certutil -hashfile IMAGE SHA256` writes), in UTF-8 or UTF-16LE with its BOM;
 //   - a detached signature: IMAGE.p7s (see DetachedSignature).
 // A checksum file that cannot be read or parsed is never taken for a match. The wizard and
 // romflash both judge an image by it.
@@ -27,11 +28,12 @@ struct SignatureFinding {
     std::wstring problem;  // Invalid: why
 };
 
-// What is in a checksum file's text about the file called `imageName`. A SHA256SUMS names
+// What is in a checksum file's bytes about the file called `imageName`. A SHA256SUMS names
 // many files (`namedOnly`): only a line naming the image counts. An IMAGE.sha256 may also
-// hold the digest alone, or one line naming the image by another name. Returns Match when it
-// gives a digest for the image (in *hex, not yet compared), Unreadable with *problem, or None
-// when a SHA256SUMS does not name the image.
+// hold the digest alone, or one line naming the image by another name (certutil's must name
+// it: it names the file it was run on). Returns Match when it gives a digest for the image (in
+// *hex, not yet compared), Unreadable with *problem, or None when a SHA256SUMS does not name
+// the image.
 ChecksumFinding::State ParseChecksumText(const std::string& text, const std::wstring& imageName, bool namedOnly,
                                          std::string* hex, std::wstring* problem);
 

@@ -316,6 +316,15 @@ TEST(Judgement, ChecksumTextNamesTheImageOnceOrIsNotUsed)
               State::Unreadable);
     EXPECT_EQ(ParseChecksumText(a.substr(1) + "  nk.bin\n", L"nk.bin", false, &hex, &problem), State::Unreadable);
     EXPECT_EQ(ParseChecksumText("", L"nk.bin", false, &hex, &problem), State::Unreadable);
+    // Escaped names: a name with a line end is read (and is not the image), an unknown escape not.
+    EXPECT_EQ(ParseChecksumText("\\" + a + "  a\\nb\n\\" + b + "  .\\\\NK.bin\n", L"nk.bin", true, &hex, &problem),
+              State::Match);
+    EXPECT_EQ(hex, std::string(64, 'b'));
+    EXPECT_EQ(ParseChecksumText("\\" + a + "  a\\tb\n", L"nk.bin", true, &hex, &problem), State::Unreadable);
+    EXPECT_EQ(ParseChecksumText(std::string("\xFF\xFE") + 'a', L"nk.bin", false, &hex, &problem), State::Unreadable);
+    EXPECT_EQ(ParseChecksumText("SHA256 hash of C:\\roms\\nk.bin:\n" + a, L"nk.bin", true, &hex, &problem),
+              State::Match);
+    EXPECT_EQ(ParseChecksumText("SHA256 hash of other.bin:\n" + a, L"nk.bin", true, &hex, &problem), State::None);
 }
 
 }  // namespace

@@ -500,7 +500,12 @@ TEST_F(Flasher, PublishersChecksumAndSignatureAreCheckedBeforeAnyHandheldIsOpene
     const std::wstring path = TempPath(L"published.bin");
     WriteSampleImage(path, 30000, 11);
     const Publisher maker("Example Handhelds ROM Signing", true), stranger("Somebody Else", false);
-    const std::string dir = "cd '" + UnixPath(TempPath(L"")) + "' && ";
+    // hex FILE: its digest; u16: UTF-16LE with a BOM, as PowerShell 5's '>' writes.
+    const std::string dir = "cd '" + UnixPath(TempPath(L"")) +
+                            "' && hex() { sha256sum \"$1\" | cut -c1-64; }; "
+                            "u16() { printf '\\377\\376'; iconv -t UTF-16LE; }; ";
+    const std::string certutil = "printf 'SHA256 hash of %s:\\r\\n%s\\r\\nCertUtil: -hashfile command completed "
+                                 "successfully.\\r\\n' ";
     if (!maker.Ready() || !stranger.Ready()) GTEST_SKIP() << "no openssl beneath";
     ASSERT_TRUE(device.Start()) << Utf8(device.Error());
     const struct {
@@ -516,7 +521,26 @@ TEST_F(Flasher, PublishersChecksumAndSignatureAreCheckedBeforeAnyHandheldIsOpene
          "sha256-mismatch", "none"},
         {"echo '[checksums]' > published.bin.sha256", L"", 3, "could not be used (line 1 is not",
          "sha256-unreadable", "none"},
-        {"rm published.bin.sha256", L"--require-signature ", 3, "no signature", "signature-missing", "none"},
+        {certutil + "'file published.bin' \"$(hex published.bin | sed 's/../& /g')\" > published.bin.sha256", L"", 0,
+         "SHA-256 matches", "", "sha256-file"},
+        {certutil + "'file published.bin' \"$(hex /dev/null | sed 's/../& /g')\" > published.bin.sha256", L"", 3,
+         "published.bin.sha256 gives e3b0c442", "sha256-mismatch", "none"},
+        {certutil + "'C:\\roms\\PUBLISHED.BIN' $(hex published.bin) | u16 > published.bin.sha256", L"", 0,
+         "SHA-256 matches", "", "sha256-file"},
+        {certutil + "PUBLISHED.BIN $(hex /dev/null) | u16 > published.bin.sha256", L"", 3,
+         "published.bin.sha256 gives e3b0c442", "sha256-mismatch", "none"},
+        {certutil + "other.bin $(hex published.bin) > published.bin.sha256", L"", 3,
+         "(certutil's first line names other.bin, not published.bin)", "sha256-unreadable", "none"},
+        {"printf '%s\\r\\n' $(hex published.bin | tr a-f A-F) | u16 > published.bin.sha256", L"", 0, "SHA-256 matches",
+         "", "sha256-file"},
+        {"printf '%s\\r\\n' $(hex /dev/null) | u16 > published.bin.sha256", L"", 3,
+         "published.bin.sha256 gives e3b0c442", "sha256-mismatch", "none"},
+        {"rm published.bin.sha256 && ln -s published.bin '.\\published.bin' && sha256sum '.\\published.bin' "
+         "> SHA256SUMS && rm '.\\published.bin' && grep -q '^\\\\' SHA256SUMS",
+         L"", 0, "SHA-256 matches", "", "sha256-file"},
+        {"printf '\\\\%s  .\\\\\\\\published.bin\\n' $(hex /dev/null) > SHA256SUMS", L"", 3,
+         "SHA256SUMS gives e3b0c442", "sha256-mismatch", "none"},
+        {"rm SHA256SUMS", L"--require-signature ", 3, "no signature", "signature-missing", "none"},
         {"sign", L"--all --count 1 --require-signature ", 0, "signed by Example Handhelds ROM Signing", "",
          "signature"},
         {"printf '\\001' | dd of=published.bin bs=1 seek=20000 conv=notrunc 2>/dev/null", L"", 3,
@@ -541,7 +565,7 @@ TEST_F(Flasher, PublishersChecksumAndSignatureAreCheckedBeforeAnyHandheldIsOpene
         EXPECT_EQ(f["reason"], c.reason);
         EXPECT_EQ(f["checked"], c.checked);
     }
-    EXPECT_EQ(device.Stop()["connections"], "2") << "a refused image never opened the handheld";
+    EXPECT_EQ(device.Stop()["connections"], "6") << "a refused image never opened the handheld";
     for (const std::wstring& file : {path, path + L".p7s"}) ::DeleteFileW(file.c_str());
 }
 
