@@ -56,7 +56,7 @@ public:
         kFailNoAnswer,       // no handshake answer within the handshake time-out
         kFailStalled,        // a write not taken within the write time-out
         kFailStopped,        // the stop event ended a wait
-        kFailImageDigest,    // the image's SHA-256 is not the one expected (or none could be made)
+        kFailImageDigest,    // the image's SHA-256 is not the one expected
     };
     // How long the handshake waits for each answer by default, in ms.
     static constexpr DWORD kHandshakeTimeoutMs = 10000;

@@ -124,10 +124,8 @@ std::shared_ptr<const StagedImage> StageImage(Session& session, const std::wstri
         Complain(L"interrupted while the image was read; nothing was sent");
         *code = kExitInterrupted;
     } else if (link.HasImage()) {
-        Complain(L"image " + imagePath + L": its SHA-256 is " +
-                 (link.m_strImageSha256.empty() ? std::wstring(L"unknown (no SHA-256 on this Windows)")
-                                                : Widen(link.m_strImageSha256)) +
-                 L", not the expected " + Widen(o.expectSha256));
+        Complain(L"image " + imagePath + L": its SHA-256 is " + Widen(link.m_strImageSha256) + L", not the expected " +
+                 Widen(o.expectSha256));
         attempt.transfer.failure = CUSBUpdate::kFailImageDigest;
         *code = kExitImage;
     } else {
