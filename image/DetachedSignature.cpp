@@ -195,7 +195,7 @@ bool ReadPssParameters(const std::string& der, const std::string& digestOid, siz
     if (fields.Optional(DerContext(2), &field)) {
         DerReader in(field);
         DerItem n;
-        if (!in.Expect(kDerInteger, &n) || n.size > 2 || (n.data[0] & 0x80)) return false;
+        if (!in.Expect(kDerInteger, &n) || n.size == 0 || n.size > 2 || (n.data[0] & 0x80)) return false;
         *saltLength = n.size == 1 ? n.data[0] : (n.data[0] << 8 | n.data[1]);
     }
     if (fields.Optional(DerContext(3), &field)) {
