@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "image/Sha256.h"
+#include "image/TrustPolicy.h"
 #include "flasher/Console.h"
 
 namespace {
@@ -10,7 +11,8 @@ namespace {
 const wchar_t kUsage[] = L"romflash: writes a ROM image into a handheld waiting in Image Upgrade mode, over USB.\r\n"
                          L"\r\n"
                          L"  romflash [--wait SECONDS] [--stall-timeout SECONDS] [--device N|PATH]\r\n"
-                         L"           [--expect-sha256 HEX] [--require-signature] [--allow-battery] IMAGE\r\n"
+                         L"           [--expect-sha256 HEX] [--require-signature] [--signer THUMBPRINT]...\r\n"
+                         L"           [--allow-battery] IMAGE\r\n"
                          L"  romflash --all [--wait SECONDS] [--settle SECONDS] [--count N]\r\n"
                          L"           [--stall-timeout SECONDS] [--expect-sha256 HEX] [...] IMAGE\r\n"
                          L"  romflash --repeat [--stall-timeout SECONDS] [--expect-sha256 HEX] [...] IMAGE\r\n"
@@ -30,6 +32,12 @@ const wchar_t kUsage[] = L"romflash: writes a ROM image into a handheld waiting 
                          L"  --require-signature\r\n"
                          L"                   write the image only if a valid signature IMAGE.p7s lies\r\n"
                          L"                   beside it (else exit code 3)\r\n"
+                         L"  --signer THUMBPRINT\r\n"
+                         L"                   trust only this signer: the SHA-1 (40 hex digits) or SHA-256\r\n"
+                         L"                   (64) thumbprint of the signer's certificate or of a CA in its\r\n"
+                         L"                   chain; repeat it to trust several. A signature by anyone else\r\n"
+                         L"                   is refused (exit code 3). It narrows, never widens, the\r\n"
+                         L"                   signers the PC's policy or signers.txt beside romflash name\r\n"
                          L"  --allow-battery  write even when the PC runs on battery below 25 %\r\n"
                          L"  --all IMAGE      writes IMAGE into every handheld present, all at once, each on\r\n"
                          L"                   its own link; one result line per handheld on standard output\r\n"
@@ -56,8 +64,10 @@ const wchar_t kUsage[] = L"romflash: writes a ROM image into a handheld waiting 
                          L"Before anything is sent, the image is checked against what its publisher gives\r\n"
                          L"beside it: a checksum file IMAGE.sha256 (or a SHA256SUMS naming the image, as\r\n"
                          L"sha256sum writes it) and a signature IMAGE.p7s (PKCS #7, detached, DER), whose\r\n"
-                         L"signer must be trusted by Windows for code signing. A checksum that differs or\r\n"
-                         L"cannot be read, or a signature that is not valid, refuses the image (exit code 3);\r\n"
+                         L"signer must be trusted by Windows for code signing (and be one the policy key\r\n"
+                         L"HKLM\\Software\\Policies\\ROM Upgrade Wizard\\TrustedSigners, signers.txt beside\r\n"
+                         L"romflash or --signer names, where any does). A checksum that differs or cannot be\r\n"
+                         L"read, or a signature that is not valid, refuses the image (exit code 3);\r\n"
                          L"standard error says what was checked. An image with neither file is written\r\n"
                          L"unchecked.\r\n"
                          L"\r\n"
@@ -96,7 +106,7 @@ bool ParseNumber(const std::wstring& text, DWORD largest, DWORD* value)
 bool TakesValue(const std::wstring& arg)
 {
     return arg == L"--wait" || arg == L"--device" || arg == L"--stall-timeout" || arg == L"--expect-sha256" ||
-           arg == L"--settle" || arg == L"--count";
+           arg == L"--settle" || arg == L"--count" || arg == L"--signer";
 }
 
 // One option and its value; false after saying why.
@@ -135,6 +145,13 @@ bool Take(const std::wstring& arg, const std::wstring& value, Options* o)
             Complain(L"--expect-sha256 needs a SHA-256 digest: 64 hex digits");
             return false;
         }
+    } else if (arg == L"--signer") {
+        std::string hex;
+        if (!ParseThumbprint(value, &hex)) {
+            Complain(L"--signer needs a certificate's thumbprint: SHA-1 (40 hex digits) or SHA-256 (64)");
+            return false;
+        }
+        o->signers.push_back(hex);
     } else if (arg == L"--device") {
         if (value.empty()) {
             Complain(L"--device needs a number from --list or a device path");

@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 #include <string>
+#include <vector>
 
 enum ExitCode {
     kExitSuccess = 0,
@@ -27,6 +28,7 @@ struct Options {
     std::wstring device;       // empty: the first present
     std::string expectSha256;  // lower-case hex; empty: any image
     bool requireSignature = false;  // only an image with a valid IMAGE.p7s
+    std::vector<std::string> signers;  // --signer: thumbprints, lower-case hex; empty: any trusted
     bool allowBattery = false;      // write even on a low battery
 };
 

@@ -64,6 +64,7 @@ void Session::Record(UpgradeAttempt& attempt)
 {
     if (attempt.interrupted) attempt.stopCause = m_cause.load();
     attempt.checked = m_checked;
+    if (attempt.signer.empty()) attempt.signer = m_signer;
     DWORD error = 0;
     if (LogUpgrade(attempt, &error) || m_logFailed.exchange(true)) return;
     const std::wstring folder = UpgradeLogFolder();

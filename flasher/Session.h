@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <atomic>
 #include <memory>
+#include <string>
 
 #include "power/KeepAwake.h"
 #include "log/UpgradeLog.h"
@@ -37,6 +38,8 @@ public:
     void Record(UpgradeAttempt& attempt);
     // What vouched for the image ("signature", "sha256-file", "none"), once it is staged.
     void SetChecked(const char* checked) { m_checked = checked; }
+    // The signer's thumbprint, for the records (see UpgradeAttempt::signer).
+    void SetSigner(const std::string& thumbprint) { m_signer = thumbprint; }
 
     // While one lives: the thread that made it keeps the PC awake, and Windows is asked not
     // to end the session (the reason shown from Vista on).
@@ -66,4 +69,5 @@ private:
     int m_transfers = 0;
     std::unique_ptr<SessionEnd> m_sessionEnd;
     const char* m_checked = "none";
+    std::string m_signer;
 };

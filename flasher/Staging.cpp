@@ -8,16 +8,28 @@
 
 namespace {
 
-// Says what vouches for the image; false, after saying why, when its publisher's files (or
-// --require-signature) refuse it, with the reason for its record.
-bool Vouched(const PublisherChecks& checks, const std::wstring& image, const std::string& sha256, const Options& o,
-             const char** refusedFor)
+// Whom to trust: the PC's policy (see TrustPolicy), narrowed by --signer, and
+// --require-signature on top of the policy's own word.
+TrustPolicy PolicyFor(const Options& o)
 {
+    TrustPolicy policy = ReadTrustPolicy();
+    if (!o.signers.empty()) policy.signers.push_back(o.signers);
+    policy.requireSignature |= o.requireSignature;
+    return policy;
+}
+
+// Says what vouches for the image; false, after saying why, when its publisher's files (or
+// the trust policy) refuse it, with the reason and the signer for its record.
+bool Vouched(const PublisherChecks& checks, const std::wstring& image, const std::string& sha256,
+             UpgradeAttempt* attempt)
+{
+    const char** refusedFor = &attempt->refusedFor;
     using Sum = ChecksumFinding::State;
     using Sig = SignatureFinding::State;
     const ChecksumFinding& sum = checks.Checksum();
     const SignatureFinding& sig = checks.Signature();
     const std::wstring about = L"image " + image + L": ";
+    attempt->signer = sig.thumbprint;
     if (sum.state == Sum::Mismatch) {
         Complain(about + L"its SHA-256 is " + Widen(sha256) + L", but " + sum.file + L" gives " +
                  Widen(sum.expected) + L"; nothing was sent");
@@ -30,18 +42,27 @@ bool Vouched(const PublisherChecks& checks, const std::wstring& image, const std
         *refusedFor = "sha256-unreadable";
         return false;
     }
+    if (sig.state == Sig::Invalid && sig.notTrusted) {
+        Complain(about + L"its signature " + sig.file + L" is by " + sig.signer + L" (thumbprint " +
+                 Widen(sig.thumbprint) + L"), whom this PC is not told to trust (" + sig.problem +
+                 L"); nothing was sent");
+        *refusedFor = "signer-not-trusted";
+        return false;
+    }
     if (sig.state == Sig::Invalid) {
         Complain(about + L"its signature " + sig.file + L" is not valid (" + sig.problem + L"); nothing was sent");
         *refusedFor = "signature-invalid";
         return false;
     }
-    if (sig.state == Sig::None && o.requireSignature) {
-        Complain(about + L"it has no signature " + image + L".p7s beside it, and --require-signature is given; "
-                 L"nothing was sent");
+    if (checks.SignatureMissing()) {
+        Complain(about + L"it has no signature " + image + L".p7s beside it, and a signature is required "
+                 L"(--require-signature, or the PC's policy); nothing was sent");
         *refusedFor = "signature-missing";
         return false;
     }
-    if (sig.state == Sig::Valid) Write(STD_ERROR_HANDLE, about + L"signed by " + sig.signer + L" (" + sig.file + L")\r\n");
+    if (sig.state == Sig::Valid)
+        Write(STD_ERROR_HANDLE, about + L"signed by " + sig.signer + L", thumbprint " + Widen(sig.thumbprint) + L" (" +
+                                    sig.file + L")\r\n");
     if (sum.state == Sum::Match) Write(STD_ERROR_HANDLE, about + L"SHA-256 matches " + sum.file + L"\r\n");
     if (sig.state == Sig::None && sum.state == Sum::None)
         Write(STD_ERROR_HANDLE, about + L"no checksum or signature file beside it; not checked\r\n");
@@ -96,7 +117,7 @@ std::shared_ptr<const StagedImage> StageImage(Session& session, const std::wstri
                       done / 1048576.0, total / 1048576.0);
         status.Show(line);
     });
-    PublisherChecks checks(imagePath);
+    PublisherChecks checks(imagePath, PolicyFor(o));
     link.SetStagingReader([&](const BYTE* data, size_t size) { checks.Add(data, size); });
     link.OpenImage(imagePath.c_str());
     link.SetStagingProgress(nullptr);
@@ -107,8 +128,9 @@ std::shared_ptr<const StagedImage> StageImage(Session& session, const std::wstri
     attempt.imagePath = imagePath;
     if (link.HasImage() && (o.expectSha256.empty() || link.m_strImageSha256 == o.expectSha256)) {
         checks.Finish(link.m_strImageSha256);
-        if (Vouched(checks, imagePath, link.m_strImageSha256, o, &attempt.refusedFor)) {
+        if (Vouched(checks, imagePath, link.m_strImageSha256, &attempt)) {
             session.SetChecked(checks.Checked());
+            session.SetSigner(attempt.signer);
             return link.ShareImage();
         }
         attempt.transfer.staged = true;

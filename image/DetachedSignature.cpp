@@ -1,10 +1,11 @@
 #include "image/DetachedSignature.h"
 
 #include "framework/SystemLibrary.h"
+#include "image/Der.h"
+#include "image/RsaSignature.h"
 
 #include <algorithm>
 #include <cstring>
-#include <utility>
 
 // Newer than the headers of an XP-era target; XP SP3's AES provider has all three.
 #ifndef CALG_SHA_256
@@ -12,33 +13,38 @@
 #define CALG_SHA_384 (ALG_CLASS_HASH | ALG_TYPE_ANY | 13)
 #define CALG_SHA_512 (ALG_CLASS_HASH | ALG_TYPE_ANY | 14)
 #endif
+#ifndef CERT_CHAIN_DISABLE_AIA
+#define CERT_CHAIN_DISABLE_AIA 0x00002000  // Windows 7 on; older ones ignore it
+#endif
 
-// CryptoAPI's certificate and message functions, loaded from the system directory.
+// CryptoAPI's certificate functions, loaded from the system directory.
 #define CRYPT32_FUNCTION(name) decltype(&::name) const name = m_dll.Function<decltype(&::name)>(#name)
 class Crypt32 {
     SystemLibrary m_dll{L"crypt32.dll"};
 
 public:
-    CRYPT32_FUNCTION(CryptMsgOpenToDecode);
-    CRYPT32_FUNCTION(CryptMsgUpdate);
-    CRYPT32_FUNCTION(CryptMsgGetParam);
-    CRYPT32_FUNCTION(CryptMsgClose);
     CRYPT32_FUNCTION(CertOpenStore);
     CRYPT32_FUNCTION(CertCloseStore);
-    CRYPT32_FUNCTION(CertGetSubjectCertificateFromStore);
+    CRYPT32_FUNCTION(CertAddEncodedCertificateToStore);
+    CRYPT32_FUNCTION(CertEnumCertificatesInStore);
+    CRYPT32_FUNCTION(CertFindCertificateInStore);
+    CRYPT32_FUNCTION(CertDuplicateCertificateContext);
     CRYPT32_FUNCTION(CertFreeCertificateContext);
     CRYPT32_FUNCTION(CertGetNameStringW);
-    CRYPT32_FUNCTION(CryptDecodeObjectEx);
-    CRYPT32_FUNCTION(CryptEncodeObjectEx);
-    CRYPT32_FUNCTION(CryptImportPublicKeyInfo);
+    CRYPT32_FUNCTION(CertCompareCertificateName);
+    CRYPT32_FUNCTION(CertVerifyTimeValidity);
+    CRYPT32_FUNCTION(CryptVerifyCertificateSignature);
     CRYPT32_FUNCTION(CertGetCertificateChain);
     CRYPT32_FUNCTION(CertFreeCertificateChain);
     CRYPT32_FUNCTION(CertVerifyCertificateChainPolicy);
 
     bool Loaded() const
     {
-        return CryptMsgOpenToDecode && CryptMsgUpdate && CryptMsgGetParam && CryptMsgClose && CertOpenStore && CertCloseStore && CertGetSubjectCertificateFromStore && CertFreeCertificateContext &&
-               CertGetNameStringW && CryptDecodeObjectEx && CryptEncodeObjectEx && CryptImportPublicKeyInfo && CertGetCertificateChain && CertFreeCertificateChain && CertVerifyCertificateChainPolicy;
+        return CertOpenStore && CertCloseStore && CertAddEncodedCertificateToStore && CertEnumCertificatesInStore &&
+               CertFindCertificateInStore && CertDuplicateCertificateContext && CertFreeCertificateContext &&
+               CertGetNameStringW && CertCompareCertificateName && CertVerifyTimeValidity &&
+               CryptVerifyCertificateSignature && CertGetCertificateChain && CertFreeCertificateChain &&
+               CertVerifyCertificateChainPolicy;
     }
 };
 #undef CRYPT32_FUNCTION
@@ -47,23 +53,41 @@ namespace {
 
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
+// Object identifiers, as the content bytes of their DER.
+#define OID(bytes) std::string(bytes, sizeof bytes - 1)
+const std::string kSignedData = OID("\x2A\x86\x48\x86\xF7\x0D\x01\x07\x02");
+const std::string kData = OID("\x2A\x86\x48\x86\xF7\x0D\x01\x07\x01");
+const std::string kContentType = OID("\x2A\x86\x48\x86\xF7\x0D\x01\x09\x03");
+const std::string kMessageDigest = OID("\x2A\x86\x48\x86\xF7\x0D\x01\x09\x04");
+const std::string kSha256 = OID("\x60\x86\x48\x01\x65\x03\x04\x02\x01");
+const std::string kSha384 = OID("\x60\x86\x48\x01\x65\x03\x04\x02\x02");
+const std::string kSha512 = OID("\x60\x86\x48\x01\x65\x03\x04\x02\x03");
+const std::string kRsa = OID("\x2A\x86\x48\x86\xF7\x0D\x01\x01\x01");
+const std::string kRsaSha256 = OID("\x2A\x86\x48\x86\xF7\x0D\x01\x01\x0B");
+const std::string kRsaSha384 = OID("\x2A\x86\x48\x86\xF7\x0D\x01\x01\x0C");
+const std::string kRsaSha512 = OID("\x2A\x86\x48\x86\xF7\x0D\x01\x01\x0D");
+const std::string kRsaPss = OID("\x2A\x86\x48\x86\xF7\x0D\x01\x01\x0A");
+const std::string kMgf1 = OID("\x2A\x86\x48\x86\xF7\x0D\x01\x01\x08");
+const std::string kCodeSigning = OID("\x2B\x06\x01\x05\x05\x07\x03\x03");
+const std::string kAnyUsage = OID("\x55\x1D\x25\x00");
+#undef OID
+
 struct StoreCloser {
     const Crypt32* api;
     void operator()(void* store) const { api->CertCloseStore(store, 0); }
 };
+using Store = std::unique_ptr<void, StoreCloser>;
 struct CertFree {
     const Crypt32* api;
     void operator()(const CERT_CONTEXT* cert) const { api->CertFreeCertificateContext(cert); }
 };
+using Cert = std::unique_ptr<const CERT_CONTEXT, CertFree>;
 struct ChainFree {
     const Crypt32* api;
     void operator()(const CERT_CHAIN_CONTEXT* chain) const { api->CertFreeCertificateChain(chain); }
 };
-struct LocalFreer {
-    void operator()(void* p) const { ::LocalFree(p); }
-};
 
-// A hash or key object, destroyed with its scope.
+// A hash object, destroyed with its scope.
 class Hash {
 public:
     Hash(HCRYPTPROV provider, ALG_ID alg)
@@ -81,64 +105,212 @@ public:
 private:
     HCRYPTHASH m_h = 0;
 };
-class Key {
-public:
-    Key(const Crypt32& api, HCRYPTPROV provider, CERT_PUBLIC_KEY_INFO* info)
-    {
-        if (!api.CryptImportPublicKeyInfo(provider, X509_ASN_ENCODING, info, &m_h)) m_h = 0;
-    }
-    ~Key()
-    {
-        if (m_h) ::CryptDestroyKey(m_h);
-    }
-    Key(const Key&) = delete;
-    Key& operator=(const Key&) = delete;
-    HCRYPTKEY get() const { return m_h; }
 
-private:
-    HCRYPTKEY m_h = 0;
-};
-
-ALG_ID DigestOf(const char* oid)
+std::vector<BYTE> HashValue(HCRYPTHASH hash)
 {
-    if (!oid) return 0;
-    if (std::strcmp(oid, "2.16.840.1.101.3.4.2.1") == 0) return CALG_SHA_256;
-    if (std::strcmp(oid, "2.16.840.1.101.3.4.2.2") == 0) return CALG_SHA_384;
-    if (std::strcmp(oid, "2.16.840.1.101.3.4.2.3") == 0) return CALG_SHA_512;
+    DWORD size = 0;
+    if (!hash || !::CryptGetHashParam(hash, HP_HASHVAL, nullptr, &size, 0)) return {};
+    std::vector<BYTE> value(size);
+    if (!::CryptGetHashParam(hash, HP_HASHVAL, value.data(), &size, 0)) return {};
+    return value;
+}
+
+std::vector<BYTE> Digest(HCRYPTPROV provider, ALG_ID alg, const void* data, size_t size)
+{
+    Hash hash(provider, alg);
+    if (!hash.get() || !::CryptHashData(hash.get(), static_cast<const BYTE*>(data), static_cast<DWORD>(size), 0))
+        return {};
+    return HashValue(hash.get());
+}
+
+std::string Hex(const std::vector<BYTE>& bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (BYTE b : bytes) {
+        hex += digits[b >> 4];
+        hex += digits[b & 15];
+    }
+    return hex;
+}
+
+ALG_ID HashOf(const std::string& oid)
+{
+    if (oid == kSha256) return CALG_SHA_256;
+    if (oid == kSha384) return CALG_SHA_384;
+    if (oid == kSha512) return CALG_SHA_512;
     return 0;
 }
 
-std::wstring SignerName(const Crypt32& api, const CERT_CONTEXT* cert)
+// "1.3.6.1.4.1.311.2.1.4", for a message.
+std::wstring OidText(const std::string& oid)
+{
+    std::wstring text;
+    unsigned long value = 0;
+    for (size_t i = 0; i < oid.size(); ++i) {
+        value = (value << 7) | (static_cast<BYTE>(oid[i]) & 0x7F);
+        if (static_cast<BYTE>(oid[i]) & 0x80) continue;
+        if (text.empty())
+            text = std::to_wstring(value < 80 ? value / 40 : 2) + L"." + std::to_wstring(value < 80 ? value % 40 : value - 80);
+        else
+            text += L"." + std::to_wstring(value);
+        value = 0;
+    }
+    return text;
+}
+
+// An AlgorithmIdentifier's OID and its parameters (empty when absent or NULL).
+bool ReadAlgorithm(DerReader& in, std::string* oid, std::string* parameters)
+{
+    DerItem seq, id, rest;
+    if (!in.Expect(kDerSequence, &seq)) return false;
+    DerReader fields(seq);
+    if (!fields.Expect(kDerOid, &id)) return false;
+    *oid = id.Bytes();
+    parameters->clear();
+    if (fields.Next(&rest) && rest.tag != kDerNull)
+        *parameters = std::string(reinterpret_cast<const char*>(rest.whole), rest.wholeSize);
+    return fields.AtEnd() && !fields.Failed();
+}
+
+// RSASSA-PSS-params: the hash, MGF1 with that same hash, and the salt's length; trailer 1.
+bool ReadPssParameters(const std::string& der, const std::string& digestOid, size_t* saltLength)
+{
+    DerReader outer(reinterpret_cast<const BYTE*>(der.data()), der.size());
+    DerItem seq, field;
+    if (!outer.Expect(kDerSequence, &seq) || !outer.AtEnd()) return false;
+    DerReader fields(seq);
+    std::string hash, mgf, mgfParameters, mgfHash, unused;
+    *saltLength = 20;
+    if (fields.Optional(DerContext(0), &field)) {
+        DerReader in(field);
+        if (!ReadAlgorithm(in, &hash, &unused)) return false;
+    }
+    if (fields.Optional(DerContext(1), &field)) {
+        DerReader in(field);
+        if (!ReadAlgorithm(in, &mgf, &mgfParameters)) return false;
+        DerReader inner(reinterpret_cast<const BYTE*>(mgfParameters.data()), mgfParameters.size());
+        if (mgf != kMgf1 || !ReadAlgorithm(inner, &mgfHash, &unused)) return false;
+    }
+    if (fields.Optional(DerContext(2), &field)) {
+        DerReader in(field);
+        DerItem n;
+        if (!in.Expect(kDerInteger, &n) || n.size == 0 || n.size > 2 || (n.data[0] & 0x80)) return false;
+        *saltLength = n.size == 1 ? n.data[0] : (n.data[0] << 8 | n.data[1]);
+    }
+    if (fields.Optional(DerContext(3), &field)) {
+        if (field.size != 3 || field.data[0] != kDerInteger || field.data[1] != 1 || field.data[2] != 1) return false;
+    }
+    // Absent, hash and MGF1 mean SHA-1, which the signature's digest never is.
+    return fields.AtEnd() && !fields.Failed() && hash == digestOid && mgfHash == digestOid;
+}
+
+const CERT_EXTENSION* Extension(const CERT_INFO* info, const char* oid)
+{
+    for (DWORD i = 0; i < info->cExtension; ++i)
+        if (std::strcmp(info->rgExtension[i].pszObjId, oid) == 0) return &info->rgExtension[i];
+    return nullptr;
+}
+
+// The basic constraints extension, decoded: whether a CA, and its path length (-1: none).
+bool IsAuthority(const CERT_INFO* info, long* pathLength)
+{
+    *pathLength = -1;
+    const CERT_EXTENSION* ext = Extension(info, szOID_BASIC_CONSTRAINTS2);
+    if (!ext) return false;
+    DerReader outer(ext->Value.pbData, ext->Value.cbData);
+    DerItem seq, item;
+    if (!outer.Expect(kDerSequence, &seq) || !outer.AtEnd()) return false;
+    DerReader fields(seq);
+    if (!fields.Expect(kDerBoolean, &item) || item.size != 1 || item.data[0] == 0) return false;  // cA absent: FALSE
+    if (fields.Optional(kDerInteger, &item)) {
+        if (item.size == 0 || item.size > 2 || (item.data[0] & 0x80)) return false;
+        *pathLength = item.size == 1 ? item.data[0] : (item.data[0] << 8 | item.data[1]);
+    }
+    return fields.AtEnd() && !fields.Failed();
+}
+
+// False when the certificate's extended key usage leaves out code signing (none: any use).
+bool AllowsCodeSigning(const CERT_INFO* info)
+{
+    const CERT_EXTENSION* ext = Extension(info, szOID_ENHANCED_KEY_USAGE);
+    if (!ext) return true;
+    DerReader outer(ext->Value.pbData, ext->Value.cbData);
+    DerItem seq, usage;
+    if (!outer.Expect(kDerSequence, &seq)) return false;
+    DerReader usages(seq);
+    while (usages.Next(&usage))
+        if (usage.Is(kDerOid, kCodeSigning) || usage.Is(kDerOid, kAnyUsage)) return true;
+    return false;
+}
+
+std::string SubjectKeyId(const CERT_INFO* info)
+{
+    const CERT_EXTENSION* ext = Extension(info, szOID_SUBJECT_KEY_IDENTIFIER);
+    if (!ext) return std::string();
+    DerReader in(ext->Value.pbData, ext->Value.cbData);
+    DerItem id;
+    return in.Expect(kDerOctetString, &id) ? id.Bytes() : std::string();
+}
+
+std::wstring NameOf(const Crypt32& api, const CERT_CONTEXT* cert)
 {
     wchar_t name[256] = L"";
     api.CertGetNameStringW(cert, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name, 256);
     return name;
 }
 
-std::vector<BYTE> HashValue(HCRYPTHASH hash)
+// Words for a chain's error status, the first that applies.
+std::wstring ChainErrorWords(DWORD status)
 {
-    DWORD size = 0;
-    if (!::CryptGetHashParam(hash, HP_HASHVAL, nullptr, &size, 0)) return {};
-    std::vector<BYTE> value(size);
-    if (!::CryptGetHashParam(hash, HP_HASHVAL, value.data(), &size, 0)) return {};
-    return value;
+    static const struct {
+        DWORD bit;
+        const wchar_t* words;
+    } known[] = {
+        {CERT_TRUST_IS_PARTIAL_CHAIN, L"it reaches no root"},
+        {CERT_TRUST_IS_UNTRUSTED_ROOT, L"its root is not trusted"},
+        {CERT_TRUST_IS_NOT_TIME_VALID, L"a certificate in it has expired or is not valid yet"},
+        {CERT_TRUST_IS_NOT_SIGNATURE_VALID, L"a certificate in it is not signed by its issuer"},
+        {CERT_TRUST_IS_REVOKED, L"a certificate in it is revoked"},
+        {CERT_TRUST_INVALID_BASIC_CONSTRAINTS, L"a certificate in it is not a certification authority"},
+        {CERT_TRUST_IS_NOT_VALID_FOR_USAGE, L"it is not valid for code signing"},
+        {CERT_TRUST_IS_CYCLIC, L"it goes round in a circle"},
+    };
+    wchar_t code[16];
+    wsprintfW(code, L"0x%08lX", status);
+    for (const auto& k : known)
+        if (status & k.bit) return std::wstring(k.words) + L" (status " + code + L")";
+    return std::wstring(L"status ") + code;
 }
 
-// The messageDigest attribute's value: the digest of the content that was signed.
-std::vector<BYTE> SignedDigest(const Crypt32& api, const CRYPT_ATTRIBUTES& attrs)
+// Whether the certificate is in one of the PC's root stores (the user's, the machine's, Group
+// Policy's, the enterprise's, and the roots Windows brought itself).
+bool InRootStore(const Crypt32& api, HCRYPTPROV provider, const CERT_CONTEXT* cert)
 {
-    for (DWORD i = 0; i < attrs.cAttr; ++i) {
-        const CRYPT_ATTRIBUTE& a = attrs.rgAttr[i];
-        if (std::strcmp(a.pszObjId, szOID_RSA_messageDigest) != 0 || a.cValue != 1) continue;
-        CRYPT_DATA_BLOB* blob = nullptr;
-        DWORD size = 0;
-        if (!api.CryptDecodeObjectEx(X509_ASN_ENCODING, X509_OCTET_STRING, a.rgValue[0].pbData, a.rgValue[0].cbData,
-                                   CRYPT_DECODE_ALLOC_FLAG, nullptr, &blob, &size))
-            return {};
-        std::unique_ptr<void, LocalFreer> owned(blob);
-        return std::vector<BYTE>(blob->pbData, blob->pbData + blob->cbData);
+    std::vector<BYTE> sha1 = Digest(provider, CALG_SHA1, cert->pbCertEncoded, cert->cbCertEncoded);
+    if (sha1.empty()) return false;
+    CRYPT_HASH_BLOB blob{static_cast<DWORD>(sha1.size()), sha1.data()};
+    static const struct {
+        DWORD location;
+        const wchar_t* name;
+    } stores[] = {
+        {CERT_SYSTEM_STORE_CURRENT_USER, L"Root"},
+        {CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root"},
+        {CERT_SYSTEM_STORE_LOCAL_MACHINE_GROUP_POLICY, L"Root"},
+        {CERT_SYSTEM_STORE_LOCAL_MACHINE_ENTERPRISE, L"Root"},
+        {CERT_SYSTEM_STORE_LOCAL_MACHINE, L"AuthRoot"},
+    };
+    for (const auto& s : stores) {
+        Store store(api.CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                                      s.location | CERT_STORE_READONLY_FLAG | CERT_STORE_OPEN_EXISTING_FLAG, s.name),
+                    StoreCloser{&api});
+        if (!store) continue;
+        Cert found(api.CertFindCertificateInStore(store.get(), X509_ASN_ENCODING, 0, CERT_FIND_SHA1_HASH, &blob,
+                                                  nullptr),
+                   CertFree{&api});
+        if (found) return true;
     }
-    return {};
+    return false;
 }
 
 }  // namespace
@@ -158,57 +330,96 @@ std::wstring CryptoProblem(DWORD error)
     return words.empty() ? std::wstring(code) : words + L" (" + code + L")";
 }
 
-DetachedSignature::DetachedSignature(const std::vector<BYTE>& encoded) : m_api(std::make_unique<Crypt32>())
+DetachedSignature::DetachedSignature(const std::vector<BYTE>& encoded,
+                                     const std::vector<std::vector<std::string>>& pins)
+    : m_api(std::make_unique<Crypt32>()), m_pins(pins)
 {
-    m_decodeProblem = L"it is not a PKCS #7 signature (signed data in DER)";
     if (!m_api->Loaded()) {
         m_decodeProblem = L"this Windows has no CryptoAPI to check it with";
         return;
     }
-    const Crypt32& api = *m_api;
     // SHA-2 lives in the AES provider (XP SP3 on).
     if (!::CryptAcquireContextW(&m_provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
         m_provider = 0;
         m_decodeProblem = L"this Windows has no SHA-2 provider: " + CryptoProblem(::GetLastError());
         return;
     }
-    m_msg = api.CryptMsgOpenToDecode(kEncoding, CMSG_DETACHED_FLAG, 0, 0, nullptr, nullptr);
-    DWORD type = 0, size = sizeof type;
-    if (!m_msg || encoded.empty() ||
-        !api.CryptMsgUpdate(m_msg, encoded.data(), static_cast<DWORD>(encoded.size()), TRUE) ||
-        !api.CryptMsgGetParam(m_msg, CMSG_TYPE_PARAM, 0, &type, &size) || type != CMSG_SIGNED) {
-        CloseMessage();
-        return;
-    }
-    size = 0;
-    if (!api.CryptMsgGetParam(m_msg, CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size) || size == 0) {
-        m_decodeProblem = L"it names no signer";
-        CloseMessage();
-        return;
-    }
-    m_signerInfo.resize(size);
-    const auto* signer = reinterpret_cast<const CMSG_SIGNER_INFO*>(m_signerInfo.data());
-    if (!api.CryptMsgGetParam(m_msg, CMSG_SIGNER_INFO_PARAM, 0, m_signerInfo.data(), &size) ||
-        !(m_hashAlg = DigestOf(signer->HashAlgorithm.pszObjId)) ||
-        !::CryptCreateHash(m_provider, m_hashAlg, 0, 0, &m_contentHash)) {
+    if (!Decode(encoded)) return;
+    if (!(m_hashAlg = HashOf(m_digestOid)) || !::CryptCreateHash(m_provider, m_hashAlg, 0, 0, &m_contentHash)) {
         m_decodeProblem = L"it is not made with SHA-256, SHA-384 or SHA-512";
         m_contentHash = 0;
-        CloseMessage();
-        return;
     }
-    m_decodeProblem.clear();
 }
 
 DetachedSignature::~DetachedSignature()
 {
     if (m_contentHash) ::CryptDestroyHash(m_contentHash);
-    CloseMessage();
     if (m_provider) ::CryptReleaseContext(m_provider, 0);
 }
 
-void DetachedSignature::CloseMessage()
+// ContentInfo { signedData, [0] SignedData { version, digestAlgorithms, encapContentInfo
+// { eContentType, no eContent }, [0] certificates, [1] crls, signerInfos } }; the first
+// signer's SignerInfo { version, sid, digestAlgorithm, [0] signedAttrs, signatureAlgorithm,
+// signature, [1] unsignedAttrs }.
+bool DetachedSignature::Decode(const std::vector<BYTE>& encoded)
 {
-    if (m_msg) m_api->CryptMsgClose(std::exchange(m_msg, nullptr));
+    m_decodeProblem = L"it is not a PKCS #7 signature (signed data in DER)";
+    DerReader file(encoded.data(), encoded.size());
+    DerItem contentInfo, type, explicitContent, signedData, item, encap, signerInfos, signerInfo, sid;
+    if (!file.Expect(kDerSequence, &contentInfo) || !file.AtEnd()) return false;
+    DerReader info(contentInfo);
+    if (!info.Expect(kDerOid, &type) || type.Bytes() != kSignedData || !info.Expect(DerContext(0), &explicitContent))
+        return false;
+    DerReader outer(explicitContent);
+    if (!outer.Expect(kDerSequence, &signedData)) return false;
+    DerReader sd(signedData);
+    if (!sd.Expect(kDerInteger, &item) || !sd.Expect(kDerSet, &item) || !sd.Expect(kDerSequence, &encap)) return false;
+    DerReader content(encap);
+    if (!content.Expect(kDerOid, &type)) return false;
+    if (!content.AtEnd()) {
+        m_decodeProblem = L"it holds its content instead of being detached";
+        return false;
+    }
+    if (type.Bytes() != kData) {
+        m_decodeProblem = L"what it signs is not plain data but content of type " + OidText(type.Bytes()) +
+                          L" (a program's signature, for one, signs a description of the program)";
+        return false;
+    }
+    if (sd.Optional(DerContext(0), &item)) {
+        DerReader certs(item);
+        DerItem cert;
+        while (certs.Next(&cert))  // other kinds of certificate are of no use here
+            if (cert.tag == kDerSequence)
+                m_certificates.emplace_back(reinterpret_cast<const char*>(cert.whole), cert.wholeSize);
+        if (certs.Failed()) return false;
+    }
+    sd.Optional(DerContext(1), &item);
+    if (!sd.Expect(kDerSet, &signerInfos) || !sd.AtEnd()) return false;
+    DerReader signers(signerInfos);
+    if (!signers.Next(&signerInfo) || signerInfo.tag != kDerSequence) {
+        m_decodeProblem = L"it names no signer";
+        return false;
+    }
+    DerReader si(signerInfo);
+    if (!si.Expect(kDerInteger, &item) || !si.Next(&sid)) return false;
+    if (sid.tag == kDerSequence) {
+        DerReader ias(sid);
+        DerItem issuer, serial;
+        if (!ias.Expect(kDerSequence, &issuer) || !ias.Expect(kDerInteger, &serial)) return false;
+        m_issuer.assign(reinterpret_cast<const char*>(issuer.whole), issuer.wholeSize);
+        m_serial = serial.Bytes();
+    } else if (sid.tag == DerContextPrimitive(0)) {
+        m_keyId = sid.Bytes();
+    } else {
+        return false;
+    }
+    std::string unused;
+    if (!ReadAlgorithm(si, &m_digestOid, &unused)) return false;
+    if (si.Optional(DerContext(0), &item)) m_signedAttributes.assign(reinterpret_cast<const char*>(item.whole), item.wholeSize);
+    if (!ReadAlgorithm(si, &m_signatureOid, &m_signatureParameters) || !si.Expect(kDerOctetString, &item)) return false;
+    m_signature = item.Bytes();
+    m_decodeProblem.clear();
+    return true;
 }
 
 void DetachedSignature::Add(const void* data, size_t size)
@@ -222,66 +433,135 @@ void DetachedSignature::Add(const void* data, size_t size)
     }
 }
 
-bool DetachedSignature::Verify(std::wstring* signer, std::wstring* problem)
+bool DetachedSignature::Verify(SignatureFinding* finding)
 {
-    signer->clear();
-    if (!m_msg) {
-        *problem = m_decodeProblem;
+    finding->signer.clear();
+    finding->thumbprint.clear();
+    finding->notTrusted = false;
+    std::wstring& problem = finding->problem;
+    if (!m_decodeProblem.empty() || !m_contentHash) {
+        problem = m_decodeProblem;
         return false;
     }
     const Crypt32& api = *m_api;
     const std::vector<BYTE> digest = m_contentFailed ? std::vector<BYTE>() : HashValue(m_contentHash);
     if (digest.empty()) {
-        *problem = L"the image could not be hashed: " + CryptoProblem(::GetLastError());
+        problem = L"the image could not be hashed: " + CryptoProblem(::GetLastError());
         return false;
     }
+
     // The signer's certificate, from those the signature carries.
-    const auto* info = reinterpret_cast<const CMSG_SIGNER_INFO*>(m_signerInfo.data());
-    CERT_INFO wanted{};
-    wanted.Issuer = info->Issuer;
-    wanted.SerialNumber = info->SerialNumber;
-    std::unique_ptr<void, StoreCloser> carried(api.CertOpenStore(CERT_STORE_PROV_MSG, kEncoding, 0, 0, m_msg),
-                                                    StoreCloser{&api});
-    std::unique_ptr<const CERT_CONTEXT, CertFree> cert(
-        carried ? api.CertGetSubjectCertificateFromStore(carried.get(), kEncoding, &wanted) : nullptr, CertFree{&api});
+    Store carried(api.CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr), StoreCloser{&api});
+    if (!carried) {
+        problem = L"its certificates could not be read: " + CryptoProblem(::GetLastError());
+        return false;
+    }
+    Cert cert(nullptr, CertFree{&api});
+    for (const std::string& der : m_certificates) {
+        const CERT_CONTEXT* added = nullptr;
+        if (!api.CertAddEncodedCertificateToStore(carried.get(), X509_ASN_ENCODING,
+                                                  reinterpret_cast<const BYTE*>(der.data()),
+                                                  static_cast<DWORD>(der.size()), CERT_STORE_ADD_USE_EXISTING, &added))
+            continue;
+        Cert c(added, CertFree{&api});
+        const CERT_INFO* info = c->pCertInfo;
+        std::string serial(reinterpret_cast<const char*>(info->SerialNumber.pbData), info->SerialNumber.cbData);
+        std::reverse(serial.begin(), serial.end());  // CryptoAPI keeps it least significant first
+        const bool bySerial = !m_issuer.empty() && serial == m_serial &&
+                              m_issuer == std::string(reinterpret_cast<const char*>(info->Issuer.pbData), info->Issuer.cbData);
+        const bool byKeyId = !m_keyId.empty() && SubjectKeyId(info) == m_keyId;
+        if (!cert && (bySerial || byKeyId)) cert = std::move(c);
+    }
     if (!cert) {
-        *problem = L"the signer's certificate is not in it";
+        problem = L"the signer's certificate is not in it";
         return false;
     }
-    *signer = SignerName(api, cert.get());
+    finding->signer = NameOf(api, cert.get());
+    finding->thumbprint = Hex(Digest(m_provider, CALG_SHA_256, cert->pbCertEncoded, cert->cbCertEncoded));
 
-    // What was signed: the signed attributes, which hold the image's digest; or, without
-    // them, the image's digest itself.
-    Hash attributesHash(m_provider, m_hashAlg);
-    HCRYPTHASH signedHash = m_contentHash;
-    if (info->AuthAttrs.cAttr > 0) {
-        if (SignedDigest(api, info->AuthAttrs) != digest) {
-            *problem = L"it was made for other bytes than this image's";
+    // What was signed: the signed attributes, which must say that the content is data and
+    // hold the image's digest; or, without them, the image's digest itself.
+    std::vector<BYTE> signedDigest = digest;
+    if (!m_signedAttributes.empty()) {
+        DerReader outer(reinterpret_cast<const BYTE*>(m_signedAttributes.data()), m_signedAttributes.size());
+        DerItem all, attribute, type, values, value;
+        outer.Next(&all);
+        DerReader attributes(all);
+        int typesSeen = 0, digestsSeen = 0;
+        std::string contentType, messageDigest;
+        while (attributes.Next(&attribute)) {
+            DerReader a(attribute);
+            if (attribute.tag != kDerSequence || !a.Expect(kDerOid, &type) || !a.Expect(kDerSet, &values)) break;
+            DerReader v(values);
+            const bool one = v.Next(&value) && v.AtEnd();
+            if (type.Bytes() == kContentType) {
+                ++typesSeen;
+                if (one && value.tag == kDerOid) contentType = value.Bytes();
+            } else if (type.Bytes() == kMessageDigest) {
+                ++digestsSeen;
+                if (one && value.tag == kDerOctetString) messageDigest = value.Bytes();
+            }
+        }
+        if (!attributes.AtEnd() || typesSeen != 1 || digestsSeen != 1) {
+            problem = L"its signed attributes are not as a signature's must be";
             return false;
         }
-        BYTE* encoded = nullptr;
-        DWORD size = 0;
-        if (!attributesHash.get() ||
-            !api.CryptEncodeObjectEx(X509_ASN_ENCODING, PKCS_ATTRIBUTES, &info->AuthAttrs, CRYPT_ENCODE_ALLOC_FLAG,
-                                   nullptr, &encoded, &size)) {
-            *problem = L"its signed attributes could not be read: " + CryptoProblem(::GetLastError());
+        if (contentType != kData) {
+            problem = L"what it signs is not plain data but content of type " + OidText(contentType);
             return false;
         }
-        std::unique_ptr<void, LocalFreer> owned(encoded);
-        ::CryptHashData(attributesHash.get(), encoded, size, 0);
-        signedHash = attributesHash.get();
+        if (messageDigest != std::string(digest.begin(), digest.end())) {
+            problem = L"it was made for other bytes than this image's";
+            return false;
+        }
+        // The signature covers them encoded as a SET, not as the [0] they are stored as.
+        std::string asSet = m_signedAttributes;
+        asSet[0] = static_cast<char>(kDerSet);
+        signedDigest = Digest(m_provider, m_hashAlg, asSet.data(), asSet.size());
     }
-    // CryptoAPI takes the signature's bytes least significant first.
-    std::vector<BYTE> signature(info->EncryptedHash.pbData, info->EncryptedHash.pbData + info->EncryptedHash.cbData);
-    std::reverse(signature.begin(), signature.end());
-    Key key(api, m_provider, &cert->pCertInfo->SubjectPublicKeyInfo);
-    if (!key.get() || !::CryptVerifySignatureW(signedHash, signature.data(), static_cast<DWORD>(signature.size()),
-                                               key.get(), nullptr, 0)) {
-        *problem = L"it does not match the image: " + CryptoProblem(::GetLastError());
+
+    // The signature itself.
+    const CERT_PUBLIC_KEY_INFO& keyInfo = cert->pCertInfo->SubjectPublicKeyInfo;
+    RsaPublicKey key;
+    if (std::strcmp(keyInfo.Algorithm.pszObjId, szOID_RSA_RSA) != 0 ||
+        !ParseRsaPublicKey(keyInfo.PublicKey.pbData, keyInfo.PublicKey.cbData, &key)) {
+        problem = L"the signer's key is not an RSA key of 1024 to 8192 bits";
         return false;
     }
+    const std::vector<BYTE> signature(m_signature.begin(), m_signature.end());
+    bool good = false;
+    size_t saltLength = 0;
+    if (m_signatureOid == kRsaPss) {
+        if (!ReadPssParameters(m_signatureParameters, m_digestOid, &saltLength)) {
+            problem = L"its RSA-PSS parameters are not the ones this program takes (MGF1 with the same hash)";
+            return false;
+        }
+        const HCRYPTPROV provider = m_provider;
+        const ALG_ID alg = m_hashAlg;
+        good = VerifyPss(key, signature, signedDigest, saltLength, [provider, alg](const std::vector<BYTE>& bytes) {
+            return Digest(provider, alg, bytes.data(), bytes.size());
+        });
+    } else if (m_signatureOid == kRsa || (m_signatureOid == kRsaSha256 && m_hashAlg == CALG_SHA_256) ||
+               (m_signatureOid == kRsaSha384 && m_hashAlg == CALG_SHA_384) ||
+               (m_signatureOid == kRsaSha512 && m_hashAlg == CALG_SHA_512)) {
+        good = VerifyPkcs1(key, signature, m_digestOid, signedDigest);
+    } else {
+        problem = L"it is not an RSA signature (PKCS #1 v1.5 or PSS) over its own digest";
+        return false;
+    }
+    if (!good) {
+        problem = L"it does not match the image: the signature is not the signer's";
+        return false;
+    }
+    return CheckChain(cert.get(), carried.get(), finding);
+}
 
-    // The signer's chain, as for a signed program: to a trusted root, fit for code signing.
+bool DetachedSignature::CheckChain(const CERT_CONTEXT* signer, HCERTSTORE carried, SignatureFinding* finding)
+{
+    const Crypt32& api = *m_api;
+    std::wstring& problem = finding->problem;
+    // Built from the PC's stores and the file's certificates: no URL in a certificate is
+    // followed (the file's author would choose it), and revocation is not looked up.
     LPSTR codeSigning[] = {const_cast<LPSTR>(szOID_PKIX_KP_CODE_SIGNING)};
     CERT_CHAIN_PARA para{};
     para.cbSize = sizeof para;
@@ -289,23 +569,94 @@ bool DetachedSignature::Verify(std::wstring* signer, std::wstring* problem)
     para.RequestedUsage.Usage.cUsageIdentifier = 1;
     para.RequestedUsage.Usage.rgpszUsageIdentifier = codeSigning;
     const CERT_CHAIN_CONTEXT* rawChain = nullptr;
-    if (!api.CertGetCertificateChain(nullptr, cert.get(), nullptr, carried.get(), &para, 0, nullptr, &rawChain)) {
-        *problem = L"the signer's certificate chain could not be built: " + CryptoProblem(::GetLastError());
+    if (!api.CertGetCertificateChain(nullptr, signer, nullptr, carried, &para,
+                                     CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL | CERT_CHAIN_DISABLE_AIA, nullptr, &rawChain)) {
+        problem = L"the signer's certificate chain could not be built: " + CryptoProblem(::GetLastError());
         return false;
     }
     std::unique_ptr<const CERT_CHAIN_CONTEXT, ChainFree> chain(rawChain, ChainFree{&api});
+    if (chain->cChain != 1 || chain->rgpChain[0]->cElement == 0) {
+        problem = L"the signer is not trusted: its chain goes through a list of trust, which this program does not take";
+        return false;
+    }
+    const CERT_SIMPLE_CHAIN& simple = *chain->rgpChain[0];
+    const DWORD count = simple.cElement;
+    auto at = [&](DWORD i) { return simple.rgpElement[i]->pCertContext; };
+    const std::wstring notTrusted = L"the signer is not trusted: ";
+
+    // Our own reading of the chain first, so that what refuses it is said in our words.
+    const CERT_CONTEXT* top = at(count - 1);
+    if (!api.CertCompareCertificateName(X509_ASN_ENCODING, &top->pCertInfo->Subject, &top->pCertInfo->Issuer) ||
+        !api.CryptVerifyCertificateSignature(0, X509_ASN_ENCODING, top->pbCertEncoded, top->cbCertEncoded,
+                                             &top->pCertInfo->SubjectPublicKeyInfo) ||
+        !InRootStore(api, m_provider, top)) {
+        problem = notTrusted + L"its chain reaches no root this PC trusts (it ends at " + NameOf(api, top) + L")";
+        return false;
+    }
+    for (DWORD i = 0; i < count; ++i) {
+        const CERT_CONTEXT* c = at(i);
+        if (api.CertVerifyTimeValidity(nullptr, c->pCertInfo) != 0) {
+            problem = notTrusted + NameOf(api, c) + L" has expired or is not valid yet";
+            return false;
+        }
+        if (i + 1 < count &&
+            (!api.CertCompareCertificateName(X509_ASN_ENCODING, &c->pCertInfo->Issuer, &at(i + 1)->pCertInfo->Subject) ||
+             !api.CryptVerifyCertificateSignature(0, X509_ASN_ENCODING, c->pbCertEncoded, c->cbCertEncoded,
+                                                  &at(i + 1)->pCertInfo->SubjectPublicKeyInfo))) {
+            problem = notTrusted + NameOf(api, c) + L" is not signed by " + NameOf(api, at(i + 1));
+            return false;
+        }
+        long pathLength = -1;
+        // A root of the old kind (version 1) has no extensions; being in a root store makes it one.
+        const bool oldRoot = i + 1 == count && c->pCertInfo->dwVersion == CERT_V1;
+        if (i > 0 && !oldRoot &&
+            (!IsAuthority(c->pCertInfo, &pathLength) || (pathLength >= 0 && static_cast<long>(i) - 1 > pathLength))) {
+            problem = notTrusted + NameOf(api, at(i - 1)) + L" was issued by " + NameOf(api, c) +
+                      L", which is not a certification authority (or not for so long a chain)";
+            return false;
+        }
+        if (!AllowsCodeSigning(c->pCertInfo)) {
+            problem = notTrusted + NameOf(api, c) + L" is limited to uses other than code signing";
+            return false;
+        }
+    }
+    // Then whatever else the chain engine found.
+    const DWORD errors = simple.TrustStatus.dwErrorStatus | chain->TrustStatus.dwErrorStatus;
+    const DWORD ignored = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
+    if (errors & ~ignored) {
+        problem = notTrusted + ChainErrorWords(errors & ~ignored);
+        return false;
+    }
     CERT_CHAIN_POLICY_PARA policy{};
     policy.cbSize = sizeof policy;
+    policy.dwFlags = CERT_CHAIN_POLICY_IGNORE_ALL_REV_UNKNOWN_FLAGS;
     CERT_CHAIN_POLICY_STATUS status{};
     status.cbSize = sizeof status;
     if (!api.CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_BASE, chain.get(), &policy, &status)) {
-        *problem = L"the signer's certificate chain could not be checked: " + CryptoProblem(::GetLastError());
+        problem = L"the signer's certificate chain could not be checked: " + CryptoProblem(::GetLastError());
         return false;
     }
     if (status.dwError != 0) {
-        *problem = L"the signer is not trusted: " + CryptoProblem(status.dwError);
+        problem = notTrusted + CryptoProblem(status.dwError);
         return false;
     }
-    problem->clear();
+
+    // Whom the user pinned: each list must name the signer or a CA above it.
+    for (const std::vector<std::string>& list : m_pins) {
+        bool named = false;
+        for (DWORD i = 0; i < count && !named; ++i) {
+            const CERT_CONTEXT* c = at(i);
+            const std::string sha1 = Hex(Digest(m_provider, CALG_SHA1, c->pbCertEncoded, c->cbCertEncoded));
+            const std::string sha256 = Hex(Digest(m_provider, CALG_SHA_256, c->pbCertEncoded, c->cbCertEncoded));
+            named = std::find(list.begin(), list.end(), sha1) != list.end() ||
+                    std::find(list.begin(), list.end(), sha256) != list.end();
+        }
+        if (!named) {
+            problem = L"the signer " + finding->signer + L" is not one of those this PC is told to trust";
+            finding->notTrusted = true;
+            return false;
+        }
+    }
+    problem.clear();
     return true;
 }

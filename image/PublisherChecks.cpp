@@ -206,7 +206,7 @@ State ParseChecksumText(const std::string& bytes, const std::wstring& imageName,
     return State::Unreadable;
 }
 
-PublisherChecks::PublisherChecks(const std::wstring& imagePath)
+PublisherChecks::PublisherChecks(const std::wstring& imagePath, const TrustPolicy& policy) : m_policy(policy)
 {
     const std::wstring name = FileNameOf(imagePath);
     const std::wstring folder = imagePath.substr(0, imagePath.size() - name.size());
@@ -241,7 +241,7 @@ PublisherChecks::PublisherChecks(const std::wstring& imagePath)
         break;
     case Read::Done:
         m_signature.file = signatureFile;
-        m_detached = std::make_unique<DetachedSignature>(signature);
+        m_detached = std::make_unique<DetachedSignature>(signature, policy.signers);
         break;
     }
 }
@@ -260,7 +260,13 @@ void PublisherChecks::Finish(const std::string& sha256)
         if (sha256.empty()) m_checksum.problem = L"this Windows cannot compute SHA-256";
     }
     if (m_detached) {
-        const bool valid = m_detached->Verify(&m_signature.signer, &m_signature.problem);
+        bool valid = m_detached->Verify(&m_signature);
+        // A policy that could not be read trusts no one.
+        if (valid && !m_policy.problem.empty()) {
+            valid = false;
+            m_signature.notTrusted = true;
+            m_signature.problem = m_policy.problem;
+        }
         m_signature.state = valid ? SignatureFinding::State::Valid : SignatureFinding::State::Invalid;
         m_detached.reset();
     }

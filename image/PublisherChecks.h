@@ -12,6 +12,8 @@
 #include <memory>
 #include <string>
 
+#include "image/TrustPolicy.h"
+
 class DetachedSignature;
 
 struct ChecksumFinding {
@@ -24,8 +26,10 @@ struct ChecksumFinding {
 struct SignatureFinding {
     enum class State { None, Valid, Invalid } state = State::None;
     std::wstring file;
-    std::wstring signer;   // the signer's name (Valid; Invalid when it is known)
-    std::wstring problem;  // Invalid: why
+    std::wstring signer;     // the signer's name (Valid; Invalid when it is known)
+    std::string thumbprint;  // SHA-256 of the signer's certificate, lower-case hex, when it is known
+    std::wstring problem;    // Invalid: why
+    bool notTrusted = false;  // Invalid only because the trust policy names another signer
 };
 
 // What is in a checksum file's bytes about the file called `imageName`. A SHA256SUMS names
@@ -39,8 +43,9 @@ ChecksumFinding::State ParseChecksumText(const std::string& text, const std::wst
 
 class PublisherChecks {
 public:
-    // Looks beside `imagePath` for the files, and reads them.
-    explicit PublisherChecks(const std::wstring& imagePath);
+    // Looks beside `imagePath` for the files, and reads them; a signature is judged by `policy`
+    // as well (see TrustPolicy).
+    explicit PublisherChecks(const std::wstring& imagePath, const TrustPolicy& policy = TrustPolicy());
     ~PublisherChecks();
     PublisherChecks(const PublisherChecks&) = delete;
     PublisherChecks& operator=(const PublisherChecks&) = delete;
@@ -52,6 +57,11 @@ public:
 
     const ChecksumFinding& Checksum() const { return m_checksum; }
     const SignatureFinding& Signature() const { return m_signature; }
+    // The policy wants a signature, and there is none: the image is refused.
+    bool SignatureMissing() const
+    {
+        return m_policy.requireSignature && m_signature.state == SignatureFinding::State::None;
+    }
     // A finding that refuses the image: a checksum that differs, or a signature not valid.
     bool Refused() const
     {
@@ -64,6 +74,7 @@ public:
 private:
     ChecksumFinding m_checksum;
     SignatureFinding m_signature;
+    TrustPolicy m_policy;
     std::unique_ptr<DetachedSignature> m_detached;
 };
 

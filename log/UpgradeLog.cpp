@@ -236,6 +236,7 @@ std::string FormatUpgradeRecord(const UpgradeAttempt& a, const SYSTEMTIME& t, in
     r += " sha256=" + link.m_strImageSha256;
     r += " checked=";
     r += a.checked ? a.checked : "none";
+    r += " signer=" + a.signer;
     r += " device=" + QuoteLogField(link.m_szDevicePath);
     Append(r, " handshake=%s", HandshakeName(a.handshake));
 

@@ -13,10 +13,13 @@
 // `step=handshake`, `step=image`, `step=header`; a handshake with no answer in time says
 // `reason=timeout`, a handheld that stopped taking data `reason=stalled`, an image whose
 // SHA-256 is not the one expected `reason=sha256-mismatch`, and one its publisher's files do
-// not vouch for `reason=sha256-mismatch`, `sha256-unreadable`, `signature-invalid` or
-// `signature-missing` (`step=image`); a PC on a low battery `step=power reason=battery-low`.
-// `checked=` says what vouched for the image (signature, sha256-file or none), and an image
-// the user chose not to write says `result=declined`. An interrupted attempt says
+// not vouch for `reason=sha256-mismatch`, `sha256-unreadable`, `signature-invalid`,
+// `signature-missing` or `signer-not-trusted` (`step=image`); a PC on a low battery
+// `step=power reason=battery-low`. `checked=` says what vouched for the image (signature,
+// sha256-file or none) and `signer=` whose signature it carries: the SHA-256 thumbprint of the
+// signer's certificate, lower-case hex, empty when there is no signature or its signer's
+// certificate is not in it (given for `signer-not-trusted` too). An image the user chose not
+// to write says `result=declined`. An interrupted attempt says
 // `result=interrupted`, with what stopped it: `cause=ctrl-c` (or ctrl-break, console-closed,
 // logoff, shutdown). Each record goes out in one write, so it is there whole or not at all;
 // writers in several threads and programs take turns (a lock per log folder). Past 1 MiB the
@@ -55,11 +58,14 @@ struct UpgradeAttempt {
     const char* stopCause = nullptr;
     // What vouched for the image before it was sent: "signature", "sha256-file" or "none".
     const char* checked = "none";
+    // The signer's thumbprint (SHA-256 of its certificate, lower-case hex), or empty.
+    std::string signer;
     // The user was shown the image and chose not to write it.
     bool declined = false;
     // What kept the image from the handheld before its first byte, or nullptr: an image its
     // publisher's files do not vouch for ("sha256-mismatch", "sha256-unreadable",
-    // "signature-invalid", "signature-missing"), or a PC on a low battery ("battery-low").
+    // "signature-invalid", "signature-missing", "signer-not-trusted"), or a PC on a low battery
+    // ("battery-low").
     const char* refusedFor = nullptr;
 };
 

@@ -60,11 +60,16 @@ ImageVerdict JudgeImage(HWND page, const std::wstring& imagePath, const CUSBUpda
     };
     if (sum.state == Sum::Mismatch)
         return refuse(LoadText(IDS_REFUSE_SUM, {imagePath, sha256, sum.file, Widen(sum.expected)}), "sha256-mismatch");
+    if (sig.state == Sig::Invalid && sig.notTrusted)
+        return refuse(LoadText(IDS_REFUSE_SIGNER, {imagePath, sig.file, sig.signer, Widen(sig.thumbprint), sig.problem}),
+                      "signer-not-trusted");
     if (sig.state == Sig::Invalid)
         return refuse(LoadText(IDS_REFUSE_SIGNATURE, {imagePath, sig.file,
                                                       sig.signer.empty() ? LoadText(IDS_SIGNER_UNKNOWN) : sig.signer,
                                                       sig.problem}),
                       "signature-invalid");
+    if (checks.SignatureMissing())
+        return refuse(LoadText(IDS_REFUSE_UNSIGNED, {imagePath, imagePath + L".p7s"}), "signature-missing");
     const PowerVerdict powerVerdict = JudgePower(power);
     if (powerVerdict == PowerVerdict::Refuse) return refuse(LoadText(IDS_REFUSE_BATTERY, {Charge(power)}), "battery-low");
 
@@ -75,7 +80,7 @@ ImageVerdict JudgeImage(HWND page, const std::wstring& imagePath, const CUSBUpda
                                                  MiB(staged.m_nByteCount), FileDate(imagePath), sha256});
     text += L"\n\n";
     // The publisher's files lie beside the image: their names say enough.
-    if (sig.state == Sig::Valid) text += LoadText(IDS_ASK_SIGNED, {sig.signer, FileNameOf(sig.file)}) + L"\n";
+    if (sig.state == Sig::Valid) text += LoadText(IDS_ASK_SIGNED, {sig.signer, FileNameOf(sig.file), Widen(sig.thumbprint)}) + L"\n";
     if (sum.state == Sum::Match) text += LoadText(IDS_ASK_SUM_MATCH, {FileNameOf(sum.file)}) + L"\n";
     if (sum.state == Sum::Unreadable)
         text += LoadText(IDS_ASK_SUM_UNUSABLE, {FileNameOf(sum.file), sum.problem}) + L"\n";

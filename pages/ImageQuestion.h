@@ -1,6 +1,7 @@
 // What the progress page says about the image between staging and its first byte: the box
-// that refuses it (a checksum that differs, a signature not valid, a PC on a low battery) or
-// the question that shows it and asks whether to write it; and the line that tells how far
+// that refuses it (a checksum that differs, a signature not valid or by a signer the trust
+// policy does not name, no signature where the policy wants one, a PC on a low battery) or
+// the question that shows it, with its signer and thumbprint, and asks whether to write it; and the line that tells how far
 // the transfer is. Every text comes from the string table.
 #pragma once
 #include <windows.h>

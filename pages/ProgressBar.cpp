@@ -3,6 +3,7 @@
 #include "power/PowerCheck.h"
 #include "log/UpgradeLog.h"
 #include "pages/ImageQuestion.h"
+#include "image/TrustPolicy.h"
 #include "app/PageChain.h"
 #include "pages/EndDlg.h"
 #include "pages/PagePainter.h"
@@ -90,7 +91,7 @@ void CProgressBar::OnStartTransfer()
     // Staging reads the image once: its counts, its SHA-256 and the publisher's checks.
     m_transfer.Start(
         [this] {
-            m_checks = std::make_unique<PublisherChecks>(m_strImagePath.str());
+            m_checks = std::make_unique<PublisherChecks>(m_strImagePath.str(), ReadTrustPolicy());
             m_USBUpdate.SetStagingReader([this](const BYTE* data, size_t size) { m_checks->Add(data, size); });
             m_USBUpdate.OpenImage(m_strImagePath);
             m_USBUpdate.SetStagingReader(nullptr);
@@ -143,6 +144,7 @@ void CProgressBar::ChooseAnother(bool declined, const char* refusedFor)
     attempt.transfer.staged = true;
     attempt.transfer.blockCount = m_USBUpdate.m_nBlockCount;
     attempt.checked = m_checks->Checked();
+    attempt.signer = m_checks->Signature().thumbprint;
     attempt.declined = declined;
     attempt.refusedFor = refusedFor;
     LogUpgrade(attempt);
@@ -173,7 +175,10 @@ void CProgressBar::Finish()
     attempt.imagePath = m_strImagePath.str();
     attempt.handshake = CUSBUpdate::kReady;  // the device check let the link through
     attempt.transfer = m_outcome;
-    if (m_checks && m_outcome.staged) attempt.checked = m_checks->Checked();
+    if (m_checks && m_outcome.staged) {
+        attempt.checked = m_checks->Checked();
+        attempt.signer = m_checks->Signature().thumbprint;
+    }
     LogUpgrade(attempt);  // a log that cannot be written changes nothing here
     if (m_outcome.Succeeded()) {
         CEndDlg end;

@@ -128,6 +128,8 @@
 #define IDS_FIGURES_LEFT    215
 #define IDS_TIME_SECONDS    216
 #define IDS_TIME_MINUTES    217
+#define IDS_REFUSE_SIGNER   218
+#define IDS_REFUSE_UNSIGNED 219
 
 // Boxes of the pages, the pages' buttons and lines the pages set themselves
 #define IDS_PATH_TOO_LONG   310

@@ -499,22 +499,31 @@ TEST_F(Flasher, PublishersChecksumAndSignatureAreCheckedBeforeAnyHandheldIsOpene
 {
     const std::wstring path = TempPath(L"published.bin");
     WriteSampleImage(path, 30000, 11);
-    const Publisher maker("Example Handhelds ROM Signing", true), stranger("Somebody Else", false);
+    const Publisher maker("Example Handhelds ROM Signing", true), stranger("Somebody Else", false),
+        other("Other Trusted Maker", true);
     // hex FILE: its digest; u16: UTF-16LE with a BOM, as PowerShell 5's '>' writes.
     const std::string dir = "cd '" + UnixPath(TempPath(L"")) +
                             "' && hex() { sha256sum \"$1\" | cut -c1-64; }; "
                             "u16() { printf '\\377\\376'; iconv -t UTF-16LE; }; ";
     const std::string certutil = "printf 'SHA256 hash of %s:\\r\\n%s\\r\\nCertUtil: -hashfile command completed "
                                  "successfully.\\r\\n' ";
-    if (!maker.Ready() || !stranger.Ready()) GTEST_SKIP() << "no openssl beneath";
+    if (!maker.Ready() || !stranger.Ready() || !other.Ready()) GTEST_SKIP() << "no openssl beneath";
     ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+    const std::string makerPrint = maker.Thumbprint("signer.sha256");
+    auto pin = [&](const char* which) {
+        const std::string print = maker.Thumbprint(which);
+        return L"--signer \"" + std::wstring(print.begin(), print.end()) + L"\" ";
+    };
+    const std::wstring pinMaker = pin("signer.sha1"), pinRoot = pin("root.sha256");
+    const std::string refused = "(the signer is not trusted: ";
     const struct {
-        std::string command;  // run in the temporary folder first
+        std::string command;  // run in the temporary folder first, or a signer and openssl's options
         std::wstring options;
         DWORD code;
         std::string says;  // on standard error
         const char* reason;
         const char* checked;
+        std::string signer;  // in the record, if given
     } cases[] = {
         {"sha256sum published.bin > published.bin.sha256", L"", 0, "SHA-256 matches", "", "sha256-file"},
         {"printf '%064d *published.bin\\n' 0 > published.bin.sha256", L"", 3, "published.bin.sha256 gives 0000",
@@ -541,18 +550,34 @@ TEST_F(Flasher, PublishersChecksumAndSignatureAreCheckedBeforeAnyHandheldIsOpene
         {"printf '\\\\%s  .\\\\\\\\published.bin\\n' $(hex /dev/null) > SHA256SUMS", L"", 3,
          "SHA256SUMS gives e3b0c442", "sha256-mismatch", "none"},
         {"rm SHA256SUMS", L"--require-signature ", 3, "no signature", "signature-missing", "none"},
-        {"sign", L"--all --count 1 --require-signature ", 0, "signed by Example Handhelds ROM Signing", "",
-         "signature"},
+        {"sign", L"--all --count 1 --require-signature " + pinMaker, 0,
+         "signed by Example Handhelds ROM Signing, thumbprint " + makerPrint, "", "signature", makerPrint},
+        {"sign -keyid -md sha512", pinRoot, 0, "signed by Example Handhelds ROM Signing", "", "signature", makerPrint},
+        {"sign -keyopt rsa_padding_mode:pss -md sha384", L"", 0, "signed by Example", "", "signature", makerPrint},
         {"printf '\\001' | dd of=published.bin bs=1 seek=20000 conv=notrunc 2>/dev/null", L"", 3,
-         "(it was made for other bytes than this image's)", "signature-invalid", "none"},
-        {"stranger", L"", 3, "(the signer is not trusted: ", "signature-invalid", "none"},
+         "(it was made for other bytes than this image's)", "signature-invalid", "none", makerPrint},
+        {"other", pinMaker + pinRoot, 3, "Other Trusted Maker (thumbprint " + other.Thumbprint("signer.sha256") +
+         "), whom this PC is not told to trust", "signer-not-trusted", "none", other.Thumbprint("signer.sha256")},
+        {"stranger", L"", 3, refused + "its chain reaches no root this PC trusts", "signature-invalid", "none", ""},
+        {"partial", L"", 3, refused + "its chain reaches no root this PC trusts (it ends at Somebody Else)",
+         "signature-invalid", "none", ""},
+        {"under-signer", L"", 3, "was issued by Example Handhelds ROM Signing, which is not a certification authority",
+         "signature-invalid", "none", ""},
+        {"under-server", L"", 3, refused + "Server CA is limited to uses other than code signing", "signature-invalid",
+         "none", ""},
+        {"sign -econtent_type 1.3.6.1.4.1.311.2.1.4", L"", 3, "not plain data but content of type 1.3.6.1.4.1.311.2.1.4",
+         "signature-invalid", "none", ""},
+        {"sign -econtent_type 1.2.840.113549.1.9.16.1.4", L"", 3, "of type 1.2.840.113549.1.9.16.1.4",
+         "signature-invalid", "none", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.command);
-        if (c.command == "sign")
-            ASSERT_TRUE(maker.Sign(path));
-        else if (c.command == "stranger")
-            ASSERT_TRUE(stranger.Sign(path));
+        const std::string who = c.command.substr(0, c.command.find(' '));
+        const std::string options = who == c.command ? "" : c.command.substr(who.size() + 1);
+        if (who == "sign" || who == "under-signer" || who == "under-server")
+            ASSERT_TRUE(maker.Sign(path, who == "sign" ? "signer" : who, options));
+        else if (who == "other" || who == "stranger" || who == "partial")
+            ASSERT_TRUE((who == "other" ? other : stranger).Sign(path, "signer", "", who != "partial"));
         else
             ASSERT_TRUE(RunUnix({"/bin/sh", "-c", dir + c.command}));
         UpgradeLog log;
@@ -564,8 +589,11 @@ TEST_F(Flasher, PublishersChecksumAndSignatureAreCheckedBeforeAnyHandheldIsOpene
         EXPECT_EQ(f["result"], c.code == 0 ? "success" : "failed");
         EXPECT_EQ(f["reason"], c.reason);
         EXPECT_EQ(f["checked"], c.checked);
+        if (!c.signer.empty()) {
+            EXPECT_EQ(f["signer"], c.signer);
+        }
     }
-    EXPECT_EQ(device.Stop()["connections"], "6") << "a refused image never opened the handheld";
+    EXPECT_EQ(device.Stop()["connections"], "8") << "a refused image never opened the handheld";
     for (const std::wstring& file : {path, path + L".p7s"}) ::DeleteFileW(file.c_str());
 }
 

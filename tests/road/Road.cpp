@@ -5,6 +5,7 @@
 #include <wincrypt.h>
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 using robot::Page;
@@ -211,14 +212,28 @@ Publisher::Publisher(const std::string& signer, bool trusted)
         "set -e; cd '" + dir + "'; "
         "printf '[req]\\ndistinguished_name=dn\\n[dn]\\n[root]\\nbasicConstraints=critical,CA:TRUE\\n"
         "keyUsage=critical,keyCertSign\\n[signer]\\nbasicConstraints=CA:FALSE\\n"
-        "keyUsage=critical,digitalSignature\\nextendedKeyUsage=codeSigning\\n' > x.cnf; "
+        "keyUsage=critical,digitalSignature\\nextendedKeyUsage=codeSigning\\n[server]\\nbasicConstraints=critical,CA:TRUE\\n"
+        "keyUsage=critical,keyCertSign\\nextendedKeyUsage=serverAuth\\n' > x.cnf; "
         "openssl req -x509 -newkey rsa:2048 -nodes -keyout root.key -out root.pem -days 30 -config x.cnf "
         "-extensions root -subj '/CN=Throwaway Test Root' 2>/dev/null; "
         "openssl req -newkey rsa:2048 -nodes -keyout signer.key -out signer.csr -config x.cnf -subj '/CN=" +
         signer + "' 2>/dev/null; "
         "openssl x509 -req -in signer.csr -CA root.pem -CAkey root.key -CAcreateserial -out signer.pem -days 30 "
         "-extfile x.cnf -extensions signer 2>/dev/null; "
-        "openssl x509 -in root.pem -outform DER -out root.der";
+        "openssl x509 -in root.pem -outform DER -out root.der; "
+        "openssl req -newkey rsa:2048 -nodes -keyout leaf.key -out leaf.csr -config x.cnf -subj '/CN=Leaf' 2>/dev/null; "
+        "openssl req -newkey rsa:2048 -nodes -keyout server.key -out server.csr -config x.cnf -subj '/CN=Server CA' "
+        "2>/dev/null; "
+        "openssl x509 -req -in leaf.csr -CA signer.pem -CAkey signer.key -CAcreateserial -out under-signer.pem "
+        "-days 30 -extfile x.cnf -extensions signer 2>/dev/null; "
+        "openssl x509 -req -in server.csr -CA root.pem -CAkey root.key -CAcreateserial -out server.pem -days 30 "
+        "-extfile x.cnf -extensions server 2>/dev/null; "
+        "openssl x509 -req -in leaf.csr -CA server.pem -CAkey server.key -CAcreateserial -out under-server.pem "
+        "-days 30 -extfile x.cnf -extensions signer 2>/dev/null; "
+        "cat root.pem > signer.chain; cat signer.pem root.pem > under-signer.chain; "
+        "cat server.pem root.pem > under-server.chain; "
+        "for c in root signer; do openssl x509 -in $c.pem -outform DER | sha256sum | cut -c1-64 > $c.sha256; done; "
+        "openssl x509 -in signer.pem -noout -fingerprint -sha1 | cut -d= -f2 > signer.sha1";
     m_ready = RunUnix({"/bin/sh", "-c", script});
     if (!m_ready || !trusted) return;
     const std::string der = ReadWholeFile(m_folder + L"\\root.der");
@@ -247,10 +262,20 @@ Publisher::~Publisher()
     RunUnix({"/bin/rm", "-rf", UnixPath(m_folder)});
 }
 
-bool Publisher::Sign(const std::wstring& image) const
+bool Publisher::Sign(const std::wstring& image, const std::string& who, const std::string& options,
+                     bool withChain) const
 {
-    const std::string dir = UnixPath(m_folder);
-    return m_ready && RunUnix({"openssl", "cms", "-sign", "-binary", "-in", UnixPath(image), "-signer", dir + "/signer.pem",
-                               "-inkey", dir + "/signer.key", "-certfile", dir + "/root.pem", "-outform", "DER", "-out",
-                               UnixPath(image) + ".p7s"});
+    const std::string dir = "'" + UnixPath(m_folder) + "/";
+    const std::string key = dir + (who == "signer" ? "signer" : "leaf") + ".key'";
+    return m_ready && RunUnix({"/bin/sh", "-c",
+                               "openssl cms -sign -binary -in '" + UnixPath(image) + "' -signer " + dir + who + ".pem' -inkey " +
+                                   key + (withChain ? " -certfile " + dir + who + ".chain'" : "") + " " + options +
+                                   " -outform DER -out '" + UnixPath(image) + ".p7s'"});
+}
+
+std::string Publisher::Thumbprint(const char* which) const
+{
+    std::string text = ReadWholeFile(m_folder + L"\\" + std::wstring(which, which + std::strlen(which)));
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
 }

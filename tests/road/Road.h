@@ -80,8 +80,10 @@ std::string UnixPath(const std::wstring& path);
 bool SwapTwoBytesInPlace(const std::wstring& path, uint64_t at);
 
 // A throwaway publisher made with openssl beneath Wine: a root of its own and, under it, a
-// code-signing certificate named `signer`. With `trusted`, the prefix's machine root store
-// trusts its root until the object goes.
+// code-signing certificate named `signer`; and two code-signing certificates that must never
+// be trusted: "under-signer", issued by that signer (not a CA), and "under-server", issued by
+// a CA under the root limited to server authentication. With `trusted`, the prefix's machine
+// root store trusts its root until the object goes.
 class Publisher {
 public:
     Publisher(const std::string& signer, bool trusted);
@@ -90,8 +92,14 @@ public:
     Publisher& operator=(const Publisher&) = delete;
 
     bool Ready() const { return m_ready; }
-    // Writes IMAGE.p7s beside the image: its detached signature.
-    bool Sign(const std::wstring& image) const;
+    // Writes IMAGE.p7s beside the image: its detached signature by `who` ("signer",
+    // "under-signer", "under-server"), with its chain up to the root unless `withChain` is
+    // false, and `options` for openssl cms.
+    bool Sign(const std::wstring& image, const std::string& who = "signer", const std::string& options = "",
+              bool withChain = true) const;
+    // A thumbprint: "root.sha256" and "signer.sha256" (lower-case hex), "signer.sha1" (as
+    // openssl prints it: upper case, colons).
+    std::string Thumbprint(const char* which) const;
 
 private:
     std::wstring m_folder;

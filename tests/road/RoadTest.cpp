@@ -574,9 +574,24 @@ INSTANTIATE_TEST_SUITE_P(
 
 // What the publisher's files beside the image say, each time the image is chosen again: a
 // checksum that differs or a signature not valid refuses it with nothing sent; a SHA256SUMS,
-// an unreadable checksum file and a trusted signature are said in the question.
+// an unreadable checksum file and a trusted signature are said in the question. A policy key
+// that names another signer refuses the maker's signature.
 TEST_F(RoadScenario, ChecksumsAndSignaturesBesideTheImageAreSaidOrRefuseIt)
 {
+    struct PolicyKey {  // the company's word, while the test runs
+        const wchar_t* path = L"Software\\Policies\\ROM Upgrade Wizard";
+        void Trust(const std::string& print) const
+        {
+            HKEY key = nullptr;
+            const std::wstring value(print.begin(), print.end()), sub = std::wstring(path) + L"\\TrustedSigners";
+            ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, sub.c_str(), 0, nullptr, 0, KEY_WRITE | KEY_WOW64_64KEY,
+                                        nullptr, &key, nullptr), ERROR_SUCCESS);
+            ::RegSetValueExW(key, L"Bench", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                             static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+            ::RegCloseKey(key);
+        }
+        ~PolicyKey() { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, path); }
+    } policy;
     ImageFile image(20000, L"vouched image.bin");
     const Publisher maker("Example Handhelds ROM Signing", true), stranger("Somebody Else", false);
     if (!maker.Ready() || !stranger.Ready()) GTEST_SKIP() << "no openssl beneath";
@@ -604,6 +619,8 @@ TEST_F(RoadScenario, ChecksumsAndSignaturesBesideTheImageAreSaidOrRefuseIt)
          L"Why: it was made for other bytes than this image's", IDOK, "failed", "signature-invalid", "none"},
         {"stranger", L"Signer: Somebody Else\nWhy: the signer is not trusted: ", IDOK, "failed", "signature-invalid",
          "none"},
+        {"pinned", L"Signer: Example Handhelds ROM Signing\nThumbprint (SHA-256): ", IDOK, "failed",
+         "signer-not-trusted", "none"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.command);
@@ -611,6 +628,9 @@ TEST_F(RoadScenario, ChecksumsAndSignaturesBesideTheImageAreSaidOrRefuseIt)
             ASSERT_TRUE(InTemp("rm 'vouched image.bin.sha256'") && maker.Sign(image.Path()));
         } else if (c.command == "stranger") {
             ASSERT_TRUE(stranger.Sign(image.Path()));
+        } else if (c.command == "pinned") {
+            ASSERT_NO_FATAL_FAILURE(policy.Trust(stranger.Thumbprint("signer.sha256")));
+            ASSERT_TRUE(maker.Sign(image.Path()));
         } else {
             ASSERT_TRUE(InTemp(c.command));
         }
