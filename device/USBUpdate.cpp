@@ -243,6 +243,23 @@ HANDLE CUSBUpdate::OpenDeviceInterface(HDEVINFO info, PSP_DEVICE_INTERFACE_DATA 
     return OpenPath(devicePath);
 }
 
+// A write that failed: the handheld refused it, or is gone. Windows says so of a device that
+// left, or takes its interface out of the lookup; the removal may come a moment after the
+// failed write, so the lookup is asked a few times before it counts as a refusal.
+bool CUSBUpdate::Unplugged() const
+{
+    if (m_dwError == ERROR_DEVICE_NOT_CONNECTED || m_dwError == ERROR_DEV_NOT_EXIST ||
+        m_dwError == ERROR_DEVICE_REMOVED)
+        return true;
+    for (int look = 0; look < 5; ++look) {
+        if (look > 0) ::Sleep(50);
+        bool present = false;
+        for (const std::string& path : ListDevices()) present = present || _stricmp(path.c_str(), m_szDevicePath) == 0;
+        if (!present) return true;
+    }
+    return false;
+}
+
 std::vector<std::string> CUSBUpdate::ListDevices()
 {
     std::vector<std::string> paths;
@@ -447,7 +464,7 @@ bool CUSBUpdate::WriteWhole(const BYTE* data, DWORD size)
 {
     switch (Exchange(true, const_cast<BYTE*>(data), size, m_dwWriteTimeout, &m_dwBytesWritten)) {
     case Io::Done: break;
-    case Io::Failed: Fail(kFailWrite, m_dwError); return false;
+    case Io::Failed: Fail(Unplugged() ? kFailUnplugged : kFailWrite, m_dwError); return false;
     case Io::TimedOut: Fail(kFailStalled, ERROR_TIMEOUT); return false;
     case Io::Stopped: Fail(kFailStopped, 0); return false;
     }

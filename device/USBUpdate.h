@@ -57,6 +57,7 @@ public:
         kFailStalled,        // a write not taken within the write time-out
         kFailStopped,        // the stop event ended a wait
         kFailImageDigest,    // the image's SHA-256 is not the one expected
+        kFailUnplugged,      // a write failed because the handheld is gone
     };
     // How long the handshake waits for each answer by default, in ms.
     static constexpr DWORD kHandshakeTimeoutMs = 10000;
@@ -155,6 +156,7 @@ private:
     Io Exchange(bool write, void* data, DWORD size, DWORD timeoutMs, DWORD* done);
     // One write to the device: true only when it succeeded with every byte written.
     bool WriteWhole(const BYTE* data, DWORD size);
+    bool Unplugged() const;
     void TakeOver(CUSBUpdate& other);
     // The device handle and the handheld's lock, not the image: a new Connect starts here.
     void CloseDevice();

@@ -26,12 +26,20 @@ int WaitForHub(Session& session, const Options& o, std::vector<std::wstring>* pr
         const DWORD now = ::GetTickCount();
         for (const std::wstring& path : *present) {
             if (std::find(seen.begin(), seen.end(), path) != seen.end()) continue;
+            if (seen.empty() && o.count == 0)
+                Write(STD_ERROR_HANDLE, L"a handheld appeared; starting once none new has appeared for " +
+                                            std::to_wstring(o.settleSeconds) + L" s...\r\n");
             seen.push_back(path);
             lastNew = now;
         }
-        if (o.count > 0 ? present->size() >= o.count
-                        : !present->empty() && now - lastNew >= o.settleSeconds * 1000)
-            return kExitSuccess;
+        if (o.count > 0 && present->size() >= o.count) return kExitSuccess;
+        // Settled: none new for --settle seconds. Those seen may have left meanwhile, and an
+        // empty hub is as good as none at all.
+        if (o.count == 0 && !seen.empty() && now - lastNew >= o.settleSeconds * 1000) {
+            if (!present->empty()) return kExitSuccess;
+            Complain(L"the handhelds seen were gone when the hub settled; none was flashed");
+            return kExitNoHandheld;
+        }
         // --wait bounds the wait for the first handheld, or for all --count of them; once one
         // is there, settling takes as long as the hub takes.
         if ((o.count > 0 || seen.empty()) && now - start >= o.waitSeconds * 1000) {

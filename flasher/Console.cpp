@@ -21,7 +21,16 @@ void Write(DWORD which, const std::wstring& text)
     }
 }
 
-void Say(const std::wstring& line) { Write(STD_OUTPUT_HANDLE, line + L"\r\n"); }
+namespace {
+
+// Where Say writes: standard output, unless --json keeps that for JSON alone.
+DWORD g_sayTo = STD_OUTPUT_HANDLE;
+
+}  // namespace
+
+void SayOnStandardError() { g_sayTo = STD_ERROR_HANDLE; }
+
+void Say(const std::wstring& line) { Write(g_sayTo, line + L"\r\n"); }
 
 void Complain(const std::wstring& line) { Write(STD_ERROR_HANDLE, L"romflash: " + line + L"\r\n"); }
 

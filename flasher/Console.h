@@ -9,8 +9,10 @@
 
 bool IsConsole(DWORD which);
 void Write(DWORD which, const std::wstring& text);
-// A line on standard output.
+// A line on standard output (on standard error once SayOnStandardError was called, at the
+// start of a --json run).
 void Say(const std::wstring& line);
+void SayOnStandardError();
 // "romflash: " and a line on standard error.
 void Complain(const std::wstring& line);
 // " (Windows error N: what Windows calls it)", or nothing for no error.

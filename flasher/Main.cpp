@@ -43,6 +43,21 @@ int Check(const std::wstring& image)
     return kExitSuccess;
 }
 
+// The image first, so that a bad one never touches a handheld; then the mode.
+int Flash(Session& session, const Options& o)
+{
+    const std::wstring image = FullPath(o.image);
+    if (!PowerLetsStart(session, image, o)) return kExitBattery;
+    int code = kExitSuccess;
+    const Staged staged = StageImage(session, image, o, &code);
+    if (!staged) return code;
+    switch (o.action) {
+    case Options::Action::FlashAll: return FlashAll(session, o, image, staged);
+    case Options::Action::Repeat: return FlashRepeatedly(session, o, image, staged);
+    default: return FlashOne(session, o, image, staged);
+    }
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -61,17 +76,13 @@ int wmain(int argc, wchar_t** argv)
     case Action::Check: return Check(o.image);
     default: break;
     }
-    // Every run that flashes, in one session from the first byte read to the last record; the
-    // image first, so that a bad one never touches a handheld.
+    // Every run that flashes, in one session from the first byte read to the last record.
     Session session;
-    const std::wstring image = FullPath(o.image);
-    if (!PowerLetsStart(session, image, o)) return kExitBattery;
-    int code = kExitSuccess;
-    const Staged staged = StageImage(session, image, o, &code);
-    if (!staged) return code;
-    switch (o.action) {
-    case Action::FlashAll: return FlashAll(session, o, image, staged);
-    case Action::Repeat: return FlashRepeatedly(session, o, image, staged);
-    default: return FlashOne(session, o, image, staged);
+    if (o.json) {
+        SayOnStandardError();
+        session.PrintJson(true);
     }
+    const int code = Flash(session, o);
+    session.Summary(code);
+    return code;
 }

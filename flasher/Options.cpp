@@ -12,7 +12,7 @@ const wchar_t kUsage[] = L"romflash: writes a ROM image into a handheld waiting 
                          L"\r\n"
                          L"  romflash [--wait SECONDS] [--stall-timeout SECONDS] [--device N|PATH]\r\n"
                          L"           [--expect-sha256 HEX] [--require-signature] [--signer THUMBPRINT]...\r\n"
-                         L"           [--allow-battery] IMAGE\r\n"
+                         L"           [--allow-battery] [--json] IMAGE\r\n"
                          L"  romflash --all [--wait SECONDS] [--settle SECONDS] [--count N]\r\n"
                          L"           [--stall-timeout SECONDS] [--expect-sha256 HEX] [...] IMAGE\r\n"
                          L"  romflash --repeat [--stall-timeout SECONDS] [--expect-sha256 HEX] [...] IMAGE\r\n"
@@ -39,6 +39,9 @@ const wchar_t kUsage[] = L"romflash: writes a ROM image into a handheld waiting 
                          L"                   is refused (exit code 3). It narrows, never widens, the\r\n"
                          L"                   signers the PC's policy or signers.txt beside romflash name\r\n"
                          L"  --allow-battery  write even when the PC runs on battery below 25 %\r\n"
+                         L"  --json           each handheld's outcome as one JSON object per line on standard\r\n"
+                         L"                   output (the log record's fields), then the run's summary;\r\n"
+                         L"                   the result lines go to standard error instead\r\n"
                          L"  --all IMAGE      writes IMAGE into every handheld present, all at once, each on\r\n"
                          L"                   its own link; one result line per handheld on standard output\r\n"
                          L"                   (device path, result, bytes, duration); the exit code is that\r\n"
@@ -92,6 +95,7 @@ const wchar_t kUsage[] = L"romflash: writes a ROM image into a handheld waiting 
                          L"  7  the handheld stopped taking data for --stall-timeout seconds (the line names\r\n"
                          L"     the block; the link is closed)\r\n"
                          L"  8  the PC runs on battery below 25 % (plug it in, or --allow-battery)\r\n"
+                         L"  9  the handheld was unplugged during the transfer (the line names the block)\r\n"
                          L"\r\n"
                          L"Every upgrade attempt is recorded in upgrade.log in the local application data\r\n"
                          L"folder, under \"ROM Upgrade Wizard\".\r\n";
@@ -127,6 +131,8 @@ bool Take(const std::wstring& arg, const std::wstring& value, Options* o)
         o->requireSignature = true;
     } else if (arg == L"--allow-battery") {
         o->allowBattery = true;
+    } else if (arg == L"--json") {
+        o->json = true;
     } else if (arg == L"--check") {
         o->action = Action::Check;
     } else if (arg == L"--wait" || arg == L"--stall-timeout" || arg == L"--settle") {

@@ -16,6 +16,7 @@ enum ExitCode {
     kExitUsage = 6,
     kExitStalled = 7,  // the handheld took no data for --stall-timeout seconds
     kExitBattery = 8,  // the PC runs on battery below 25 % (and no --allow-battery)
+    kExitUnplugged = 9,  // the handheld went away during the transfer
 };
 
 struct Options {
@@ -30,6 +31,7 @@ struct Options {
     bool requireSignature = false;  // only an image with a valid IMAGE.p7s
     std::vector<std::string> signers;  // --signer: thumbprints, lower-case hex; empty: any trusted
     bool allowBattery = false;      // write even on a low battery
+    bool json = false;              // --json: outcomes as JSON lines on standard output
 };
 
 // False, after saying why on standard error, on a bad command line.

@@ -26,7 +26,7 @@ int FlashRepeatedly(Session& session, const Options& o, const std::wstring& imag
 
     std::vector<std::unique_ptr<RoadThread>> running;
     std::vector<std::wstring> leftAlone;
-    unsigned long succeeded = 0, failed = 0, skipped = 0;
+    unsigned long succeeded = 0, failed = 0, interrupted = 0, skipped = 0;
     int firstFailure = kExitSuccess;
     StatusLine tally;
     for (;;) {
@@ -43,19 +43,10 @@ int FlashRepeatedly(Session& session, const Options& o, const std::wstring& imag
             }
             const HandheldResult& r = (*it)->Result();
             tally.Clear();
-            if (r.busy) {
-                ++skipped;
-                Say(r.device + L" result=skipped (another program is using this handheld; left alone until it is "
-                               L"plugged again)");
-            } else {
-                Say(ResultLine(r));
-                if (r.code == kExitSuccess) {
-                    ++succeeded;
-                } else {
-                    ++failed;
-                    if (firstFailure == kExitSuccess) firstFailure = r.code;
-                }
-            }
+            Say(ResultLine(r));
+            const std::string& result = r.outcome.result;
+            ++(result == "success" ? succeeded : result == "skipped" ? skipped : result == "interrupted" ? interrupted : failed);
+            if (result != "success" && result != "skipped" && firstFailure == kExitSuccess) firstFailure = r.code;
             leftAlone.push_back((*it)->path);
             it = running.erase(it);
         }
@@ -74,15 +65,16 @@ int FlashRepeatedly(Session& session, const Options& o, const std::wstring& imag
         if (noMore && running.empty()) break;
 
         wchar_t line[128];
-        std::swprintf(line, 128, L"done %lu, failed %lu, skipped %lu, in progress %lu%ls", succeeded, failed, skipped,
-                      static_cast<unsigned long>(running.size()),
+        std::swprintf(line, 128, L"done %lu, failed %lu, interrupted %lu, skipped %lu, in progress %lu%ls", succeeded,
+                      failed, interrupted, skipped, static_cast<unsigned long>(running.size()),
                       session.Draining() ? L" (taking no new handhelds)" : L"");
         tally.Show(line);
         ::WaitForSingleObject(session.StopEvent(), 250);
     }
     tally.End();
     Write(STD_ERROR_HANDLE, L"done " + std::to_wstring(succeeded) + L", failed " + std::to_wstring(failed) +
-                                L", skipped " + std::to_wstring(skipped) + L"\r\n");
+                                L", interrupted " + std::to_wstring(interrupted) + L", skipped " +
+                                std::to_wstring(skipped) + L"\r\n");
     if (session.StopRequested()) return kExitInterrupted;
     return firstFailure;
 }

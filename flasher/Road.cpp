@@ -1,10 +1,12 @@
 #include "flasher/Road.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cwchar>
 #include <vector>
 
 #include "flasher/Console.h"
+#include "power/PowerCheck.h"
 
 namespace {
 
@@ -25,16 +27,27 @@ int ConnectChosen(CUSBUpdate& link, const std::wstring& device)
 }
 
 // Looks for the handheld until it answers or the wait is over: Connect's answer (kStopped
-// after a stop).
-int WaitForHandheld(Session& session, CUSBUpdate& link, const RoadTarget& target)
+// after a stop), with the time the handheld was found in *found (0: never). From each look
+// that finds it on, the session is held: the handshake counts as part of the transfer.
+int WaitForHandheld(Session& session, CUSBUpdate& link, const RoadTarget& target,
+                    std::unique_ptr<Session::Transfer>* hold, DWORD* found)
 {
     const DWORD start = ::GetTickCount();
+    *found = 0;
     for (bool announced = target.found;;) {
         if (session.StopRequested()) return CUSBUpdate::kStopped;
+        hold->reset(new Session::Transfer(session));
+        const DWORD look = ::GetTickCount();
         // A path the lookup has just given is opened as it is, with no lookup of its own.
         const int answer = target.found ? link.ConnectTo(std::string(target.device.begin(), target.device.end()))
                                         : ConnectChosen(link, target.device);
-        if (answer != CUSBUpdate::kNoDevice || ::GetTickCount() - start >= target.waitSeconds * 1000) return answer;
+        if (answer != CUSBUpdate::kNoDevice) {
+            // Stopped before anything was opened: nothing was found.
+            if (answer != CUSBUpdate::kStopped || link.m_szDevicePath[0]) *found = look;
+            return answer;
+        }
+        hold->reset();
+        if (::GetTickCount() - start >= target.waitSeconds * 1000) return answer;
         if (!announced) {
             Write(STD_ERROR_HANDLE,
                   L"waiting up to " + std::to_wstring(target.waitSeconds) + L" s for the handheld...\r\n");
@@ -58,7 +71,6 @@ HandheldResult RunRoad(Session& session, const std::shared_ptr<const StagedImage
                        const std::wstring& imagePath, const RoadTarget& target, const Options& o,
                        TransferObserver& observer, bool recordBusy)
 {
-    const DWORD start = ::GetTickCount();
     HandheldResult result;
     CUSBUpdate link;
     LineReporter reporter;
@@ -72,93 +84,108 @@ HandheldResult RunRoad(Session& session, const std::shared_ptr<const StagedImage
     attempt.transfer.staged = link.HasImage();
     attempt.transfer.blockCount = link.m_nBlockCount;
 
-    auto finish = [&](int code, std::wstring why) {
+    std::unique_ptr<Session::Transfer> hold;
+    auto finish = [&](std::wstring why) {
         link.Close();
-        const TransferOutcome& x = attempt.transfer;
-        result.code = code;
+        hold.reset();
+        attempt.skipped = attempt.handshake == CUSBUpdate::kBusy && !recordBusy;
+        result.outcome = session.Conclude(attempt);
+        result.code = ExitCodeOf(result.outcome);
+        result.device = Widen(result.outcome.device);
         result.why = std::move(why);
-        result.device = Widen(link.m_szDevicePath);
-        result.outcome = x;
-        result.bytes = std::min<uint64_t>(static_cast<uint64_t>(x.sent) * CUSBUpdate::kBlockSize, link.m_nByteCount);
-        result.seconds = (::GetTickCount() - start) / 1000.0;
-        result.failure = DescribeFailure(attempt);
-        if (!result.busy || recordBusy) session.Record(attempt);
+        session.Record(result.outcome);
         return result;
     };
+
+    // Judged before each handheld: an all-day line stops writing once the PC runs low.
+    if (!o.allowBattery && JudgePower(ReadPowerState()) == PowerVerdict::Refuse) {
+        attempt.refusedFor = "battery-low";
+        if (target.found)
+            std::strncpy(link.m_szDevicePath, std::string(target.device.begin(), target.device.end()).c_str(),
+                         CUSBUpdate::kPathSize - 1);
+        return finish(L"the PC runs on battery below 25 %: plug it in (or --allow-battery); this handheld was not "
+                      L"opened");
+    }
 
     // The handshake. Its engine's message waits until it is known whether to say it: a
     // handheld that did not answer in time gets a line of its own instead.
     reporter.SetContext(target.found ? target.device + L": " : L"wrong handshake answer from the handheld: ");
     reporter.Hold();
-    const int answer = WaitForHandheld(session, link, target);
+    DWORD found = 0;
+    const int answer = WaitForHandheld(session, link, target, &hold, &found);
+    if (found) attempt.started = found;
     if (answer == CUSBUpdate::kWrongReply && link.m_nFailure == CUSBUpdate::kFailNoAnswer) {
         reporter.Drop();
         attempt.handshake = answer;
-        return finish(kExitWrongAnswer, L"the handheld did not answer the handshake within " +
-                                            std::to_wstring(link.m_dwHandshakeTimeout / 1000) + L" s");
+        return finish(L"the handheld did not answer the handshake within " +
+                      std::to_wstring(link.m_dwHandshakeTimeout / 1000) + L" s");
     }
     reporter.Release();
     if (answer == CUSBUpdate::kStopped) {
         attempt.interrupted = true;
-        return finish(kExitInterrupted, L"interrupted before the handshake; nothing was sent");
+        // Opened and asked: the handshake was under way.
+        if (found) {
+            attempt.handshake = CUSBUpdate::kStopped;
+            return finish(L"interrupted during the handshake; nothing was sent");
+        }
+        return finish(L"interrupted before the handshake; nothing was sent");
     }
     attempt.handshake = answer;
     switch (answer) {
     case CUSBUpdate::kNoDevice:
-        if (target.found) return finish(kExitNoHandheld, L"gone before the handshake");
-        return finish(kExitNoHandheld, L"no handheld found within " + std::to_wstring(target.waitSeconds) + L" s" +
-                                           (target.device.empty() ? L"" : L" (--device " + target.device + L")"));
+        if (target.found) return finish(L"gone before the handshake");
+        return finish(L"no handheld found within " + std::to_wstring(target.waitSeconds) + L" s" +
+                      (target.device.empty() ? L"" : L" (--device " + target.device + L")"));
     case CUSBUpdate::kBusy:
-        result.busy = true;
-        if (target.found) return finish(kExitNoHandheld, L"another program is using this handheld: skipped");
-        return finish(kExitNoHandheld,
-                      L"another upgrade is using the handheld at " + Widen(link.m_szDevicePath) + L"; it was not opened");
+        if (target.found)
+            return finish(recordBusy ? L"another program is using this handheld: skipped"
+                                     : L"another program is using this handheld; left alone until it is plugged again");
+        return finish(L"another upgrade is using the handheld at " + Widen(link.m_szDevicePath) + L"; it was not opened");
     case CUSBUpdate::kWrongReply:
         result.said = true;  // by the engine
-        return finish(kExitWrongAnswer, L"wrong handshake answer");
+        return finish(L"wrong handshake answer");
     default: break;
     }
 
-    {
-        // From here to the end of the transfer the PC stays awake and the session is held.
-        const Session::Transfer transfer(session);
-        attempt.transfer = SendStagedImage(link, observer);  // closes the link
-    }
+    // From the handshake to the end of the transfer the PC stays awake and the session is held.
+    attempt.transfer = SendStagedImage(link, observer);  // closes the link
     const TransferOutcome& x = attempt.transfer;
-    if (x.Succeeded()) return finish(kExitSuccess, std::wstring());
+    if (x.Succeeded()) return finish(std::wstring());
     const std::wstring block = BlockName(x.sent, x.blockCount + 1);
     if (x.stopped) {
         attempt.interrupted = true;
-        return finish(kExitInterrupted, L"interrupted before " + block + L"; the handheld holds an incomplete image");
+        return finish(L"interrupted before " + block + L"; the handheld holds an incomplete image");
     }
     const std::wstring why = WindowsError(x.error);
+    const std::wstring what = x.headerFailed ? std::wstring(L"the header") : block;
     switch (x.failure) {
     case CUSBUpdate::kFailStalled:
-        return finish(kExitStalled, L"the handheld stopped taking data: " +
-                                        (x.headerFailed ? std::wstring(L"the header") : block) + L" was not taken within " +
-                                        std::to_wstring(o.stallSeconds) +
-                                        L" s; the link is closed and the handheld holds an incomplete image");
-    case CUSBUpdate::kFailWrite:
-        return finish(kExitRefused, x.headerFailed ? L"the handheld refused the header" + why
-                                                   : L"the handheld refused " + block + why);
+        return finish(L"the handheld stopped taking data: " + what + L" was not taken within " +
+                      std::to_wstring(o.stallSeconds) + L" s; the link is closed and the handheld holds an incomplete image");
+    case CUSBUpdate::kFailWrite: return finish(L"the handheld refused " + what + why);
+    case CUSBUpdate::kFailUnplugged:
+        return finish(L"the handheld was unplugged: " + what + L" did not reach it" + why +
+                      L"; it holds an incomplete image");
     case CUSBUpdate::kFailImageChanged:
-        return finish(kExitImage, L"image " + imagePath + L": the file changed after it was checked; found before " +
-                                      block + L" went out, and nothing more was written (the handheld holds an "
-                                      L"incomplete image)");
-    default:
-        return finish(kExitImage, L"image " + imagePath + L": could not be read, at " + block + why);
+        return finish(L"image " + imagePath + L": the file changed after it was checked; found before " + block +
+                      L" went out, and nothing more was written (the handheld holds an incomplete image)");
+    default: return finish(L"image " + imagePath + L": could not be read, at " + block + why);
     }
 }
 
 std::wstring ResultLine(const HandheldResult& r)
 {
+    const UpgradeOutcome& o = r.outcome;
+    std::wstring line = r.device + L" result=" + Widen(o.result);
+    if (o.result == "skipped") return line + L" (" + r.why + L")";
+    if (r.code != kExitSuccess) line += L" code=" + std::to_wstring(r.code);
     wchar_t figures[96];
-    std::swprintf(figures, 96, L" bytes=%lu duration=%.3fs sent=%d", static_cast<unsigned long>(r.bytes),
-                  r.seconds, r.outcome.sent);
-    std::wstring line = r.device + (r.code == kExitSuccess ? std::wstring(L" result=success")
-                                                           : L" result=failed code=" + std::to_wstring(r.code));
+    std::swprintf(figures, 96, L" bytes=%llu duration=%.3fs sent=%d", static_cast<unsigned long long>(o.taken),
+                  o.duration, o.sent);
     line += figures;
-    if (!r.failure.empty()) line += L" " + Widen(r.failure);
+    if (!o.step.empty()) line += L" step=" + Widen(o.step);
+    if (!o.reason.empty()) line += L" reason=" + Widen(o.reason) + L" error=" + std::to_wstring(o.error);
+    if (!o.cause.empty()) line += L" cause=" + Widen(o.cause);
     if (!r.why.empty()) line += L" (" + r.why + L")";
     return line;
 }

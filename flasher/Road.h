@@ -23,31 +23,30 @@ struct RoadTarget {
     DWORD waitSeconds = 0;  // how long to look for it
 };
 
+// One handheld's road, over: its outcome (whatever is printed, recorded, counted or returned
+// of it comes from there) and the failure in words.
 struct HandheldResult {
-    std::wstring device;  // the device path, once known
-    int code = kExitSuccess;
-    // Another program holds it: not opened. --repeat skips such a one, and records nothing.
-    bool busy = false;
-    // The failure in words, for the result line; and whether it is already on standard error.
-    std::wstring why;
-    bool said = false;
-    std::string failure;  // where and why, as its record says it; empty for a success
-    uint64_t bytes = 0;  // the image bytes it took
-    double seconds = 0;  // from the open to the end
-    TransferOutcome outcome;
+    UpgradeOutcome outcome;
+    int code = kExitSuccess;  // ExitCodeOf(outcome)
+    std::wstring device;      // the outcome's device path
+    std::wstring why;         // for the result line; empty for a success
+    bool said = false;        // already on standard error
 };
+
 
 // The device paths of the handhelds present, in the lookup's order.
 std::vector<std::wstring> PresentHandhelds();
 
 // Runs the road; `observer` hears of the blocks. The link is closed and the attempt recorded
-// (a busy handheld only when `recordBusy`) before it returns.
+// before it returns; a handheld another program holds is recorded only when `recordBusy`, else
+// its outcome says "skipped".
 HandheldResult RunRoad(Session& session, const std::shared_ptr<const StagedImage>& image,
                        const std::wstring& imagePath, const RoadTarget& target, const Options& o,
                        TransferObserver& observer, bool recordBusy = true);
 
-// The result line of --all and --repeat: "PATH result=success bytes=N duration=Ds", or
-// "PATH result=failed code=C bytes=N duration=Ds (why)".
+// The result line of --all and --repeat: "PATH result=success bytes=N duration=Ds sent=K", or
+// "PATH result=failed code=C bytes=N duration=Ds sent=K step=... reason=... error=... (why)",
+// with the record's fields.
 std::wstring ResultLine(const HandheldResult& result);
 
 // One handheld's road on a thread of its own, for the modes that flash several at once.

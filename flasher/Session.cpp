@@ -1,6 +1,9 @@
 #include "flasher/Session.h"
 
 #include "flasher/Console.h"
+#include "flasher/Options.h"
+
+#include <cstdio>
 
 namespace {
 
@@ -13,6 +16,7 @@ Session::Session()
     : m_stop(::CreateEventW(nullptr, TRUE, FALSE, nullptr)), m_done(::CreateEventW(nullptr, TRUE, FALSE, nullptr))
 {
     ::InitializeCriticalSection(&m_holdLock);
+    ::InitializeCriticalSection(&m_countLock);
     g_session = this;
     ::SetConsoleCtrlHandler(&Session::OnConsoleControl, TRUE);
     m_sessionEnd.reset(new SessionEnd(&Session::OnSessionEnd));
@@ -25,6 +29,7 @@ Session::~Session()
     m_sessionEnd.reset();
     g_session = nullptr;
     ::DeleteCriticalSection(&m_holdLock);
+    ::DeleteCriticalSection(&m_countLock);
 }
 
 BOOL WINAPI Session::OnConsoleControl(DWORD event)
@@ -60,18 +65,57 @@ void Session::StopFor(const char* cause, bool ending)
     if (ending) ::WaitForSingleObject(m_done.get(), 4000);
 }
 
-void Session::Record(UpgradeAttempt& attempt)
+UpgradeOutcome Session::Conclude(UpgradeAttempt& attempt)
 {
     if (attempt.interrupted) attempt.stopCause = m_cause.load();
     attempt.checked = m_checked;
     if (attempt.signer.empty()) attempt.signer = m_signer;
+    return ::Conclude(attempt);
+}
+
+void Session::Record(const UpgradeOutcome& outcome)
+{
+    ::EnterCriticalSection(&m_countLock);
+    ++(outcome.result == "success"       ? m_success
+       : outcome.result == "interrupted" ? m_interrupted
+       : outcome.result == "skipped"     ? m_skipped
+                                         : m_failed);
+    if (m_json) Write(STD_OUTPUT_HANDLE, Widen(FormatUpgradeJson(outcome)) + L"\r\n");
+    ::LeaveCriticalSection(&m_countLock);
+    if (outcome.result == "skipped") return;  // another program's handheld: not ours to record
     DWORD error = 0;
-    if (LogUpgrade(attempt, &error) || m_logFailed.exchange(true)) return;
+    if (LogUpgrade(outcome, &error) || m_logFailed.exchange(true)) return;
     const std::wstring folder = UpgradeLogFolder();
     std::wstring reason = WindowsError(error);
     if (!reason.empty()) reason = reason.substr(2, reason.size() - 3);  // without " (" and ")"
     Complain(L"the upgrade log could not be written: " + reason +
              (folder.empty() ? std::wstring(L", no folder for it") : L", at " + folder + L"\\upgrade.log"));
+}
+
+void Session::Summary(int exitCode)
+{
+    if (!m_json) return;
+    ::EnterCriticalSection(&m_countLock);
+    char line[192];
+    std::snprintf(line, sizeof line,
+                  "{\"summary\":true,\"success\":%lu,\"failed\":%lu,\"interrupted\":%lu,\"skipped\":%lu,\"exit\":%d}",
+                  m_success, m_failed, m_interrupted, m_skipped, exitCode);
+    ::LeaveCriticalSection(&m_countLock);
+    Write(STD_OUTPUT_HANDLE, Widen(line) + L"\r\n");
+}
+
+int ExitCodeOf(const UpgradeOutcome& o)
+{
+    if (o.result == "success") return kExitSuccess;
+    if (o.result == "interrupted") return kExitInterrupted;
+    if (o.step == "power") return kExitBattery;
+    if (o.step == "image") return kExitImage;
+    if (o.step == "handshake")
+        return o.reason == "wrong-answer" || o.reason == "timeout" ? kExitWrongAnswer : kExitNoHandheld;
+    if (o.reason == "stalled") return kExitStalled;
+    if (o.reason == "unplugged") return kExitUnplugged;
+    if (o.reason == "write-refused") return kExitRefused;
+    return kExitImage;  // read again while sending: changed or unreadable
 }
 
 void Session::TransfersChanged(int by)

@@ -32,10 +32,18 @@ public:
     void DrainOnFirstCtrlC() { m_drainFirst = true; }
     bool Draining() const { return m_draining; }
 
-    // Writes the attempt's record, with what stopped it if it was interrupted and what
-    // vouched for the image. The first record of the run that cannot be written is said on
-    // standard error.
-    void Record(UpgradeAttempt& attempt);
+    // The attempt made whole, with what stopped it if it was interrupted and what vouched
+    // for the image.
+    UpgradeOutcome Conclude(UpgradeAttempt& attempt);
+    // Writes the outcome's record (not for one skipped), prints it as JSON with --json, and
+    // counts it for the run's summary. The first record of the run that cannot be written is
+    // said on standard error.
+    void Record(const UpgradeOutcome& outcome);
+    // With --json: each outcome as a JSON object on a line of standard output, and at the end
+    // the run's summary (Summary).
+    void PrintJson(bool json) { m_json = json; }
+    // The summary object: how many of each result, and the exit code.
+    void Summary(int exitCode);
     // What vouched for the image ("signature", "sha256-file", "none"), once it is staged.
     void SetChecked(const char* checked) { m_checked = checked; }
     // The signer's thumbprint, for the records (see UpgradeAttempt::signer).
@@ -70,4 +78,10 @@ private:
     std::unique_ptr<SessionEnd> m_sessionEnd;
     const char* m_checked = "none";
     std::string m_signer;
+    bool m_json = false;
+    CRITICAL_SECTION m_countLock;
+    unsigned long m_success = 0, m_failed = 0, m_interrupted = 0, m_skipped = 0;
 };
+
+// romflash's exit code for an outcome (the README's table).
+int ExitCodeOf(const UpgradeOutcome& outcome);

@@ -18,9 +18,8 @@ int FlashOne(Session& session, const Options& o, const std::wstring& image, cons
         return r.code;
     }
     wchar_t speed[64];
-    std::swprintf(speed, 64, L"%.2f s, %.2f MiB/s", r.outcome.seconds,
-                  r.outcome.seconds > 0 ? staged->ByteCount() / r.outcome.seconds / (1 << 20) : 0.0);
-    Say(L"romflash: the handheld took " + std::to_wstring(staged->ByteCount()) + L" bytes (sum " +
-        std::to_wstring(staged->ByteSum()) + L") in " + std::to_wstring(r.outcome.sent) + L" blocks, " + speed);
+    std::swprintf(speed, 64, L"%.2f s, %.2f MiB/s", r.outcome.transferSeconds, r.outcome.Speed());
+    Say(L"romflash: the handheld took " + std::to_wstring(r.outcome.taken) + L" bytes (sum " +
+        std::to_wstring(r.outcome.sum) + L") in " + std::to_wstring(r.outcome.sent) + L" blocks, " + speed);
     return kExitSuccess;
 }

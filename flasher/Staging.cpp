@@ -88,7 +88,7 @@ bool PowerLetsStart(Session& session, const std::wstring& imagePath, const Optio
     UpgradeAttempt attempt(L"romflash", link);
     attempt.imagePath = imagePath;
     attempt.refusedFor = "battery-low";
-    session.Record(attempt);
+    session.Record(session.Conclude(attempt));
     return false;
 }
 
@@ -134,9 +134,10 @@ std::shared_ptr<const StagedImage> StageImage(Session& session, const std::wstri
             return link.ShareImage();
         }
         attempt.transfer.staged = true;
-        *code = kExitImage;
         link.Close();
-        session.Record(attempt);
+        const UpgradeOutcome outcome = session.Conclude(attempt);
+        session.Record(outcome);
+        *code = ExitCodeOf(outcome);
         return nullptr;
     }
 
@@ -144,17 +145,16 @@ std::shared_ptr<const StagedImage> StageImage(Session& session, const std::wstri
     if (link.m_nFailure == CUSBUpdate::kFailStopped) {
         attempt.interrupted = true;
         Complain(L"interrupted while the image was read; nothing was sent");
-        *code = kExitInterrupted;
     } else if (link.HasImage()) {
         Complain(L"image " + imagePath + L": its SHA-256 is " + Widen(link.m_strImageSha256) + L", not the expected " +
                  Widen(o.expectSha256));
         attempt.transfer.failure = CUSBUpdate::kFailImageDigest;
-        *code = kExitImage;
     } else {
         attempt.transfer.failure = link.m_nFailure;  // the engine has said why
-        *code = kExitImage;
     }
     link.Close();
-    session.Record(attempt);
+    const UpgradeOutcome outcome = session.Conclude(attempt);
+    session.Record(outcome);
+    *code = ExitCodeOf(outcome);
     return nullptr;
 }

@@ -64,6 +64,7 @@ const char* HandshakeName(int handshake)
     case CUSBUpdate::kWrongReply: return "wrong-answer";
     case CUSBUpdate::kNoDevice: return "no-handheld";
     case CUSBUpdate::kBusy: return "in-use";
+    case CUSBUpdate::kStopped: return "interrupted";
     default: return "not-tried";
     }
 }
@@ -79,6 +80,7 @@ const char* FailureName(int failure)
     case CUSBUpdate::kFailNoAnswer: return "timeout";
     case CUSBUpdate::kFailStalled: return "stalled";
     case CUSBUpdate::kFailImageDigest: return "sha256-mismatch";
+    case CUSBUpdate::kFailUnplugged: return "unplugged";
     default: return "unknown";
     }
 }
@@ -182,75 +184,174 @@ const char* ProgramVersion() { return WIZARD_VERSION; }
 
 const char* ProgramArch() { return WIZARD_ARCH; }
 
-const char* AttemptResult(const UpgradeAttempt& a)
+double UpgradeOutcome::Speed() const
 {
-    return a.transfer.Succeeded() ? "success" : a.declined ? "declined" : a.interrupted ? "interrupted" : "failed";
+    return transferSeconds > 0 ? static_cast<double>(taken) / transferSeconds / (1 << 20) : 0.0;
 }
 
-std::string DescribeFailure(const UpgradeAttempt& a)
+UpgradeOutcome Conclude(const UpgradeAttempt& a)
 {
+    UpgradeOutcome o;
+    ::GetSystemTimeAsFileTime(&o.ended);
     const TransferOutcome& x = a.transfer;
-    if (x.Succeeded() || a.declined) return std::string();
-    if (a.refusedFor) {
-        const bool power = std::strcmp(a.refusedFor, "battery-low") == 0;
-        return std::string(power ? "step=power" : "step=image") + " reason=" + a.refusedFor + " error=0";
-    }
     const CUSBUpdate& link = a.link;
+    o.program = a.program;
+    o.image = a.imagePath;
+    // The image's figures whenever it was read through, whatever came after.
+    if (!link.m_strImageSha256.empty()) {
+        o.bytes = link.m_nByteCount;
+        o.sum = link.m_nByteSum;
+        o.blocks = link.m_nBlockCount;
+        o.sha256 = link.m_strImageSha256;
+    }
+    o.checked = a.checked ? a.checked : "none";
+    o.signer = a.signer;
+    o.device = link.m_szDevicePath;
+    o.handshake = HandshakeName(a.handshake);
+    o.sent = x.sent;
+    // The image bytes the blocks sent carried (the last block's tail is no image byte).
+    o.taken = std::min<uint64_t>(static_cast<uint64_t>(x.sent) * CUSBUpdate::kBlockSize, o.bytes);
+    o.transferSeconds = x.seconds;
+    o.duration = a.started ? std::max((::GetTickCount() - a.started) / 1000.0, x.seconds) : x.seconds;
+
+    o.result = x.Succeeded() ? "success"
+               : a.skipped   ? "skipped"
+               : a.declined  ? "declined"
+               : a.interrupted ? "interrupted"
+                             : "failed";
+    if (o.result == "success" || o.result == "declined") return o;
+    if (a.interrupted) o.cause = a.stopCause ? a.stopCause : "";
+    if (a.refusedFor) {
+        o.step = std::strcmp(a.refusedFor, "battery-low") == 0 ? "power" : "image";
+        o.reason = a.refusedFor;
+        return o;
+    }
     const bool tried = a.handshake != UpgradeAttempt::kNotTried;
     const char* reason = FailureName(x.failure);
     DWORD error = x.error;
-    std::string r;
     if (tried && a.handshake != CUSBUpdate::kReady) {
-        r = "step=handshake";
+        o.step = "handshake";
         reason =
             link.m_nFailure == CUSBUpdate::kFailNoAnswer ? FailureName(link.m_nFailure) : HandshakeName(a.handshake);
         error = link.m_dwError;
     } else if (!x.staged) {
-        r = "step=image";
+        o.step = "image";
     } else if (!tried) {
-        r = "step=handshake";  // staged first, then stopped while waiting for the handheld
+        o.step = "handshake";  // staged first, then stopped while waiting for the handheld
     } else if (x.headerFailed || !x.headerSent) {
-        r = "step=header";
+        o.step = "header";
     } else {
-        Append(r, "step=block:%d", x.sent);
+        o.step = "block:" + std::to_string(x.sent);
     }
-    if (!a.interrupted) Append(r, " reason=%s error=%lu", reason, static_cast<unsigned long>(error));
-    if (a.interrupted && a.stopCause) Append(r, " cause=%s", a.stopCause);
+    if (!a.interrupted) {
+        o.reason = reason;
+        o.error = error;
+    }
+    return o;
+}
+
+std::vector<RecordField> RecordFields(const UpgradeOutcome& o, const SYSTEMTIME& t, int utcOffsetMinutes)
+{
+    using F = RecordField;
+    const int offset = utcOffsetMinutes < 0 ? -utcOffsetMinutes : utcOffsetMinutes;
+    std::string time;
+    Append(time, "%04u-%02u-%02uT%02u:%02u:%02u%c%02d:%02d", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond,
+           utcOffsetMinutes < 0 ? '-' : '+', offset / 60, offset % 60);
+    std::string duration, speed;
+    Append(duration, "%.3f", o.duration);
+    Append(speed, "%.2f", o.Speed());
+    std::vector<F> f = {
+        {"time", time, F::Word, ""},
+        {"program", ToUtf8(o.program), F::Word, ""},
+        {"version", ProgramVersion(), F::Word, ""},
+        {"arch", ProgramArch(), F::Word, ""},
+        {"image", ToUtf8(o.image), F::Quoted, ""},
+        {"bytes", std::to_string(o.bytes), F::Number, ""},
+        {"sum", std::to_string(o.sum), F::Number, ""},
+        {"blocks", std::to_string(o.blocks), F::Number, ""},
+        {"sha256", o.sha256, F::Word, ""},
+        {"checked", o.checked, F::Word, ""},
+        {"signer", o.signer, F::Word, ""},
+        {"device", o.device, F::Quoted, ""},
+        {"handshake", o.handshake, F::Word, ""},
+        {"result", o.result, F::Word, ""},
+    };
+    if (!o.step.empty()) f.push_back({"step", o.step, F::Word, ""});
+    if (!o.reason.empty()) {
+        f.push_back({"reason", o.reason, F::Word, ""});
+        f.push_back({"error", std::to_string(o.error), F::Number, ""});
+    }
+    if (!o.cause.empty()) f.push_back({"cause", o.cause, F::Word, ""});
+    f.push_back({"sent", std::to_string(o.sent), F::Number, ""});
+    f.push_back({"duration", duration, F::Number, "s"});
+    f.push_back({"speed", speed, F::Number, "MiB/s"});
+    return f;
+}
+
+std::string FormatUpgradeRecord(const UpgradeOutcome& o, const SYSTEMTIME& local, int utcOffsetMinutes)
+{
+    std::string r;
+    for (const RecordField& f : RecordFields(o, local, utcOffsetMinutes)) {
+        if (!r.empty()) r += " ";
+        if (std::strcmp(f.name, "time") != 0) r += std::string(f.name) + "=";
+        r += f.kind == RecordField::Quoted ? QuoteLogField(f.value) : f.value + f.unit;
+    }
     return r;
 }
 
-std::string FormatUpgradeRecord(const UpgradeAttempt& a, const SYSTEMTIME& t, int utcOffsetMinutes)
+namespace {
+
+// The local time of `utc`, and its distance from UTC in minutes.
+bool LocalTimeOf(const FILETIME& utc, SYSTEMTIME* t, int* offsetMinutes)
 {
-    const int offset = utcOffsetMinutes < 0 ? -utcOffsetMinutes : utcOffsetMinutes;
+    FILETIME local;
+    if (!::FileTimeToLocalFileTime(&utc, &local) || !::FileTimeToSystemTime(&local, t)) return false;
+    const auto ticks = [](const FILETIME& f) {
+        return static_cast<int64_t>((static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime);
+    };
+    *offsetMinutes = static_cast<int>((ticks(local) - ticks(utc)) / (60 * 10000000LL));
+    return true;
+}
+
+}  // namespace
+
+std::string FormatUpgradeRecord(const UpgradeOutcome& o)
+{
+    SYSTEMTIME t{};
+    int offset = 0;
+    LocalTimeOf(o.ended, &t, &offset);
+    return FormatUpgradeRecord(o, t, offset);
+}
+
+std::string JsonString(const std::string& utf8)
+{
+    std::string out = "\"";
+    for (unsigned char c : utf8) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c == 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\u%04x", c);
+            out += hex;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string FormatUpgradeJson(const UpgradeOutcome& o)
+{
+    SYSTEMTIME t{};
+    int offset = 0;
+    LocalTimeOf(o.ended, &t, &offset);
     std::string r;
-    Append(r, "%04u-%02u-%02uT%02u:%02u:%02u%c%02d:%02d", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond,
-           utcOffsetMinutes < 0 ? '-' : '+', offset / 60, offset % 60);
-    Append(r, " program=%s version=%s arch=%s", ToUtf8(a.program).c_str(), ProgramVersion(), ProgramArch());
-    r += " image=" + QuoteLogField(ToUtf8(a.imagePath));
-
-    const TransferOutcome& x = a.transfer;
-    const CUSBUpdate& link = a.link;
-    const bool staged = x.staged;
-    Append(r, " bytes=%lu sum=%lu blocks=%d", static_cast<unsigned long>(staged ? link.m_nByteCount : 0),
-           static_cast<unsigned long>(staged ? link.m_nByteSum : 0), staged ? link.m_nBlockCount : 0);
-    r += " sha256=" + link.m_strImageSha256;
-    r += " checked=";
-    r += a.checked ? a.checked : "none";
-    r += " signer=" + a.signer;
-    r += " device=" + QuoteLogField(link.m_szDevicePath);
-    Append(r, " handshake=%s", HandshakeName(a.handshake));
-
-    r += " result=";
-    r += AttemptResult(a);
-    const std::string failure = DescribeFailure(a);
-    if (!failure.empty()) r += " " + failure;
-
-    // The image bytes the blocks sent carried (the last block's tail is no image byte).
-    const uint64_t bytesSent =
-        std::min<uint64_t>(static_cast<uint64_t>(x.sent) * CUSBUpdate::kBlockSize, link.m_nByteCount);
-    Append(r, " sent=%d duration=%.3fs speed=%.2fMiB/s", x.sent, x.seconds,
-           x.seconds > 0 ? static_cast<double>(bytesSent) / x.seconds / (1 << 20) : 0.0);
-    return r;
+    for (const RecordField& f : RecordFields(o, t, offset)) {
+        r += r.empty() ? "{" : ",";
+        r += JsonString(f.name) + ":" + (f.kind == RecordField::Number ? f.value : JsonString(f.value));
+    }
+    return r + "}";
 }
 
 std::wstring UpgradeLogFolder()
@@ -259,20 +360,10 @@ std::wstring UpgradeLogFolder()
     return base.empty() ? base : base + L"\\ROM Upgrade Wizard";
 }
 
-bool LogUpgrade(const UpgradeAttempt& attempt, DWORD* error)
+bool LogUpgrade(const UpgradeOutcome& outcome, DWORD* error)
 {
     DWORD ignored = 0;
     if (!error) error = &ignored;
-    *error = ERROR_INVALID_TIME;
-    // The local time and its distance from UTC, from one reading of the clock.
-    FILETIME utc, local;
-    ::GetSystemTimeAsFileTime(&utc);
-    SYSTEMTIME t{};
-    if (!::FileTimeToLocalFileTime(&utc, &local) || !::FileTimeToSystemTime(&local, &t)) return false;
-    const auto ticks = [](const FILETIME& f) {
-        return static_cast<int64_t>((static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime);
-    };
-    const int offsetMinutes = static_cast<int>((ticks(local) - ticks(utc)) / (60 * 10000000LL));
-    *error = AppendRecord(FormatUpgradeRecord(attempt, t, offsetMinutes) + "\r\n");
+    *error = AppendRecord(FormatUpgradeRecord(outcome) + "\r\n");
     return *error == 0;
 }

@@ -29,6 +29,7 @@
 #pragma once
 #include <windows.h>
 #include <string>
+#include <vector>
 #include "device/Transfer.h"
 #include "device/USBUpdate.h"
 
@@ -41,9 +42,13 @@ std::string ToUtf8(const std::wstring& text);
 // A field value in quotes, escaped as the log's rule says.
 std::string QuoteLogField(const std::string& text);
 
-// What one attempt did: the link after it (counts, sum, device path) and how far it got.
+// What one attempt did while it ran: the link (counts, sum, device path) and how far it got.
+// Once it is over, Conclude makes it an UpgradeOutcome, and everything said of it is said from that.
 struct UpgradeAttempt {
-    UpgradeAttempt(const wchar_t* program, const CUSBUpdate& link) : program(program), link(link) {}
+    UpgradeAttempt(const wchar_t* program, const CUSBUpdate& link)
+        : program(program), link(link), started(::GetTickCount())
+    {
+    }
 
     static constexpr int kNotTried = -1;
 
@@ -67,21 +72,67 @@ struct UpgradeAttempt {
     // "signature-invalid", "signature-missing", "signer-not-trusted"), or a PC on a low battery
     // ("battery-low").
     const char* refusedFor = nullptr;
+    // Left alone because another program is writing to the handheld (romflash --repeat).
+    bool skipped = false;
+    // When the attempt began (GetTickCount), for its duration; 0: the transfer's time alone.
+    DWORD started;
 };
 
-// "success", "failed", "interrupted" or "declined".
-const char* AttemptResult(const UpgradeAttempt& attempt);
-// Where and why it failed, as the record says it ("step=block:17 reason=write-refused
-// error=232", "step=handshake cause=ctrl-c"); empty for a success.
-std::string DescribeFailure(const UpgradeAttempt& attempt);
+// One attempt made whole: every field of its record, taken when it ended. The record, the
+// result line, romflash's JSON, its tally and its exit code are each rendered from this value,
+// and none of them looks at the link again.
+struct UpgradeOutcome {
+    std::wstring program, image;
+    // The image as it was read (zeros and an empty digest when it was not read through).
+    uint32_t bytes = 0, sum = 0;
+    int32_t blocks = 0;
+    std::string sha256;
+    std::string checked = "none";  // "signature", "sha256-file" or "none"
+    std::string signer;            // thumbprint, or empty
+    std::string device;            // the device path, or empty
+    // "ready", "wrong-answer", "no-handheld", "in-use", "interrupted" or "not-tried".
+    std::string handshake = "not-tried";
+    // "success", "failed", "interrupted", "declined" or "skipped".
+    std::string result;
+    // Where and why it did not succeed ("block:17" and "write-refused"), what stopped it
+    // ("ctrl-c", ...); empty when there is nothing to say.
+    std::string step, reason, cause;
+    DWORD error = 0;          // the Windows error behind the failure
+    int sent = 0;             // block writes the handheld took
+    uint64_t taken = 0;       // the image bytes those carried
+    double duration = 0;      // seconds, from the start of the attempt to its end
+    double transferSeconds = 0;  // from the header to the last block
+    FILETIME ended{};         // UTC
 
-// The record of an attempt, without its line end. `local` is the local time it was made and
-// `utcOffsetMinutes` that time's distance from UTC.
-std::string FormatUpgradeRecord(const UpgradeAttempt& attempt, const SYSTEMTIME& local, int utcOffsetMinutes);
+    bool Succeeded() const { return result == "success"; }
+    double Speed() const;     // MiB/s while the blocks went out
+};
+
+// The attempt, concluded now.
+UpgradeOutcome Conclude(const UpgradeAttempt& attempt);
+
+// A record's fields, in their order: the time first (named "time"), then name=value.
+struct RecordField {
+    enum Kind { Word, Quoted, Number };
+    const char* name;
+    std::string value;
+    Kind kind;
+    const char* unit;  // after a number in the record ("s"), not in JSON
+};
+std::vector<RecordField> RecordFields(const UpgradeOutcome& outcome, const SYSTEMTIME& local, int utcOffsetMinutes);
+
+// The record of an outcome, without its line end. `local` is the local time it was made and
+// `utcOffsetMinutes` that time's distance from UTC; without them, the time the attempt ended.
+std::string FormatUpgradeRecord(const UpgradeOutcome& outcome, const SYSTEMTIME& local, int utcOffsetMinutes);
+std::string FormatUpgradeRecord(const UpgradeOutcome& outcome);
+// The same fields as one JSON object, numbers as numbers.
+std::string FormatUpgradeJson(const UpgradeOutcome& outcome);
+// A string as JSON gives it, in quotes.
+std::string JsonString(const std::string& utf8);
 
 // The folder of the log (not created here); empty when there is no local app data folder.
 std::wstring UpgradeLogFolder();
 
-// Appends the attempt's record to the log, made now; false when it could not be written, with
-// the Windows error in *error.
-bool LogUpgrade(const UpgradeAttempt& attempt, DWORD* error = nullptr);
+// Appends the outcome's record to the log; false when it could not be written, with the
+// Windows error in *error.
+bool LogUpgrade(const UpgradeOutcome& outcome, DWORD* error = nullptr);

@@ -147,7 +147,7 @@ void CProgressBar::ChooseAnother(bool declined, const char* refusedFor)
     attempt.signer = m_checks->Signature().thumbprint;
     attempt.declined = declined;
     attempt.refusedFor = refusedFor;
-    LogUpgrade(attempt);
+    LogUpgrade(Conclude(attempt));
     m_USBUpdate.CloseImage();
     m_USBUpdate.SetReporter(nullptr);
     m_USBUpdate.SetStopEvent(nullptr);
@@ -179,7 +179,7 @@ void CProgressBar::Finish()
         attempt.checked = m_checks->Checked();
         attempt.signer = m_checks->Signature().thumbprint;
     }
-    LogUpgrade(attempt);  // a log that cannot be written changes nothing here
+    LogUpgrade(Conclude(attempt));  // a log that cannot be written changes nothing here
     if (m_outcome.Succeeded()) {
         CEndDlg end;
         OpenPage(*this, end, Ending::EndOK);

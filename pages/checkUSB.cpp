@@ -78,7 +78,7 @@ void CCheckUSB::RouteDevice(int answer)
     case CUSBUpdate::kWrongReply: {
         UpgradeAttempt attempt(L"RomUpgradeWizard", m_USBUpdate);
         attempt.handshake = answer;
-        LogUpgrade(attempt);
+        LogUpgrade(Conclude(attempt));
         // The next check opens the device anew; this handle is of no further use.
         m_USBUpdate.Close();
         CSelectDlg select;

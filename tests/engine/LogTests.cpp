@@ -30,7 +30,7 @@ TEST(UpgradeLogRecord, QuotedFieldsEscapeQuotesBackslashesAndControlCharacters)
     std::strcpy(link.m_szDevicePath, "\\\\?\\usb#\"x\"");
     UpgradeAttempt attempt(L"romflash", link);
     attempt.imagePath = L"C:\\roms\\a\" result=success x=\"\r\n2026 program=forged.bin";
-    const std::string record = FormatUpgradeRecord(attempt, Noon(), 0);
+    const std::string record = FormatUpgradeRecord(Conclude(attempt), Noon(), 0);
     EXPECT_EQ(record.find_first_of("\r\n"), std::string::npos) << record;
     EXPECT_NE(record.find(" image=\"C:\\\\roms\\\\a\\\" result=success x=\\\"\\x0d\\x0a2026 program=forged.bin\" "),
               std::string::npos)
@@ -47,7 +47,7 @@ void AppendRecords(const std::wstring& tag, int count)
     for (int i = 0; i < count; ++i) {
         UpgradeAttempt attempt(L"engine_tests", link);
         attempt.imagePath = L"C:\\writers\\" + tag + L"-" + std::to_wstring(i) + L".bin";
-        LogUpgrade(attempt);
+        LogUpgrade(Conclude(attempt));
     }
 }
 

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <map>
 #include <regex>
+#include <sstream>
 #include <vector>
 #include "framework/Handles.h"
 #include "tests/road/Road.h"
@@ -63,11 +64,9 @@ void ExpectRecordsAgreeWithResults(const std::vector<std::string>& records, cons
     for (const std::string& record : records) {
         UpgradeLog::Fields f = UpgradeLog::Parse(record);
         auto agrees = [&](UpgradeLog::Fields& said) {
-            const bool interrupted = said["result"] != "success" && said["code"] == "5";
-            return said["device"] == Lower(f["device"]) &&
-                   f["result"] == (interrupted ? std::string("interrupted") : said["result"]) &&
-                   f["step"] == said["step"] && f["reason"] == said["reason"] && f["error"] == said["error"] &&
-                   f["sent"] == said["sent"];
+            for (const char* key : {"result", "step", "reason", "error", "cause", "sent", "duration"})
+                if (f[key] != said[key]) return false;
+            return said["device"] == Lower(f["device"]);
         };
         const auto line = std::find_if(lines.begin(), lines.end(), agrees);
         EXPECT_NE(line, lines.end()) << "no result line says what this record says: " << record << "\n" << out;
@@ -209,9 +208,11 @@ TEST_F(Flasher, SilentHandheldIsAWrongAnswerAfterTheTimeOutAndCtrlCEndsTheWaitAt
     ASSERT_NO_FATAL_FAILURE(log.ReadOnlyNewRecord(&f));
     EXPECT_EQ(f["step"], "handshake");
     EXPECT_EQ(f["reason"], "timeout");
+    EXPECT_GE(std::stod(f["duration"]), 9.5) << "the handshake's wait is part of the attempt";
     EXPECT_TRUE(device.WaitForReport("closed", "1", 5000));
 
     // Ctrl+C in the middle of the handshake's wait.
+    log = UpgradeLog();
     robot::ConsoleProgram flasher;
     ASSERT_TRUE(flasher.Start(FlasherPath(), L"--wait 5 " + Quoted(image.Path())));
     ASSERT_TRUE(device.WaitForReport("connections", "2", 10000));
@@ -224,6 +225,114 @@ TEST_F(Flasher, SilentHandheldIsAWrongAnswerAfterTheTimeOutAndCtrlCEndsTheWaitAt
     EXPECT_LT(::GetTickCount() - pressed, 1500u) << "Ctrl+C did not end the wait at once";
     EXPECT_TRUE(device.WaitForReport("closed", "2", 5000)) << "the link was closed";
     EXPECT_EQ(device.Stop()["header_received"], "0");
+    ASSERT_NO_FATAL_FAILURE(log.ReadOnlyNewRecord(&f));
+    EXPECT_EQ(f["handshake"], "interrupted") << "opened and asked: the handshake was under way";
+    EXPECT_EQ(f["step"], "handshake");
+    EXPECT_EQ(f["cause"], "ctrl-c");
+}
+
+// A handheld unplugged in the middle is not a handheld that refused: said, recorded and
+// returned as such.
+TEST_F(Flasher, UnpluggedHandheldIsNotARefusal)
+{
+    ImageFile image(100000);
+    ASSERT_TRUE(device.Start(L"--unplug-after-block 9")) << Utf8(device.Error());
+    UpgradeLog log;
+    robot::ConsoleResult r = Flash(L"--wait 5 " + Quoted(image.Path()));
+    EXPECT_EQ(r.exitCode, 9u) << r.err;
+    EXPECT_TRUE(Has(r.err, "romflash: the handheld was unplugged: block 10 (the 11th of 196) did not reach it")) << r.err;
+    UpgradeLog::Fields f;
+    ASSERT_NO_FATAL_FAILURE(log.ReadOnlyNewRecord(&f));
+    EXPECT_EQ(f["result"], "failed");
+    EXPECT_EQ(f["step"], "block:10");
+    EXPECT_EQ(f["reason"], "unplugged");
+    device.Stop();
+}
+
+// The objects of romflash --json, as a real JSON parser reads them: one map per line, each
+// value with its kind ("n" a number, "s" a string, "b" true or false).
+std::vector<std::map<std::string, std::pair<char, std::string>>> ParseJsonLines(const std::string& out)
+{
+    const std::wstring in = TempPath(L"json-in.txt"), parsed = TempPath(L"json-parsed.txt");
+    WriteTextFile(in, out);
+    const std::string script =
+        "import json, sys\n"
+        "out = open(sys.argv[2], 'w', encoding='utf-8')\n"
+        "for line in open(sys.argv[1], encoding='utf-8'):\n"
+        "    if not line.strip(): continue\n"
+        "    for k, v in json.loads(line).items():\n"
+        "        kind = 'b' if isinstance(v, bool) else 'n' if isinstance(v, (int, float)) else 's'\n"
+        "        out.write(k + '\\t' + kind + '\\t' + str(v) + '\\n')\n"
+        "    out.write('\\n')\n";
+    std::vector<std::map<std::string, std::pair<char, std::string>>> objects;
+    if (!RunUnix({"python3", "-c", script, UnixPath(in), UnixPath(parsed)})) return objects;
+    std::istringstream lines(ReadWholeFile(parsed));
+    objects.emplace_back();
+    for (std::string line; std::getline(lines, line);) {
+        const size_t tab = line.find('\t');
+        if (tab == std::string::npos) {
+            objects.emplace_back();
+            continue;
+        }
+        objects.back()[line.substr(0, tab)] = {line[tab + 1], line.substr(tab + 3)};
+    }
+    objects.pop_back();
+    return objects;
+}
+
+// Ctrl+C in --all while one handheld takes its time and the other is done: each handheld's
+// result line, record and JSON object tell the same outcome, field by field, cause included.
+TEST_F(Flasher, AllWithJsonTellsEachOutcomeAlikeInTheLineTheRecordAndTheObject)
+{
+    ImageFile image(100000);
+    EmulatedHandheld second;
+    ASSERT_TRUE(device.Start(L"--stall-after-block 20")) << Utf8(device.Error());
+    ASSERT_TRUE(second.Start(L"--instance 1")) << Utf8(second.Error());
+    UpgradeLog log;
+    robot::ConsoleProgram all;
+    ASSERT_TRUE(all.Start(FlasherPath(), L"--all --count 2 --wait 20 --json " + Quoted(image.Path())));
+    ASSERT_TRUE(device.WaitForReport("stalls", "1", 20000));
+    ASSERT_TRUE(second.WaitForReport("match", "1", 20000));
+    ASSERT_TRUE(all.PressCtrlC());
+    robot::ConsoleResult r = all.Wait(20000);
+    ASSERT_TRUE(r.ended);
+    EXPECT_EQ(r.exitCode, 5u) << r.err;
+    device.Stop();
+    second.Stop();
+
+    // The result lines went to standard error, with the progress.
+    std::string lines;
+    for (size_t at = 0; (at = r.err.find("\\\\?\\", at)) != std::string::npos; at = r.err.find('\n', at))
+        lines += r.err.substr(at, r.err.find('\n', at) + 1 - at);
+    const std::vector<std::string> records = log.NewRecords();
+    ExpectRecordsAgreeWithResults(records, lines, 100000, Sha256Of(image.Path()));
+    const auto objects = ParseJsonLines(r.out);
+    if (objects.empty()) GTEST_SKIP() << "no python3 beneath to read the JSON";
+    ASSERT_EQ(objects.size(), 3u) << r.out;
+    for (const std::string& record : records) {
+        UpgradeLog::Fields f = UpgradeLog::Parse(record);
+        const auto object = std::find_if(objects.begin(), objects.end(), [&](const auto& o) {
+            return o.count("device") && o.at("device").second == f["device"];
+        });
+        ASSERT_NE(object, objects.end()) << "no object for " << record << "\n" << r.out;
+        EXPECT_EQ(object->size(), f.size()) << record << "\n" << r.out;
+        for (const auto& [key, value] : f) {
+            ASSERT_TRUE(object->count(key)) << key << " missing: " << r.out;
+            const auto& [kind, said] = object->at(key);
+            if (kind == 'n')
+                EXPECT_DOUBLE_EQ(std::stod(said), std::stod(value)) << key << " in " << record;
+            else
+                EXPECT_EQ(said, value) << key << " in " << record;
+        }
+    }
+    const auto& summary = objects.back();
+    EXPECT_EQ(summary.at("summary"), std::make_pair('b', std::string("True")));
+    EXPECT_EQ(summary.at("exit").second, "5");
+    EXPECT_EQ(summary.at("success").second, "1");
+    EXPECT_EQ(summary.at("interrupted").second, "1");
+    int causes = 0;
+    for (const std::string& record : records) causes += UpgradeLog::Parse(record)["cause"] == "ctrl-c";
+    EXPECT_EQ(causes, 1) << "the handheld stopped by Ctrl+C says so";
 }
 
 TEST_F(Flasher, StallTimeoutClosesTheLinkAndNamesTheBlock)
@@ -481,6 +590,17 @@ TEST_F(Flasher, AllWaitsForTheHubToSettleAndCountNamesTheFixtureSize)
     EXPECT_EQ(ResultLines(r.out).size(), 2u) << r.out;
     EXPECT_EQ(device.Stop()["match"], "1");
     EXPECT_EQ(second.Stop()["match"], "1") << "the later handheld was not flashed";
+
+    // The only handheld leaves while the hub settles: the wait still ends, none is flashed.
+    ASSERT_TRUE(all.Start(FlasherPath(), L"--all --wait 3 --settle 3 " + Quoted(image.Path())));
+    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+    ASSERT_TRUE(robot::WaitUntil([&] { return Has(all.ErrorSoFar(), "a handheld appeared"); }, 20000))
+        << all.ErrorSoFar();
+    device.Stop();
+    r = all.Wait(30000);
+    EXPECT_TRUE(r.ended);
+    EXPECT_EQ(r.exitCode, 1u) << r.err;
+    EXPECT_TRUE(Has(r.err, "the handhelds seen were gone when the hub settled; none was flashed")) << r.err;
 
     ASSERT_TRUE(device.Start()) << Utf8(device.Error());
     ASSERT_TRUE(second.Start(L"--instance 1")) << Utf8(second.Error());
@@ -774,7 +894,7 @@ TEST_F(Flasher, RepeatSkipsAHandheldAnotherProgramHolds)
     ASSERT_EQ(lines.size(), 2u) << "said once: " << r.out;
     EXPECT_TRUE(Has(r.out, "#0000#{25dbce51-6c8f-4a72-8a6d-b54c2b4fc835} result=skipped (another program is using"))
         << r.out;
-    EXPECT_TRUE(Has(r.err, "done 1, failed 0, skipped 1\r\n")) << r.err;
+    EXPECT_TRUE(Has(r.err, "done 1, failed 0, interrupted 0, skipped 1\r\n")) << r.err;
     const std::vector<std::string> records = log.NewRecords();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_TRUE(Has(Lower(records[0]), "#0001#{")) << records[0];
