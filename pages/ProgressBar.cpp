@@ -249,10 +249,9 @@ void CProgressBar::HoldSession(bool hold) { ShowShutdownReason(m_hWnd, hold ? kS
 
 BOOL CProgressBar::OnQueryEndSession() { return !m_bTransferring; }
 
-void CProgressBar::OnOK()
-{
-    if (!m_bTransferring) CDialog::OnOK();
-}
+// The page has no button, and only its transfer ends it with IDOK: Enter does nothing, before
+// the question as during the transfer.
+void CProgressBar::OnOK() {}
 
 void CProgressBar::OnCancel()
 {

@@ -36,7 +36,7 @@ protected:
     BOOL OnInitDialog() override;
     void OnTimer(UINT_PTR nIDEvent) override;
     BOOL OnButtonClicked(UINT nID) override;  // the start-transfer command and the transfer's end
-    void OnOK() override;                     // nothing while the transfer runs
+    void OnOK() override;                     // nothing: Enter never ends the page
     void OnCancel() override;                 // likewise
     BOOL OnQueryEndSession() override;
     BOOL OnPaint() override;

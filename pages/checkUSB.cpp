@@ -98,6 +98,9 @@ void CCheckUSB::RouteDevice(int answer)
     }
 }
 
+// The page has no button: Enter (a key held down on the page before) must not end the check.
+void CCheckUSB::OnOK() {}
+
 void CCheckUSB::OnCancel()
 {
     StopCheck();

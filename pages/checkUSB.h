@@ -26,6 +26,7 @@ protected:
     BOOL OnInitDialog() override;
     void OnTimer(UINT_PTR nIDEvent) override;
     BOOL OnButtonClicked(UINT nID) override;  // the end of the check
+    void OnOK() override;
     void OnCancel() override;
     BOOL OnPaint() override;
     HBRUSH OnCtlColor(HDC dc, HWND control, UINT nCtlColor) override;

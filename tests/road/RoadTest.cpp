@@ -497,10 +497,17 @@ TEST_F(RoadScenario, TheRoadIsWalkedByKeysAlone)
     ASSERT_TRUE(wizard.WaitForPage(Page::Select));
     EXPECT_TRUE(focusIs(IDOK));
     key(VK_RETURN);
+    // Enter again, twice, on the device check (a key held down): the check goes on.
+    ASSERT_TRUE(wizard.WaitForPage(Page::CheckUSB)) << "see " << Visible();
+    key(VK_RETURN);
+    key(VK_RETURN);
     ASSERT_TRUE(wizard.WaitForPage(Page::Image, 15000)) << "see " << Visible();
     EXPECT_TRUE(focusIs(IDC_IMAGE_FILE));
     key(VK_RETURN);
     ASSERT_TRUE(wizard.ChooseFile(image.Path(), 10000, true)) << "no file dialog";
+    // And at once on the progress page, before its question: the question still comes.
+    ASSERT_TRUE(wizard.WaitForPage(Page::Progress)) << "see " << Visible();
+    robot::Wizard::PressKeyIn(wizard.PageWindow(), VK_RETURN);
     ASSERT_TRUE(wizard.WaitForMessageBox(nullptr, 20000, true)) << "no question; see " << Visible();
     HWND box = wizard.FindMessageBox(true);
     EXPECT_EQ(::GetDlgCtrlID(robot::Wizard::FocusIn(box)), IDNO);
