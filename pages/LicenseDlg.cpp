@@ -28,9 +28,15 @@ BOOL CLicenseDlg::OnInitDialog()
         text.LoadString(caption);
         ::SetDlgItemTextW(m_hWnd, button, text);
     }
+    // The agreement's box is named by the label before it: the page's title.
+    CString name;
+    name.LoadString(IDS_LICENSE_1);
+    ::SetDlgItemTextW(m_hWnd, IDC_LICENSE_TEXT_NAME, name);
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
-    return TRUE;
+    // Next comes last in the order of the screen, but the focus starts on it.
+    ::SetFocus(GetDlgItem(IDOK));
+    return FALSE;
 }
 
 void CLicenseDlg::OnOK()
@@ -75,12 +81,17 @@ void CLicenseDlg::SetAgreementText()
         part.LoadString(id);
         agreement += part;
     }
-    ::SetDlgItemTextW(m_hWnd, IDC_LICENSE_TEXT, agreement);
+    // Set again only when the box does not hold it already: setting it puts the box back at its
+    // first line, and a reader who scrolled must not lose the place at every repaint.
+    HWND box = GetDlgItem(IDC_LICENSE_TEXT);
+    const int length = ::GetWindowTextLengthW(box);
+    std::wstring held(static_cast<size_t>(length) + 1, L'\0');
+    held.resize(static_cast<size_t>(::GetWindowTextW(box, &held[0], length + 1)));
+    if (held != agreement.str()) ::SetWindowTextW(box, agreement);
 }
 
 BOOL CLicenseDlg::OnPaint()
 {
-    // Each successful paint sets the agreement again, which puts the box back at its first line.
     if (PaintPage(m_hWnd, kLicenseRow)) SetAgreementText();
     return TRUE;
 }

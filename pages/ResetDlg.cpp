@@ -17,7 +17,9 @@ BOOL CResetDlg::OnInitDialog()
     ExposePageText(m_hWnd, kResetRow);
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
-    return TRUE;
+    // Next comes last in the order of the screen, but the focus starts on it.
+    ::SetFocus(GetDlgItem(IDOK));
+    return FALSE;
 }
 
 BOOL CResetDlg::OnPaint()

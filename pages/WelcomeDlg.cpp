@@ -15,7 +15,9 @@ BOOL CWelcomeDlg::OnInitDialog()
     ExposePageText(m_hWnd, kWelcomeRow);
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
-    return TRUE;
+    // Next comes last in the order of the screen, but the focus starts on it.
+    ::SetFocus(GetDlgItem(IDOK));
+    return FALSE;
 }
 
 void CWelcomeDlg::OnOK()

@@ -40,6 +40,7 @@
 #define IDC_LICENSE_DECLINE 1082
 #define IDC_LICENSE_BACK    1084
 #define IDC_LICENSE_TEXT    1100
+#define IDC_LICENSE_TEXT_NAME 1101
 
 // Commands and timers
 #define IDC_START_TRANSFER  1025

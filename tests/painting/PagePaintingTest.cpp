@@ -100,7 +100,7 @@ TEST_F(PagePainting, WelcomePage)
                  L"DO NOT CONNECT the USB cable with the", L"host PC and Pocket PC until instructed to", L"do so.",
                  L"NOTE:", L"1. Disable the standby and hibernation modes",
                  L"    and close all applications on your host PC.", L"2. Keep the power adapter connecting with",
-                 L"    your Pocket PC during upgrade.", L"Next", L"Cancel"});
+                 L"    your Pocket PC during upgrade.", L"Cancel", L"Next"});
     Leave();
 }
 
@@ -112,7 +112,7 @@ TEST_F(PagePainting, ResetPage)
     ExpectHeard({L"Warning: all data will be reased when you", L"enter the Image Upgrade Mode. Please backup",
                  L"all your data in Pocket PC before you follow.", L"1. Go into the Image Upgrade mode.",
                  L"    Scroll down the jog-wheel and press", L"    the RESET button at the same time.",
-                 L"2. Press NOTE button to enter the Image Upgrade", L"    Mode.", L"Next", L"Cancel", L"Back"});
+                 L"2. Press NOTE button to enter the Image Upgrade", L"    Mode.", L"Cancel", L"Back", L"Next"});
     Leave();
 }
 
@@ -125,7 +125,7 @@ TEST_F(PagePainting, SelectPage)
     ExpectHeard({L"1. Connect USB cable with the host PC and", L"    PocketPC.",
                  L"2. Select the \"USB\" item by jog-wheel, then", L"    press ACTION button to confirm.", L"NOTE:",
                  L"DO NOT remove the USB connection or ", L"power adapter from the Pocket PC during",
-                 L"upgrading. This interruption may damage", L"your device.", L"Next", L"Cancel", L"Back"});
+                 L"upgrading. This interruption may damage", L"your device.", L"Cancel", L"Back", L"Next"});
     Leave();
 }
 
@@ -136,12 +136,15 @@ TEST_F(PagePainting, LicensePage)
     Go(IDC_RESET_BACK, Page::License);
     ExpectPainted(Page::License, painting::LicensePage(), L"license");
     std::vector<std::wstring> heard = robot::HeardTexts(wizard.PageWindow());
-    heard.resize(std::min<size_t>(heard.size(), 10));  // the agreement's box reads its whole text
+    heard.resize(std::min<size_t>(heard.size(), 12));
     EXPECT_EQ(heard, (std::vector<std::wstring>{L"LICENSE AGREEMENT", L"Please read the following license agreement",
                                                 L"carefully.", L"I accept the terms in the license agreement.",
-                                                L"I do not accept the terms in the license agreement.", L"Next",
-                                                L"Cancel", L"Back", L"I accept the terms in the license agreement.",
-                                                L"I do not accept the terms in the license agreement."}));
+                                                L"I do not accept the terms in the license agreement.",
+                                                L"LICENSE AGREEMENT", L"LICENSE AGREEMENT",
+                                                L"I accept the terms in the license agreement.",
+                                                L"I do not accept the terms in the license agreement.", L"Cancel",
+                                                L"Back", L"Next"}))
+        << "the agreement's box is named by its label, and everything comes in the order of the screen";
     Leave();
 }
 
