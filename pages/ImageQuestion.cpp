@@ -1,4 +1,5 @@
 #include "pages/ImageQuestion.h"
+#include "pages/AnswerBox.h"
 
 #include <cwchar>
 #include <vector>
@@ -54,7 +55,7 @@ ImageVerdict JudgeImage(HWND page, const std::wstring& imagePath, const CUSBUpda
     const std::wstring sha256 = Widen(staged.m_strImageSha256);
 
     auto refuse = [&](const std::wstring& text, const char* reason) {
-        ::MessageBoxW(page, text.c_str(), caption, MB_OK | MB_ICONSTOP);
+        ShowAnswerBox(page, text, caption, AnswerButtons::Ok, IDI_HAND);
         *refusedFor = reason;
         return ImageVerdict::Refused;
     };
@@ -88,7 +89,7 @@ ImageVerdict JudgeImage(HWND page, const std::wstring& imagePath, const CUSBUpda
     if (powerVerdict == PowerVerdict::Warn) text += L"\n" + LoadText(IDS_ASK_BATTERY, {Charge(power)}) + L"\n";
     text += L"\n" + LoadText(IDS_ASK_WRITE);
     // No is the default: Enter alone never starts a write.
-    const int answer = ::MessageBoxW(page, text.c_str(), caption, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+    const int answer = ShowAnswerBox(page, text, caption, AnswerButtons::YesNo, IDI_QUESTION);
     return answer == IDYES ? ImageVerdict::Write : ImageVerdict::Declined;
 }
 

@@ -1,4 +1,5 @@
 #include "pages/ProgressBar.h"
+#include "pages/AnswerBox.h"
 #include <algorithm>
 #include "power/PowerCheck.h"
 #include "log/UpgradeLog.h"
@@ -258,7 +259,10 @@ void CProgressBar::OnCancel()
     if (!m_bTransferring) CDialog::OnCancel();
 }
 
-void CProgressBar::ShowError(CString text) { MessageBox(text, LoadText(IDS_ENGINE_ERROR_CAPTION).c_str(), MB_OK); }
+void CProgressBar::ShowError(CString text)
+{
+    ShowAnswerBox(m_hWnd, text.str(), LoadText(IDS_ENGINE_ERROR_CAPTION), AnswerButtons::Ok, nullptr);
+}
 
 BOOL CProgressBar::OnPaint()
 {

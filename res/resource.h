@@ -146,3 +146,5 @@
 #define IDS_BUTTON_EXIT     325
 #define IDS_BUTTON_OK       326
 #define IDS_STALL_NOTE      327
+#define IDS_BUTTON_YES      328
+#define IDS_BUTTON_NO       329

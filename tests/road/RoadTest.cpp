@@ -530,6 +530,8 @@ struct LanguageCase {
     const wchar_t* code;
     const wchar_t* firstLine;  // the welcome page's first line, as a screen reader hears it
     const wchar_t* next;       // its Next button
+    const wchar_t* yes;        // the question's buttons, as heard
+    const wchar_t* no;
 };
 class Languages : public RoadScenario, public ::testing::WithParamInterface<LanguageCase> {
 protected:
@@ -561,7 +563,17 @@ TEST_P(Languages, TheRoadSpeaksTheChosenLanguage)
     Shot(L"checkusb");
     ASSERT_TRUE(wizard.WaitForPage(Page::Image, 15000)) << "see " << Visible();
     Shot(L"image");
-    ChooseImage(image.Path());
+    // The question is ours: its buttons speak the chosen language, not Windows'.
+    ASSERT_TRUE(wizard.Press(IDC_IMAGE_FILE));
+    ASSERT_TRUE(wizard.ChooseFile(image.Path()));
+    ASSERT_TRUE(wizard.WaitForMessageBox(nullptr, 20000, true)) << "no question; see " << Visible();
+    std::vector<std::wstring> buttons;
+    for (const std::wstring& name : robot::HeardTexts(wizard.FindMessageBox(true)))
+        if (name.find(L'\n') == std::wstring::npos && !name.empty()) buttons.push_back(name);
+    for (std::wstring& name : buttons) name.erase(std::remove(name.begin(), name.end(), L'&'), name.end());
+    EXPECT_EQ(buttons, (std::vector<std::wstring>{GetParam().yes, GetParam().no}));
+    Shot(L"question");
+    ASSERT_TRUE(wizard.AnswerMessageBox(10000, true, IDYES));
     ASSERT_TRUE(wizard.WaitForPage(Page::End, 30000)) << "see " << Visible();
     Shot(L"end");
     ASSERT_TRUE(wizard.Press(IDOK));
@@ -571,12 +583,12 @@ TEST_P(Languages, TheRoadSpeaksTheChosenLanguage)
 
 INSTANTIATE_TEST_SUITE_P(
     Road, Languages,
-    ::testing::Values(LanguageCase{L"en", L"Please follow this step-by-step procedure to", L"Next"},
-                      LanguageCase{L"de", L"Bitte folgen Sie diesen Schritten, um das", L"Weiter"},
-                      LanguageCase{L"fr", L"Suivez ces étapes pour mettre à jour", L"Suivant"},
-                      LanguageCase{L"es", L"Siga este procedimiento paso a paso para", L"Siguiente"},
-                      LanguageCase{L"zh", L"请按照以下步骤操作，", L"下一步"},
-                      LanguageCase{L"ja", L"次の手順に従って、Pocket PC の", L"次へ"}),
+    ::testing::Values(LanguageCase{L"en", L"Please follow this step-by-step procedure to", L"Next", L"Yes", L"No"},
+                      LanguageCase{L"de", L"Bitte folgen Sie diesen Schritten, um das", L"Weiter", L"Ja", L"Nein"},
+                      LanguageCase{L"fr", L"Suivez ces étapes pour mettre à jour", L"Suivant", L"Oui", L"Non"},
+                      LanguageCase{L"es", L"Siga este procedimiento paso a paso para", L"Siguiente", L"Sí", L"No"},
+                      LanguageCase{L"zh", L"请按照以下步骤操作，", L"下一步", L"是(Y)", L"否(N)"},
+                      LanguageCase{L"ja", L"次の手順に従って、Pocket PC の", L"次へ", L"はい(Y)", L"いいえ(N)"}),
     [](const ::testing::TestParamInfo<LanguageCase>& info) { return Utf8(info.param.code); });
 
 // What the publisher's files beside the image say, each time the image is chosen again: a
