@@ -168,10 +168,14 @@ TEST(FaultInjection, SuccessIsReportedExactlyWhenTheHandheldTookEveryBlock)
             EXPECT_FALSE(success) << "a fault that loses data was reported as success";
         }
         if (throughFlasher) {
-            // The handshake faults give "wrong answer" (2), faults in the data "refused" (4).
+            // The handshake faults give "wrong answer" (2), faults in the data "refused" (4), or
+            // "unplugged" (9) for a handheld that went away.
             const bool handshakeFault = plan.fault == Fault::WrongByte || plan.fault == Fault::ShortSecond ||
                                         plan.fault == Fault::FailSecond || plan.fault == Fault::SilentThenUnplug;
-            const DWORD expected = handshakeFault ? 2u : success ? 0u : 4u;
+            const DWORD expected = handshakeFault                             ? 2u
+                                   : success                                  ? 0u
+                                   : plan.fault == Fault::UnplugAfterBlock    ? 9u
+                                                                              : 4u;
             EXPECT_EQ(exitCode, expected) << "romflash's exit code";
         }
         if (HasFatalFailure()) break;
