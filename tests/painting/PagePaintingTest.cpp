@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 #include <vector>
+#include "framework/Handles.h"
 #include "tests/painting/PagePaintCheck.h"
 #include "tests/scenarios/Scenario.h"
 #include "res/resource.h"
@@ -305,6 +306,100 @@ TEST(PageLanguages, EveryLineFitsItsPlaceInEveryLanguage)
                     EXPECT_LE(right, page.extent.cx - 2)
                         << language.name << " " << page.name << " line " << i + 1 << " at " << scale * 100
                         << " %: \"" << Utf8(text) << "\" ends at " << right << " of " << page.extent.cx;
+                }
+            }
+        }
+    }
+    ::DeleteDC(dc);
+    ::FreeLibrary(program);
+}
+
+// The string `id` of the program in `language`, from its resources ("" when it has none).
+std::wstring ProgramString(HMODULE program, UINT id, LANGID language)
+{
+    HRSRC block = ::FindResourceExW(program, RT_STRING, MAKEINTRESOURCEW(id / 16 + 1), language);
+    const WORD* p = block ? static_cast<const WORD*>(::LockResource(::LoadResource(program, block))) : nullptr;
+    if (!p) return std::wstring();
+    for (UINT n = 0; n < id % 16; ++n) p += 1 + *p;
+    return std::wstring(reinterpret_cast<const wchar_t*>(p + 1), *p);
+}
+
+// Every control whose words change with the language fits them, in each of the six: the
+// buttons on one line, the stall line and the figures line within their places, measured with
+// the page's own font at 100 % and 150 %. The East Asian faces Windows has differ from the
+// one this prefix stands in with, so their words must leave a tenth of the room free.
+TEST(PageLanguages, EveryControlFitsItsWordsInEveryLanguage)
+{
+    const LANGID languages[] = {
+        MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),         MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN),
+        MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH),               MAKELANGID(LANG_SPANISH, SUBLANG_SPANISH_MODERN),
+        MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED), MAKELANGID(LANG_JAPANESE, SUBLANG_JAPANESE_JAPAN),
+    };
+    const struct {
+        UINT templateId;
+        int control;
+        UINT text;
+        bool wraps;  // a static whose words wrap onto its lines
+    } controls[] = {
+        {IDD_WELCOME, IDOK, IDS_BUTTON_NEXT, false},          {IDD_WELCOME, IDCANCEL, IDS_BUTTON_CANCEL, false},
+        {IDD_LICENSE, IDC_LICENSE_BACK, IDS_BUTTON_BACK, false}, {IDD_RESET, IDC_RESET_BACK, IDS_BUTTON_BACK, false},
+        {IDD_SELECT, IDC_SELECT_BACK, IDS_BUTTON_BACK, false},   {IDD_SELECT, IDCANCEL, IDS_BUTTON_CANCEL, false},
+        {IDD_IMAGE, IDC_IMAGE_FILE, IDS_BUTTON_IMAGE_FILE, false}, {IDD_IMAGE, IDCANCEL, IDS_BUTTON_CANCEL, false},
+        {IDD_END, IDOK, IDS_BUTTON_FINISH, false},             {IDD_USBNOTRDY, IDOK, IDS_BUTTON_EXIT, false},
+        {IDD_WARNASYNOPEN, IDCANCEL, IDS_BUTTON_OK, false},     {IDD_PROGRESS, IDC_STALL_NOTE, IDS_STALL_NOTE, true},
+        {IDD_PROGRESS, IDC_PROGRESS_FIGURES, IDS_FIGURES_LEFT, false},
+    };
+    const std::wstring exe = robot::ToWindowsPath(WizardPath());
+    HMODULE program = ::LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(program, nullptr);
+    HDC dc = ::CreateCompatibleDC(nullptr);
+    for (LANGID language : languages) {
+        const bool eastAsian = PRIMARYLANGID(language) == LANG_CHINESE || PRIMARYLANGID(language) == LANG_JAPANESE;
+        for (const auto& c : controls) {
+            HRSRC found = ::FindResourceW(program, MAKEINTRESOURCEW(c.templateId), RT_DIALOG);
+            ASSERT_NE(found, nullptr);
+            HWND page = ::CreateDialogIndirectParamW(
+                ::GetModuleHandleW(nullptr), static_cast<LPCDLGTEMPLATEW>(::LockResource(::LoadResource(program, found))),
+                nullptr, &Inert, 0);
+            ASSERT_NE(page, nullptr);
+            HWND control = ::GetDlgItem(page, c.control);
+            ASSERT_NE(control, nullptr) << c.templateId << "/" << c.control;
+            RECT place{};
+            ::GetClientRect(control, &place);
+            LOGFONTW face{};
+            ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(page, WM_GETFONT, 0, 0)), sizeof face, &face);
+            ::DestroyWindow(page);
+            std::wstring text = ProgramString(program, c.text, language);
+            if (c.text == IDS_FIGURES_LEFT) {
+                // The longest the figures get: a large image, minutes left.
+                std::wstring minutes = ProgramString(program, IDS_TIME_MINUTES, language);
+                for (const wchar_t* mark : {L"%1", L"%2"})
+                    if (minutes.find(mark) != std::wstring::npos) minutes.replace(minutes.find(mark), 2, L"59");
+                for (const auto& [mark, value] : {std::pair<const wchar_t*, std::wstring>{L"%1", L"4095.99"},
+                                                  {L"%2", L"4096.00"}, {L"%3", L"12.34"}, {L"%4", minutes}})
+                    if (text.find(mark) != std::wstring::npos) text.replace(text.find(mark), 2, value);
+            }
+            ASSERT_FALSE(text.empty()) << language << " has no string " << c.text;
+            for (double scale : {1.0, 1.5}) {
+                LOGFONTW scaled = face;
+                scaled.lfHeight = static_cast<LONG>(face.lfHeight * scale);
+                GdiObject<HFONT> font(::CreateFontIndirectW(&scaled));
+                const SelectObjectGuard select(dc, font.get());
+                // Buttons keep a margin inside their frame.
+                const bool button = !c.wraps && c.control != IDC_PROGRESS_FIGURES;
+                const int room = static_cast<int>(place.right * scale) - (button ? 8 : 0);
+                const int usable = eastAsian ? room * 9 / 10 : room;
+                RECT need{0, 0, usable, 0};
+                ::DrawTextW(dc, text.c_str(), -1, &need,
+                            DT_CALCRECT | DT_NOPREFIX | (c.wraps ? DT_WORDBREAK : DT_SINGLELINE));
+                const std::string where = "language " + std::to_string(language) + ", template " +
+                                          std::to_string(c.templateId) + ", control " + std::to_string(c.control) +
+                                          " at " + std::to_string(static_cast<int>(scale * 100)) + " %: \"" +
+                                          Utf8(text) + "\"";
+                EXPECT_LE(need.right, usable) << where << " needs " << need.right << " of " << usable << " px";
+                if (c.wraps) {
+                    EXPECT_LE(need.bottom, static_cast<int>(place.bottom * scale))
+                        << where << " needs " << need.bottom << " px high";
                 }
             }
         }
