@@ -4,13 +4,15 @@
 #include <vector>
 
 #include "flasher/Console.h"
+#include "flasher/DeviceWatch.h"
 #include "flasher/Modes.h"
 #include "flasher/PlugMemory.h"
 #include "flasher/Road.h"
 
 // A handheld that stays present after its road (flashed, failed, or held by another program)
 // is left alone until it has been unplugged; so is one that another line, or any romflash,
-// took in this plug (PlugMemory).
+// took in this plug (PlugMemory). A removal that Windows announces counts as an unplug even
+// when no look saw the handheld gone (DeviceWatch).
 int FlashRepeatedly(Session& session, const Options& o, const std::wstring& image, const Staged& staged)
 {
     session.DrainOnFirstCtrlC();
@@ -19,6 +21,7 @@ int FlashRepeatedly(Session& session, const Options& o, const std::wstring& imag
 
     std::vector<std::unique_ptr<RoadThread>> running;
     PlugMemory plugs;
+    DeviceWatch watch(plugs);
     unsigned long succeeded = 0, failed = 0, skipped = 0;
     int firstFailure = kExitSuccess;
     StatusLine tally;
@@ -76,7 +79,8 @@ int FlashRepeatedly(Session& session, const Options& o, const std::wstring& imag
                       static_cast<unsigned long>(running.size()),
                       session.Draining() ? L" (taking no new handhelds)" : L"");
         tally.Show(line);
-        ::WaitForSingleObject(session.StopEvent(), 250);
+        const HANDLE wake[] = {session.StopEvent(), watch.Changed()};
+        ::WaitForMultipleObjects(watch.Changed() ? 2 : 1, wake, FALSE, 250);
     }
     tally.End();
     Write(STD_ERROR_HANDLE, L"done " + std::to_wstring(succeeded) + L", failed " + std::to_wstring(failed) +

@@ -467,7 +467,7 @@ TEST_F(Flasher, RepeatLinesOnOnePcWriteEachPlugOnce)
     ASSERT_TRUE(first.Start(FlasherPath(), L"--repeat " + Quoted(image.Path())));
     ASSERT_TRUE(second.Start(FlasherPath(), L"--repeat " + Quoted(image.Path())));
     for (size_t plug = 1; plug <= 4; ++plug) {
-        ::Sleep(1000);  // unplugged for a second: both lines see it gone
+        // Plugged as soon as the last one went: its removal is heard before the next arrives.
         ASSERT_TRUE(device.Start()) << Utf8(device.Error());
         ASSERT_TRUE(WaitForResultLines({&first, &second}, 2 * plug)) << first.OutputSoFar() << second.OutputSoFar();
         if (plug == 4) {
@@ -496,6 +496,28 @@ TEST_F(Flasher, RepeatLinesOnOnePcWriteEachPlugOnce)
     EXPECT_EQ(done, 4u);
     EXPECT_EQ(skipped, 5u);
     EXPECT_EQ(log.NewRecords().size(), 4u) << "a skip is no attempt";
+}
+
+// A handheld that fails and resets itself, back within a tenth of a second: Windows said it
+// was removed, so it is a new plug and written again, although no look saw it gone.
+TEST_F(Flasher, RepeatWritesAgainAHandheldThatResetItselfAfterAFailure)
+{
+    ImageFile image(30000);
+    robot::ConsoleProgram line;
+    ASSERT_TRUE(line.Start(FlasherPath(), L"--repeat " + Quoted(image.Path())));
+    ASSERT_TRUE(device.Start(L"--refuse-block 3 --quick-reset 0")) << Utf8(device.Error());
+    EXPECT_TRUE(device.WaitForReport("match", "1", 20000)) << "not written after its reset: " << line.OutputSoFar();
+    EXPECT_TRUE(WaitForResultLines({&line}, 2));
+    ASSERT_TRUE(line.PressCtrlC());
+    const robot::ConsoleResult r = line.Wait(20000);
+    EmulatedHandheld::Report rep = device.Stop();
+    EXPECT_EQ(rep["resets"], "1");
+    EXPECT_EQ(rep["connections"], "2");
+    std::vector<UpgradeLog::Fields> said = ResultLines(r.out);
+    ASSERT_EQ(said.size(), 2u) << r.out;
+    EXPECT_EQ(said[0]["result"], "failed") << r.out;
+    EXPECT_EQ(said[1]["result"], "success") << r.out;
+    EXPECT_TRUE(Has(r.err, "done 1, failed 1, skipped 0\r\n")) << r.err;
 }
 
 TEST_F(Flasher, LogPastOneMebibyteMovesAsideKeepingOneOldCopy)
