@@ -16,6 +16,23 @@
 // {25DBCE51-6C8F-4A72-8A6D-B54C2B4FC835}
 const GUID GUID_DEVINTERFACE_UPGRADE = {0x25DBCE51, 0x6C8F, 0x4A72, {0x8A, 0x6D, 0xB5, 0x4C, 0x2B, 0x4F, 0xC8, 0x35}};
 
+std::wstring DeviceObjectName(const std::wstring& prefix, const std::wstring& devicePath)
+{
+    std::wstring folded;
+    for (wchar_t c : devicePath)
+        folded += c == L'\\' ? L'#' : c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+    // Object names are kept under MAX_PATH characters: a longer path keeps its end, where
+    // paths differ, behind a hash of the whole.
+    constexpr size_t kLongestName = MAX_PATH - 1;
+    if (prefix.size() + folded.size() <= kLongestName) return prefix + folded;
+    uint64_t hash = 14695981039346656037ull;  // FNV-1a
+    for (wchar_t c : folded) hash = (hash ^ c) * 1099511628211ull;
+    wchar_t hex[18];
+    std::swprintf(hex, 18, L"%016llx ", static_cast<unsigned long long>(hash));
+    const std::wstring head = prefix + hex;
+    return head + folded.substr(folded.size() - (kLongestName - head.size()));
+}
+
 namespace {
 
 // What the handheld answers on the second handshake read when it waits in upgrade mode.
@@ -125,26 +142,12 @@ bool FirstDevicePath(const GUID* guid, char* devicePath)
 }
 
 // The lock of one handheld: a mutex in the global namespace, so that programs of every
-// session see it, named after the device path (case folded, its backslashes, which a name
-// cannot hold, spelt '#' as the registry spells interface keys).
+// session see it, named after the device path.
 std::wstring DeviceLockName(const char* devicePath)
 {
-    const std::wstring prefix = L"Global\\ROM Upgrade Wizard link ";
-    std::wstring folded;
-    for (const char* p = devicePath; *p; ++p) {
-        const auto c = static_cast<unsigned char>(*p);
-        folded += c == '\\' ? L'#' : static_cast<wchar_t>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    }
-    // Object names are kept under MAX_PATH characters: a longer path keeps its end, where
-    // paths differ, behind a hash of the whole.
-    constexpr size_t kLongestName = MAX_PATH - 1;
-    if (prefix.size() + folded.size() <= kLongestName) return prefix + folded;
-    uint64_t hash = 14695981039346656037ull;  // FNV-1a
-    for (wchar_t c : folded) hash = (hash ^ c) * 1099511628211ull;
-    wchar_t hex[18];
-    std::swprintf(hex, 18, L"%016llx ", static_cast<unsigned long long>(hash));
-    const std::wstring head = prefix + hex;
-    return head + folded.substr(folded.size() - (kLongestName - head.size()));
+    std::wstring wide;
+    for (const char* p = devicePath; *p; ++p) wide += static_cast<wchar_t>(static_cast<unsigned char>(*p));
+    return DeviceObjectName(L"Global\\ROM Upgrade Wizard link ", wide);
 }
 
 enum class LockResult { Held, Busy, Unavailable };

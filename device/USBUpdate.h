@@ -27,6 +27,12 @@
 // Interface class under which the handheld's upgrade-mode driver exposes it.
 extern const GUID GUID_DEVINTERFACE_UPGRADE;
 
+// The name of a kernel object that stands for one handheld, the same in every program:
+// `prefix` and the device path, case folded, its backslashes (which a name cannot hold) spelt
+// '#' as the registry spells interface keys; under MAX_PATH characters, a long path kept by
+// its end behind a hash of the whole.
+std::wstring DeviceObjectName(const std::wstring& prefix, const std::wstring& devicePath);
+
 // Where the engine tells of an error the user must know about. Without one the engine shows
 // a message box of its own (caption "Error", no owner window); a program with no windows
 // installs a reporter that writes the text where its user looks.

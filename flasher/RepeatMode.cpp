@@ -4,20 +4,15 @@
 #include <vector>
 
 #include "flasher/Console.h"
+#include "flasher/DeviceWatch.h"
 #include "flasher/Modes.h"
+#include "flasher/PlugMemory.h"
 #include "flasher/Road.h"
 
-namespace {
-
-bool Contains(const std::vector<std::wstring>& paths, const std::wstring& path)
-{
-    return std::find(paths.begin(), paths.end(), path) != paths.end();
-}
-
-}  // namespace
-
 // A handheld that stays present after its road (flashed, failed, or held by another program)
-// is left alone until it has been unplugged.
+// is left alone until it has been unplugged; so is one that another line, or any romflash,
+// took in this plug (PlugMemory). A removal that Windows announces counts as an unplug even
+// when no look saw the handheld gone (DeviceWatch).
 int FlashRepeatedly(Session& session, const Options& o, const std::wstring& image, const Staged& staged)
 {
     session.DrainOnFirstCtrlC();
@@ -25,15 +20,14 @@ int FlashRepeatedly(Session& session, const Options& o, const std::wstring& imag
                             L"progress\r\n");
 
     std::vector<std::unique_ptr<RoadThread>> running;
-    std::vector<std::wstring> leftAlone;
+    PlugMemory plugs;
+    DeviceWatch watch(plugs);
     unsigned long succeeded = 0, failed = 0, interrupted = 0, skipped = 0;
     int firstFailure = kExitSuccess;
     StatusLine tally;
     for (;;) {
         const std::vector<std::wstring> present = PresentHandhelds();
-        leftAlone.erase(std::remove_if(leftAlone.begin(), leftAlone.end(),
-                                       [&](const std::wstring& path) { return !Contains(present, path); }),
-                        leftAlone.end());
+        plugs.KeepOnly(present);
 
         // Results as they come.
         for (auto it = running.begin(); it != running.end();) {
@@ -47,7 +41,6 @@ int FlashRepeatedly(Session& session, const Options& o, const std::wstring& imag
             const std::string& result = r.outcome.result;
             ++(result == "success" ? succeeded : result == "skipped" ? skipped : result == "interrupted" ? interrupted : failed);
             if (result != "success" && result != "skipped" && firstFailure == kExitSuccess) firstFailure = r.code;
-            leftAlone.push_back((*it)->path);
             it = running.erase(it);
         }
 
@@ -57,7 +50,15 @@ int FlashRepeatedly(Session& session, const Options& o, const std::wstring& imag
             for (const std::wstring& path : present) {
                 const bool busy = std::any_of(running.begin(), running.end(),
                                               [&](const std::unique_ptr<RoadThread>& r) { return r->path == path; });
-                if (busy || Contains(leftAlone, path)) continue;
+                if (busy) continue;
+                const PlugMemory::Look look = plugs.Present(path);
+                if (look == PlugMemory::Look::Skipped) {
+                    tally.Clear();
+                    ++skipped;
+                    Say(path + L" result=skipped (another romflash took this handheld in this plug; left alone until "
+                               L"it is plugged again)");
+                }
+                if (look != PlugMemory::Look::Ours) continue;
                 running.push_back(std::make_unique<RoadThread>(session, path));
                 running.back()->Start(session, staged, image, o, false);
             }
@@ -69,7 +70,8 @@ int FlashRepeatedly(Session& session, const Options& o, const std::wstring& imag
                       failed, interrupted, skipped, static_cast<unsigned long>(running.size()),
                       session.Draining() ? L" (taking no new handhelds)" : L"");
         tally.Show(line);
-        ::WaitForSingleObject(session.StopEvent(), 250);
+        const HANDLE wake[] = {session.StopEvent(), watch.Changed()};
+        ::WaitForMultipleObjects(watch.Changed() ? 2 : 1, wake, FALSE, 250);
     }
     tally.End();
     Write(STD_ERROR_HANDLE, L"done " + std::to_wstring(succeeded) + L", failed " + std::to_wstring(failed) +

@@ -548,6 +548,87 @@ TEST_F(Flasher, RepeatFlashesEachHandheldAsItComesAndCtrlCDrainsThenStops)
     device.Stop();
 }
 
+size_t Count(const std::string& text, const std::string& part)
+{
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+// Waits until the lines have said `results` result lines between them.
+bool WaitForResultLines(const std::vector<robot::ConsoleProgram*>& lines, size_t results)
+{
+    for (const DWORD start = ::GetTickCount(); ::GetTickCount() - start < 20000; ::Sleep(50)) {
+        size_t said = 0;
+        for (const robot::ConsoleProgram* line : lines) said += Count(line->OutputSoFar(), " result=");
+        if (said >= results) return true;
+    }
+    return false;
+}
+
+// Two production lines on one PC, handhelds plugged in turn: each plug is written once, by one
+// line, and the other says it left it alone; so does a line started while it stays plugged.
+TEST_F(Flasher, RepeatLinesOnOnePcWriteEachPlugOnce)
+{
+    ImageFile image(30000);
+    UpgradeLog log;
+    robot::ConsoleProgram first, second, third;
+    ASSERT_TRUE(first.Start(FlasherPath(), L"--repeat " + Quoted(image.Path())));
+    ASSERT_TRUE(second.Start(FlasherPath(), L"--repeat " + Quoted(image.Path())));
+    for (size_t plug = 1; plug <= 4; ++plug) {
+        // Plugged as soon as the last one went: its removal is heard before the next arrives.
+        ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+        ASSERT_TRUE(WaitForResultLines({&first, &second}, 2 * plug)) << first.OutputSoFar() << second.OutputSoFar();
+        if (plug == 4) {
+            ASSERT_TRUE(third.Start(FlasherPath(), L"--repeat " + Quoted(image.Path())));
+            ASSERT_TRUE(WaitForResultLines({&third}, 1));
+        }
+        EmulatedHandheld::Report rep = device.Stop();
+        EXPECT_EQ(rep["connections"], "1") << "plug " << plug;
+        EXPECT_EQ(rep["blocks"], "59") << "plug " << plug;
+    }
+    std::string out;
+    unsigned long done = 0, skipped = 0;
+    for (robot::ConsoleProgram* line : {&first, &second, &third}) {
+        ASSERT_TRUE(line->PressCtrlC());
+        const robot::ConsoleResult r = line->Wait(20000);
+        EXPECT_EQ(r.exitCode, 0u) << r.out << r.err;
+        out += r.out;
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(r.err, m, std::regex(R"(done (\d+), failed 0, skipped (\d+)\r\n)"))) << r.err;
+        done += std::stoul(m[1]);
+        skipped += std::stoul(m[2]);
+    }
+    EXPECT_EQ(Count(out, " result=success "), 4u) << out;
+    EXPECT_EQ(Count(out, " result=skipped (another romflash took this handheld in this plug;"), 5u) << out;
+    EXPECT_EQ(Count(out, "\n"), 9u) << "said once a plug: " << out;
+    EXPECT_EQ(done, 4u);
+    EXPECT_EQ(skipped, 5u);
+    EXPECT_EQ(log.NewRecords().size(), 4u) << "a skip is no attempt";
+}
+
+// A handheld that fails and resets itself, back within a tenth of a second: Windows said it
+// was removed, so it is a new plug and written again, although no look saw it gone.
+TEST_F(Flasher, RepeatWritesAgainAHandheldThatResetItselfAfterAFailure)
+{
+    ImageFile image(30000);
+    robot::ConsoleProgram line;
+    ASSERT_TRUE(line.Start(FlasherPath(), L"--repeat " + Quoted(image.Path())));
+    ASSERT_TRUE(device.Start(L"--refuse-block 3 --quick-reset 0")) << Utf8(device.Error());
+    EXPECT_TRUE(device.WaitForReport("match", "1", 20000)) << "not written after its reset: " << line.OutputSoFar();
+    EXPECT_TRUE(WaitForResultLines({&line}, 2));
+    ASSERT_TRUE(line.PressCtrlC());
+    const robot::ConsoleResult r = line.Wait(20000);
+    EmulatedHandheld::Report rep = device.Stop();
+    EXPECT_EQ(rep["resets"], "1");
+    EXPECT_EQ(rep["connections"], "2");
+    std::vector<UpgradeLog::Fields> said = ResultLines(r.out);
+    ASSERT_EQ(said.size(), 2u) << r.out;
+    EXPECT_EQ(said[0]["result"], "failed") << r.out;
+    EXPECT_EQ(said[1]["result"], "success") << r.out;
+    EXPECT_TRUE(Has(r.err, "done 1, failed 1, skipped 0\r\n")) << r.err;
+}
+
 TEST_F(Flasher, LogPastOneMebibyteMovesAsideKeepingOneOldCopy)
 {
     const std::wstring logPath = UpgradeLog::Path();

@@ -1,12 +1,17 @@
 #include "tools/emuhandheld/Presence.h"
 
 #include <winternl.h>
+#include <dbt.h>
 
+#include <cstddef>
+#include <cstring>
 #include <cwchar>
+#include <vector>
 
 namespace {
 
 const wchar_t kClassGuid[] = L"{25DBCE51-6C8F-4A72-8A6D-B54C2B4FC835}";
+const GUID kClass = {0x25DBCE51, 0x6C8F, 0x4A72, {0x8A, 0x6D, 0xB5, 0x4C, 0x2B, 0x4F, 0xC8, 0x35}};
 // Setup class of the device instance: USB devices. Setupapi only wants a GUID here.
 const wchar_t kSetupClass[] = L"{36FC9E60-C465-11CF-8056-444553540000}";
 
@@ -73,6 +78,25 @@ std::wstring Hex(NTSTATUS status)
     wchar_t text[16];
     std::swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(status));
     return text;
+}
+
+// Tells the programs of the prefix that the interface arrived or was removed, as Windows
+// tells those that asked for the class. Under Wine a broadcast of WM_DEVICECHANGE carries the
+// structure to other processes (BroadcastSystemMessage did not deliver it there), to
+// top-level windows only; it returns once each has heard it, so a removal has been heard
+// before the device can come back.
+void Announce(WPARAM event, const std::wstring& path)
+{
+    constexpr size_t kNameAt = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name);
+    std::vector<BYTE> buffer(kNameAt + (path.size() + 1) * sizeof(wchar_t));
+    auto* iface = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(buffer.data());
+    iface->dbcc_size = static_cast<DWORD>(buffer.size());
+    iface->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    iface->dbcc_classguid = kClass;
+    std::memcpy(iface->dbcc_name, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
+    DWORD_PTR answer = 0;
+    ::SendMessageTimeoutW(HWND_BROADCAST, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(iface), SMTO_ABORTIFHUNG,
+                          5000, &answer);
 }
 
 }  // namespace
@@ -148,6 +172,8 @@ bool DevicePresence::Plug(const std::wstring& pipeName, const std::wstring& refe
         Unplug();
         return false;
     }
+    m_reference = reference;
+    Announce(DBT_DEVICEARRIVAL, InterfacePath(m_reference, m_instance));
     return true;
 }
 
@@ -159,4 +185,5 @@ void DevicePresence::Unplug()
     m_link.reset();
     m_directory.reset();
     ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, InterfaceKey(m_instance).c_str());
+    Announce(DBT_DEVICEREMOVECOMPLETE, InterfacePath(m_reference, m_instance));
 }

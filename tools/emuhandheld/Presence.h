@@ -8,6 +8,8 @@
 // permanent: it lives as long as this object (and this process), so a crash or a kill
 // unplugs the device too. Unplug removes the link and the interface key.
 //
+// Plug and Unplug announce the arrival and the removal with WM_DEVICECHANGE, as Windows does.
+//
 // With a reference string the reported path becomes "<interface path>\<reference>": \?? then
 // holds a directory of that name with the link inside, named after the reference string.
 #pragma once
@@ -38,4 +40,5 @@ private:
     OwnedHandle m_directory;  // only with a reference string
     OwnedHandle m_link;
     int m_instance = 0;
+    std::wstring m_reference;
 };

@@ -57,6 +57,7 @@ struct Options {
     long long refuseBlock = -1;
     long long unplugAfterBlock = -1;
     long long unplugAfterMs = -1;
+    long long quickResetMs = -1;  // -1: no quick reset
     long long stallAfterBlock = -1;
     long long stallMs = 0;  // 0: until the emulator is stopped
     std::wstring stallUntil;  // the stall also ends once this file exists
@@ -90,6 +91,10 @@ const wchar_t kUsage[] =
     L"  --refuse-block K       close it instead of taking block K (counting from 0)\n"
     L"  --unplug-after-block K unplug right after block K (counting from 0) was taken\n"
     L"  --unplug-after-ms N    unplug N ms after the host first opened the device\n"
+    L"  --quick-reset [N]      once the first connection that sent data ends (the image taken,\n"
+    L"                         or the header or a block refused), unplug and plug again N ms\n"
+    L"                         later (default 100), as a handheld that resets itself; it then\n"
+    L"                         refuses nothing more\n"
     L"  --stall-after-block K  stop reading after block K (counting from 0) was taken, as a\n"
     L"                         handheld that erases or hangs, then go on\n"
     L"  --stall-ms N           how long the stall lasts (default: until the emulator stops)\n"
@@ -114,7 +119,7 @@ const wchar_t kUsage[] =
     L"\n"
     L"Report keys: mode pid connections handshake_reads header_received header_hex\n"
     L"header_writes header_count header_sum blocks bytes_received image_bytes image_sum match closed\n"
-    L"closed_ms refused bytes_after_refusal unplugged data_first_ms data_last_ms elapsed_ms\n"
+    L"closed_ms refused bytes_after_refusal unplugged resets data_first_ms data_last_ms elapsed_ms\n"
     L"finished. Transfer keys describe the last connection that sent data.\n";
 
 bool ParseNumber(const wchar_t* text, long long low, long long high, long long* out)
@@ -173,6 +178,12 @@ int ParseOptions(int argc, wchar_t** argv, Options* o)
             if (!ParseNumber(value, 0, 1LL << 40, &n)) return bad(L"needs a block number");
             o->unplugAfterBlock = n;
             ++i;
+        } else if (a == L"--quick-reset") {
+            o->quickResetMs = 100;
+            if (value && ParseNumber(value, 0, 60000, &n)) {
+                o->quickResetMs = n;
+                ++i;
+            }
         } else if (a == L"--unplug-after-ms") {
             if (!ParseNumber(value, 0, 1LL << 31, &n)) return bad(L"needs milliseconds");
             o->unplugAfterMs = n;
@@ -251,7 +262,9 @@ struct Shared {
     ULONGLONG deadline = 0;
     OwnedHandle stop;    // set: every connection ends (time limit, unplug, stop request)
     OwnedHandle unplug;  // set once the device has been unplugged
+    OwnedHandle reset;   // set: time for the quick reset
     std::atomic<bool> refusedYet{false};
+    std::atomic<bool> resetAsked{false};  // refusals are for the first plug only
 
     CRITICAL_SECTION lock;  // guards everything below and the report file
     DevicePresence presence;
@@ -262,6 +275,7 @@ struct Shared {
     std::wstring refused = L"none";
     uint64_t bytesAfterRefusal = 0;
     bool unplugged = false;
+    long resets = 0;
     long stalls = 0;  // stalls begun
     bool finished = false;
     TransferState transfer;
@@ -343,6 +357,7 @@ void WriteReportLocked()
     line(L"refused", g.refused);
     line(L"bytes_after_refusal", unum(g.bytesAfterRefusal));
     line(L"unplugged", num(g.unplugged ? 1 : 0));
+    line(L"resets", num(g.resets));
     line(L"stalls", num(g.stalls));
     line(L"data_first_ms", num(t.firstDataMs));
     line(L"data_last_ms", num(t.lastDataMs));
@@ -556,7 +571,7 @@ private:
     void ReceiveData()
     {
         const Options& o = g.options;
-        if (o.refuseHeader) {
+        if (o.refuseHeader && !g.resetAsked) {
             Refuse(L"header");
             return;
         }
@@ -571,7 +586,7 @@ private:
                 want = kHeaderSize - t.headerFill;
             } else if (blockwise) {
                 const DWORD into = static_cast<DWORD>(t.bytesReceived % kBlockSize);
-                if (into == 0 && o.refuseBlock >= 0 &&
+                if (into == 0 && o.refuseBlock >= 0 && !g.resetAsked &&
                     t.bytesReceived / kBlockSize == static_cast<uint64_t>(o.refuseBlock)) {
                     Refuse(L"block:" + std::to_wstring(o.refuseBlock));
                     return;
@@ -647,6 +662,8 @@ private:
             g.closedMs = ElapsedMs();
         }
         WriteReportLocked();
+        const bool sentData = m_transfer.headerFill > 0 || g.refused == L"header";
+        if (g.options.quickResetMs >= 0 && sentData && !g.resetAsked.exchange(true)) ::SetEvent(g.reset.get());
     }
 
     OwnedHandle m_pipe;
@@ -791,9 +808,10 @@ int Serve()
         if (unplugAt != 0 && unplugAt < wake) wake = unplugAt;
         const ULONGLONG now = ::GetTickCount64();
         const DWORD timeout = now >= wake ? 0 : static_cast<DWORD>(wake - now);
-        HANDLE waits[kListeners + 2];
+        HANDLE waits[kListeners + 3];
         DWORD count = 0;
         for (auto& listener : listeners) waits[count++] = listener->event();
+        waits[count++] = g.reset.get();
         waits[count++] = g.unplug.get();
         if (stopRequest) waits[count++] = stopRequest.get();
         const DWORD w = ::WaitForMultipleObjects(count, waits, FALSE, timeout);
@@ -814,6 +832,26 @@ int Serve()
                 threads.emplace_back(thread);
             else
                 delete session;
+            continue;
+        }
+        if (w == WAIT_OBJECT_0 + kListeners) {
+            // The quick reset: gone, and back as a new plug that takes data as usual. No report
+            // in between: a reader holding the report open would stretch the gap.
+            {
+                Lock l(&g.lock);
+                g.presence.Unplug();
+            }
+            const DWORD gap = static_cast<DWORD>(o.quickResetMs);
+            if (stopRequest ? ::WaitForSingleObject(stopRequest.get(), gap) != WAIT_TIMEOUT : (::Sleep(gap), false))
+                break;
+            g.refusedYet = false;
+            Lock l(&g.lock);
+            if (!g.presence.Plug(pipeName, reference, &error)) {
+                std::fwprintf(stderr, L"emuhandheld: %ls\n", error.c_str());
+                break;
+            }
+            ++g.resets;
+            WriteReportLocked();
             continue;
         }
         if (w == WAIT_TIMEOUT && unplugAt != 0 && ::GetTickCount64() >= unplugAt && ::GetTickCount64() < g.deadline) {
@@ -863,5 +901,6 @@ int wmain(int argc, wchar_t** argv)
     g.deadline = g.start + static_cast<ULONGLONG>(g.options.timeLimitS) * 1000;
     g.stop.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     g.unplug.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    g.reset.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
     return Serve();
 }

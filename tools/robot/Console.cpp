@@ -46,6 +46,7 @@ ConsoleProgram::~ConsoleProgram()
 }
 
 std::string ConsoleProgram::ErrorSoFar() const { return ReadAll(m_errPath); }
+std::string ConsoleProgram::OutputSoFar() const { return ReadAll(m_outPath); }
 
 bool ConsoleProgram::Start(const std::wstring& exePath, const std::wstring& arguments)
 {

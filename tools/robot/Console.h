@@ -34,6 +34,7 @@ public:
     bool PressCtrlC();
     // What it has written to standard error so far.
     std::string ErrorSoFar() const;
+    std::string OutputSoFar() const;
     // Waits for it to end (ending it at the time limit) and returns what it did.
     ConsoleResult Wait(DWORD timeoutMs = 60000);
     // Wait then also reads the program's peak working set (ten looks a second).
