@@ -595,7 +595,7 @@ TEST_F(Flasher, RepeatLinesOnOnePcWriteEachPlugOnce)
         EXPECT_EQ(r.exitCode, 0u) << r.out << r.err;
         out += r.out;
         std::smatch m;
-        ASSERT_TRUE(std::regex_search(r.err, m, std::regex(R"(done (\d+), failed 0, skipped (\d+)\r\n)"))) << r.err;
+        ASSERT_TRUE(std::regex_search(r.err, m, std::regex(R"(done (\d+), failed 0, interrupted 0, skipped (\d+)\r\n)"))) << r.err;
         done += std::stoul(m[1]);
         skipped += std::stoul(m[2]);
     }
@@ -626,7 +626,7 @@ TEST_F(Flasher, RepeatWritesAgainAHandheldThatResetItselfAfterAFailure)
     ASSERT_EQ(said.size(), 2u) << r.out;
     EXPECT_EQ(said[0]["result"], "failed") << r.out;
     EXPECT_EQ(said[1]["result"], "success") << r.out;
-    EXPECT_TRUE(Has(r.err, "done 1, failed 1, skipped 0\r\n")) << r.err;
+    EXPECT_TRUE(Has(r.err, "done 1, failed 1, interrupted 0, skipped 0\r\n")) << r.err;
 }
 
 TEST_F(Flasher, LogPastOneMebibyteMovesAsideKeepingOneOldCopy)
