@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "framework/CString.h"
+#include "pages/ReasonText.h"
 #include "res/resource.h"
 
 namespace {
@@ -61,12 +62,13 @@ ImageVerdict JudgeImage(HWND page, const std::wstring& imagePath, const CUSBUpda
     if (sum.state == Sum::Mismatch)
         return refuse(LoadText(IDS_REFUSE_SUM, {imagePath, sha256, sum.file, Widen(sum.expected)}), "sha256-mismatch");
     if (sig.state == Sig::Invalid && sig.notTrusted)
-        return refuse(LoadText(IDS_REFUSE_SIGNER, {imagePath, sig.file, sig.signer, Widen(sig.thumbprint), sig.problem}),
+        return refuse(LoadText(IDS_REFUSE_SIGNER, {imagePath, sig.file, sig.signer, Widen(sig.thumbprint),
+                                                    ReasonText(sig.reason, sig.problem)}),
                       "signer-not-trusted");
     if (sig.state == Sig::Invalid)
         return refuse(LoadText(IDS_REFUSE_SIGNATURE, {imagePath, sig.file,
                                                       sig.signer.empty() ? LoadText(IDS_SIGNER_UNKNOWN) : sig.signer,
-                                                      sig.problem}),
+                                                      ReasonText(sig.reason, sig.problem)}),
                       "signature-invalid");
     if (checks.SignatureMissing())
         return refuse(LoadText(IDS_REFUSE_UNSIGNED, {imagePath, imagePath + L".p7s"}), "signature-missing");
@@ -83,7 +85,7 @@ ImageVerdict JudgeImage(HWND page, const std::wstring& imagePath, const CUSBUpda
     if (sig.state == Sig::Valid) text += LoadText(IDS_ASK_SIGNED, {sig.signer, FileNameOf(sig.file), Widen(sig.thumbprint)}) + L"\n";
     if (sum.state == Sum::Match) text += LoadText(IDS_ASK_SUM_MATCH, {FileNameOf(sum.file)}) + L"\n";
     if (sum.state == Sum::Unreadable)
-        text += LoadText(IDS_ASK_SUM_UNUSABLE, {FileNameOf(sum.file), sum.problem}) + L"\n";
+        text += LoadText(IDS_ASK_SUM_UNUSABLE, {FileNameOf(sum.file), ReasonText(sum.reason, sum.problem)}) + L"\n";
     if (sig.state == Sig::None && sum.state == Sum::None) text += LoadText(IDS_ASK_UNCHECKED, {name}) + L"\n";
     if (powerVerdict == PowerVerdict::Warn) text += L"\n" + LoadText(IDS_ASK_BATTERY, {Charge(power)}) + L"\n";
     text += L"\n" + LoadText(IDS_ASK_WRITE);
