@@ -4,16 +4,25 @@
 #include <vector>
 
 #include "framework/CString.h"
+#include "framework/Language.h"
 #include "pages/ReasonText.h"
 #include "res/resource.h"
 
 namespace {
 
-std::wstring Decimal(double value, const wchar_t* format = L"%.2f")
+// Two decimals, with the decimal sign of the wizard's language (a point in English, a comma in
+// German, French and Spanish); no grouping, so English reads as it always did.
+std::wstring Decimal(double value)
 {
-    wchar_t text[32];
-    std::swprintf(text, 32, format, value);
-    return text;
+    wchar_t plain[32];
+    std::swprintf(plain, 32, L"%.2f", value);
+    const LCID locale = MAKELCID(ProgramLanguage(), SORT_DEFAULT);
+    wchar_t point[8] = L".", group[8] = L",";
+    ::GetLocaleInfoW(locale, LOCALE_SDECIMAL, point, 8);
+    ::GetLocaleInfoW(locale, LOCALE_STHOUSAND, group, 8);
+    NUMBERFMTW format{2, 1, 0, point, group, 1};
+    wchar_t text[64];
+    return ::GetNumberFormatW(locale, 0, plain, &format, text, 64) > 0 ? text : plain;
 }
 
 std::wstring MiB(uint64_t bytes) { return Decimal(static_cast<double>(bytes) / (1 << 20)); }
