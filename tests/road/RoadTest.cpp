@@ -523,13 +523,16 @@ TEST_F(RoadScenario, TheRoadIsWalkedByKeysAlone)
     ::DeleteFileW(received.c_str());
 }
 
-// The road in each language, from /lang:xx: the welcome page is heard in it, the handheld gets
-// the image byte for byte, and the device check, image file and finish pages are left as
-// screenshots (road_LANG_PAGE.bmp) for a person to look at.
+// The road in each language, from /lang:xx: the welcome page is heard in it, the question's
+// size and the line of figures take its decimal sign, the progress bar and the figures say no
+// English word in another language, the handheld gets the image byte for byte, and the device
+// check, image file and finish pages are left as screenshots (road_LANG_PAGE.bmp) for a person
+// to look at.
 struct LanguageCase {
     const wchar_t* code;
     const wchar_t* firstLine;  // the welcome page's first line, as a screen reader hears it
     const wchar_t* next;       // its Next button
+    const wchar_t* figures;    // how the line of figures starts once all is written
 };
 class Languages : public RoadScenario, public ::testing::WithParamInterface<LanguageCase> {
 protected:
@@ -561,8 +564,18 @@ TEST_P(Languages, TheRoadSpeaksTheChosenLanguage)
     Shot(L"checkusb");
     ASSERT_TRUE(wizard.WaitForPage(Page::Image, 15000)) << "see " << Visible();
     Shot(L"image");
-    ChooseImage(image.Path());
-    ASSERT_TRUE(wizard.WaitForPage(Page::End, 30000)) << "see " << Visible();
+    ChooseImage(image.Path(), false);
+    std::wstring question, bar;
+    AnswerQuestion(&question);
+    const std::wstring expected = GetParam().figures, mib = expected.substr(expected.find(L'0'), 4);  // "0,02"
+    EXPECT_NE(question.find(mib + L" Mi"), std::wstring::npos) << Utf8(question);  // the size in MiB
+    ExpectFinishPage(&bar, nullptr);
+    const std::wstring figures = robot::Wizard::TextOf(::GetDlgItem(wizard.FindPage(Page::Progress), IDC_PROGRESS_FIGURES));
+    EXPECT_EQ(figures.rfind(expected, 0), 0u) << Utf8(figures);
+    if (GetParam().code != std::wstring(L"en"))
+        for (const wchar_t* english : {L"Processing", L"Initialing", L"Progress", L"block", L" of ", L"written", L"left"}) {
+            EXPECT_EQ((bar + L"\n" + figures).find(english), std::wstring::npos) << Utf8(bar) << " / " << Utf8(figures);
+        }
     Shot(L"end");
     ASSERT_TRUE(wizard.Press(IDOK));
     ExpectRunEnds();
@@ -571,12 +584,13 @@ TEST_P(Languages, TheRoadSpeaksTheChosenLanguage)
 
 INSTANTIATE_TEST_SUITE_P(
     Road, Languages,
-    ::testing::Values(LanguageCase{L"en", L"Please follow this step-by-step procedure to", L"Next"},
-                      LanguageCase{L"de", L"Bitte folgen Sie diesen Schritten, um das", L"Weiter"},
-                      LanguageCase{L"fr", L"Suivez ces étapes pour mettre à jour", L"Suivant"},
-                      LanguageCase{L"es", L"Siga este procedimiento paso a paso para", L"Siguiente"},
-                      LanguageCase{L"zh", L"请按照以下步骤操作，", L"下一步"},
-                      LanguageCase{L"ja", L"次の手順に従って、Pocket PC の", L"次へ"}),
+    ::testing::Values(
+        LanguageCase{L"en", L"Please follow this step-by-step procedure to", L"Next", L"0.02 of 0.02 MiB written"},
+        LanguageCase{L"de", L"Bitte folgen Sie diesen Schritten, um das", L"Weiter", L"0,02 von 0,02 MiB geschrieben"},
+        LanguageCase{L"fr", L"Suivez ces étapes pour mettre à jour", L"Suivant", L"0,02 sur 0,02 Mio écrits"},
+        LanguageCase{L"es", L"Siga este procedimiento paso a paso para", L"Siguiente", L"0,02 de 0,02 MiB escritos"},
+        LanguageCase{L"zh", L"请按照以下步骤操作，", L"下一步", L"已写入 0.02 / 0.02 MiB"},
+        LanguageCase{L"ja", L"次の手順に従って、Pocket PC の", L"次へ", L"0.02 / 0.02 MiB 書き込み済み"}),
     [](const ::testing::TestParamInfo<LanguageCase>& info) { return Utf8(info.param.code); });
 
 // What the publisher's files beside the image say, each time the image is chosen again: a
