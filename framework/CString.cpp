@@ -58,6 +58,11 @@ CString TextOr(UINT nID, const wchar_t* english)
 
 std::wstring LoadText(UINT id, std::initializer_list<std::wstring> args)
 {
+    return LoadText(id, std::vector<std::wstring>(args));
+}
+
+std::wstring LoadText(UINT id, const std::vector<std::wstring>& args)
+{
     CString format;
     format.LoadString(id);
     std::vector<DWORD_PTR> argv;

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 class CString {
 public:
@@ -38,3 +39,4 @@ CString TextOr(UINT nID, const wchar_t* english);
 // String resource `id` in the program's language with %1, %2, ... replaced by `args`, as
 // FormatMessage fills them in; its line ends are the text's own.
 std::wstring LoadText(UINT id, std::initializer_list<std::wstring> args = {});
+std::wstring LoadText(UINT id, const std::vector<std::wstring>& args);

@@ -1,5 +1,6 @@
 #include "framework/Dialog.h"
 #include "framework/WinApp.h"
+#include "res/resource.h"
 
 HICON CWnd::SetIcon(HICON icon, BOOL big)
 {
@@ -35,7 +36,11 @@ INT_PTR CDialog::DoModal()
         // A page that cannot be made ends the run, as the end of the main window would: the
         // application must not be left designating a page that never was.
         m_bContinueModal = false;
-        ::MessageBoxW(parent, L"A page of the wizard could not be shown. The wizard will close now.", L"Error", MB_OK);
+        // In the user's language when the program has it (a program of ours without the
+        // texts says it in English).
+        ::MessageBoxW(parent,
+                      TextOr(IDS_PAGE_NOT_SHOWN, L"A page of the wizard could not be shown. The wizard will close now."),
+                      TextOr(IDS_ENGINE_ERROR_CAPTION, L"Error"), MB_OK);
         CWinApp* app = AfxGetApp();
         if (app->m_pMainWnd == this) app->m_pMainWnd = nullptr;
         ::PostQuitMessage(0);

@@ -1,5 +1,7 @@
 #include "framework/FileDialog.h"
 #include "framework/SystemLibrary.h"
+#include "framework/CString.h"
+#include "res/resource.h"
 
 namespace {
 constexpr size_t kNameBuffer = 32768;  // room for the longest path Windows can name
@@ -81,9 +83,10 @@ LRESULT CALLBACK CFileDialog::GuardProc(HWND dialog, UINT msg, WPARAM wParam, LP
         }
         if (length >= MAX_PATH) {
             ::MessageBoxW(dialog,
-                          L"The path of the file is too long (259 characters at most).\n"
-                          L"Please move the file to a folder with a shorter path and choose it again.",
-                          L"Error", MB_OK);
+                          TextOr(IDS_FILE_PATH_TOO_LONG,
+                                 L"The path of the file is too long (259 characters at most).\n"
+                                 L"Please move the file to a folder with a shorter path and choose it again."),
+                          TextOr(IDS_ENGINE_ERROR_CAPTION, L"Error"), MB_OK);
             return 0;
         }
     } else if (msg == WM_NCDESTROY) {

@@ -336,17 +336,21 @@ DetachedSignature::DetachedSignature(const std::vector<BYTE>& encoded,
 {
     if (!m_api->Loaded()) {
         m_decodeProblem = L"this Windows has no CryptoAPI to check it with";
+        m_decodeReason = {Why::NoCryptoApi, {}, 0};
         return;
     }
     // SHA-2 lives in the AES provider (XP SP3 on).
     if (!::CryptAcquireContextW(&m_provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
+        const DWORD error = ::GetLastError();
         m_provider = 0;
-        m_decodeProblem = L"this Windows has no SHA-2 provider: " + CryptoProblem(::GetLastError());
+        m_decodeProblem = L"this Windows has no SHA-2 provider: " + CryptoProblem(error);
+        m_decodeReason = {Why::NoSha2Provider, {}, error};
         return;
     }
     if (!Decode(encoded)) return;
     if (!(m_hashAlg = HashOf(m_digestOid)) || !::CryptCreateHash(m_provider, m_hashAlg, 0, 0, &m_contentHash)) {
         m_decodeProblem = L"it is not made with SHA-256, SHA-384 or SHA-512";
+        m_decodeReason = {Why::DigestNotSha2, {}, 0};
         m_contentHash = 0;
     }
 }
@@ -364,6 +368,7 @@ DetachedSignature::~DetachedSignature()
 bool DetachedSignature::Decode(const std::vector<BYTE>& encoded)
 {
     m_decodeProblem = L"it is not a PKCS #7 signature (signed data in DER)";
+    m_decodeReason = {Why::NotPkcs7, {}, 0};
     DerReader file(encoded.data(), encoded.size());
     DerItem contentInfo, type, explicitContent, signedData, item, encap, signerInfos, signerInfo, sid;
     if (!file.Expect(kDerSequence, &contentInfo) || !file.AtEnd()) return false;
@@ -378,11 +383,13 @@ bool DetachedSignature::Decode(const std::vector<BYTE>& encoded)
     if (!content.Expect(kDerOid, &type)) return false;
     if (!content.AtEnd()) {
         m_decodeProblem = L"it holds its content instead of being detached";
+        m_decodeReason = {Why::NotDetached, {}, 0};
         return false;
     }
     if (type.Bytes() != kData) {
         m_decodeProblem = L"what it signs is not plain data but content of type " + OidText(type.Bytes()) +
                           L" (a program's signature, for one, signs a description of the program)";
+        m_decodeReason = {Why::SignsOtherContent, {OidText(type.Bytes())}, 0};
         return false;
     }
     if (sd.Optional(DerContext(0), &item)) {
@@ -398,6 +405,7 @@ bool DetachedSignature::Decode(const std::vector<BYTE>& encoded)
     DerReader signers(signerInfos);
     if (!signers.Next(&signerInfo) || signerInfo.tag != kDerSequence) {
         m_decodeProblem = L"it names no signer";
+        m_decodeReason = {Why::NoSigner, {}, 0};
         return false;
     }
     DerReader si(signerInfo);
@@ -419,6 +427,7 @@ bool DetachedSignature::Decode(const std::vector<BYTE>& encoded)
     if (!ReadAlgorithm(si, &m_signatureOid, &m_signatureParameters) || !si.Expect(kDerOctetString, &item)) return false;
     m_signature = item.Bytes();
     m_decodeProblem.clear();
+    m_decodeReason = {};
     return true;
 }
 
@@ -439,21 +448,27 @@ bool DetachedSignature::Verify(SignatureFinding* finding)
     finding->thumbprint.clear();
     finding->notTrusted = false;
     std::wstring& problem = finding->problem;
+    CheckReason& reason = finding->reason;
     if (!m_decodeProblem.empty() || !m_contentHash) {
         problem = m_decodeProblem;
+        reason = m_decodeReason;
         return false;
     }
     const Crypt32& api = *m_api;
     const std::vector<BYTE> digest = m_contentFailed ? std::vector<BYTE>() : HashValue(m_contentHash);
     if (digest.empty()) {
-        problem = L"the image could not be hashed: " + CryptoProblem(::GetLastError());
+        const DWORD error = ::GetLastError();
+        problem = L"the image could not be hashed: " + CryptoProblem(error);
+        reason = {Why::NotHashed, {}, error};
         return false;
     }
 
     // The signer's certificate, from those the signature carries.
     Store carried(api.CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr), StoreCloser{&api});
     if (!carried) {
-        problem = L"its certificates could not be read: " + CryptoProblem(::GetLastError());
+        const DWORD error = ::GetLastError();
+        problem = L"its certificates could not be read: " + CryptoProblem(error);
+        reason = {Why::CertificatesUnreadable, {}, error};
         return false;
     }
     Cert cert(nullptr, CertFree{&api});
@@ -474,6 +489,7 @@ bool DetachedSignature::Verify(SignatureFinding* finding)
     }
     if (!cert) {
         problem = L"the signer's certificate is not in it";
+        reason = {Why::SignerCertificateMissing, {}, 0};
         return false;
     }
     finding->signer = NameOf(api, cert.get());
@@ -504,14 +520,17 @@ bool DetachedSignature::Verify(SignatureFinding* finding)
         }
         if (!attributes.AtEnd() || typesSeen != 1 || digestsSeen != 1) {
             problem = L"its signed attributes are not as a signature's must be";
+            reason = {Why::SignedAttributesBad, {}, 0};
             return false;
         }
         if (contentType != kData) {
             problem = L"what it signs is not plain data but content of type " + OidText(contentType);
+            reason = {Why::SignsOtherContent, {OidText(contentType)}, 0};
             return false;
         }
         if (messageDigest != std::string(digest.begin(), digest.end())) {
             problem = L"it was made for other bytes than this image's";
+            reason = {Why::OtherBytes, {}, 0};
             return false;
         }
         // The signature covers them encoded as a SET, not as the [0] they are stored as.
@@ -526,6 +545,7 @@ bool DetachedSignature::Verify(SignatureFinding* finding)
     if (std::strcmp(keyInfo.Algorithm.pszObjId, szOID_RSA_RSA) != 0 ||
         !ParseRsaPublicKey(keyInfo.PublicKey.pbData, keyInfo.PublicKey.cbData, &key)) {
         problem = L"the signer's key is not an RSA key of 1024 to 8192 bits";
+        reason = {Why::KeyNotRsa, {}, 0};
         return false;
     }
     const std::vector<BYTE> signature(m_signature.begin(), m_signature.end());
@@ -534,6 +554,7 @@ bool DetachedSignature::Verify(SignatureFinding* finding)
     if (m_signatureOid == kRsaPss) {
         if (!ReadPssParameters(m_signatureParameters, m_digestOid, &saltLength)) {
             problem = L"its RSA-PSS parameters are not the ones this program takes (MGF1 with the same hash)";
+            reason = {Why::PssParameters, {}, 0};
             return false;
         }
         const HCRYPTPROV provider = m_provider;
@@ -547,10 +568,12 @@ bool DetachedSignature::Verify(SignatureFinding* finding)
         good = VerifyPkcs1(key, signature, m_digestOid, signedDigest);
     } else {
         problem = L"it is not an RSA signature (PKCS #1 v1.5 or PSS) over its own digest";
+        reason = {Why::NotRsaSignature, {}, 0};
         return false;
     }
     if (!good) {
         problem = L"it does not match the image: the signature is not the signer's";
+        reason = {Why::NotTheSigners, {}, 0};
         return false;
     }
     return CheckChain(cert.get(), carried.get(), finding);
@@ -560,6 +583,7 @@ bool DetachedSignature::CheckChain(const CERT_CONTEXT* signer, HCERTSTORE carrie
 {
     const Crypt32& api = *m_api;
     std::wstring& problem = finding->problem;
+    CheckReason& reason = finding->reason;
     // Built from the PC's stores and the file's certificates: no URL in a certificate is
     // followed (the file's author would choose it), and revocation is not looked up.
     LPSTR codeSigning[] = {const_cast<LPSTR>(szOID_PKIX_KP_CODE_SIGNING)};
@@ -571,12 +595,15 @@ bool DetachedSignature::CheckChain(const CERT_CONTEXT* signer, HCERTSTORE carrie
     const CERT_CHAIN_CONTEXT* rawChain = nullptr;
     if (!api.CertGetCertificateChain(nullptr, signer, nullptr, carried, &para,
                                      CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL | CERT_CHAIN_DISABLE_AIA, nullptr, &rawChain)) {
-        problem = L"the signer's certificate chain could not be built: " + CryptoProblem(::GetLastError());
+        const DWORD error = ::GetLastError();
+        problem = L"the signer's certificate chain could not be built: " + CryptoProblem(error);
+        reason = {Why::ChainNotBuilt, {}, error};
         return false;
     }
     std::unique_ptr<const CERT_CHAIN_CONTEXT, ChainFree> chain(rawChain, ChainFree{&api});
     if (chain->cChain != 1 || chain->rgpChain[0]->cElement == 0) {
         problem = L"the signer is not trusted: its chain goes through a list of trust, which this program does not take";
+        reason = {Why::ChainThroughTrustList, {}, 0};
         return false;
     }
     const CERT_SIMPLE_CHAIN& simple = *chain->rgpChain[0];
@@ -591,12 +618,14 @@ bool DetachedSignature::CheckChain(const CERT_CONTEXT* signer, HCERTSTORE carrie
                                              &top->pCertInfo->SubjectPublicKeyInfo) ||
         !InRootStore(api, m_provider, top)) {
         problem = notTrusted + L"its chain reaches no root this PC trusts (it ends at " + NameOf(api, top) + L")";
+        reason = {Why::NoTrustedRoot, {NameOf(api, top)}, 0};
         return false;
     }
     for (DWORD i = 0; i < count; ++i) {
         const CERT_CONTEXT* c = at(i);
         if (api.CertVerifyTimeValidity(nullptr, c->pCertInfo) != 0) {
             problem = notTrusted + NameOf(api, c) + L" has expired or is not valid yet";
+            reason = {Why::CertificateExpired, {NameOf(api, c)}, 0};
             return false;
         }
         if (i + 1 < count &&
@@ -604,6 +633,7 @@ bool DetachedSignature::CheckChain(const CERT_CONTEXT* signer, HCERTSTORE carrie
              !api.CryptVerifyCertificateSignature(0, X509_ASN_ENCODING, c->pbCertEncoded, c->cbCertEncoded,
                                                   &at(i + 1)->pCertInfo->SubjectPublicKeyInfo))) {
             problem = notTrusted + NameOf(api, c) + L" is not signed by " + NameOf(api, at(i + 1));
+            reason = {Why::NotSignedBy, {NameOf(api, c), NameOf(api, at(i + 1))}, 0};
             return false;
         }
         long pathLength = -1;
@@ -613,10 +643,12 @@ bool DetachedSignature::CheckChain(const CERT_CONTEXT* signer, HCERTSTORE carrie
             (!IsAuthority(c->pCertInfo, &pathLength) || (pathLength >= 0 && static_cast<long>(i) - 1 > pathLength))) {
             problem = notTrusted + NameOf(api, at(i - 1)) + L" was issued by " + NameOf(api, c) +
                       L", which is not a certification authority (or not for so long a chain)";
+            reason = {Why::IssuerNotCa, {NameOf(api, at(i - 1)), NameOf(api, c)}, 0};
             return false;
         }
         if (!AllowsCodeSigning(c->pCertInfo)) {
             problem = notTrusted + NameOf(api, c) + L" is limited to uses other than code signing";
+            reason = {Why::NotForCodeSigning, {NameOf(api, c)}, 0};
             return false;
         }
     }
@@ -625,6 +657,9 @@ bool DetachedSignature::CheckChain(const CERT_CONTEXT* signer, HCERTSTORE carrie
     const DWORD ignored = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
     if (errors & ~ignored) {
         problem = notTrusted + ChainErrorWords(errors & ~ignored);
+        wchar_t hex[16];
+        wsprintfW(hex, L"0x%08lX", errors & ~ignored);
+        reason = {Why::ChainStatus, {hex}, 0};
         return false;
     }
     CERT_CHAIN_POLICY_PARA policy{};
@@ -633,11 +668,14 @@ bool DetachedSignature::CheckChain(const CERT_CONTEXT* signer, HCERTSTORE carrie
     CERT_CHAIN_POLICY_STATUS status{};
     status.cbSize = sizeof status;
     if (!api.CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_BASE, chain.get(), &policy, &status)) {
-        problem = L"the signer's certificate chain could not be checked: " + CryptoProblem(::GetLastError());
+        const DWORD error = ::GetLastError();
+        problem = L"the signer's certificate chain could not be checked: " + CryptoProblem(error);
+        reason = {Why::ChainNotChecked, {}, error};
         return false;
     }
     if (status.dwError != 0) {
         problem = notTrusted + CryptoProblem(status.dwError);
+        reason = {Why::ChainRefused, {}, status.dwError};
         return false;
     }
 
@@ -653,10 +691,12 @@ bool DetachedSignature::CheckChain(const CERT_CONTEXT* signer, HCERTSTORE carrie
         }
         if (!named) {
             problem = L"the signer " + finding->signer + L" is not one of those this PC is told to trust";
+            reason = {Why::NotPinned, {finding->signer}, 0};
             finding->notTrusted = true;
             return false;
         }
     }
     problem.clear();
+    reason = {};
     return true;
 }

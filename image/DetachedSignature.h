@@ -58,6 +58,7 @@ private:
     std::string m_issuer, m_serial, m_keyId;  // the signer: issuer and serial, or key id
     std::string m_digestOid, m_signedAttributes, m_signatureOid, m_signatureParameters, m_signature;
     std::wstring m_decodeProblem;  // set when the file is not a signature we can check
+    CheckReason m_decodeReason;    // the same, for the wizard to say in its language
     bool m_contentFailed = false;
 };
 

@@ -14,8 +14,8 @@ constexpr DWORD kLargestFile = 1 << 20;
 
 enum class Read { Absent, Done, Failed };
 
-// The whole of a small file; *problem says why it could not be read.
-Read ReadSmallFile(const std::wstring& path, std::vector<BYTE>* bytes, std::wstring* problem)
+// The whole of a small file; *problem and *reason say why it could not be read.
+Read ReadSmallFile(const std::wstring& path, std::vector<BYTE>* bytes, std::wstring* problem, CheckReason* reason)
 {
     const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -23,12 +23,14 @@ Read ReadSmallFile(const std::wstring& path, std::vector<BYTE>* bytes, std::wstr
         const DWORD error = ::GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return Read::Absent;
         *problem = L"it could not be opened: " + CryptoProblem(error);
+        *reason = {Why::FileNotOpened, {}, error};
         return Read::Failed;
     }
     LARGE_INTEGER size{};
     bool ok = ::GetFileSizeEx(file, &size) != 0;
     if (ok && size.QuadPart > kLargestFile) {
         *problem = L"it is larger than 1 MiB";
+        *reason = {Why::FileTooLarge, {}, 0};
         ::CloseHandle(file);
         return Read::Failed;
     }
@@ -36,7 +38,11 @@ Read ReadSmallFile(const std::wstring& path, std::vector<BYTE>* bytes, std::wstr
     DWORD got = 0;
     if (ok && !bytes->empty())
         ok = ::ReadFile(file, bytes->data(), static_cast<DWORD>(bytes->size()), &got, nullptr) && got == bytes->size();
-    if (!ok) *problem = L"it could not be read: " + CryptoProblem(::GetLastError());
+    if (!ok) {
+        const DWORD error = ::GetLastError();
+        *problem = L"it could not be read: " + CryptoProblem(error);
+        *reason = {Why::FileNotRead, {}, error};
+    }
     ::CloseHandle(file);
     return ok ? Read::Done : Read::Failed;
 }
@@ -137,11 +143,14 @@ std::wstring FileNameOf(const std::wstring& path)
 }
 
 State ParseChecksumText(const std::string& bytes, const std::wstring& imageName, bool namedOnly, std::string* hex,
-                        std::wstring* problem)
+                        std::wstring* problem, CheckReason* reason)
 {
+    CheckReason unused;
+    if (!reason) reason = &unused;
     std::string text;
     if (!TextInUtf8(bytes, &text)) {
         *problem = L"it is UTF-16 cut short";
+        *reason = {Why::Utf16CutShort, {}, 0};
         return State::Unreadable;
     }
     std::vector<std::string> lines;  // those that say something
@@ -163,9 +172,11 @@ State ParseChecksumText(const std::string& bytes, const std::wstring& imageName,
     case Certutil::Other:
         if (namedOnly) return State::None;
         *problem = L"certutil's first line names " + certutilNamed + L", not " + imageName;
+        *reason = {Why::CertutilNamesOther, {certutilNamed, imageName}, 0};
         return State::Unreadable;
     case Certutil::Unreadable:
         *problem = L"it is not certutil's SHA-256 output as it writes it";
+        *reason = {Why::NotCertutil, {}, 0};
         return State::Unreadable;
     }
     std::string named, single;
@@ -179,6 +190,7 @@ State ParseChecksumText(const std::string& bytes, const std::wstring& imageName,
             (line.size() > 64 && (line.size() < 67 || line[64] != ' ' || (line[65] != ' ' && line[65] != '*'))) ||
             (escaped && !Unescaped(line.substr(66), &nameUtf8))) {
             *problem = L"line " + std::to_wstring(numbers[i]) + L" is not a SHA-256 checksum line";
+            *reason = {Why::NotChecksumLine, {std::to_wstring(numbers[i])}, 0};
             return State::Unreadable;
         }
         ++entries;
@@ -189,6 +201,7 @@ State ParseChecksumText(const std::string& bytes, const std::wstring& imageName,
         if (!SameFileName(name, imageName)) continue;
         if (!named.empty() && named != digest) {
             *problem = L"it gives two different checksums for " + imageName;
+            *reason = {Why::TwoChecksums, {imageName}, 0};
             return State::Unreadable;
         }
         named = digest;
@@ -203,6 +216,7 @@ State ParseChecksumText(const std::string& bytes, const std::wstring& imageName,
     }
     if (namedOnly) return State::None;
     *problem = entries == 0 ? L"it holds no checksum" : L"it does not name " + imageName;
+    *reason = entries == 0 ? CheckReason{Why::NoChecksum, {}, 0} : CheckReason{Why::DoesNotName, {imageName}, 0};
     return State::Unreadable;
 }
 
@@ -216,28 +230,32 @@ PublisherChecks::PublisherChecks(const std::wstring& imagePath, const TrustPolic
     for (int i = 0; i < 2 && m_checksum.state == State::None; ++i) {
         std::vector<BYTE> bytes;
         std::wstring problem;
-        const Read read = ReadSmallFile(candidates[i], &bytes, &problem);
+        CheckReason reason;
+        const Read read = ReadSmallFile(candidates[i], &bytes, &problem, &reason);
         if (read == Read::Absent) continue;
         State found = State::Unreadable;
         if (read == Read::Done)
             found = ParseChecksumText(std::string(bytes.begin(), bytes.end()), name, i == 1, &m_checksum.expected,
-                                      &problem);
+                                      &problem, &reason);
         if (found == State::None) continue;
         m_checksum.state = found;  // Match until Finish compares; or Unreadable
         m_checksum.file = candidates[i];
         m_checksum.problem = problem;
+        m_checksum.reason = reason;
     }
 
     // The signature.
     std::vector<BYTE> signature;
     std::wstring problem;
+    CheckReason reason;
     const std::wstring signatureFile = imagePath + L".p7s";
-    switch (ReadSmallFile(signatureFile, &signature, &problem)) {
+    switch (ReadSmallFile(signatureFile, &signature, &problem, &reason)) {
     case Read::Absent: break;
     case Read::Failed:
         m_signature.state = SignatureFinding::State::Invalid;
         m_signature.file = signatureFile;
         m_signature.problem = problem;
+        m_signature.reason = reason;
         break;
     case Read::Done:
         m_signature.file = signatureFile;
@@ -257,7 +275,10 @@ void PublisherChecks::Finish(const std::string& sha256)
 {
     if (m_checksum.state == State::Match && m_checksum.expected != sha256) {
         m_checksum.state = sha256.empty() ? State::Unreadable : State::Mismatch;
-        if (sha256.empty()) m_checksum.problem = L"this Windows cannot compute SHA-256";
+        if (sha256.empty()) {
+            m_checksum.problem = L"this Windows cannot compute SHA-256";
+            m_checksum.reason = {Why::NoSha256, {}, 0};
+        }
     }
     if (m_detached) {
         bool valid = m_detached->Verify(&m_signature);
@@ -266,6 +287,7 @@ void PublisherChecks::Finish(const std::string& sha256)
             valid = false;
             m_signature.notTrusted = true;
             m_signature.problem = m_policy.problem;
+            m_signature.reason = m_policy.reason;
         }
         m_signature.state = valid ? SignatureFinding::State::Valid : SignatureFinding::State::Invalid;
         m_detached.reset();

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "image/CheckReason.h"
 #include "image/TrustPolicy.h"
 
 class DetachedSignature;
@@ -21,6 +22,7 @@ struct ChecksumFinding {
     std::wstring file;      // the checksum file used or found unreadable; empty for None
     std::string expected;   // the digest it gives, lower-case hex (Match, Mismatch)
     std::wstring problem;   // Unreadable: why
+    CheckReason reason;     // the same, for the wizard to say in its language
 };
 
 struct SignatureFinding {
@@ -29,6 +31,7 @@ struct SignatureFinding {
     std::wstring signer;     // the signer's name (Valid; Invalid when it is known)
     std::string thumbprint;  // SHA-256 of the signer's certificate, lower-case hex, when it is known
     std::wstring problem;    // Invalid: why
+    CheckReason reason;      // the same, for the wizard to say in its language
     bool notTrusted = false;  // Invalid only because the trust policy names another signer
 };
 
@@ -36,10 +39,11 @@ struct SignatureFinding {
 // many files (`namedOnly`): only a line naming the image counts. An IMAGE.sha256 may also
 // hold the digest alone, or one line naming the image by another name (certutil's must name
 // it: it names the file it was run on). Returns Match when it gives a digest for the image (in
-// *hex, not yet compared), Unreadable with *problem, or None when a SHA256SUMS does not name
+// *hex, not yet compared), Unreadable with *problem (and *reason), or None when a SHA256SUMS does not name
 // the image.
 ChecksumFinding::State ParseChecksumText(const std::string& text, const std::wstring& imageName, bool namedOnly,
-                                         std::string* hex, std::wstring* problem);
+                                         std::string* hex, std::wstring* problem,
+                                         CheckReason* reason = nullptr);
 
 class PublisherChecks {
 public:

@@ -36,6 +36,7 @@ void ReadSignersKey(TrustPolicy* policy)
         if (status == ERROR_NO_MORE_ITEMS) break;
         if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA) {
             policy->problem = L"the policy's trusted signers could not be read";
+            policy->reason = {Why::PolicyUnreadable, {}, 0};
             break;
         }
         if (type != REG_SZ && type != REG_MULTI_SZ) continue;
@@ -45,6 +46,7 @@ void ReadSignersKey(TrustPolicy* policy)
         if (::RegEnumValueW(key.get(), index, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(&data[0]),
                             &size) != ERROR_SUCCESS) {
             policy->problem = L"the policy's trusted signers could not be read";
+            policy->reason = {Why::PolicyUnreadable, {}, 0};
             break;
         }
         data.resize(size / sizeof(wchar_t));
@@ -57,8 +59,10 @@ void ReadSignersKey(TrustPolicy* policy)
             if (one.find_first_not_of(L" \t") == std::wstring::npos) continue;
             if (ParseThumbprint(one, &hex))
                 list.push_back(hex);
-            else
+            else {
                 policy->problem = L"the policy's trusted signer \"" + one + L"\" (value " + name + L") is no thumbprint";
+                policy->reason = {Why::PolicyNoThumbprint, {one, name}, 0};
+            }
         }
     }
     if (!list.empty()) policy->signers.push_back(list);
@@ -75,8 +79,10 @@ void ReadSignersFile(TrustPolicy* policy)
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = ::GetLastError();
-        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
             policy->problem = path + L" could not be opened";
+            policy->reason = {Why::SignersFileNotOpened, {path}, 0};
+        }
         return;
     }
     std::string text;
@@ -88,6 +94,7 @@ void ReadSignersFile(TrustPolicy* policy)
     ::CloseHandle(file);
     if (!ok) {
         policy->problem = path + L" could not be read";
+        policy->reason = {Why::SignersFileNotRead, {path}, 0};
         return;
     }
     std::vector<std::string> list;
@@ -104,8 +111,10 @@ void ReadSignersFile(TrustPolicy* policy)
         std::string hex;
         if (ParseThumbprint(std::wstring(line.begin(), line.end()), &hex))
             list.push_back(hex);
-        else
+        else {
             policy->problem = path + L": line " + std::to_wstring(lineNumber) + L" is no thumbprint";
+            policy->reason = {Why::SignersFileLine, {path, std::to_wstring(lineNumber)}, 0};
+        }
     }
     if (!list.empty()) policy->signers.push_back(list);
 }

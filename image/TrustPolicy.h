@@ -17,12 +17,15 @@
 #include <string>
 #include <vector>
 
+#include "image/CheckReason.h"
+
 struct TrustPolicy {
     // Lists of thumbprints, lower-case hex; a signer is trusted only when every list names it
     // or a CA of its chain. None: any signer Windows trusts for code signing.
     std::vector<std::vector<std::string>> signers;
     bool requireSignature = false;
     std::wstring problem;  // why the policy could not be read; then no signer is trusted
+    CheckReason reason;    // the same, for the wizard to say in its language
 };
 
 // A thumbprint as a user writes it, into lower-case hex; false when it is none.

@@ -5,15 +5,25 @@
 #include <vector>
 
 #include "framework/CString.h"
+#include "framework/Language.h"
+#include "pages/ReasonText.h"
 #include "res/resource.h"
 
 namespace {
 
-std::wstring Decimal(double value, const wchar_t* format = L"%.2f")
+// Two decimals, with the decimal sign of the wizard's language (a point in English, a comma in
+// German, French and Spanish); no grouping, so English reads as it always did.
+std::wstring Decimal(double value)
 {
-    wchar_t text[32];
-    std::swprintf(text, 32, format, value);
-    return text;
+    wchar_t plain[32];
+    std::swprintf(plain, 32, L"%.2f", value);
+    const LCID locale = MAKELCID(ProgramLanguage(), SORT_DEFAULT);
+    wchar_t point[8] = L".", group[8] = L",";
+    ::GetLocaleInfoW(locale, LOCALE_SDECIMAL, point, 8);
+    ::GetLocaleInfoW(locale, LOCALE_STHOUSAND, group, 8);
+    NUMBERFMTW format{2, 1, 0, point, group, 1};
+    wchar_t text[64];
+    return ::GetNumberFormatW(locale, 0, plain, &format, text, 64) > 0 ? text : plain;
 }
 
 std::wstring MiB(uint64_t bytes) { return Decimal(static_cast<double>(bytes) / (1 << 20)); }
@@ -62,12 +72,13 @@ ImageVerdict JudgeImage(HWND page, const std::wstring& imagePath, const CUSBUpda
     if (sum.state == Sum::Mismatch)
         return refuse(LoadText(IDS_REFUSE_SUM, {imagePath, sha256, sum.file, Widen(sum.expected)}), "sha256-mismatch");
     if (sig.state == Sig::Invalid && sig.notTrusted)
-        return refuse(LoadText(IDS_REFUSE_SIGNER, {imagePath, sig.file, sig.signer, Widen(sig.thumbprint), sig.problem}),
+        return refuse(LoadText(IDS_REFUSE_SIGNER, {imagePath, sig.file, sig.signer, Widen(sig.thumbprint),
+                                                    ReasonText(sig.reason, sig.problem)}),
                       "signer-not-trusted");
     if (sig.state == Sig::Invalid)
         return refuse(LoadText(IDS_REFUSE_SIGNATURE, {imagePath, sig.file,
                                                       sig.signer.empty() ? LoadText(IDS_SIGNER_UNKNOWN) : sig.signer,
-                                                      sig.problem}),
+                                                      ReasonText(sig.reason, sig.problem)}),
                       "signature-invalid");
     if (checks.SignatureMissing())
         return refuse(LoadText(IDS_REFUSE_UNSIGNED, {imagePath, imagePath + L".p7s"}), "signature-missing");
@@ -84,7 +95,7 @@ ImageVerdict JudgeImage(HWND page, const std::wstring& imagePath, const CUSBUpda
     if (sig.state == Sig::Valid) text += LoadText(IDS_ASK_SIGNED, {sig.signer, FileNameOf(sig.file), Widen(sig.thumbprint)}) + L"\n";
     if (sum.state == Sum::Match) text += LoadText(IDS_ASK_SUM_MATCH, {FileNameOf(sum.file)}) + L"\n";
     if (sum.state == Sum::Unreadable)
-        text += LoadText(IDS_ASK_SUM_UNUSABLE, {FileNameOf(sum.file), sum.problem}) + L"\n";
+        text += LoadText(IDS_ASK_SUM_UNUSABLE, {FileNameOf(sum.file), ReasonText(sum.reason, sum.problem)}) + L"\n";
     if (sig.state == Sig::None && sum.state == Sum::None) text += LoadText(IDS_ASK_UNCHECKED, {name}) + L"\n";
     if (powerVerdict == PowerVerdict::Warn) text += L"\n" + LoadText(IDS_ASK_BATTERY, {Charge(power)}) + L"\n";
     text += L"\n" + LoadText(IDS_ASK_WRITE);

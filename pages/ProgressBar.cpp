@@ -19,9 +19,6 @@ constexpr UINT kStartDelayMs = 1000;
 constexpr UINT kShowEveryMs = 250;
 constexpr DWORD kStallMs = 10000;  // no block taken for this long: the stall line shows
 constexpr int kBarRange = 100;
-
-const wchar_t kSessionReason[] =
-    L"A ROM upgrade is in progress. Shutting down now could leave the handheld unusable.";
 }  // namespace
 
 CProgressBar::CProgressBar(CWnd* pParent)
@@ -49,6 +46,8 @@ BOOL CProgressBar::OnInitDialog()
 {
     CDialog::OnInitDialog();
     ExposePageText(m_hWnd, kProgressRow);
+    // The bar's own name, which a screen reader reads, in the user's language.
+    ::SetDlgItemTextW(m_hWnd, IDC_PROGRESS, LoadText(IDS_PROGRESS_NAME).c_str());
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
     SetTimer(IDT_START_TRANSFER, kStartDelayMs);
@@ -80,7 +79,7 @@ BOOL CProgressBar::OnButtonClicked(UINT nID)
 void CProgressBar::OnStartTransfer()
 {
     if (m_bTransferring) return;
-    m_strStatus.Format(L"Initialing....");
+    m_strStatus = LoadText(IDS_PROGRESS_STARTING);
     m_Progress.SetWindowText(m_strStatus);
     m_Progress.SetPos(0);
     m_Progress.SetRange(0, kBarRange);
@@ -214,7 +213,7 @@ void CProgressBar::ShowProgress()
     const int sent = m_nSent.load(std::memory_order_acquire);
     if (sent != m_nShown) {
         const int blockCount = m_nBlockCount.load();
-        m_strStatus.Format(L"Processing completed %d/%d block", sent, blockCount);
+        m_strStatus = LoadText(IDS_PROGRESS_BLOCKS, {std::to_wstring(sent), std::to_wstring(blockCount)});
         m_Progress.SetWindowText(m_strStatus);
         // The bar steps once every ticks + 1 blocks, ticks = blockCount / 100 + 1, so it
         // never fills or wraps.
@@ -246,7 +245,11 @@ void CProgressBar::ShowStalled(bool stalled)
     ::ShowWindow(GetDlgItem(IDC_STALL_NOTE), stalled ? SW_SHOWNA : SW_HIDE);
 }
 
-void CProgressBar::HoldSession(bool hold) { ShowShutdownReason(m_hWnd, hold ? kSessionReason : nullptr); }
+void CProgressBar::HoldSession(bool hold)
+{
+    const std::wstring reason = LoadText(IDS_SESSION_REASON);  // Windows keeps its own copy
+    ShowShutdownReason(m_hWnd, hold ? reason.c_str() : nullptr);
+}
 
 BOOL CProgressBar::OnQueryEndSession() { return !m_bTransferring; }
 

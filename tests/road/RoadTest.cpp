@@ -523,15 +523,18 @@ TEST_F(RoadScenario, TheRoadIsWalkedByKeysAlone)
     ::DeleteFileW(received.c_str());
 }
 
-// The road in each language, from /lang:xx: the welcome page is heard in it, the handheld gets
-// the image byte for byte, and the device check, image file and finish pages are left as
-// screenshots (road_LANG_PAGE.bmp) for a person to look at.
+// The road in each language, from /lang:xx: the welcome page is heard in it, the question's
+// size and the line of figures take its decimal sign, the progress bar and the figures say no
+// English word in another language, the handheld gets the image byte for byte, and the device
+// check, image file and finish pages are left as screenshots (road_LANG_PAGE.bmp) for a person
+// to look at.
 struct LanguageCase {
     const wchar_t* code;
     const wchar_t* firstLine;  // the welcome page's first line, as a screen reader hears it
     const wchar_t* next;       // its Next button
     const wchar_t* yes;        // the question's buttons, as heard
     const wchar_t* no;
+    const wchar_t* figures;    // how the line of figures starts once all is written
 };
 class Languages : public RoadScenario, public ::testing::WithParamInterface<LanguageCase> {
 protected:
@@ -566,7 +569,8 @@ TEST_P(Languages, TheRoadSpeaksTheChosenLanguage)
     // The question is ours: its buttons speak the chosen language, not Windows'.
     ASSERT_TRUE(wizard.Press(IDC_IMAGE_FILE));
     ASSERT_TRUE(wizard.ChooseFile(image.Path()));
-    ASSERT_TRUE(wizard.WaitForMessageBox(nullptr, 20000, true)) << "no question; see " << Visible();
+    std::wstring question, bar;
+    ASSERT_TRUE(wizard.WaitForMessageBox(&question, 20000, true)) << "no question; see " << Visible();
     std::vector<std::wstring> buttons;
     for (const std::wstring& name : robot::HeardTexts(wizard.FindMessageBox(true)))
         if (name.find(L'\n') == std::wstring::npos && !name.empty()) buttons.push_back(name);
@@ -574,7 +578,15 @@ TEST_P(Languages, TheRoadSpeaksTheChosenLanguage)
     EXPECT_EQ(buttons, (std::vector<std::wstring>{GetParam().yes, GetParam().no}));
     Shot(L"question");
     ASSERT_TRUE(wizard.AnswerMessageBox(10000, true, IDYES));
-    ASSERT_TRUE(wizard.WaitForPage(Page::End, 30000)) << "see " << Visible();
+    const std::wstring expected = GetParam().figures, mib = expected.substr(expected.find(L'0'), 4);  // "0,02"
+    EXPECT_NE(question.find(mib + L" Mi"), std::wstring::npos) << Utf8(question);  // the size in MiB
+    ExpectFinishPage(&bar, nullptr);
+    const std::wstring figures = robot::Wizard::TextOf(::GetDlgItem(wizard.FindPage(Page::Progress), IDC_PROGRESS_FIGURES));
+    EXPECT_EQ(figures.rfind(expected, 0), 0u) << Utf8(figures);
+    if (GetParam().code != std::wstring(L"en"))
+        for (const wchar_t* english : {L"Processing", L"Initialing", L"Progress", L"block", L" of ", L"written", L"left"}) {
+            EXPECT_EQ((bar + L"\n" + figures).find(english), std::wstring::npos) << Utf8(bar) << " / " << Utf8(figures);
+        }
     Shot(L"end");
     ASSERT_TRUE(wizard.Press(IDOK));
     ExpectRunEnds();
@@ -583,12 +595,16 @@ TEST_P(Languages, TheRoadSpeaksTheChosenLanguage)
 
 INSTANTIATE_TEST_SUITE_P(
     Road, Languages,
-    ::testing::Values(LanguageCase{L"en", L"Please follow this step-by-step procedure to", L"Next", L"Yes", L"No"},
-                      LanguageCase{L"de", L"Bitte folgen Sie diesen Schritten, um das", L"Weiter", L"Ja", L"Nein"},
-                      LanguageCase{L"fr", L"Suivez ces étapes pour mettre à jour", L"Suivant", L"Oui", L"Non"},
-                      LanguageCase{L"es", L"Siga este procedimiento paso a paso para", L"Siguiente", L"Sí", L"No"},
-                      LanguageCase{L"zh", L"请按照以下步骤操作，", L"下一步", L"是(Y)", L"否(N)"},
-                      LanguageCase{L"ja", L"次の手順に従って、Pocket PC の", L"次へ", L"はい(Y)", L"いいえ(N)"}),
+    ::testing::Values(
+        LanguageCase{L"en", L"Please follow this step-by-step procedure to", L"Next", L"Yes", L"No",
+                     L"0.02 of 0.02 MiB written"},
+        LanguageCase{L"de", L"Bitte folgen Sie diesen Schritten, um das", L"Weiter", L"Ja", L"Nein",
+                     L"0,02 von 0,02 MiB geschrieben"},
+        LanguageCase{L"fr", L"Suivez ces étapes pour mettre à jour", L"Suivant", L"Oui", L"Non", L"0,02 sur 0,02 Mio écrits"},
+        LanguageCase{L"es", L"Siga este procedimiento paso a paso para", L"Siguiente", L"Sí", L"No",
+                     L"0,02 de 0,02 MiB escritos"},
+        LanguageCase{L"zh", L"请按照以下步骤操作，", L"下一步", L"是(Y)", L"否(N)", L"已写入 0.02 / 0.02 MiB"},
+        LanguageCase{L"ja", L"次の手順に従って、Pocket PC の", L"次へ", L"はい(Y)", L"いいえ(N)", L"0.02 / 0.02 MiB 書き込み済み"}),
     [](const ::testing::TestParamInfo<LanguageCase>& info) { return Utf8(info.param.code); });
 
 // What the publisher's files beside the image say, each time the image is chosen again: a
