@@ -149,9 +149,9 @@ DWORD AppendRecord(const std::string& record)
     return written == size ? 0 : ERROR_DISK_FULL;
 }
 
-}  // namespace
-
-std::string QuoteLogField(const std::string& text)
+// `text` in double quotes, a quote or a backslash escaped with a backslash and a control
+// character written as `control` gives it (the log's \xHH, JSON's \u00HH).
+std::string Quoted(const std::string& text, const char* control)
 {
     std::string out = "\"";
     for (unsigned char c : text) {
@@ -160,7 +160,7 @@ std::string QuoteLogField(const std::string& text)
             out += static_cast<char>(c);
         } else if (c < 0x20 || c == 0x7F) {
             char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            std::snprintf(hex, sizeof hex, control, c);
             out += hex;
         } else {
             out += static_cast<char>(c);
@@ -168,6 +168,10 @@ std::string QuoteLogField(const std::string& text)
     }
     return out + "\"";
 }
+
+}  // namespace
+
+std::string QuoteLogField(const std::string& text) { return Quoted(text, "\\x%02x"); }
 
 std::string ToUtf8(const std::wstring& text)
 {
@@ -323,23 +327,7 @@ std::string FormatUpgradeRecord(const UpgradeOutcome& o)
     return FormatUpgradeRecord(o, t, offset);
 }
 
-std::string JsonString(const std::string& utf8)
-{
-    std::string out = "\"";
-    for (unsigned char c : utf8) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20 || c == 0x7F) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\u%04x", c);
-            out += hex;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
+std::string JsonString(const std::string& utf8) { return Quoted(utf8, "\\u%04x"); }
 
 std::string FormatUpgradeJson(const UpgradeOutcome& o)
 {
