@@ -5,6 +5,7 @@
 
 #include "flasher/Console.h"
 #include "flasher/Modes.h"
+#include "flasher/PlugMemory.h"
 #include "flasher/Road.h"
 
 namespace {
@@ -68,11 +69,19 @@ int FlashAll(Session& session, const Options& o, const std::wstring& image, cons
     const int code = WaitForHub(session, o, &present);
     if (code != kExitSuccess) return code;
 
+    // A handheld a --repeat line took in this plug is not written again here; the ones taken
+    // here are spoken for, to every line on the PC, until this run ends.
+    PlugMemory plugs;
     std::vector<std::unique_ptr<RoadThread>> roads;
     for (const std::wstring& path : present) {
+        if (plugs.Present(path) == PlugMemory::Look::Skipped) {
+            Say(path + L" result=skipped (another romflash took this handheld in this plug; not written again)");
+            continue;
+        }
         roads.push_back(std::make_unique<RoadThread>(session, path));
         roads.back()->Start(session, staged, image, o, true);
     }
+    if (roads.empty()) return kExitNoHandheld;
 
     // One line for all of them; each handheld's result on standard output as soon as it is known.
     StatusLine status;
