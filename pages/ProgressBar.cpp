@@ -243,6 +243,8 @@ void CProgressBar::ShowStalled(bool stalled)
     // The stall line takes the place of the figures, which stand still meanwhile.
     ::ShowWindow(GetDlgItem(IDC_PROGRESS_FIGURES), stalled ? SW_HIDE : SW_SHOWNA);
     ::ShowWindow(GetDlgItem(IDC_STALL_NOTE), stalled ? SW_SHOWNA : SW_HIDE);
+    // A line that appears unasked is an alert to a screen reader, which reads it out at once.
+    if (stalled) ::NotifyWinEvent(EVENT_SYSTEM_ALERT, GetDlgItem(IDC_STALL_NOTE), OBJID_CLIENT, CHILDID_SELF);
 }
 
 void CProgressBar::HoldSession(bool hold)

@@ -201,6 +201,10 @@ TEST_F(RoadScenario, FailedSecondAnswerIsAWrongAnswer)
     ExpectRunEnds();
 }
 
+// The windows of which an alert was heard (EVENT_SYSTEM_ALERT), as a screen reader hears them.
+std::vector<HWND> g_alerts;
+void CALLBACK OnAlert(HWINEVENTHOOK, DWORD, HWND wnd, LONG, LONG, DWORD, DWORD) { g_alerts.push_back(wnd); }
+
 TEST_F(RoadScenario, StalledHandheldShowsTheStallLineAndNothingClosesThePageUntilTheTransferEnds)
 {
     ImageFile image(100000);
@@ -224,7 +228,11 @@ TEST_F(RoadScenario, StalledHandheldShowsTheStallLineAndNothingClosesThePageUnti
     ASSERT_TRUE(::SendMessageTimeoutW(page, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 1000, &endSession));
     EXPECT_EQ(endSession, 0u);
 
-    // The stall line comes, the page answering all the while, and goes once data flows again.
+    // The stall line comes, the page answering all the while, and goes once data flows again;
+    // a screen reader is alerted to it.
+    g_alerts.clear();
+    HWINEVENTHOOK hook = ::SetWinEventHook(EVENT_SYSTEM_ALERT, EVENT_SYSTEM_ALERT, nullptr, &OnAlert,
+                                           wizard.ProcessId(), 0, WINEVENT_OUTOFCONTEXT);
     EXPECT_TRUE(robot::WaitUntil(
         [&] {
             EXPECT_TRUE(robot::Wizard::Answers(page)) << "the page did not answer within 1 s";
@@ -232,6 +240,15 @@ TEST_F(RoadScenario, StalledHandheldShowsTheStallLineAndNothingClosesThePageUnti
         },
         14000))
         << "no stall line";
+    EXPECT_TRUE(robot::WaitUntil(
+        [&] {
+            MSG m;
+            while (::PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&m);
+            return std::find(g_alerts.begin(), g_alerts.end(), note) != g_alerts.end();
+        },
+        5000))
+        << "the stall line came silently";
+    ::UnhookWinEvent(hook);
     EXPECT_EQ(wizard.VisiblePage(), Page::Progress) << "the page stays on screen";
     EXPECT_NE(robot::Wizard::TextOf(note).find(L"stopped taking data"), std::wstring::npos);
     EXPECT_TRUE(robot::WaitUntil([&] { return !::IsWindowVisible(note); }, 15000)) << "the stall line stayed";
