@@ -5,7 +5,7 @@
 
 #include "flasher/Console.h"
 #include "flasher/Modes.h"
-#include "device/PlugMemory.h"
+#include "flasher/PlugMemory.h"
 #include "flasher/Road.h"
 
 namespace {

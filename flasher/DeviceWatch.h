@@ -9,7 +9,7 @@
 #pragma once
 #include <windows.h>
 
-#include "device/PlugMemory.h"
+#include "flasher/PlugMemory.h"
 #include "framework/Handles.h"
 
 class DeviceWatch {

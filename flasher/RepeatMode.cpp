@@ -6,7 +6,7 @@
 #include "flasher/Console.h"
 #include "flasher/DeviceWatch.h"
 #include "flasher/Modes.h"
-#include "device/PlugMemory.h"
+#include "flasher/PlugMemory.h"
 #include "flasher/Road.h"
 
 // A handheld that stays present after its road (flashed, failed, or held by another program)

@@ -70,15 +70,6 @@ void CCheckUSB::RouteDevice(int answer)
 {
     switch (answer) {
     case CUSBUpdate::kReady: {
-        // A romflash line wrote it in this plug: not again, unless it is plugged in anew.
-        const std::string path = m_USBUpdate.m_szDevicePath;
-        if (m_plugs.Present(std::wstring(path.begin(), path.end())) == PlugMemory::Look::Skipped) {
-            m_USBUpdate.Close();
-            MessageBox(LoadText(IDS_HANDHELD_TAKEN).c_str(), LoadText(IDS_ENGINE_ERROR_CAPTION).c_str(), MB_OK);
-            CUSBnotRdy notReady;
-            OpenPage(*this, notReady, Ending::EndOK);
-            break;
-        }
         CImageDlg image;
         image.m_USBUpdate = std::move(m_USBUpdate);  // the open link goes on to the image file page
         OpenPage(*this, image, Ending::EndOK);

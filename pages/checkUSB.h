@@ -12,7 +12,6 @@
 #include "framework/Handles.h"
 #include "power/KeepAwake.h"
 #include "device/LinkThread.h"
-#include "device/PlugMemory.h"
 #include "device/USBUpdate.h"
 
 class CCheckUSB : public CDialog, private LinkReporter {
@@ -46,7 +45,5 @@ private:
     std::vector<CString> m_errors;
     // From the handshake to the end of the transfer the computer stays awake.
     std::optional<KeepAwake> m_awake;
-    // This handheld, spoken for to every romflash line on the PC while the wizard runs.
-    PlugMemory m_plugs;
     LinkThread m_check;  // last: it ends before the members it uses go
 };

@@ -983,26 +983,6 @@ TEST_F(Flasher, RepeatSkipsAHandheldAnotherProgramHolds)
     second.Stop();
 }
 
-// A handheld a --repeat line wrote stays written for the wizard too until it is plugged in
-// again: the device check says so and goes to the not-ready page, and nothing is sent.
-TEST_F(Flasher, WizardLeavesAloneAHandheldALineWroteInThisPlug)
-{
-    ImageFile image(30000);
-    robot::ConsoleProgram line;
-    ASSERT_TRUE(line.Start(FlasherPath(), L"--repeat " + Quoted(image.Path())));
-    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
-    ASSERT_TRUE(device.WaitForReport("match", "1", 20000)) << "not flashed";
-    WalkToDeviceCheck();
-    std::wstring text;
-    ASSERT_TRUE(wizard.WaitForMessageBox(&text, 20000)) << "no box; see " << Visible();
-    EXPECT_EQ(text.rfind(L"romflash has already upgraded this handheld since it was plugged in.", 0), 0u) << Utf8(text);
-    ASSERT_TRUE(wizard.AnswerMessageBox());
-    ExpectPage(Page::NotReady);
-    ASSERT_TRUE(line.PressCtrlC());
-    line.Wait(20000);
-    EXPECT_EQ(device.Stop()["header_writes"], "2") << "the wizard sent nothing";
-}
-
 class OneWriter : public RoadScenario {};
 
 TEST_F(OneWriter, SecondProgramAtTheHandheldIsRefusedAndTheFirstFinishesByteForByte)

@@ -1,4 +1,4 @@
-#include "device/PlugMemory.h"
+#include "flasher/PlugMemory.h"
 
 #include <algorithm>
 
