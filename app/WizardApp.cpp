@@ -1,4 +1,5 @@
 #include "app/WizardApp.h"
+#include "device/USBUpdate.h"
 #include "pages/WelcomeDlg.h"
 #include "framework/Language.h"
 
@@ -13,6 +14,17 @@ BOOL CWizardApp::InitInstance()
     CWelcomeDlg dlg;
     m_pMainWnd = &dlg;
     dlg.DoModal();
+    m_watch.reset();
     // The run is over once the welcome page's loop returns: no message loop of our own.
     return FALSE;
+}
+
+PlugMemory::Look CWizardApp::TakePlug(const std::string& devicePath)
+{
+    if (!m_watch) m_watch = std::make_unique<DeviceWatch>(m_plugs);
+    // An unplug the watch did not hear (it was not listening yet) is found by a look.
+    std::vector<std::wstring> present;
+    for (const std::string& path : CUSBUpdate::ListDevices()) present.emplace_back(path.begin(), path.end());
+    m_plugs.KeepOnly(present);
+    return m_plugs.Present(std::wstring(devicePath.begin(), devicePath.end()));
 }

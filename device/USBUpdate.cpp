@@ -263,6 +263,14 @@ bool CUSBUpdate::Unplugged() const
     return false;
 }
 
+bool CUSBUpdate::InUse(const std::string& devicePath)
+{
+    HANDLE lock = nullptr;
+    const LockResult taken = TakeDeviceLock(devicePath.c_str(), &lock);
+    ReleaseDeviceLock(&lock);
+    return taken == LockResult::Busy;
+}
+
 std::vector<std::string> CUSBUpdate::ListDevices()
 {
     std::vector<std::string> paths;

@@ -87,6 +87,9 @@ public:
     // The paths of the present interfaces of the upgrade class, in the lookup's order:
     // the first is the one Connect opens.
     static std::vector<std::string> ListDevices();
+    // Another link holds the lock of the handheld at devicePath now. Takes the lock and lets
+    // it go at once, opening nothing: asking never writes to a handheld.
+    static bool InUse(const std::string& devicePath);
     // The lookup and open alone, without the handheld's lock (Connect takes it).
     HANDLE OpenDevice();
     // Opens the first present interface of the class; INVALID_HANDLE_VALUE when there is

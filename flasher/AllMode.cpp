@@ -5,7 +5,7 @@
 
 #include "flasher/Console.h"
 #include "flasher/Modes.h"
-#include "flasher/PlugMemory.h"
+#include "device/PlugMemory.h"
 #include "flasher/Road.h"
 
 namespace {
@@ -69,19 +69,15 @@ int FlashAll(Session& session, const Options& o, const std::wstring& image, cons
     const int code = WaitForHub(session, o, &present);
     if (code != kExitSuccess) return code;
 
-    // A handheld a --repeat line took in this plug is not written again here; the ones taken
-    // here are spoken for, to every line on the PC, until this run ends.
+    // A handheld another romflash or a wizard took in this plug is not written again here; the
+    // ones taken here are spoken for, to every program on the PC, until this run ends.
     PlugMemory plugs;
     std::vector<std::unique_ptr<RoadThread>> roads;
     for (const std::wstring& path : present) {
-        if (plugs.Present(path) == PlugMemory::Look::Skipped) {
-            Say(path + L" result=skipped (another romflash took this handheld in this plug; not written again)");
-            continue;
-        }
+        const bool spokenFor = plugs.Present(path) == PlugMemory::Look::Skipped;
         roads.push_back(std::make_unique<RoadThread>(session, path));
-        roads.back()->Start(session, staged, image, o, true);
+        roads.back()->Start(session, staged, image, o, true, spokenFor);
     }
-    if (roads.empty()) return kExitNoHandheld;
 
     // One line for all of them; each handheld's result on standard output as soon as it is known.
     StatusLine status;
@@ -113,8 +109,12 @@ int FlashAll(Session& session, const Options& o, const std::wstring& image, cons
         if (!last) ::Sleep(50);
     }
     status.End();
-    // The first failure in device order, else success.
-    for (const auto& road : roads)
+    // The first failure in device order, else success; none written or tried here is as none found.
+    bool tried = false;
+    for (const auto& road : roads) {
+        if (road->Result().outcome.result == "skipped") continue;
         if (road->Result().code != kExitSuccess) return road->Result().code;
-    return kExitSuccess;
+        tried = true;
+    }
+    return tried ? kExitSuccess : kExitNoHandheld;
 }

@@ -4,14 +4,14 @@
 #include <vector>
 
 #include "flasher/Console.h"
-#include "flasher/DeviceWatch.h"
+#include "device/DeviceWatch.h"
 #include "flasher/Modes.h"
-#include "flasher/PlugMemory.h"
+#include "device/PlugMemory.h"
 #include "flasher/Road.h"
 
 // A handheld that stays present after its road (flashed, failed, or held by another program)
-// is left alone until it has been unplugged; so is one that another line, or any romflash,
-// took in this plug (PlugMemory). A removal that Windows announces counts as an unplug even
+// is left alone until it has been unplugged; so is one that another line, any romflash or a
+// wizard took in this plug (PlugMemory). A removal that Windows announces counts as an unplug even
 // when no look saw the handheld gone (DeviceWatch).
 int FlashRepeatedly(Session& session, const Options& o, const std::wstring& image, const Staged& staged)
 {
@@ -51,16 +51,11 @@ int FlashRepeatedly(Session& session, const Options& o, const std::wstring& imag
                 const bool busy = std::any_of(running.begin(), running.end(),
                                               [&](const std::unique_ptr<RoadThread>& r) { return r->path == path; });
                 if (busy) continue;
+                // One another program took in this plug goes its road too, to be said once.
                 const PlugMemory::Look look = plugs.Present(path);
-                if (look == PlugMemory::Look::Skipped) {
-                    tally.Clear();
-                    ++skipped;
-                    Say(path + L" result=skipped (another romflash took this handheld in this plug; left alone until "
-                               L"it is plugged again)");
-                }
-                if (look != PlugMemory::Look::Ours) continue;
+                if (look == PlugMemory::Look::Held) continue;
                 running.push_back(std::make_unique<RoadThread>(session, path));
-                running.back()->Start(session, staged, image, o, false);
+                running.back()->Start(session, staged, image, o, false, look == PlugMemory::Look::Skipped);
             }
         }
         if (noMore && running.empty()) break;

@@ -88,7 +88,7 @@ HandheldResult RunRoad(Session& session, const std::shared_ptr<const StagedImage
     auto finish = [&](std::wstring why) {
         link.Close();
         hold.reset();
-        attempt.skipped = attempt.handshake == CUSBUpdate::kBusy && !recordBusy;
+        attempt.skipped = attempt.skipped || (attempt.handshake == CUSBUpdate::kBusy && !recordBusy);
         result.outcome = session.Conclude(attempt);
         result.code = ExitCodeOf(result.outcome);
         result.device = Widen(result.outcome.device);
@@ -97,12 +97,27 @@ HandheldResult RunRoad(Session& session, const std::shared_ptr<const StagedImage
         return result;
     };
 
+    const std::wstring busy = recordBusy ? L"another program is using this handheld: skipped"
+                                         : L"another program is using this handheld; left alone until it is plugged again";
+    const std::string foundPath(target.device.begin(), target.device.end());
+    if (target.spokenFor) {
+        std::strncpy(link.m_szDevicePath, foundPath.c_str(), CUSBUpdate::kPathSize - 1);
+        // Still at it, or done with it in this plug: either way not written here.
+        if (CUSBUpdate::InUse(foundPath)) {
+            attempt.handshake = CUSBUpdate::kBusy;
+            return finish(busy);
+        }
+        attempt.refusedFor = "taken";
+        attempt.skipped = true;
+        return finish(recordBusy ? L"another romflash or wizard took this handheld in this plug; not written again"
+                                 : L"another romflash or wizard took this handheld in this plug; left alone until it is "
+                                   L"plugged again");
+    }
+
     // Judged before each handheld: an all-day line stops writing once the PC runs low.
     if (!o.allowBattery && JudgePower(ReadPowerState()) == PowerVerdict::Refuse) {
         attempt.refusedFor = "battery-low";
-        if (target.found)
-            std::strncpy(link.m_szDevicePath, std::string(target.device.begin(), target.device.end()).c_str(),
-                         CUSBUpdate::kPathSize - 1);
+        if (target.found) std::strncpy(link.m_szDevicePath, foundPath.c_str(), CUSBUpdate::kPathSize - 1);
         return finish(L"the PC runs on battery below 25 %: plug it in (or --allow-battery); this handheld was not "
                       L"opened");
     }
@@ -137,9 +152,7 @@ HandheldResult RunRoad(Session& session, const std::shared_ptr<const StagedImage
         return finish(L"no handheld found within " + std::to_wstring(target.waitSeconds) + L" s" +
                       (target.device.empty() ? L"" : L" (--device " + target.device + L")"));
     case CUSBUpdate::kBusy:
-        if (target.found)
-            return finish(recordBusy ? L"another program is using this handheld: skipped"
-                                     : L"another program is using this handheld; left alone until it is plugged again");
+        if (target.found) return finish(busy);
         return finish(L"another upgrade is using the handheld at " + Widen(link.m_szDevicePath) + L"; it was not opened");
     case CUSBUpdate::kWrongReply:
         result.said = true;  // by the engine
@@ -191,13 +204,14 @@ std::wstring ResultLine(const HandheldResult& r)
 }
 
 void RoadThread::Start(Session& session, const std::shared_ptr<const StagedImage>& image,
-                       const std::wstring& imagePath, const Options& o, bool recordBusy)
+                       const std::wstring& imagePath, const Options& o, bool recordBusy, bool spokenFor)
 {
     m_thread.Start(
-        [this, &session, image, imagePath, &o, recordBusy] {
+        [this, &session, image, imagePath, &o, recordBusy, spokenFor] {
             RoadTarget target;
             target.device = path;
             target.found = true;
+            target.spokenFor = spokenFor;
             m_result = RunRoad(session, image, imagePath, target, o, counter, recordBusy);
             m_finished = true;
         },

@@ -21,6 +21,9 @@ struct RoadTarget {
     std::wstring device;
     bool found = false;  // `device` is a path the lookup has just given
     DWORD waitSeconds = 0;  // how long to look for it
+    // Another program took it in this plug (PlugMemory): it is never opened, only said to be
+    // in use (when its lock is held now) or left alone.
+    bool spokenFor = false;
 };
 
 // One handheld's road, over: its outcome (whatever is printed, recorded, counted or returned
@@ -56,7 +59,7 @@ public:
     // Waits for the road to end.
     ~RoadThread() { m_thread.Wait(); }
     void Start(Session& session, const std::shared_ptr<const StagedImage>& image, const std::wstring& imagePath,
-               const Options& o, bool recordBusy);
+               const Options& o, bool recordBusy, bool spokenFor = false);
     bool Finished() const { return m_finished; }
     // Once Finished: the road's result.
     const HandheldResult& Result();

@@ -226,7 +226,9 @@ UpgradeOutcome Conclude(const UpgradeAttempt& a)
     if (o.result == "success" || o.result == "declined") return o;
     if (a.interrupted) o.cause = a.stopCause ? a.stopCause : "";
     if (a.refusedFor) {
-        o.step = std::strcmp(a.refusedFor, "battery-low") == 0 ? "power" : "image";
+        o.step = std::strcmp(a.refusedFor, "battery-low") == 0 ? "power"
+                 : std::strcmp(a.refusedFor, "taken") == 0     ? "handshake"
+                                                               : "image";
         o.reason = a.refusedFor;
         return o;
     }

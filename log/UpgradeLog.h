@@ -70,9 +70,10 @@ struct UpgradeAttempt {
     // What kept the image from the handheld before its first byte, or nullptr: an image its
     // publisher's files do not vouch for ("sha256-mismatch", "sha256-unreadable",
     // "signature-invalid", "signature-missing", "signer-not-trusted"), or a PC on a low battery
-    // ("battery-low").
+    // ("battery-low"), or a handheld another program took in this plug ("taken").
     const char* refusedFor = nullptr;
-    // Left alone because another program is writing to the handheld (romflash --repeat).
+    // Left alone because another program is writing to the handheld, or took it in this plug
+    // (romflash --all and --repeat).
     bool skipped = false;
     // When the attempt began (GetTickCount), for its duration; 0: the transfer's time alone.
     DWORD started;

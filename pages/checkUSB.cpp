@@ -2,6 +2,7 @@
 #include <utility>
 #include "pages/ImageDlg.h"
 #include "app/PageChain.h"
+#include "app/WizardApp.h"
 #include "log/UpgradeLog.h"
 #include "pages/PagePainter.h"
 #include "pages/SelectDlg.h"
@@ -70,6 +71,14 @@ void CCheckUSB::RouteDevice(int answer)
 {
     switch (answer) {
     case CUSBUpdate::kReady: {
+        if (theApp.TakePlug(m_USBUpdate.m_szDevicePath) == PlugMemory::Look::Skipped) {
+            // Another upgrade took it in this plug: not again until it is plugged in anew.
+            m_USBUpdate.Close();
+            MessageBox(LoadText(IDS_HANDHELD_TAKEN).c_str(), LoadText(IDS_ENGINE_ERROR_CAPTION).c_str(), MB_OK);
+            CUSBnotRdy notReady;
+            OpenPage(*this, notReady, Ending::EndOK);
+            break;
+        }
         CImageDlg image;
         image.m_USBUpdate = std::move(m_USBUpdate);  // the open link goes on to the image file page
         OpenPage(*this, image, Ending::EndOK);

@@ -1,5 +1,5 @@
 // DeviceWatch: hears Windows say that a handheld's upgrade interface arrived or was removed
-// (WM_DEVICECHANGE, registered for GUID_DEVINTERFACE_UPGRADE), so that --repeat does not
+// (WM_DEVICECHANGE, registered for GUID_DEVINTERFACE_UPGRADE), so that --repeat and the wizard do not
 // depend on its four looks a second alone: a handheld that resets itself and comes back
 // between two looks was still removed, and is a new plug. A removal is told to the plug
 // memory at once, on the window's own thread, before the sender of the message goes on.
@@ -9,7 +9,7 @@
 #pragma once
 #include <windows.h>
 
-#include "flasher/PlugMemory.h"
+#include "device/PlugMemory.h"
 #include "framework/Handles.h"
 
 class DeviceWatch {
@@ -22,7 +22,7 @@ public:
     // Set (auto-reset) whenever an arrival was heard: time to look again.
     HANDLE Changed() const { return m_changed.get(); }
 
-    static constexpr const wchar_t* kWindowClass = L"romflash device watch";
+    static constexpr const wchar_t* kWindowClass = L"ROM Upgrade Wizard device watch";
 
 private:
     static DWORD WINAPI Main(LPVOID self);

@@ -1,4 +1,4 @@
-#include "flasher/PlugMemory.h"
+#include "device/PlugMemory.h"
 
 #include <algorithm>
 

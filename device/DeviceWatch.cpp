@@ -1,4 +1,4 @@
-#include "flasher/DeviceWatch.h"
+#include "device/DeviceWatch.h"
 
 #include <dbt.h>
 
