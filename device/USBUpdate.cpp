@@ -1,4 +1,5 @@
 #include "device/USBUpdate.h"
+#include "framework/AnswerBox.h"
 #include "framework/Handles.h"
 
 #include <cstddef>
@@ -531,5 +532,6 @@ void CUSBUpdate::ShowError(CString text)
     if (m_pReporter)
         m_pReporter->ReportError(text, m_dwError);
     else
-        ::MessageBoxW(nullptr, text, TextOr(IDS_ENGINE_ERROR_CAPTION, L"Error"), MB_OK);
+        ShowAnswerBox(nullptr, text.GetString(), TextOr(IDS_ENGINE_ERROR_CAPTION, L"Error").GetString(),
+                      AnswerButtons::Ok, nullptr);
 }

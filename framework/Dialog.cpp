@@ -1,4 +1,5 @@
 #include "framework/Dialog.h"
+#include "framework/AnswerBox.h"
 #include "framework/WinApp.h"
 #include "res/resource.h"
 
@@ -10,7 +11,15 @@ HICON CWnd::SetIcon(HICON icon, BOOL big)
 
 int CWnd::MessageBox(const wchar_t* text, const wchar_t* caption, UINT type)
 {
-    return ::MessageBoxW(m_hWnd, text, caption, type);
+    // A box with OK alone is ours, so that its button speaks the wizard's language.
+    if ((type & MB_TYPEMASK) != MB_OK) return ::MessageBoxW(m_hWnd, text, caption, type);
+    const UINT icon = type & MB_ICONMASK;
+    return ShowAnswerBox(m_hWnd, text, caption ? caption : L"", AnswerButtons::Ok,
+                         icon == MB_ICONHAND          ? IDI_HAND
+                         : icon == MB_ICONQUESTION    ? IDI_QUESTION
+                         : icon == MB_ICONEXCLAMATION ? IDI_EXCLAMATION
+                         : icon == MB_ICONASTERISK    ? IDI_ASTERISK
+                                                      : nullptr);
 }
 
 void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& control)
@@ -38,9 +47,10 @@ INT_PTR CDialog::DoModal()
         m_bContinueModal = false;
         // In the user's language when the program has it (a program of ours without the
         // texts says it in English).
-        ::MessageBoxW(parent,
-                      TextOr(IDS_PAGE_NOT_SHOWN, L"A page of the wizard could not be shown. The wizard will close now."),
-                      TextOr(IDS_ENGINE_ERROR_CAPTION, L"Error"), MB_OK);
+        ShowAnswerBox(parent,
+                      TextOr(IDS_PAGE_NOT_SHOWN, L"A page of the wizard could not be shown. The wizard will close now.")
+                          .GetString(),
+                      TextOr(IDS_ENGINE_ERROR_CAPTION, L"Error").GetString(), AnswerButtons::Ok, nullptr);
         CWinApp* app = AfxGetApp();
         if (app->m_pMainWnd == this) app->m_pMainWnd = nullptr;
         ::PostQuitMessage(0);

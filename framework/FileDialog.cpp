@@ -1,4 +1,5 @@
 #include "framework/FileDialog.h"
+#include "framework/AnswerBox.h"
 #include "framework/SystemLibrary.h"
 #include "framework/CString.h"
 #include "res/resource.h"
@@ -82,11 +83,12 @@ LRESULT CALLBACK CFileDialog::GuardProc(HWND dialog, UINT msg, WPARAM wParam, LP
             if (folderLength > 0) length += static_cast<size_t>(folderLength);
         }
         if (length >= MAX_PATH) {
-            ::MessageBoxW(dialog,
+            ShowAnswerBox(dialog,
                           TextOr(IDS_FILE_PATH_TOO_LONG,
                                  L"The path of the file is too long (259 characters at most).\n"
-                                 L"Please move the file to a folder with a shorter path and choose it again."),
-                          TextOr(IDS_ENGINE_ERROR_CAPTION, L"Error"), MB_OK);
+                                 L"Please move the file to a folder with a shorter path and choose it again.")
+                              .GetString(),
+                          TextOr(IDS_ENGINE_ERROR_CAPTION, L"Error").GetString(), AnswerButtons::Ok, nullptr);
             return 0;
         }
     } else if (msg == WM_NCDESTROY) {

@@ -1,5 +1,5 @@
 #include "pages/ImageQuestion.h"
-#include "pages/AnswerBox.h"
+#include "framework/AnswerBox.h"
 
 #include <cwchar>
 #include <vector>

@@ -1,5 +1,5 @@
 #include "pages/ProgressBar.h"
-#include "pages/AnswerBox.h"
+#include "framework/AnswerBox.h"
 #include <algorithm>
 #include "power/PowerCheck.h"
 #include "log/UpgradeLog.h"

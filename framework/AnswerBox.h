@@ -1,5 +1,6 @@
-// AnswerBox: a message box of our own. Windows labels its boxes' buttons in its own language,
-// not in the one the wizard speaks; this one takes its buttons' words from our string table.
+// AnswerBox: a message box of our own, for every box the wizard shows. Windows labels its
+// boxes' buttons in its own language, not in the one the wizard speaks; this one takes its
+// buttons' words from our string table (English in a program without one).
 // To automation and screen readers it is what a box is: a standard dialog window owned by the
 // page, its text in a static control of id 0xFFFF, its icon in one of id 0x14, and buttons
 // with the ids IDYES and IDNO, or IDOK. The default button has the focus from the start, and
@@ -10,7 +11,7 @@
 
 enum class AnswerButtons { Ok, YesNo };
 
-// Shows the box, modal to `owner`, and returns IDOK, IDYES or IDNO. `icon`: IDI_QUESTION,
-// IDI_HAND, ... With YesNo, No is the default.
+// Shows the box, modal to `owner` (none: a box of its own on the taskbar), and returns IDOK,
+// IDYES or IDNO. `icon`: IDI_QUESTION, IDI_HAND, ..., or nullptr. With YesNo, No is the default.
 int ShowAnswerBox(HWND owner, const std::wstring& text, const std::wstring& caption, AnswerButtons buttons,
                   LPCWSTR icon);

@@ -1,4 +1,4 @@
-#include "pages/AnswerBox.h"
+#include "framework/AnswerBox.h"
 
 #include <algorithm>
 #include <vector>
@@ -48,9 +48,10 @@ void Build(HWND box, BoxState& state)
     std::vector<SIZE> labels;
     std::vector<std::pair<int, std::wstring>> buttons;
     if (state.buttons == AnswerButtons::YesNo)
-        buttons = {{IDYES, LoadText(IDS_BUTTON_YES)}, {IDNO, LoadText(IDS_BUTTON_NO)}};
+        buttons = {{IDYES, TextOr(IDS_BUTTON_YES, L"&Yes").GetString()},
+                   {IDNO, TextOr(IDS_BUTTON_NO, L"&No").GetString()}};
     else
-        buttons = {{IDOK, LoadText(IDS_BUTTON_OK)}};
+        buttons = {{IDOK, TextOr(IDS_BUTTON_OK, L"OK").GetString()}};
     {
         const SelectObjectGuard select(dc, font);
         ::GetTextMetricsW(dc, &tm);
