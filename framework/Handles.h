@@ -108,6 +108,23 @@ private:
     HDC m_dc;
 };
 
+// GetDC/ReleaseDC: drawing on a window outside its WM_PAINT.
+class ClientDC {
+public:
+    explicit ClientDC(HWND wnd) : m_wnd(wnd), m_dc(::GetDC(wnd)) {}
+    ~ClientDC()
+    {
+        if (m_dc) ::ReleaseDC(m_wnd, m_dc);
+    }
+    ClientDC(const ClientDC&) = delete;
+    ClientDC& operator=(const ClientDC&) = delete;
+    HDC get() const { return m_dc; }
+
+private:
+    HWND m_wnd;
+    HDC m_dc;
+};
+
 // A memory device context from CreateCompatibleDC, deleted with DeleteDC.
 class MemoryDC {
 public:

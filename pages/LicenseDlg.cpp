@@ -4,8 +4,28 @@
 #include "pages/WelcomeDlg.h"
 #include "pages/checkregister.h"
 #include "app/PageChain.h"
+#include "framework/Handles.h"
 #include "framework/WinApp.h"
 #include "res/resource.h"
+
+namespace {
+
+constexpr wchar_t kAgreementProc[] = L"RomUpgradeWizard.AgreementProc";
+
+// The agreement's box keeps its caret and its place when Tab brings the focus to it: Windows
+// would select the whole text and so scroll to its end, and a reader would start at the last line.
+LRESULT CALLBACK AgreementBox(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    const auto base = reinterpret_cast<WNDPROC>(::GetPropW(wnd, kAgreementProc));
+    if (msg == WM_GETDLGCODE) return ::CallWindowProcW(base, wnd, msg, wParam, lParam) & ~DLGC_HASSETSEL;
+    if (msg == WM_NCDESTROY) {
+        ::SetWindowLongPtrW(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(base));
+        ::RemovePropW(wnd, kAgreementProc);
+    }
+    return ::CallWindowProcW(base, wnd, msg, wParam, lParam);
+}
+
+}  // namespace
 
 CLicenseDlg::CLicenseDlg(CWnd* pParent) : CDialog(IDD_LICENSE, pParent), m_hIcon(nullptr) {}
 CLicenseDlg::~CLicenseDlg() = default;
@@ -28,6 +48,9 @@ BOOL CLicenseDlg::OnInitDialog()
         text.LoadString(caption);
         ::SetDlgItemTextW(m_hWnd, button, text);
     }
+    HWND box = GetDlgItem(IDC_LICENSE_TEXT);
+    ::SetPropW(box, kAgreementProc, reinterpret_cast<HANDLE>(::GetWindowLongPtrW(box, GWLP_WNDPROC)));
+    ::SetWindowLongPtrW(box, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&AgreementBox));
     // The agreement's box is named by the label before it: the page's title.
     CString name;
     name.LoadString(IDS_LICENSE_1);
@@ -57,6 +80,48 @@ void CLicenseDlg::OnCancel()
 {
     ::PostQuitMessage(0);
     CDialog::OnCancel();
+}
+
+BOOL CLicenseDlg::OnCommand(UINT nID, UINT nCode)
+{
+    // The radio buttons are too small to show their own focus (their captions are painted by
+    // the page): the page draws it round the caption, as a button draws it round its text.
+    if ((nID == IDC_LICENSE_ACCEPT || nID == IDC_LICENSE_DECLINE) && (nCode == BN_SETFOCUS || nCode == BN_KILLFOCUS)) {
+        const RECT frame = CaptionFrame(static_cast<int>(nID));
+        ::InvalidateRect(m_hWnd, &frame, TRUE);
+        return TRUE;
+    }
+    return CDialog::OnCommand(nID, nCode);
+}
+
+RECT CLicenseDlg::CaptionFrame(int id) const
+{
+    RECT r{0, 0, 0, 0};
+    const UINT caption = id == IDC_LICENSE_ACCEPT ? IDS_LICENSE_4 : IDS_LICENSE_5;
+    HWND line = ::GetDlgItem(m_hWnd, IDC_PAGE_LINE_BASE + static_cast<int>(caption));
+    if (!line || !::GetWindowRect(line, &r)) return RECT{0, 0, 0, 0};
+    ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&r), 2);
+    ::InflateRect(&r, 2, 1);
+    return r;
+}
+
+void CLicenseDlg::DrawRadioFocus()
+{
+    const int focus = ::GetDlgCtrlID(::GetFocus());
+    if (focus != IDC_LICENSE_ACCEPT && focus != IDC_LICENSE_DECLINE) return;
+    // Hidden, as Windows hides every focus, until the keyboard is used.
+    if (SendMessage(WM_QUERYUISTATE) & UISF_HIDEFOCUS) return;
+    const RECT r = CaptionFrame(focus);
+    if (::IsRectEmpty(&r)) return;
+    // Dotted like a focus rectangle, but drawn rather than inverted: a paint of part of the
+    // page must not take it away where it was not repainted.
+    ClientDC dc(m_hWnd);
+    LOGBRUSH ink{BS_SOLID, HighContrast() ? ::GetSysColor(COLOR_WINDOWTEXT) : kTextBlack, 0};
+    GdiObject<HPEN> pen(::ExtCreatePen(PS_COSMETIC | PS_ALTERNATE, 1, &ink, 0, nullptr));
+    if (!dc.get() || !pen) return;
+    SelectObjectGuard usePen(dc.get(), pen.get());
+    SelectObjectGuard noFill(dc.get(), ::GetStockObject(NULL_BRUSH));
+    ::Rectangle(dc.get(), r.left, r.top, r.right, r.bottom);
 }
 
 BOOL CLicenseDlg::OnButtonClicked(UINT nID)
@@ -93,6 +158,7 @@ void CLicenseDlg::SetAgreementText()
 BOOL CLicenseDlg::OnPaint()
 {
     if (PaintPage(m_hWnd, kLicenseRow)) SetAgreementText();
+    DrawRadioFocus();
     return TRUE;
 }
 

@@ -12,8 +12,13 @@ protected:
     BOOL OnInitDialog() override;
     void OnOK() override;  // Next
     void OnCancel() override;
-    BOOL OnButtonClicked(UINT nID) override;  // Back, the two radio buttons
+    BOOL OnCommand(UINT nID, UINT nCode) override;  // also the radio buttons' focus
+    BOOL OnButtonClicked(UINT nID) override;        // Back, the two radio buttons
     void SetAgreementText();
+    // Where the page paints the caption of radio button `id`, in client coordinates, with room
+    // for the focus round it.
+    RECT CaptionFrame(int id) const;
+    void DrawRadioFocus();
     BOOL OnPaint() override;
     HBRUSH OnCtlColor(HDC dc, HWND control, UINT nCtlColor) override;
 

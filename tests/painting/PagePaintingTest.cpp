@@ -146,6 +146,23 @@ TEST_F(PagePainting, LicensePage)
                                                 L"I do not accept the terms in the license agreement.", L"Cancel",
                                                 L"Back", L"Next"}))
         << "the agreement's box is named by its label, and everything comes in the order of the screen";
+
+    // The radio button is too small to show its focus: the page frames the caption beside it.
+    HWND page = wizard.PageWindow();
+    for (int i = 0; i < 6 && ::GetDlgCtrlID(robot::Wizard::FocusIn(page)) != IDC_LICENSE_ACCEPT; ++i)
+        robot::Wizard::PressKeyIn(page, VK_TAB), ::Sleep(50);
+    ASSERT_EQ(::GetDlgCtrlID(robot::Wizard::FocusIn(page)), IDC_LICENSE_ACCEPT);
+    RECT caption{};
+    ASSERT_TRUE(::GetWindowRect(::GetDlgItem(page, IDC_PAGE_LINE_BASE + IDS_LICENSE_4), &caption));
+    robot::Screenshot shot;
+    ASSERT_TRUE(Settle(page, &shot));
+    shot.SaveBmp(L"page_license_focus.bmp");
+    int dark = 0;
+    for (int x = caption.left; x < caption.right; ++x) {
+        const COLORREF c = shot.At(x, caption.top - 1);
+        dark += GetRValue(c) + GetGValue(c) + GetBValue(c) < 150;
+    }
+    EXPECT_GE(dark, (caption.right - caption.left) / 3) << "no focus seen above the accept caption";
     Leave();
 }
 
