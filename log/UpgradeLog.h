@@ -21,10 +21,10 @@
 // certificate is not in it (given for `signer-not-trusted` too). An image the user chose not
 // to write says `result=declined`. An interrupted attempt says
 // `result=interrupted`, with what stopped it: `cause=ctrl-c` (or ctrl-break, console-closed,
-// logoff, shutdown). Each record goes out in one write, so it is there whole or not at all;
-// writers in several threads and programs take turns (a lock per log folder). Past 1 MiB the
-// log moves to upgrade.log.1 (replacing the one there) and starts afresh, once, however many
-// writers reach the limit together. Writing the log never shows anything and never holds up
+// logoff, shutdown; cancel: the wizard's Cancel or Esc). Each record goes out in one write, so
+// it is there whole or not at all; writers in several threads and programs take turns (a lock
+// per log folder). Past 1 MiB the log moves to upgrade.log.1 (replacing the one there) and
+// starts afresh, once, however many writers reach the limit together. Writing the log never shows anything and never holds up
 // an upgrade: when it cannot be written, the record is dropped (romflash says so).
 #pragma once
 #include <windows.h>

@@ -2,6 +2,7 @@
 #include <utility>
 #include "pages/ProgressBar.h"
 #include "app/PageChain.h"
+#include "log/UpgradeLog.h"
 #include "pages/PagePainter.h"
 #include "framework/FileDialog.h"
 #include "framework/WinApp.h"
@@ -62,6 +63,12 @@ void CImageDlg::OnImageFile()
 
 void CImageDlg::OnCancel()
 {
+    // The handheld answered, and the user ended the run before any image went to it.
+    UpgradeAttempt attempt(L"RomUpgradeWizard", m_USBUpdate);
+    attempt.handshake = CUSBUpdate::kReady;
+    attempt.interrupted = true;
+    attempt.stopCause = "cancel";
+    LogUpgrade(Conclude(attempt));
     m_USBUpdate.Close();
     ::PostQuitMessage(0);
     CDialog::OnCancel();

@@ -261,7 +261,15 @@ void CProgressBar::OnOK() {}
 
 void CProgressBar::OnCancel()
 {
-    if (!m_bTransferring) CDialog::OnCancel();
+    if (m_bTransferring) return;
+    // Esc before the image was read: the run ends here, with nothing sent.
+    UpgradeAttempt attempt(L"RomUpgradeWizard", m_USBUpdate);
+    attempt.imagePath = m_strImagePath.str();
+    attempt.handshake = CUSBUpdate::kReady;
+    attempt.interrupted = true;
+    attempt.stopCause = "cancel";
+    LogUpgrade(Conclude(attempt));
+    CDialog::OnCancel();
 }
 
 void CProgressBar::ShowError(CString text)

@@ -42,6 +42,7 @@ void CCheckUSB::OnTimer(UINT_PTR nIDEvent)
 void CCheckUSB::CheckDevice()
 {
     m_awake.emplace();
+    m_checking = true;
     m_USBUpdate.SetReporter(this);
     m_USBUpdate.SetStopEvent(m_stop.get());
     m_check.Start(
@@ -56,6 +57,7 @@ BOOL CCheckUSB::OnButtonClicked(UINT nID)
 {
     if (nID != IDC_CHECK_DONE) return FALSE;
     m_check.Wait();
+    m_checking = false;
     m_USBUpdate.SetReporter(nullptr);
     m_USBUpdate.SetStopEvent(nullptr);
     if (m_nAnswer == CUSBUpdate::kStopped) return TRUE;  // the page is ending
@@ -73,6 +75,7 @@ void CCheckUSB::RouteDevice(int answer)
     case CUSBUpdate::kReady: {
         if (theApp.TakePlug(m_USBUpdate.m_szDevicePath) == PlugMemory::Look::Skipped) {
             // Another upgrade took it in this plug: not again until it is plugged in anew.
+            Record(answer, "taken");
             m_USBUpdate.Close();
             MessageBox(LoadText(IDS_HANDHELD_TAKEN).c_str(), LoadText(IDS_ENGINE_ERROR_CAPTION).c_str(), MB_OK);
             CUSBnotRdy notReady;
@@ -85,9 +88,7 @@ void CCheckUSB::RouteDevice(int answer)
         break;
     }
     case CUSBUpdate::kWrongReply: {
-        UpgradeAttempt attempt(L"RomUpgradeWizard", m_USBUpdate);
-        attempt.handshake = answer;
-        LogUpgrade(Conclude(attempt));
+        Record(answer);
         // The next check opens the device anew; this handle is of no further use.
         m_USBUpdate.Close();
         CSelectDlg select;
@@ -96,9 +97,11 @@ void CCheckUSB::RouteDevice(int answer)
     }
     case CUSBUpdate::kBusy:
         // Another program is writing to this handheld; for this run it is as good as absent.
+        Record(answer);
         MessageBox(LoadText(IDS_HANDHELD_IN_USE).c_str(), LoadText(IDS_ENGINE_ERROR_CAPTION).c_str(), MB_OK);
         [[fallthrough]];
     case CUSBUpdate::kNoDevice: {
+        if (answer == CUSBUpdate::kNoDevice) Record(answer);
         CUSBnotRdy notReady;
         OpenPage(*this, notReady, Ending::EndOK);
         break;
@@ -112,7 +115,16 @@ void CCheckUSB::OnOK() {}
 
 void CCheckUSB::OnCancel()
 {
+    const bool checking = m_checking;
     StopCheck();
+    // Stopped by the user while the handheld was looked for or asked: the run ends here.
+    if (checking) {
+        UpgradeAttempt attempt(L"RomUpgradeWizard", m_USBUpdate);
+        attempt.handshake = CUSBUpdate::kStopped;
+        attempt.interrupted = true;
+        attempt.stopCause = "cancel";
+        LogUpgrade(Conclude(attempt));
+    }
     m_USBUpdate.Close();
     m_awake.reset();
     CDialog::OnCancel();
@@ -127,6 +139,14 @@ void CCheckUSB::StopCheck()
 }
 
 void CCheckUSB::ReportError(const CString& text, DWORD) { m_errors.push_back(text); }
+
+void CCheckUSB::Record(int handshake, const char* refusedFor)
+{
+    UpgradeAttempt attempt(L"RomUpgradeWizard", m_USBUpdate);
+    attempt.handshake = handshake;
+    attempt.refusedFor = refusedFor;
+    LogUpgrade(Conclude(attempt));
+}
 
 BOOL CCheckUSB::OnPaint()
 {

@@ -39,9 +39,12 @@ private:
     // The engine's errors during the check wait here, to be shown on the page's own thread.
     void ReportError(const CString& text, DWORD error) override;
     void StopCheck();
+    // The record of a check that ends the run's road here.
+    void Record(int handshake, const char* refusedFor = nullptr);
 
     UniqueHandle m_stop{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     int m_nAnswer = CUSBUpdate::kStopped;
+    bool m_checking = false;  // from the start of the check to its answer
     std::vector<CString> m_errors;
     // From the handshake to the end of the transfer the computer stays awake.
     std::optional<KeepAwake> m_awake;

@@ -3,6 +3,7 @@
 #include "tests/road/Road.h"
 #include "tools/emuhandheld/OwnedHandle.h"
 #include <cstdio>
+#include <cwctype>
 #include <vector>
 
 using robot::Page;
@@ -106,10 +107,16 @@ TEST_F(RoadScenario, EmptySecondAnswerAfterAGoodFirstOneCountsAsReady)
 {
     // Both reads share one buffer: sixteen good bytes, then nothing, still read as ready.
     ASSERT_TRUE(device.Start(L"--mode empty-second")) << Utf8(device.Error());
+    UpgradeLog log;
     WalkToDeviceCheck();
     ExpectPage(Page::Image);
     ASSERT_TRUE(wizard.Press(IDCANCEL));
     ExpectRunEnds();
+    UpgradeLog::Fields f;
+    ASSERT_NO_FATAL_FAILURE(log.ReadOnlyNewRecord(&f));
+    EXPECT_EQ(f["handshake"], "ready");
+    EXPECT_EQ(f["result"], "interrupted");
+    EXPECT_EQ(f["cause"], "cancel");
 }
 
 TEST_F(RoadScenario, ShortSecondAnswerIsAWrongAnswer)
@@ -127,6 +134,7 @@ class NotReadyEndings : public RoadScenario, public ::testing::WithParamInterfac
 
 TEST_P(NotReadyEndings, NoDeviceShowsTheNotReadyPageAndEveryWayOutEndsTheRun)
 {
+    UpgradeLog log;
     WalkToDeviceCheck();  // nothing plugged in
     ASSERT_TRUE(wizard.WaitForPage(Page::NotReady, 15000)) << "see " << Visible();
     EXPECT_TRUE(wizard.FindMessageBox() == nullptr) << "no box when there is no device";
@@ -136,6 +144,11 @@ TEST_P(NotReadyEndings, NoDeviceShowsTheNotReadyPageAndEveryWayOutEndsTheRun)
     case Way::CloseBox: ASSERT_TRUE(wizard.PressCloseBox()); break;
     }
     ExpectRunEnds();
+    UpgradeLog::Fields f;
+    ASSERT_NO_FATAL_FAILURE(log.ReadOnlyNewRecord(&f));
+    EXPECT_EQ(f["result"], "failed");
+    EXPECT_EQ(f["step"], "handshake");
+    EXPECT_EQ(f["reason"], "no-handheld");
 }
 INSTANTIATE_TEST_SUITE_P(Road, NotReadyEndings, ::testing::Values(Way::Button, Way::Escape, Way::CloseBox));
 
@@ -189,6 +202,23 @@ TEST_F(RoadScenario, SilentHandheldTimesOutToTheWrongAnswerRouteAndThePageAnswer
     EXPECT_EQ(f["reason"], "timeout");
     ASSERT_TRUE(wizard.Press(IDCANCEL));
     ExpectRunEnds();
+}
+
+// Esc while a silent handheld is asked: the run ends at once, and its record says so.
+TEST_F(RoadScenario, EscapeDuringTheHandshakeEndsTheRunAndLeavesItsRecord)
+{
+    ASSERT_TRUE(device.Start(L"--mode silent")) << Utf8(device.Error());
+    UpgradeLog log;
+    WalkToDeviceCheck();
+    ASSERT_TRUE(device.WaitForReport("connections", "1", 15000)) << "not asked";
+    ASSERT_TRUE(wizard.PressEscape());
+    ExpectRunEnds();
+    UpgradeLog::Fields f;
+    ASSERT_NO_FATAL_FAILURE(log.ReadOnlyNewRecord(&f));
+    EXPECT_EQ(f["result"], "interrupted");
+    EXPECT_EQ(f["step"], "handshake");
+    EXPECT_EQ(f["cause"], "cancel");
+    EXPECT_NE(Lower(f["device"]).find("#0000#{"), std::string::npos) << f["device"];
 }
 
 TEST_F(RoadScenario, FailedSecondAnswerIsAWrongAnswer)
@@ -353,9 +383,14 @@ TEST_F(RoadScenario, EscapeOnTheProgressPageBeforeTheTransferEndsTheRunAndSendsN
     ASSERT_TRUE(device.Start()) << Utf8(device.Error());
     WalkToImagePage();
     ChooseImage(image.Path(), false);
+    UpgradeLog log;
     ASSERT_TRUE(wizard.WaitForPage(Page::Progress, 5000));
     ASSERT_TRUE(wizard.PressEscape());
     ExpectRunEnds();
+    UpgradeLog::Fields f;
+    ASSERT_NO_FATAL_FAILURE(log.ReadOnlyNewRecord(&f));
+    EXPECT_EQ(f["result"], "interrupted");
+    EXPECT_EQ(f["cause"], "cancel");
     EmulatedHandheld::Report r = device.Stop();
     EXPECT_EQ(r["header_received"], "0");
     EXPECT_EQ(r["blocks"], "0");
@@ -501,8 +536,10 @@ TEST_F(RoadScenario, TheRoadIsWalkedByKeysAlone)
     HWND text = wizard.Control(IDC_LICENSE_TEXT);
     for (int i = 0; i < 6 && !focusIs(IDC_LICENSE_TEXT); ++i) key(VK_TAB), ::Sleep(50);
     ASSERT_TRUE(focusIs(IDC_LICENSE_TEXT)) << "Tab does not reach the license text";
+    DWORD_PTR firstLine = 1;
+    ::SendMessageTimeoutW(text, EM_GETFIRSTVISIBLELINE, 0, 0, SMTO_ABORTIFHUNG, 2000, &firstLine);
+    EXPECT_EQ(firstLine, 0u) << "the focus took the reader away from the first line";
     key(VK_NEXT);
-    DWORD_PTR firstLine = 0;
     EXPECT_TRUE(robot::WaitUntil([&] {
         ::SendMessageTimeoutW(text, EM_GETFIRSTVISIBLELINE, 0, 0, SMTO_ABORTIFHUNG, 2000, &firstLine);
         return firstLine > 0;
@@ -574,15 +611,23 @@ TEST_P(Languages, TheRoadSpeaksTheChosenLanguage)
     ASSERT_EQ(heard.size(), 12u);
     EXPECT_EQ(heard[0], GetParam().firstLine);
     EXPECT_EQ(heard[11], GetParam().next) << "Next comes last, as on the screen";
+    // Everything a screen reader hears on the way, to be searched for English words.
+    std::vector<std::wstring> said = heard;
+    auto listen = [&](HWND wnd) {
+        for (const std::wstring& name : robot::HeardTexts(wnd)) said.push_back(name);
+    };
     ASSERT_TRUE(wizard.Press(IDOK));
     ASSERT_TRUE(wizard.WaitForPage(Page::Reset));
+    listen(wizard.PageWindow());
     ASSERT_TRUE(wizard.Press(IDOK));
     ASSERT_TRUE(wizard.WaitForPage(Page::Select));
+    listen(wizard.PageWindow());
     ASSERT_TRUE(wizard.Press(IDOK));
     ASSERT_TRUE(wizard.WaitForPage(Page::CheckUSB, 5000));
     Shot(L"checkusb");
     ASSERT_TRUE(wizard.WaitForPage(Page::Image, 15000)) << "see " << Visible();
     Shot(L"image");
+    listen(wizard.PageWindow());
     // The question is ours: its buttons speak the chosen language, not Windows'.
     ASSERT_TRUE(wizard.Press(IDC_IMAGE_FILE));
     ASSERT_TRUE(wizard.ChooseFile(image.Path()));
@@ -593,6 +638,7 @@ TEST_P(Languages, TheRoadSpeaksTheChosenLanguage)
         if (name.find(L'\n') == std::wstring::npos && !name.empty()) buttons.push_back(name);
     for (std::wstring& name : buttons) name.erase(std::remove(name.begin(), name.end(), L'&'), name.end());
     EXPECT_EQ(buttons, (std::vector<std::wstring>{GetParam().yes, GetParam().no}));
+    listen(wizard.FindMessageBox(true));
     Shot(L"question");
     ASSERT_TRUE(wizard.AnswerMessageBox(10000, true, IDYES));
     const std::wstring expected = GetParam().figures, mib = expected.substr(expected.find(L'0'), 4);  // "0,02"
@@ -605,6 +651,21 @@ TEST_P(Languages, TheRoadSpeaksTheChosenLanguage)
             EXPECT_EQ((bar + L"\n" + figures).find(english), std::wstring::npos) << Utf8(bar) << " / " << Utf8(figures);
         }
     Shot(L"end");
+    listen(wizard.PageWindow());
+    // English words, whole ("Cancelar" is Spanish).
+    auto hasWord = [](const std::wstring& text, const std::wstring& word) {
+        for (size_t at = text.find(word); at != std::wstring::npos; at = text.find(word, at + 1)) {
+            const size_t end = at + word.size();
+            if ((at == 0 || !::iswalpha(text[at - 1])) && (end == text.size() || !::iswalpha(text[end]))) return true;
+        }
+        return false;
+    };
+    if (GetParam().code != std::wstring(L"en")) {
+        for (const std::wstring& name : said)
+            for (const wchar_t* english : {L"Next", L"Cancel", L"Back", L"Finish", L"Image file", L"Please", L"the",
+                                           L"handheld", L"Write", L"Yes", L"Progress"})
+                EXPECT_FALSE(hasWord(name, english)) << "heard in English: " << Utf8(name);
+    }
     ASSERT_TRUE(wizard.Press(IDOK));
     ExpectRunEnds();
     EXPECT_EQ(device.Stop()["match"], "1");
