@@ -195,6 +195,32 @@ void WholeUpgrade(const std::wstring& wizardPath, uint64_t size)
     ::DeleteFileW(image.c_str());
 }
 
+// A handheld that stops taking data for a while: the progress page's stall line, then the
+// transfer goes on to its end.
+void Stalled(const std::wstring& wizardPath)
+{
+    const std::wstring image = g_out + L"\\stall-image.bin";
+    WriteSampleImage(image, 200000, 7);
+    EmulatedHandheld device;
+    if (!device.Start(L"--stall-after-block 50 --stall-ms 14000")) return Fail("the emulated handheld did not start");
+    robot::Wizard w;
+    if (!w.Start(wizardPath, 15000, g_arguments) || !w.WaitForPage(Page::Welcome)) return Fail("the wizard did not start");
+    if (!Step(w, IDOK, Page::Reset) || !Step(w, IDOK, Page::Select) || !Step(w, IDOK, Page::CheckUSB)) return;
+    if (!w.WaitForPage(Page::Image, 15000)) return Fail("the device check did not open the image file page");
+    w.Press(IDC_IMAGE_FILE);
+    if (!w.ChooseFile(image)) return Fail("the file dialog");
+    if (!w.WaitForMessageBox(nullptr, 60000, true) || !w.AnswerMessageBox(10000, true, IDYES))
+        return Fail("no question before the write");
+    if (!w.WaitForPage(Page::Progress, 5000)) return Fail("no progress page");
+    HWND note = w.Control(IDC_STALL_NOTE);
+    if (!robot::WaitUntil([&] { return note && ::IsWindowVisible(note); }, 30000)) return Fail("no stall line");
+    Shot("stall", w.PageWindow());
+    if (!w.WaitForPage(Page::End, 60000)) return Fail("no finish page after the stall");
+    w.Press(IDOK);
+    if (Ends(w) && device.Stop()["match"] != "1") Fail("the stalled transfer did not arrive whole");
+    ::DeleteFileW(image.c_str());
+}
+
 void NoDevice(const std::wstring& wizardPath)
 {
     robot::Wizard w;
@@ -242,6 +268,7 @@ int wmain(int argc, wchar_t** argv)
     }
     ::CreateDirectoryW(g_out.c_str(), nullptr);
     WholeUpgrade(wizardPath, size);
+    Stalled(wizardPath);
     NoDevice(wizardPath);
     ActiveSyncRunning(wizardPath);
     std::printf("demo: %s\n", g_failures ? "FAILED" : "done");
