@@ -357,3 +357,13 @@ bool LogUpgrade(const UpgradeOutcome& outcome, DWORD* error)
     *error = AppendRecord(FormatUpgradeRecord(outcome) + "\r\n");
     return *error == 0;
 }
+
+void LogCancelled(const wchar_t* program, const CUSBUpdate& link, int handshake, const std::wstring& imagePath)
+{
+    UpgradeAttempt attempt(program, link);
+    attempt.imagePath = imagePath;
+    attempt.handshake = handshake;
+    attempt.interrupted = true;
+    attempt.stopCause = "cancel";
+    LogUpgrade(Conclude(attempt));
+}

@@ -137,3 +137,7 @@ std::wstring UpgradeLogFolder();
 // Appends the outcome's record to the log; false when it could not be written, with the
 // Windows error in *error.
 bool LogUpgrade(const UpgradeOutcome& outcome, DWORD* error = nullptr);
+
+// Records an attempt the user ended (Cancel, Esc) before anything was sent: during the
+// handshake (`handshake` kStopped) or after it (kReady), with the image chosen, if any.
+void LogCancelled(const wchar_t* program, const CUSBUpdate& link, int handshake, const std::wstring& imagePath = {});

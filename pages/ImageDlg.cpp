@@ -64,11 +64,7 @@ void CImageDlg::OnImageFile()
 void CImageDlg::OnCancel()
 {
     // The handheld answered, and the user ended the run before any image went to it.
-    UpgradeAttempt attempt(L"RomUpgradeWizard", m_USBUpdate);
-    attempt.handshake = CUSBUpdate::kReady;
-    attempt.interrupted = true;
-    attempt.stopCause = "cancel";
-    LogUpgrade(Conclude(attempt));
+    LogCancelled(L"RomUpgradeWizard", m_USBUpdate, CUSBUpdate::kReady);
     m_USBUpdate.Close();
     ::PostQuitMessage(0);
     CDialog::OnCancel();

@@ -263,12 +263,7 @@ void CProgressBar::OnCancel()
 {
     if (m_bTransferring) return;
     // Esc before the image was read: the run ends here, with nothing sent.
-    UpgradeAttempt attempt(L"RomUpgradeWizard", m_USBUpdate);
-    attempt.imagePath = m_strImagePath.str();
-    attempt.handshake = CUSBUpdate::kReady;
-    attempt.interrupted = true;
-    attempt.stopCause = "cancel";
-    LogUpgrade(Conclude(attempt));
+    LogCancelled(L"RomUpgradeWizard", m_USBUpdate, CUSBUpdate::kReady, m_strImagePath.str());
     CDialog::OnCancel();
 }
 

@@ -118,13 +118,7 @@ void CCheckUSB::OnCancel()
     const bool checking = m_checking;
     StopCheck();
     // Stopped by the user while the handheld was looked for or asked: the run ends here.
-    if (checking) {
-        UpgradeAttempt attempt(L"RomUpgradeWizard", m_USBUpdate);
-        attempt.handshake = CUSBUpdate::kStopped;
-        attempt.interrupted = true;
-        attempt.stopCause = "cancel";
-        LogUpgrade(Conclude(attempt));
-    }
+    if (checking) LogCancelled(L"RomUpgradeWizard", m_USBUpdate, CUSBUpdate::kStopped);
     m_USBUpdate.Close();
     m_awake.reset();
     CDialog::OnCancel();
