@@ -1,5 +1,4 @@
 #include "app/WizardApp.h"
-#include "device/USBUpdate.h"
 #include "pages/WelcomeDlg.h"
 #include "framework/Language.h"
 
@@ -23,8 +22,6 @@ PlugMemory::Look CWizardApp::TakePlug(const std::string& devicePath)
 {
     if (!m_watch) m_watch = std::make_unique<DeviceWatch>(m_plugs);
     // An unplug the watch did not hear (it was not listening yet) is found by a look.
-    std::vector<std::wstring> present;
-    for (const std::string& path : CUSBUpdate::ListDevices()) present.emplace_back(path.begin(), path.end());
-    m_plugs.KeepOnly(present);
+    m_plugs.KeepOnly(PresentHandhelds());
     return m_plugs.Present(std::wstring(devicePath.begin(), devicePath.end()));
 }

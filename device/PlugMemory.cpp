@@ -19,6 +19,14 @@ private:
 
 }  // namespace
 
+std::vector<std::wstring> PresentHandhelds()
+{
+    std::vector<std::wstring> present;
+    for (const std::string& path : CUSBUpdate::ListDevices())
+        if (!path.empty()) present.emplace_back(path.begin(), path.end());
+    return present;
+}
+
 PlugMemory::PlugMemory() { ::InitializeCriticalSection(&m_lock); }
 
 PlugMemory::~PlugMemory()

@@ -19,6 +19,9 @@
 
 #include "framework/Handles.h"
 
+// The device paths of the handhelds present, in the lookup's order (CUSBUpdate::ListDevices).
+std::vector<std::wstring> PresentHandhelds();
+
 class PlugMemory {
 public:
     PlugMemory();

@@ -59,14 +59,6 @@ int WaitForHandheld(Session& session, CUSBUpdate& link, const RoadTarget& target
 
 }  // namespace
 
-std::vector<std::wstring> PresentHandhelds()
-{
-    std::vector<std::wstring> present;
-    for (const std::string& path : CUSBUpdate::ListDevices())
-        if (!path.empty()) present.push_back(Widen(path));
-    return present;
-}
-
 HandheldResult RunRoad(Session& session, const std::shared_ptr<const StagedImage>& image,
                        const std::wstring& imagePath, const RoadTarget& target, const Options& o,
                        TransferObserver& observer, bool recordBusy)

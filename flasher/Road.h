@@ -37,9 +37,6 @@ struct HandheldResult {
 };
 
 
-// The device paths of the handhelds present, in the lookup's order.
-std::vector<std::wstring> PresentHandhelds();
-
 // Runs the road; `observer` hears of the blocks. The link is closed and the attempt recorded
 // before it returns; a handheld another program holds is recorded only when `recordBusy`, else
 // its outcome says "skipped".
