@@ -18,10 +18,10 @@ BOOL CWizardApp::InitInstance()
     return FALSE;
 }
 
-PlugMemory::Look CWizardApp::TakePlug(const std::string& devicePath)
+PlugMemory::Look CWizardApp::TakePlug(const std::string& devicePath, DWORD* error)
 {
     if (!m_watch) m_watch = std::make_unique<DeviceWatch>(m_plugs);
-    // An unplug the watch did not hear (it was not listening yet) is found by a look.
-    m_plugs.KeepOnly(PresentHandhelds());
-    return m_plugs.Present(std::wstring(devicePath.begin(), devicePath.end()));
+    // An unplug the watch did not hear (it was not listening yet) is found by the looks.
+    m_plugs.LookAtHandhelds();
+    return m_plugs.Present(FromUtf8(devicePath), nullptr, error);
 }

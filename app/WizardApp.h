@@ -13,11 +13,11 @@ public:
     CWizardApp();
     BOOL InitInstance() override;
 
-    // Takes the handheld at devicePath for this plug, PC-wide: Skipped when another program
-    // (romflash, or another wizard) took it in this plug. A handheld taken stays spoken for
-    // until it is unplugged or the wizard ends, so that no romflash line writes it again
-    // after this run.
-    PlugMemory::Look TakePlug(const std::string& devicePath);
+    // Takes the handheld at devicePath (UTF-8) for this plug, PC-wide: Taken when another
+    // program (romflash, or another wizard) took it in this plug, NotOurs when its name is
+    // not ours (*error says why). A handheld taken stays spoken for until it is unplugged or
+    // the wizard ends, so that no romflash line writes it again after this run.
+    PlugMemory::Look TakePlug(const std::string& devicePath, DWORD* error);
 
 private:
     PlugMemory m_plugs;

@@ -103,9 +103,7 @@ void DeviceWatch::Heard(WPARAM event, LPARAM data)
     const size_t room = (header->dbch_size - kNameAt) / sizeof(wchar_t);
     size_t length = 0;
     while (length < room && iface->dbcc_name[length]) ++length;
-    // A removal needs no look: the memory knows it now. An arrival is looked at at once.
-    if (event == DBT_DEVICEREMOVECOMPLETE)
-        m_memory.Unplugged(std::wstring(iface->dbcc_name, length));
-    else
-        ::SetEvent(m_changed.get());
+    // A removal needs no look: the memory knows it now. Either way there is news to look at.
+    if (event == DBT_DEVICEREMOVECOMPLETE) m_memory.Unplugged(std::wstring(iface->dbcc_name, length));
+    ::SetEvent(m_changed.get());
 }

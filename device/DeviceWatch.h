@@ -19,7 +19,7 @@ public:
     DeviceWatch(const DeviceWatch&) = delete;
     DeviceWatch& operator=(const DeviceWatch&) = delete;
 
-    // Set (auto-reset) whenever an arrival was heard: time to look again.
+    // Set (auto-reset) whenever an arrival or a removal was heard: time to look again.
     HANDLE Changed() const { return m_changed.get(); }
 
     static constexpr const wchar_t* kWindowClass = L"ROM Upgrade Wizard device watch";

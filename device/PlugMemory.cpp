@@ -1,8 +1,10 @@
 #include "device/PlugMemory.h"
 
-#include <algorithm>
+#include <set>
 
 #include "device/USBUpdate.h"
+#include "framework/CString.h"
+#include "framework/NamedObject.h"
 
 namespace {
 
@@ -17,23 +19,60 @@ private:
     CRITICAL_SECTION* m_cs;
 };
 
+// How often a plug event found there but let go is looked at again before the plug counts as
+// taken after all: another program's look holds it for no more than an instant.
+constexpr int kTriesOnReleased = 5;
+constexpr DWORD kReleasedPauseMs = 10;
+
 }  // namespace
 
-std::vector<std::wstring> PresentHandhelds()
+HandheldLook PlugMemory::LookAtHandhelds()
 {
-    std::vector<std::wstring> present;
-    for (const std::string& path : CUSBUpdate::ListDevices())
-        if (!path.empty()) present.emplace_back(path.begin(), path.end());
-    return present;
+    HandheldLook look;
+    {
+        Locked l(&m_lock);
+        look.removals = m_removals;
+    }
+    const DeviceLookup found = CUSBUpdate::LookUp();
+    look.error = found.error;
+    for (const std::string& path : found.paths) {
+        // A handheld whose path could not be read might be one known here: the look is not whole.
+        if (path.empty() && !look.error) look.error = found.pathError ? found.pathError : ERROR_GEN_FAILURE;
+        look.paths.push_back(FromUtf8(path));
+    }
+    if (look.error) {
+        look.paths.clear();
+        return look;
+    }
+
+    std::set<std::wstring> present;
+    for (const std::wstring& path : look.paths) present.insert(Name(path));
+    const DWORD now = ::GetTickCount();
+    Locked l(&m_lock);
+    for (auto it = m_plugs.begin(); it != m_plugs.end();) {
+        Plug& plug = it->second;
+        if (present.count(it->first)) {
+            plug.missed = false;
+        } else if (!plug.missed) {
+            plug.missed = true;
+            plug.missedAt = now;
+        } else if (now - plug.missedAt >= kAbsentMs) {
+            Release(plug);
+            it = m_plugs.erase(it);
+            continue;
+        }
+        ++it;
+    }
+    return look;
 }
 
 PlugMemory::PlugMemory() { ::InitializeCriticalSection(&m_lock); }
 
 PlugMemory::~PlugMemory()
 {
-    // Closing without a mark: the handhelds are still plugged, and still spoken for while
-    // another program holds them.
-    m_held.clear();
+    // Let go without a reset: the handhelds are still plugged, and the plugs still taken for
+    // as long as the events are there.
+    m_plugs.clear();
     ::DeleteCriticalSection(&m_lock);
 }
 
@@ -43,50 +82,61 @@ std::wstring PlugMemory::Name(const std::wstring& devicePath)
     return DeviceObjectName(L"Global\\ROM Upgrade Wizard plug ", devicePath);
 }
 
-PlugMemory::Look PlugMemory::Present(const std::wstring& devicePath)
+void PlugMemory::Release(Plug& plug)
+{
+    if (!plug.taken) return;
+    // Reset first: should another program's look keep the event for an instant, it reads as
+    // let go, not as taken.
+    ::ResetEvent(plug.taken.get());
+    plug.taken.reset();
+}
+
+PlugMemory::Look PlugMemory::Present(const std::wstring& devicePath, const HandheldLook* look, DWORD* error)
 {
     const std::wstring name = Name(devicePath);
+    unsigned long removedBefore = 0;
+    {
+        Locked l(&m_lock);
+        if (m_plugs.count(name)) return Look::Held;
+        const auto removed = m_removed.find(name);
+        if (removed != m_removed.end()) removedBefore = removed->second;
+        if (look && removedBefore > look->removals) return Look::Held;
+    }
+    Plug plug;
+    Look verdict = Look::Taken;
+    for (int attempt = 0;; ++attempt) {
+        NamedObject event = CreateNamedObject(NamedKind::Event, name, true);
+        if (event.verdict == NameVerdict::Made) {
+            plug.taken = std::move(event.handle);
+            verdict = Look::Ours;
+            break;
+        }
+        if (event.verdict != NameVerdict::Ours) {
+            if (error) *error = event.error;
+            return Look::NotOurs;
+        }
+        if (::WaitForSingleObject(event.handle.get(), 0) == WAIT_OBJECT_0 || attempt + 1 == kTriesOnReleased) break;
+        event.handle.reset();
+        ::Sleep(kReleasedPauseMs);
+    }
     Locked l(&m_lock);
-    const auto held = m_held.find(name);
-    if (held != m_held.end()) {
-        // Another program saw it go since: this is a plug nobody has taken yet.
-        return ::WaitForSingleObject(held->second.get(), 0) == WAIT_OBJECT_0 ? Look::Ours : Look::Held;
+    // Removed while it was being taken: not a plug to write after all.
+    const auto removed = m_removed.find(name);
+    if (removed != m_removed.end() && removed->second != removedBefore) {
+        Release(plug);
+        return Look::Held;
     }
-    UniqueHandle event(::CreateEventW(nullptr, FALSE, FALSE, name.c_str()));
-    const DWORD error = ::GetLastError();
-    if (!event) {
-        // Made by a program of another user: there, but not ours to open, so spoken for. Any
-        // other failure leaves this program on its own, as it was before there was a memory.
-        // Either way it is remembered here, by an event of our own that nobody else marks.
-        m_held[name] = UniqueHandle(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-        return error == ERROR_ACCESS_DENIED ? Look::Skipped : Look::Ours;
-    }
-    const bool ours = error != ERROR_ALREADY_EXISTS || ::WaitForSingleObject(event.get(), 0) == WAIT_OBJECT_0;
-    m_held[name] = std::move(event);
-    return ours ? Look::Ours : Look::Skipped;
+    m_plugs[name] = std::move(plug);
+    return verdict;
 }
 
 void PlugMemory::Unplugged(const std::wstring& devicePath)
 {
     const std::wstring name = Name(devicePath);
     Locked l(&m_lock);
-    const auto held = m_held.find(name);
-    if (held == m_held.end()) return;
-    ::SetEvent(held->second.get());
-    m_held.erase(held);
-}
-
-void PlugMemory::KeepOnly(const std::vector<std::wstring>& present)
-{
-    std::vector<std::wstring> names;
-    for (const std::wstring& path : present) names.push_back(Name(path));
-    Locked l(&m_lock);
-    for (auto it = m_held.begin(); it != m_held.end();) {
-        if (std::find(names.begin(), names.end(), it->first) != names.end()) {
-            ++it;
-            continue;
-        }
-        ::SetEvent(it->second.get());
-        it = m_held.erase(it);
-    }
+    m_removed[name] = ++m_removals;
+    const auto known = m_plugs.find(name);
+    if (known == m_plugs.end()) return;
+    Release(known->second);
+    m_plugs.erase(known);
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "device/EngineTexts.h"
+#include "framework/NamedObject.h"
 #include "framework/SystemLibrary.h"
 
 // {25DBCE51-6C8F-4A72-8A6D-B54C2B4FC835}
@@ -40,18 +41,26 @@ namespace {
 const BYTE kReadySignature[CUSBUpdate::kHandshakeSize] = {0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01,
                                                           0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01};
 
-// SetupAPI, loaded from the system directory for the length of one lookup.
+// SetupAPI, loaded from the system directory for the length of one lookup. The wide calls:
+// a device path is Unicode, and the engine keeps it as UTF-8.
 class SetupApi {
 public:
     SetupApi()
         : m_dll(L"setupapi.dll"),
-          GetClassDevs(m_dll.Function<decltype(&::SetupDiGetClassDevsA)>("SetupDiGetClassDevsA")),
+          GetClassDevs(m_dll.Function<decltype(&::SetupDiGetClassDevsW)>("SetupDiGetClassDevsW")),
           EnumDeviceInterfaces(m_dll.Function<decltype(&::SetupDiEnumDeviceInterfaces)>("SetupDiEnumDeviceInterfaces")),
           GetDeviceInterfaceDetail(
-              m_dll.Function<decltype(&::SetupDiGetDeviceInterfaceDetailA)>("SetupDiGetDeviceInterfaceDetailA")),
+              m_dll.Function<decltype(&::SetupDiGetDeviceInterfaceDetailW)>("SetupDiGetDeviceInterfaceDetailW")),
           DestroyDeviceInfoList(
               m_dll.Function<decltype(&::SetupDiDestroyDeviceInfoList)>("SetupDiDestroyDeviceInfoList"))
     {
+        // Loaded once, it stays: Wine leaks about a kilobyte each time setupapi is unloaded
+        // while a device of the class is present, and a --repeat line looks four times a
+        // second all day.
+        HMODULE pinned = nullptr;
+        if (Loaded())
+            ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                                 reinterpret_cast<LPCWSTR>(reinterpret_cast<void*>(GetClassDevs)), &pinned);
     }
     bool Loaded() const
     {
@@ -62,15 +71,15 @@ private:
     SystemLibrary m_dll;
 
 public:
-    decltype(&::SetupDiGetClassDevsA) const GetClassDevs;
+    decltype(&::SetupDiGetClassDevsW) const GetClassDevs;
     decltype(&::SetupDiEnumDeviceInterfaces) const EnumDeviceInterfaces;
-    decltype(&::SetupDiGetDeviceInterfaceDetailA) const GetDeviceInterfaceDetail;
+    decltype(&::SetupDiGetDeviceInterfaceDetailW) const GetDeviceInterfaceDetail;
     decltype(&::SetupDiDestroyDeviceInfoList) const DestroyDeviceInfoList;
 };
 
-// The sizes the lookup hands SetupAPI: 28 and 5 in a 32-bit program, 32 and 8 in a 64-bit one.
+// The sizes the lookup hands SetupAPI: 28 and 6 in a 32-bit program, 32 and 8 in a 64-bit one.
 static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == (sizeof(void*) == 4 ? 28 : 32), "interface data size");
-static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == (sizeof(void*) == 4 ? 5 : 8), "detail data size");
+static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) == (sizeof(void*) == 4 ? 6 : 8), "detail data size");
 
 // A device information set, destroyed on every way out of the lookup.
 class DeviceInfoSet {
@@ -90,24 +99,25 @@ private:
     HDEVINFO m_set;
 };
 
-// The whole device path of one enumerated interface.
-bool InterfacePath(const SetupApi& api, HDEVINFO info, PSP_DEVICE_INTERFACE_DATA data, std::string* path)
+// The whole device path of one enumerated interface, in UTF-8; 0, or the Windows error that
+// kept it from us.
+DWORD InterfacePath(const SetupApi& api, HDEVINFO info, PSP_DEVICE_INTERFACE_DATA data, std::string* path)
 {
     DWORD required = 0;
     api.GetDeviceInterfaceDetail(info, data, nullptr, 0, &required, nullptr);
-    if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) return false;
+    if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) return ::GetLastError() ? ::GetLastError() : ERROR_GEN_FAILURE;
 
     // DWORD elements keep the detail structure suitably aligned.
     std::vector<DWORD> storage((required + sizeof(DWORD) - 1) / sizeof(DWORD));
-    auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(storage.data());
-    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-    if (!api.GetDeviceInterfaceDetail(info, data, detail, required, nullptr, nullptr)) return false;
+    auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_W>(storage.data());
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+    if (!api.GetDeviceInterfaceDetail(info, data, detail, required, nullptr, nullptr)) return ::GetLastError();
 
-    const size_t maxChars = required - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
-    const size_t length = strnlen(detail->DevicePath, maxChars);
-    if (length >= maxChars) return false;
-    path->assign(detail->DevicePath, length);
-    return true;
+    const size_t maxChars = (required - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath)) / sizeof(wchar_t);
+    const size_t length = wcsnlen(detail->DevicePath, maxChars);
+    if (length == 0 || length >= maxChars) return ERROR_INVALID_DATA;
+    *path = ToUtf8(std::wstring(detail->DevicePath, length));
+    return 0;
 }
 
 // The path must fit the link's buffer whole, NUL included. A path cut short could name some
@@ -122,50 +132,83 @@ bool CopyPath(const std::string& path, char* devicePath)
 // Overlapped, so that every wait on the handheld can have an end (see Exchange).
 HANDLE OpenPath(const char* devicePath)
 {
-    return ::CreateFileA(devicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    return ::CreateFileW(FromUtf8(devicePath).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
 }
 
-// The path of the first present interface of the class; false when there is none or its
-// path does not fit.
-bool FirstDevicePath(const GUID* guid, char* devicePath)
+// Looks up the present interfaces of the class: all of them, or only the first.
+DeviceLookup LookUpInterfaces(const GUID* guid, bool firstOnly)
 {
+    DeviceLookup found;
     const SetupApi api;
-    if (!api.Loaded()) return false;
+    if (!api.Loaded()) {
+        found.error = ERROR_MOD_NOT_FOUND;
+        return found;
+    }
     DeviceInfoSet set(api, api.GetClassDevs(guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
-    if (!set.valid()) return false;
-    SP_DEVICE_INTERFACE_DATA data;
-    std::memset(&data, 0, sizeof data);
-    data.cbSize = sizeof data;
-    if (!api.EnumDeviceInterfaces(set.get(), nullptr, guid, 0, &data)) return false;
-    std::string path;
-    return InterfacePath(api, set.get(), &data, &path) && CopyPath(path, devicePath);
+    if (!set.valid()) {
+        found.error = ::GetLastError() ? ::GetLastError() : ERROR_GEN_FAILURE;
+        return found;
+    }
+    for (DWORD member = 0; !firstOnly || member == 0; ++member) {
+        SP_DEVICE_INTERFACE_DATA data;
+        std::memset(&data, 0, sizeof data);
+        data.cbSize = sizeof data;
+        if (!api.EnumDeviceInterfaces(set.get(), nullptr, guid, member, &data)) {
+            // The end of the list, or a look that broke off: only the first is "none more".
+            const DWORD error = ::GetLastError();
+            if (error != ERROR_NO_MORE_ITEMS) {
+                found.error = error ? error : ERROR_GEN_FAILURE;
+                found.paths.clear();
+            }
+            break;
+        }
+        // An interface whose path cannot be had keeps its place, so that numbers stay put.
+        std::string path;
+        const DWORD error = InterfacePath(api, set.get(), &data, &path);
+        if (error && !found.pathError) found.pathError = error;
+        found.paths.push_back(path);
+    }
+    return found;
 }
 
 // The lock of one handheld: a mutex in the global namespace, so that programs of every
 // session see it, named after the device path.
 std::wstring DeviceLockName(const char* devicePath)
 {
-    std::wstring wide;
-    for (const char* p = devicePath; *p; ++p) wide += static_cast<wchar_t>(static_cast<unsigned char>(*p));
-    return DeviceObjectName(L"Global\\ROM Upgrade Wizard link ", wide);
+    return DeviceObjectName(L"Global\\ROM Upgrade Wizard link ", FromUtf8(devicePath));
 }
 
-enum class LockResult { Held, Busy, Unavailable };
+enum class LockResult { Held, Busy, NotOurs };
 
-// Takes the handheld's lock without waiting. The lock is the named object itself: whoever
-// makes it holds the lock until its handle is closed, from any thread (the link moves between
-// threads, so a mutex's ownership, which belongs to one thread, would not do), and a holder
-// that died has had its handles closed by Windows, so its lock is free again. When no lock
-// can be made at all (Unavailable), the link goes on without one, as it always has.
-LockResult TakeDeviceLock(const char* devicePath, HANDLE* lock)
+// How often a lock found there is looked at again before it counts as held: another
+// program's look at it (LookAtLock) keeps it for no more than an instant.
+constexpr int kLockTries = 4;
+constexpr DWORD kLockPauseMs = 15;
+
+// Takes the handheld's lock without waiting on its holder. The lock is the named object
+// itself: whoever makes it holds the lock until its handle is closed, from any thread (the
+// link moves between threads, so a mutex's ownership, which belongs to one thread, would not
+// do), and a holder that died has had its handles closed by Windows, so its lock is free
+// again. A lock that is there and not ours, or that cannot be made or checked, is NotOurs:
+// the handheld is not opened (*error says why).
+LockResult TakeDeviceLock(const char* devicePath, HANDLE* lock, DWORD* error)
 {
-    UniqueHandle mutex(::CreateMutexW(nullptr, FALSE, DeviceLockName(devicePath).c_str()));
-    // A lock made by a program of another user is there but not ours to open: it is held.
-    if (!mutex) return ::GetLastError() == ERROR_ACCESS_DENIED ? LockResult::Busy : LockResult::Unavailable;
-    if (::GetLastError() == ERROR_ALREADY_EXISTS) return LockResult::Busy;
-    *lock = mutex.release();
-    return LockResult::Held;
+    const std::wstring name = DeviceLockName(devicePath);
+    for (int attempt = 1;; ++attempt) {
+        NamedObject mutex = CreateNamedObject(NamedKind::Mutex, name);
+        if (mutex.verdict == NameVerdict::Made) {
+            *lock = mutex.handle.release();
+            return LockResult::Held;
+        }
+        if (mutex.verdict != NameVerdict::Ours) {
+            *error = mutex.error;
+            return LockResult::NotOurs;
+        }
+        if (attempt == kLockTries) return LockResult::Busy;
+        mutex.handle.reset();
+        ::Sleep(kLockPauseMs);
+    }
 }
 
 void ReleaseDeviceLock(HANDLE* lock)
@@ -235,21 +278,29 @@ HANDLE CUSBUpdate::OpenDevice() { return FindDevice(&GUID_DEVINTERFACE_UPGRADE, 
 
 HANDLE CUSBUpdate::FindDevice(const GUID* guid, char* devicePath)
 {
-    return FirstDevicePath(guid, devicePath) ? OpenPath(devicePath) : INVALID_HANDLE_VALUE;
+    const DeviceLookup first = LookUpInterfaces(guid, true);
+    if (first.paths.empty() || !CopyPath(first.paths[0], devicePath)) return INVALID_HANDLE_VALUE;
+    return OpenPath(devicePath);
 }
 
 HANDLE CUSBUpdate::OpenDeviceInterface(HDEVINFO info, PSP_DEVICE_INTERFACE_DATA data, char* devicePath)
 {
     const SetupApi api;
     std::string path;
-    if (!api.Loaded() || !InterfacePath(api, info, data, &path) || !CopyPath(path, devicePath))
+    if (!api.Loaded() || InterfacePath(api, info, data, &path) != 0 || !CopyPath(path, devicePath))
         return INVALID_HANDLE_VALUE;
     return OpenPath(devicePath);
 }
 
+static bool SameDevicePath(const std::string& a, const std::string& b)
+{
+    return _wcsicmp(FromUtf8(a).c_str(), FromUtf8(b).c_str()) == 0;
+}
+
 // A write that failed: the handheld refused it, or is gone. Windows says so of a device that
 // left, or takes its interface out of the lookup; the removal may come a moment after the
-// failed write, so the lookup is asked a few times before it counts as a refusal.
+// failed write, so the lookup is asked a few times before it counts as a refusal. A look that
+// failed says nothing either way.
 bool CUSBUpdate::Unplugged() const
 {
     if (m_dwError == ERROR_DEVICE_NOT_CONNECTED || m_dwError == ERROR_DEV_NOT_EXIST ||
@@ -257,48 +308,41 @@ bool CUSBUpdate::Unplugged() const
         return true;
     for (int look = 0; look < 5; ++look) {
         if (look > 0) ::Sleep(50);
+        const DeviceLookup found = LookUp();
+        if (found.Failed()) continue;
         bool present = false;
-        for (const std::string& path : ListDevices()) present = present || _stricmp(path.c_str(), m_szDevicePath) == 0;
+        for (const std::string& path : found.paths) present = present || SameDevicePath(path, m_szDevicePath);
         if (!present) return true;
     }
     return false;
 }
 
-bool CUSBUpdate::InUse(const std::string& devicePath)
+CUSBUpdate::LockLook CUSBUpdate::LookAtLock(const std::string& devicePath, DWORD* error)
 {
-    HANDLE lock = nullptr;
-    const LockResult taken = TakeDeviceLock(devicePath.c_str(), &lock);
-    ReleaseDeviceLock(&lock);
-    return taken == LockResult::Busy;
+    // Opened, never made: a look must not make the name that a taker is about to make.
+    const NamedObject lock = OpenNamedObject(NamedKind::Mutex, DeviceLockName(devicePath.c_str()));
+    switch (lock.verdict) {
+    case NameVerdict::Absent: return kLockFree;
+    case NameVerdict::Ours: return kLockHeld;
+    default:
+        if (error) *error = lock.error;
+        return kLockNotOurs;
+    }
 }
 
-std::vector<std::string> CUSBUpdate::ListDevices()
-{
-    std::vector<std::string> paths;
-    const SetupApi api;
-    if (!api.Loaded()) return paths;
-    DeviceInfoSet set(
-        api, api.GetClassDevs(&GUID_DEVINTERFACE_UPGRADE, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
-    if (!set.valid()) return paths;
-    for (DWORD member = 0;; ++member) {
-        SP_DEVICE_INTERFACE_DATA data;
-        std::memset(&data, 0, sizeof data);
-        data.cbSize = sizeof data;
-        if (!api.EnumDeviceInterfaces(set.get(), nullptr, &GUID_DEVINTERFACE_UPGRADE, member, &data)) break;
-        std::string path;
-        // An interface whose path cannot be had keeps its place, so that numbers stay put.
-        InterfacePath(api, set.get(), &data, &path);
-        paths.push_back(path);
-    }
-    return paths;
-}
+DeviceLookup CUSBUpdate::LookUp() { return LookUpInterfaces(&GUID_DEVINTERFACE_UPGRADE, false); }
 
 int CUSBUpdate::Connect()
 {
     CloseDevice();
     m_dwError = 0;
     // Only the first present interface of the class is ever tried.
-    if (!FirstDevicePath(&GUID_DEVINTERFACE_UPGRADE, m_szDevicePath)) return kNoDevice;
+    const DeviceLookup first = LookUpInterfaces(&GUID_DEVINTERFACE_UPGRADE, true);
+    if (first.Failed()) {
+        m_dwError = first.error;
+        return kLookupFailed;
+    }
+    if (first.paths.empty() || !CopyPath(first.paths[0], m_szDevicePath)) return kNoDevice;
     return OpenAndHandshake();
 }
 
@@ -313,7 +357,11 @@ int CUSBUpdate::ConnectTo(const std::string& devicePath)
 // Takes the handheld's lock, opens it at m_szDevicePath and reads the handshake.
 int CUSBUpdate::OpenAndHandshake()
 {
-    if (TakeDeviceLock(m_szDevicePath, &m_hLock) == LockResult::Busy) return kBusy;
+    switch (TakeDeviceLock(m_szDevicePath, &m_hLock, &m_dwError)) {
+    case LockResult::Held: break;
+    case LockResult::Busy: return kBusy;
+    case LockResult::NotOurs: return kNotOurs;
+    }
     m_hDevice = OpenPath(m_szDevicePath);
     if (m_hDevice == INVALID_HANDLE_VALUE) {
         m_dwError = ::GetLastError();

@@ -33,6 +33,18 @@ extern const GUID GUID_DEVINTERFACE_UPGRADE;
 // its end behind a hash of the whole.
 std::wstring DeviceObjectName(const std::wstring& prefix, const std::wstring& devicePath);
 
+// One look at the present interfaces of the upgrade class.
+struct DeviceLookup {
+    // Not 0: Windows could not list them (the look failed, and `paths` is empty): that is no
+    // "none present".
+    DWORD error = 0;
+    // Their device paths in UTF-8, in the lookup's order; empty for one whose path could not
+    // be read, with the first such failure in pathError.
+    std::vector<std::string> paths;
+    DWORD pathError = 0;
+    bool Failed() const { return error != 0; }
+};
+
 // Where the engine tells of an error the user must know about. Without one the engine shows
 // a message box of its own (caption "Error", no owner window); a program with no windows
 // installs a reporter that writes the text where its user looks.
@@ -50,7 +62,20 @@ public:
     enum { kBlockSize = 512, kPathSize = 256, kHandshakeSize = 16 };
     // kBusy: another program holds this handheld's link; the device was not opened.
     // kStopped: the stop event ended the handshake; nothing was told to the user.
-    enum ConnectResult { kNoDevice = 0, kReady = 1, kWrongReply = 2, kBusy = 3, kStopped = 4 };
+    // kNotOurs: the handheld's lock is there and not ours, or could not be made or checked
+    // (framework/NamedObject.h; m_dwError says why): the device was not opened.
+    // kLookupFailed: Windows could not list the handhelds (m_dwError says why).
+    enum ConnectResult {
+        kNoDevice = 0,
+        kReady = 1,
+        kWrongReply = 2,
+        kBusy = 3,
+        kStopped = 4,
+        kNotOurs = 5,
+        kLookupFailed = 6,
+    };
+    // What a look at a handheld's lock found.
+    enum LockLook { kLockFree, kLockHeld, kLockNotOurs };
     // What made the last staging or write fail (m_nFailure), beside the Windows error code.
     enum Failure {
         kFailNone = 0,
@@ -78,18 +103,20 @@ public:
 
     // Opens the first present interface and reads the handshake: kNoDevice, kReady,
     // kWrongReply (after telling the user "Please press down USB item"; also when a read
-    // fails, or brings no answer within m_dwHandshakeTimeout), kBusy or kStopped. From here
+    // fails, or brings no answer within m_dwHandshakeTimeout), kBusy, kStopped, kNotOurs or
+    // kLookupFailed. From here
     // to Close the link holds this handheld's lock, so that no other program writes to it
     // meanwhile. The handle stays in m_hDevice.
     int Connect();
-    // The same for the interface at devicePath (one of ListDevices).
+    // The same for the interface at devicePath (UTF-8, one of LookUp's).
     int ConnectTo(const std::string& devicePath);
-    // The paths of the present interfaces of the upgrade class, in the lookup's order:
-    // the first is the one Connect opens.
-    static std::vector<std::string> ListDevices();
-    // Another link holds the lock of the handheld at devicePath now. Takes the lock and lets
-    // it go at once, opening nothing: asking never writes to a handheld.
-    static bool InUse(const std::string& devicePath);
+    // The present interfaces of the upgrade class, in the lookup's order: the first is the
+    // one Connect opens.
+    static DeviceLookup LookUp();
+    // Whether another link holds the lock of the handheld at devicePath now. Opens the lock
+    // if it is there and never makes it, and opens no device: a look takes nothing.
+    // kLockNotOurs: *error says why.
+    static LockLook LookAtLock(const std::string& devicePath, DWORD* error = nullptr);
     // The lookup and open alone, without the handheld's lock (Connect takes it).
     HANDLE OpenDevice();
     // Opens the first present interface of the class; INVALID_HANDLE_VALUE when there is

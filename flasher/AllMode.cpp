@@ -12,8 +12,9 @@ namespace {
 
 // Handhelds on a hub appear one after another. Waits (up to --wait) for the first, then until
 // none has appeared for --settle seconds; with --count, until that many are present. Returns
-// the exit code (0: *present holds the handhelds to flash).
-int WaitForHub(Session& session, const Options& o, std::vector<std::wstring>* present)
+// the exit code (0: *present holds the handhelds to flash). A look that failed tells nothing:
+// the wait goes on, and ends with its own code when the looks still fail at its end.
+int WaitForHub(Session& session, const Options& o, PlugMemory& plugs, HandheldLook* present)
 {
     const DWORD start = ::GetTickCount();
     DWORD lastNew = start;
@@ -23,9 +24,18 @@ int WaitForHub(Session& session, const Options& o, std::vector<std::wstring>* pr
             Complain(L"interrupted while waiting for handhelds; nothing was sent");
             return kExitInterrupted;
         }
-        *present = PresentHandhelds();
+        const HandheldLook look = plugs.LookAtHandhelds();
         const DWORD now = ::GetTickCount();
-        for (const std::wstring& path : *present) {
+        if (look.Failed()) {
+            if (now - start >= o.waitSeconds * 1000) {
+                Complain(L"Windows could not list the handhelds" + WindowsError(look.error) + L"; none was flashed");
+                return kExitLookupFailed;
+            }
+            ::WaitForSingleObject(session.StopEvent(), 100);
+            continue;
+        }
+        *present = look;
+        for (const std::wstring& path : present->paths) {
             if (std::find(seen.begin(), seen.end(), path) != seen.end()) continue;
             if (seen.empty() && o.count == 0)
                 Write(STD_ERROR_HANDLE, L"a handheld appeared; starting once none new has appeared for " +
@@ -33,11 +43,11 @@ int WaitForHub(Session& session, const Options& o, std::vector<std::wstring>* pr
             seen.push_back(path);
             lastNew = now;
         }
-        if (o.count > 0 && present->size() >= o.count) return kExitSuccess;
+        if (o.count > 0 && present->paths.size() >= o.count) return kExitSuccess;
         // Settled: none new for --settle seconds. Those seen may have left meanwhile, and an
         // empty hub is as good as none at all.
         if (o.count == 0 && !seen.empty() && now - lastNew >= o.settleSeconds * 1000) {
-            if (!present->empty()) return kExitSuccess;
+            if (!present->paths.empty()) return kExitSuccess;
             Complain(L"the handhelds seen were gone when the hub settled; none was flashed");
             return kExitNoHandheld;
         }
@@ -45,14 +55,14 @@ int WaitForHub(Session& session, const Options& o, std::vector<std::wstring>* pr
         // is there, settling takes as long as the hub takes.
         if ((o.count > 0 || seen.empty()) && now - start >= o.waitSeconds * 1000) {
             if (o.count > 0)
-                Complain(std::to_wstring(present->size()) + L" of the " + std::to_wstring(o.count) +
+                Complain(std::to_wstring(present->paths.size()) + L" of the " + std::to_wstring(o.count) +
                          L" handhelds were present within " + std::to_wstring(o.waitSeconds) +
                          L" s; none was flashed");
             else
                 Complain(L"no handheld found within " + std::to_wstring(o.waitSeconds) + L" s");
             return kExitNoHandheld;
         }
-        if (!announced && (o.count > 0 || present->empty())) {
+        if (!announced && (o.count > 0 || present->paths.empty())) {
             const std::wstring how = o.count > 0 ? std::to_wstring(o.count) + L" handhelds" : L"handhelds";
             Write(STD_ERROR_HANDLE, L"waiting up to " + std::to_wstring(o.waitSeconds) + L" s for " + how + L"...\r\n");
             announced = true;
@@ -65,18 +75,28 @@ int WaitForHub(Session& session, const Options& o, std::vector<std::wstring>* pr
 
 int FlashAll(Session& session, const Options& o, const std::wstring& image, const Staged& staged)
 {
-    std::vector<std::wstring> present;
-    const int code = WaitForHub(session, o, &present);
-    if (code != kExitSuccess) return code;
-
     // A handheld another romflash or a wizard took in this plug is not written again here; the
     // ones taken here are spoken for, to every program on the PC, until this run ends.
     PlugMemory plugs;
+    HandheldLook present;
+    const int code = WaitForHub(session, o, plugs, &present);
+    if (code != kExitSuccess) return code;
+
     std::vector<std::unique_ptr<RoadThread>> roads;
-    for (const std::wstring& path : present) {
-        const bool spokenFor = plugs.Present(path) == PlugMemory::Look::Skipped;
-        roads.push_back(std::make_unique<RoadThread>(session, path));
-        roads.back()->Start(session, staged, image, o, true, spokenFor);
+    for (const std::wstring& path : present.paths) {
+        RoadTarget target;
+        target.device = path;
+        target.found = true;
+        target.plug = plugs.Present(path, &present, &target.plugError);
+        // Heard removed since the look: not there to be written.
+        if (target.plug == PlugMemory::Look::Held) continue;
+        roads.push_back(std::make_unique<RoadThread>(session, target));
+        roads.back()->Start(session, staged, image, o);
+    }
+
+    if (roads.empty()) {
+        Complain(L"the handhelds seen were gone when the hub settled; none was flashed");
+        return kExitNoHandheld;
     }
 
     // One line for all of them; each handheld's result on standard output as soon as it is known.

@@ -48,8 +48,6 @@ std::wstring WindowsError(DWORD error)
     return text + L")";
 }
 
-std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-
 std::wstring BlockName(int block, int writes)
 {
     const int n = block + 1;

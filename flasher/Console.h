@@ -17,7 +17,6 @@ void SayOnStandardError();
 void Complain(const std::wstring& line);
 // " (Windows error N: what Windows calls it)", or nothing for no error.
 std::wstring WindowsError(DWORD error);
-std::wstring Widen(const std::string& text);
 // "block K (the Nth of M)": blocks count from 0, as the handheld and the log count them.
 std::wstring BlockName(int block, int writes);
 

@@ -19,14 +19,27 @@ namespace {
 
 int List()
 {
-    const std::vector<std::string> present = CUSBUpdate::ListDevices();
-    if (present.empty()) {
+    const DeviceLookup present = CUSBUpdate::LookUp();
+    if (present.Failed()) {
+        Complain(L"Windows could not list the handhelds" + WindowsError(present.error));
+        return kExitLookupFailed;
+    }
+    if (present.paths.empty()) {
         Complain(L"no handheld present");
         return kExitNoHandheld;
     }
-    for (size_t i = 0; i < present.size(); ++i)
-        Say(std::to_wstring(i + 1) + L"  " + (present[i].empty() ? L"(path unknown)" : Widen(present[i])));
+    for (size_t i = 0; i < present.paths.size(); ++i)
+        Say(std::to_wstring(i + 1) + L"  " +
+            (present.paths[i].empty() ? L"(path unknown)" : FromUtf8(present.paths[i])));
     return kExitSuccess;
+}
+
+// --json anywhere on the command line, read or not.
+bool JsonAsked(int argc, wchar_t** argv)
+{
+    for (int i = 1; i < argc; ++i)
+        if (std::wstring(argv[i]) == L"--json") return true;
+    return false;
 }
 
 int Check(const std::wstring& image)
@@ -38,7 +51,7 @@ int Check(const std::wstring& image)
     link.OpenImage(image.c_str());
     if (!link.HasImage()) return kExitImage;
     Say(L"bytes=" + std::to_wstring(link.m_nByteCount) + L" sum=" + std::to_wstring(link.m_nByteSum) + L" blocks=" +
-        std::to_wstring(link.m_nBlockCount) + L" sha256=" + Widen(link.m_strImageSha256));
+        std::to_wstring(link.m_nBlockCount) + L" sha256=" + FromUtf8(link.m_strImageSha256));
     link.Close();
     return kExitSuccess;
 }
@@ -65,12 +78,16 @@ int wmain(int argc, wchar_t** argv)
     // DLLs come from the system directory only, never from the bench's working folder.
     RestrictDllSearch();
     Options o;
-    if (!ParseOptions(argc, argv, &o)) return kExitUsage;
+    if (!ParseOptions(argc, argv, &o)) {
+        // A script that reads JSON gets its summary line, with the exit code, whatever went wrong.
+        if (JsonAsked(argc, argv)) Write(STD_OUTPUT_HANDLE, Session::SummaryLine({}, kExitUsage));
+        return kExitUsage;
+    }
     using Action = Options::Action;
     switch (o.action) {
     case Action::Help: Write(STD_OUTPUT_HANDLE, Usage()); return kExitSuccess;
     case Action::Version:
-        Say(L"romflash " + Widen(ProgramVersion()) + L" (" + Widen(ProgramArch()) + L")");
+        Say(L"romflash " + FromUtf8(ProgramVersion()) + L" (" + FromUtf8(ProgramArch()) + L")");
         return kExitSuccess;
     case Action::List: return List();
     case Action::Check: return Check(o.image);

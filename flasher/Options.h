@@ -17,6 +17,10 @@ enum ExitCode {
     kExitStalled = 7,  // the handheld took no data for --stall-timeout seconds
     kExitBattery = 8,  // the PC runs on battery below 25 % (and no --allow-battery)
     kExitUnplugged = 9,  // the handheld went away during the transfer
+    // A name the programs keep for the handheld (its lock, its plug) is another user's, or
+    // cannot be made or checked: nothing was opened
+    kExitNotOurs = 10,
+    kExitLookupFailed = 11,  // Windows could not list the handhelds
 };
 
 struct Options {

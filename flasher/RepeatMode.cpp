@@ -11,8 +11,11 @@
 
 // A handheld that stays present after its road (flashed, failed, or held by another program)
 // is left alone until it has been unplugged; so is one that another line, any romflash or a
-// wizard took in this plug (PlugMemory). A removal that Windows announces counts as an unplug even
-// when no look saw the handheld gone (DeviceWatch).
+// wizard took in this plug (PlugMemory). Unplugged is what Windows says: a removal it
+// announces (DeviceWatch), or two looks some time apart that do not list the handheld. A look
+// that fails is said (once until the looks work again) and changes nothing. A handheld whose
+// name is not ours ends the line: no new handhelds, and exit code 10 once those in progress
+// are done.
 int FlashRepeatedly(Session& session, const Options& o, const std::wstring& image, const Staged& staged)
 {
     session.DrainOnFirstCtrlC();
@@ -24,10 +27,19 @@ int FlashRepeatedly(Session& session, const Options& o, const std::wstring& imag
     DeviceWatch watch(plugs);
     unsigned long succeeded = 0, failed = 0, interrupted = 0, skipped = 0;
     int firstFailure = kExitSuccess;
+    bool notOurs = false;
+    DWORD lookFailed = 0;
     StatusLine tally;
     for (;;) {
-        const std::vector<std::wstring> present = PresentHandhelds();
-        plugs.KeepOnly(present);
+        const HandheldLook look = plugs.LookAtHandhelds();
+        if (look.error != lookFailed) {
+            tally.Clear();
+            if (!lookFailed)
+                Complain(L"Windows could not list the handhelds" + WindowsError(look.error) + L"; looking again");
+            else if (!look.error)
+                Complain(L"the handhelds can be listed again");
+            lookFailed = look.error;
+        }
 
         // Results as they come.
         for (auto it = running.begin(); it != running.end();) {
@@ -41,21 +53,32 @@ int FlashRepeatedly(Session& session, const Options& o, const std::wstring& imag
             const std::string& result = r.outcome.result;
             ++(result == "success" ? succeeded : result == "skipped" ? skipped : result == "interrupted" ? interrupted : failed);
             if (result != "success" && result != "skipped" && firstFailure == kExitSuccess) firstFailure = r.code;
+            // Gone when it was to be opened: its plug is over, and was never written here.
+            if (r.gone) plugs.Unplugged((*it)->path);
+            if (r.code == kExitNotOurs && !notOurs) {
+                notOurs = true;
+                Complain(L"a name kept for " + r.device + L" is not this user's: taking no new handhelds, and ending "
+                         L"with exit code 10 once those in progress are done");
+            }
             it = running.erase(it);
         }
 
-        // New handhelds, unless a Ctrl+C said no more.
-        const bool noMore = session.Draining() || session.StopRequested();
+        // New handhelds, unless a Ctrl+C or a name not ours said no more.
+        const bool noMore = session.Draining() || session.StopRequested() || notOurs;
         if (!noMore) {
-            for (const std::wstring& path : present) {
+            for (const std::wstring& path : look.paths) {
                 const bool busy = std::any_of(running.begin(), running.end(),
                                               [&](const std::unique_ptr<RoadThread>& r) { return r->path == path; });
                 if (busy) continue;
                 // One another program took in this plug goes its road too, to be said once.
-                const PlugMemory::Look look = plugs.Present(path);
-                if (look == PlugMemory::Look::Held) continue;
-                running.push_back(std::make_unique<RoadThread>(session, path));
-                running.back()->Start(session, staged, image, o, false, look == PlugMemory::Look::Skipped);
+                RoadTarget target;
+                target.device = path;
+                target.found = true;
+                target.line = true;
+                target.plug = plugs.Present(path, &look, &target.plugError);
+                if (target.plug == PlugMemory::Look::Held) continue;
+                running.push_back(std::make_unique<RoadThread>(session, target));
+                running.back()->Start(session, staged, image, o);
             }
         }
         if (noMore && running.empty()) break;
@@ -73,5 +96,6 @@ int FlashRepeatedly(Session& session, const Options& o, const std::wstring& imag
                                 L", interrupted " + std::to_wstring(interrupted) + L", skipped " +
                                 std::to_wstring(skipped) + L"\r\n");
     if (session.StopRequested()) return kExitInterrupted;
+    if (notOurs) return kExitNotOurs;
     return firstFailure;
 }

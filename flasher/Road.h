@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "device/LinkThread.h"
+#include "device/PlugMemory.h"
 #include "device/Transfer.h"
 #include "flasher/Options.h"
 #include "flasher/Progress.h"
@@ -19,11 +20,14 @@ struct RoadTarget {
     // A device path from the lookup (the modes that take every handheld), or as the command
     // line chose: empty for the first present, number N of --list, or a path.
     std::wstring device;
-    bool found = false;  // `device` is a path the lookup has just given
+    bool found = false;  // `device` is a path the lookup has just given (--all, --repeat)
+    bool line = false;   // --repeat: a handheld left alone stays so until it is plugged again
     DWORD waitSeconds = 0;  // how long to look for it
-    // Another program took it in this plug (PlugMemory): it is never opened, only said to be
-    // in use (when its lock is held now) or left alone.
-    bool spokenFor = false;
+    // What the plug memory said of it. Taken: another program took it in this plug, so it is
+    // never opened, only said to be in use (while its lock is held) or left alone. NotOurs:
+    // never opened either, and said to be not ours (plugError says why).
+    PlugMemory::Look plug = PlugMemory::Look::Ours;
+    DWORD plugError = 0;
 };
 
 // One handheld's road, over: its outcome (whatever is printed, recorded, counted or returned
@@ -34,15 +38,16 @@ struct HandheldResult {
     std::wstring device;      // the outcome's device path
     std::wstring why;         // for the result line; empty for a success
     bool said = false;        // already on standard error
+    bool gone = false;        // listed by the look, and gone when it was to be opened (skipped)
 };
 
 
 // Runs the road; `observer` hears of the blocks. The link is closed and the attempt recorded
-// before it returns; a handheld another program holds is recorded only when `recordBusy`, else
-// its outcome says "skipped".
+// before it returns. A handheld another program holds is a failure when romflash was told to
+// write it (the single mode), and "skipped" in the modes that take every handheld.
 HandheldResult RunRoad(Session& session, const std::shared_ptr<const StagedImage>& image,
                        const std::wstring& imagePath, const RoadTarget& target, const Options& o,
-                       TransferObserver& observer, bool recordBusy = true);
+                       TransferObserver& observer);
 
 // The result line of --all and --repeat: "PATH result=success bytes=N duration=Ds sent=K", or
 // "PATH result=failed code=C bytes=N duration=Ds sent=K step=... reason=... error=... (why)",
@@ -52,11 +57,14 @@ std::wstring ResultLine(const HandheldResult& result);
 // One handheld's road on a thread of its own, for the modes that flash several at once.
 class RoadThread {
 public:
-    RoadThread(const Session& session, std::wstring devicePath) : path(std::move(devicePath)), counter(session) {}
+    // target: a handheld the lookup has just given (found).
+    RoadThread(const Session& session, RoadTarget target) : path(target.device), counter(session), m_target(std::move(target))
+    {
+    }
     // Waits for the road to end.
     ~RoadThread() { m_thread.Wait(); }
     void Start(Session& session, const std::shared_ptr<const StagedImage>& image, const std::wstring& imagePath,
-               const Options& o, bool recordBusy, bool spokenFor = false);
+               const Options& o);
     bool Finished() const { return m_finished; }
     // Once Finished: the road's result.
     const HandheldResult& Result();
@@ -65,6 +73,7 @@ public:
     BlockCounter counter;
 
 private:
+    const RoadTarget m_target;
     HandheldResult m_result;
     std::atomic<bool> m_finished{false};
     LinkThread m_thread;

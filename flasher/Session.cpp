@@ -4,6 +4,7 @@
 #include "flasher/Options.h"
 
 #include <cstdio>
+#include <cwchar>
 
 namespace {
 
@@ -76,11 +77,11 @@ UpgradeOutcome Session::Conclude(UpgradeAttempt& attempt)
 void Session::Record(const UpgradeOutcome& outcome)
 {
     ::EnterCriticalSection(&m_countLock);
-    ++(outcome.result == "success"       ? m_success
-       : outcome.result == "interrupted" ? m_interrupted
-       : outcome.result == "skipped"     ? m_skipped
-                                         : m_failed);
-    if (m_json) Write(STD_OUTPUT_HANDLE, Widen(FormatUpgradeJson(outcome)) + L"\r\n");
+    ++(outcome.result == "success"       ? m_tally.success
+       : outcome.result == "interrupted" ? m_tally.interrupted
+       : outcome.result == "skipped"     ? m_tally.skipped
+                                         : m_tally.failed);
+    if (m_json) Write(STD_OUTPUT_HANDLE, FromUtf8(FormatUpgradeJson(outcome)) + L"\r\n");
     ::LeaveCriticalSection(&m_countLock);
     if (outcome.result == "skipped") return;  // another program's handheld: not ours to record
     DWORD error = 0;
@@ -96,12 +97,18 @@ void Session::Summary(int exitCode)
 {
     if (!m_json) return;
     ::EnterCriticalSection(&m_countLock);
-    char line[192];
-    std::snprintf(line, sizeof line,
-                  "{\"summary\":true,\"success\":%lu,\"failed\":%lu,\"interrupted\":%lu,\"skipped\":%lu,\"exit\":%d}",
-                  m_success, m_failed, m_interrupted, m_skipped, exitCode);
+    const Tally tally = m_tally;
     ::LeaveCriticalSection(&m_countLock);
-    Write(STD_OUTPUT_HANDLE, Widen(line) + L"\r\n");
+    Write(STD_OUTPUT_HANDLE, SummaryLine(tally, exitCode));
+}
+
+std::wstring Session::SummaryLine(const Tally& t, int exitCode)
+{
+    wchar_t line[192];
+    std::swprintf(line, 192,
+                  L"{\"summary\":true,\"success\":%lu,\"failed\":%lu,\"interrupted\":%lu,\"skipped\":%lu,\"exit\":%d}\r\n",
+                  t.success, t.failed, t.interrupted, t.skipped, exitCode);
+    return line;
 }
 
 int ExitCodeOf(const UpgradeOutcome& o)
@@ -110,8 +117,12 @@ int ExitCodeOf(const UpgradeOutcome& o)
     if (o.result == "interrupted") return kExitInterrupted;
     if (o.step == "power") return kExitBattery;
     if (o.step == "image") return kExitImage;
-    if (o.step == "handshake")
-        return o.reason == "wrong-answer" || o.reason == "timeout" ? kExitWrongAnswer : kExitNoHandheld;
+    if (o.step == "handshake") {
+        if (o.reason == "wrong-answer" || o.reason == "timeout") return kExitWrongAnswer;
+        if (o.reason == "not-ours") return kExitNotOurs;
+        if (o.reason == "lookup-failed") return kExitLookupFailed;
+        return kExitNoHandheld;
+    }
     if (o.reason == "stalled") return kExitStalled;
     if (o.reason == "unplugged") return kExitUnplugged;
     if (o.reason == "write-refused") return kExitRefused;

@@ -42,8 +42,14 @@ public:
     // With --json: each outcome as a JSON object on a line of standard output, and at the end
     // the run's summary (Summary).
     void PrintJson(bool json) { m_json = json; }
-    // The summary object: how many of each result, and the exit code.
+    // How many of each result.
+    struct Tally {
+        unsigned long success = 0, failed = 0, interrupted = 0, skipped = 0;
+    };
+    // The summary object: how many of each result, and the exit code (with --json).
     void Summary(int exitCode);
+    // Its line, as JSON gives it.
+    static std::wstring SummaryLine(const Tally& tally, int exitCode);
     // What vouched for the image ("signature", "sha256-file", "none"), once it is staged.
     void SetChecked(const char* checked) { m_checked = checked; }
     // The signer's thumbprint, for the records (see UpgradeAttempt::signer).
@@ -80,7 +86,7 @@ private:
     std::string m_signer;
     bool m_json = false;
     CRITICAL_SECTION m_countLock;
-    unsigned long m_success = 0, m_failed = 0, m_interrupted = 0, m_skipped = 0;
+    Tally m_tally;
 };
 
 // romflash's exit code for an outcome (the README's table).

@@ -31,8 +31,8 @@ bool Vouched(const PublisherChecks& checks, const std::wstring& image, const std
     const std::wstring about = L"image " + image + L": ";
     attempt->signer = sig.thumbprint;
     if (sum.state == Sum::Mismatch) {
-        Complain(about + L"its SHA-256 is " + Widen(sha256) + L", but " + sum.file + L" gives " +
-                 Widen(sum.expected) + L"; nothing was sent");
+        Complain(about + L"its SHA-256 is " + FromUtf8(sha256) + L", but " + sum.file + L" gives " +
+                 FromUtf8(sum.expected) + L"; nothing was sent");
         *refusedFor = "sha256-mismatch";
         return false;
     }
@@ -44,7 +44,7 @@ bool Vouched(const PublisherChecks& checks, const std::wstring& image, const std
     }
     if (sig.state == Sig::Invalid && sig.notTrusted) {
         Complain(about + L"its signature " + sig.file + L" is by " + sig.signer + L" (thumbprint " +
-                 Widen(sig.thumbprint) + L"), whom this PC is not told to trust (" + sig.problem +
+                 FromUtf8(sig.thumbprint) + L"), whom this PC is not told to trust (" + sig.problem +
                  L"); nothing was sent");
         *refusedFor = "signer-not-trusted";
         return false;
@@ -61,7 +61,7 @@ bool Vouched(const PublisherChecks& checks, const std::wstring& image, const std
         return false;
     }
     if (sig.state == Sig::Valid)
-        Write(STD_ERROR_HANDLE, about + L"signed by " + sig.signer + L", thumbprint " + Widen(sig.thumbprint) + L" (" +
+        Write(STD_ERROR_HANDLE, about + L"signed by " + sig.signer + L", thumbprint " + FromUtf8(sig.thumbprint) + L" (" +
                                     sig.file + L")\r\n");
     if (sum.state == Sum::Match) Write(STD_ERROR_HANDLE, about + L"SHA-256 matches " + sum.file + L"\r\n");
     if (sig.state == Sig::None && sum.state == Sum::None)
@@ -146,8 +146,8 @@ std::shared_ptr<const StagedImage> StageImage(Session& session, const std::wstri
         attempt.interrupted = true;
         Complain(L"interrupted while the image was read; nothing was sent");
     } else if (link.HasImage()) {
-        Complain(L"image " + imagePath + L": its SHA-256 is " + Widen(link.m_strImageSha256) + L", not the expected " +
-                 Widen(o.expectSha256));
+        Complain(L"image " + imagePath + L": its SHA-256 is " + FromUtf8(link.m_strImageSha256) + L", not the expected " +
+                 FromUtf8(o.expectSha256));
         attempt.transfer.failure = CUSBUpdate::kFailImageDigest;
     } else {
         attempt.transfer.failure = link.m_nFailure;  // the engine has said why

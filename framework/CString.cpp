@@ -78,3 +78,23 @@ std::wstring LoadText(UINT id, const std::vector<std::wstring>& args)
     for (size_t at; (at = result.find(L"\r\n")) != std::wstring::npos;) result.erase(at, 1);
     return result;
 }
+
+std::string ToUtf8(const std::wstring& text)
+{
+    if (text.empty()) return std::string();
+    const int size = static_cast<int>(text.size());
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0) ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+std::wstring FromUtf8(const std::string& text)
+{
+    if (text.empty()) return std::wstring();
+    const int size = static_cast<int>(text.size());
+    const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
+    std::wstring out(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0) ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, &out[0], n);
+    return out;
+}

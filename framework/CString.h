@@ -32,6 +32,11 @@ private:
     std::wstring m_str;
 };
 
+// UTF-16 to UTF-8 and back: what the programs write to files and pipes (the log, JSON,
+// romflash's lines when redirected) is UTF-8, and so is every path the link engine keeps.
+std::string ToUtf8(const std::wstring& text);
+std::wstring FromUtf8(const std::string& text);
+
 // String resource nID in the program's language, or `english` when this program has none of
 // it (the link engine's texts, which romflash and the tests keep in English).
 CString TextOr(UINT nID, const wchar_t* english);

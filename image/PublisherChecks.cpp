@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "framework/CString.h"
 #include "image/DetachedSignature.h"
 #include "image/Sha256.h"
 
@@ -47,15 +48,6 @@ Read ReadSmallFile(const std::wstring& path, std::vector<BYTE>* bytes, std::wstr
     return ok ? Read::Done : Read::Failed;
 }
 
-std::wstring FromUtf8(const std::string& text)
-{
-    if (text.empty()) return std::wstring();
-    const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(n > 0 ? n : 0, L'\0');
-    if (n > 0) ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
-    return wide;
-}
-
 // A checksum file's text in UTF-8. It may be UTF-8, with or without a byte order mark, or
 // UTF-16LE with one (PowerShell 5's '>' writes that); false for UTF-16 cut short.
 bool TextInUtf8(const std::string& bytes, std::string* text)
@@ -68,10 +60,7 @@ bool TextInUtf8(const std::string& bytes, std::string* text)
     std::wstring wide;
     for (size_t i = 2; i < bytes.size(); i += 2)
         wide += static_cast<wchar_t>(static_cast<BYTE>(bytes[i]) | static_cast<BYTE>(bytes[i + 1]) << 8);
-    const int size = static_cast<int>(wide.size());
-    const int n = size ? ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr) : 0;
-    text->assign(n > 0 ? n : 0, '\0');
-    if (n > 0) ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, &(*text)[0], n, nullptr, nullptr);
+    *text = ToUtf8(wide);
     return true;
 }
 

@@ -11,6 +11,7 @@
 #include <cwctype>
 
 #include "framework/Handles.h"
+#include "framework/NamedObject.h"
 #include "framework/SystemLibrary.h"
 #include "version.h"
 
@@ -65,6 +66,8 @@ const char* HandshakeName(int handshake)
     case CUSBUpdate::kNoDevice: return "no-handheld";
     case CUSBUpdate::kBusy: return "in-use";
     case CUSBUpdate::kStopped: return "interrupted";
+    case CUSBUpdate::kNotOurs: return "not-ours";
+    case CUSBUpdate::kLookupFailed: return "lookup-failed";
     default: return "not-tried";
     }
 }
@@ -102,28 +105,43 @@ public:
         }
         wchar_t name[64];
         std::swprintf(name, 64, L"Local\\RomUpgradeWizard.log.%08x", hash);
-        m_mutex = ::CreateMutexW(nullptr, FALSE, name);
+        // A lock that is not ours is not waited on: the record goes out unlocked, as when
+        // none can be had.
+        m_mutex = CreateNamedObject(NamedKind::Mutex, name).handle;
         if (m_mutex) {
-            const DWORD got = ::WaitForSingleObject(m_mutex, 5000);
+            const DWORD got = ::WaitForSingleObject(m_mutex.get(), 5000);
             m_held = got == WAIT_OBJECT_0 || got == WAIT_ABANDONED;
         }
     }
     ~LogLock()
     {
-        if (m_held) ::ReleaseMutex(m_mutex);
-        if (m_mutex) ::CloseHandle(m_mutex);
+        if (m_held) ::ReleaseMutex(m_mutex.get());
     }
     LogLock(const LogLock&) = delete;
     LogLock& operator=(const LogLock&) = delete;
     bool Held() const { return m_held; }
 
 private:
-    HANDLE m_mutex = nullptr;
+    UniqueHandle m_mutex;
     bool m_held = false;
 };
 
+// Cuts the log back to `size` bytes, where a record that did not go out whole began: only
+// while the file ends where that record's bytes ended, so that nothing another writer appended
+// since is lost.
+void CutBack(const std::wstring& log, uint64_t size, uint64_t end)
+{
+    UniqueHandle file(::CreateFileW(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER now, at;
+    at.QuadPart = static_cast<LONGLONG>(size);
+    if (!file || !::GetFileSizeEx(file.get(), &now) || static_cast<uint64_t>(now.QuadPart) != end) return;
+    if (::SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN)) ::SetEndOfFile(file.get());
+}
+
 // Appends one whole record in one write, moving a full log aside first: 0, or the Windows
-// error that kept it out.
+// error that kept it out. A record is there whole or not at all: one that went out in part (a
+// full disk) is cut off again, so that the next one does not run on from it.
 DWORD AppendRecord(const std::string& record)
 {
     const std::wstring folder = UpgradeLogFolder();
@@ -143,10 +161,17 @@ DWORD AppendRecord(const std::string& record)
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return ::GetLastError();
+    LARGE_INTEGER before;
+    const bool known = ::GetFileSizeEx(file.get(), &before) != 0;
     DWORD written = 0;
     const DWORD size = static_cast<DWORD>(record.size());
-    if (!::WriteFile(file.get(), record.data(), size, &written, nullptr)) return ::GetLastError();
-    return written == size ? 0 : ERROR_DISK_FULL;
+    const BOOL ok = ::WriteFile(file.get(), record.data(), size, &written, nullptr);
+    const DWORD error = !ok ? ::GetLastError() : written != size ? ERROR_DISK_FULL : 0;
+    if (error && written > 0 && known && lock.Held()) {
+        file.reset();
+        CutBack(log, static_cast<uint64_t>(before.QuadPart), static_cast<uint64_t>(before.QuadPart) + written);
+    }
+    return error;
 }
 
 // `text` in double quotes, a quote or a backslash escaped with a backslash and a control
@@ -172,17 +197,6 @@ std::string Quoted(const std::string& text, const char* control)
 }  // namespace
 
 std::string QuoteLogField(const std::string& text) { return Quoted(text, "\\x%02x"); }
-
-std::string ToUtf8(const std::wstring& text)
-{
-    if (text.empty()) return std::string();
-    const int n =
-        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
-    if (n > 0)
-        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
-    return out;
-}
 
 const char* ProgramVersion() { return WIZARD_VERSION; }
 

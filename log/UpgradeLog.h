@@ -32,12 +32,11 @@
 #include <vector>
 #include "device/Transfer.h"
 #include "device/USBUpdate.h"
+#include "framework/CString.h"
 
 // Version and architecture of the programs, as the log and `romflash --version` give them.
 const char* ProgramVersion();
 const char* ProgramArch();
-
-std::string ToUtf8(const std::wstring& text);
 
 // A field value in quotes, escaped as the log's rule says.
 std::string QuoteLogField(const std::string& text);
@@ -91,7 +90,9 @@ struct UpgradeOutcome {
     std::string checked = "none";  // "signature", "sha256-file" or "none"
     std::string signer;            // thumbprint, or empty
     std::string device;            // the device path, or empty
-    // "ready", "wrong-answer", "no-handheld", "in-use", "interrupted" or "not-tried".
+    // "ready", "wrong-answer", "no-handheld", "in-use", "interrupted", "not-ours" (a name of
+    // the handheld's is another user's, or cannot be checked), "lookup-failed" (Windows could
+    // not list the handhelds) or "not-tried".
     std::string handshake = "not-tried";
     // "success", "failed", "interrupted", "declined" or "skipped".
     std::string result;

@@ -49,8 +49,6 @@ std::wstring Charge(const PowerState& power)
                               : LoadText(IDS_CHARGE_UNKNOWN);
 }
 
-std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-
 }  // namespace
 
 ImageVerdict JudgeImage(HWND page, const std::wstring& imagePath, const CUSBUpdate& staged,
@@ -62,7 +60,7 @@ ImageVerdict JudgeImage(HWND page, const std::wstring& imagePath, const CUSBUpda
     ::GetWindowTextW(page, caption, 256);
     const ChecksumFinding& sum = checks.Checksum();
     const SignatureFinding& sig = checks.Signature();
-    const std::wstring sha256 = Widen(staged.m_strImageSha256);
+    const std::wstring sha256 = FromUtf8(staged.m_strImageSha256);
 
     auto refuse = [&](const std::wstring& text, const char* reason) {
         ShowAnswerBox(page, text, caption, AnswerButtons::Ok, IDI_HAND);
@@ -70,9 +68,9 @@ ImageVerdict JudgeImage(HWND page, const std::wstring& imagePath, const CUSBUpda
         return ImageVerdict::Refused;
     };
     if (sum.state == Sum::Mismatch)
-        return refuse(LoadText(IDS_REFUSE_SUM, {imagePath, sha256, sum.file, Widen(sum.expected)}), "sha256-mismatch");
+        return refuse(LoadText(IDS_REFUSE_SUM, {imagePath, sha256, sum.file, FromUtf8(sum.expected)}), "sha256-mismatch");
     if (sig.state == Sig::Invalid && sig.notTrusted)
-        return refuse(LoadText(IDS_REFUSE_SIGNER, {imagePath, sig.file, sig.signer, Widen(sig.thumbprint),
+        return refuse(LoadText(IDS_REFUSE_SIGNER, {imagePath, sig.file, sig.signer, FromUtf8(sig.thumbprint),
                                                     ReasonText(sig.reason, sig.problem)}),
                       "signer-not-trusted");
     if (sig.state == Sig::Invalid)
@@ -92,7 +90,7 @@ ImageVerdict JudgeImage(HWND page, const std::wstring& imagePath, const CUSBUpda
                                                  MiB(staged.m_nByteCount), FileDate(imagePath), sha256});
     text += L"\n\n";
     // The publisher's files lie beside the image: their names say enough.
-    if (sig.state == Sig::Valid) text += LoadText(IDS_ASK_SIGNED, {sig.signer, FileNameOf(sig.file), Widen(sig.thumbprint)}) + L"\n";
+    if (sig.state == Sig::Valid) text += LoadText(IDS_ASK_SIGNED, {sig.signer, FileNameOf(sig.file), FromUtf8(sig.thumbprint)}) + L"\n";
     if (sum.state == Sum::Match) text += LoadText(IDS_ASK_SUM_MATCH, {FileNameOf(sum.file)}) + L"\n";
     if (sum.state == Sum::Unreadable)
         text += LoadText(IDS_ASK_SUM_UNUSABLE, {FileNameOf(sum.file), ReasonText(sum.reason, sum.problem)}) + L"\n";

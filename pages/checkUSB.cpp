@@ -73,13 +73,18 @@ void CCheckUSB::RouteDevice(int answer)
 {
     switch (answer) {
     case CUSBUpdate::kReady: {
-        if (theApp.TakePlug(m_USBUpdate.m_szDevicePath) == PlugMemory::Look::Skipped) {
-            // Another upgrade took it in this plug: not again until it is plugged in anew.
-            Record(answer, "taken");
+        DWORD error = 0;
+        const PlugMemory::Look plug = theApp.TakePlug(m_USBUpdate.m_szDevicePath, &error);
+        if (plug == PlugMemory::Look::Taken || plug == PlugMemory::Look::NotOurs) {
+            // Another upgrade took it in this plug: not again until it is plugged in anew. Or
+            // its name is another user's: not at all.
+            const bool taken = plug == PlugMemory::Look::Taken;
+            if (!taken) m_USBUpdate.m_dwError = error;
+            Record(taken ? answer : static_cast<int>(CUSBUpdate::kNotOurs), taken ? "taken" : nullptr);
             m_USBUpdate.Close();
-            MessageBox(LoadText(IDS_HANDHELD_TAKEN).c_str(), LoadText(IDS_ENGINE_ERROR_CAPTION).c_str(), MB_OK);
-            CUSBnotRdy notReady;
-            OpenPage(*this, notReady, Ending::EndOK);
+            MessageBox(LoadText(taken ? IDS_HANDHELD_TAKEN : IDS_HANDHELD_NOT_OURS).c_str(),
+                       LoadText(IDS_ENGINE_ERROR_CAPTION).c_str(), MB_OK);
+            OpenNotReady();
             break;
         }
         CImageDlg image;
@@ -96,18 +101,27 @@ void CCheckUSB::RouteDevice(int answer)
         break;
     }
     case CUSBUpdate::kBusy:
-        // Another program is writing to this handheld; for this run it is as good as absent.
+    case CUSBUpdate::kNotOurs:
+        // Another program is writing to this handheld, or its lock is another user's: for
+        // this run it is as good as absent.
         Record(answer);
-        MessageBox(LoadText(IDS_HANDHELD_IN_USE).c_str(), LoadText(IDS_ENGINE_ERROR_CAPTION).c_str(), MB_OK);
-        [[fallthrough]];
-    case CUSBUpdate::kNoDevice: {
-        if (answer == CUSBUpdate::kNoDevice) Record(answer);
-        CUSBnotRdy notReady;
-        OpenPage(*this, notReady, Ending::EndOK);
+        MessageBox(LoadText(answer == CUSBUpdate::kBusy ? IDS_HANDHELD_IN_USE : IDS_HANDHELD_NOT_OURS).c_str(),
+                   LoadText(IDS_ENGINE_ERROR_CAPTION).c_str(), MB_OK);
+        OpenNotReady();
         break;
-    }
+    case CUSBUpdate::kNoDevice:
+    case CUSBUpdate::kLookupFailed:
+        Record(answer);
+        OpenNotReady();
+        break;
     default: break;
     }
+}
+
+void CCheckUSB::OpenNotReady()
+{
+    CUSBnotRdy notReady;
+    OpenPage(*this, notReady, Ending::EndOK);
 }
 
 // The page has no button: Enter (a key held down on the page before) must not end the check.

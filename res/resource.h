@@ -157,6 +157,7 @@
 #define IDS_PAGE_NOT_SHOWN    315
 #define IDS_FILE_PATH_TOO_LONG 316
 #define IDS_HANDHELD_TAKEN     317
+#define IDS_HANDHELD_NOT_OURS  318
 #define IDS_WHY_ERROR         399
 #define IDS_WHY_BASE          400  // + a Why code (image/CheckReason.h)
 #define IDS_WHY_FILE_NOT_OPENED          401
