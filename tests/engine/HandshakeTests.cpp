@@ -188,9 +188,9 @@ TEST_F(Handshake, HandheldHeldByAnotherLinkIsBusyAndNotOpened)
 
 TEST_F(Handshake, ListsThePresentInterfacesAndConnectsByPath)
 {
-    EXPECT_TRUE(CUSBUpdate::ListDevices().empty());
+    EXPECT_TRUE(CUSBUpdate::LookUp().paths.empty());
     ASSERT_TRUE(Plug());
-    const std::vector<std::string> present = CUSBUpdate::ListDevices();
+    const std::vector<std::string> present = CUSBUpdate::LookUp().paths;
     ASSERT_EQ(present.size(), 1u);
     EXPECT_STRCASEEQ(present[0].c_str(), "\\\\?\\root#upgrade#0000#{25dbce51-6c8f-4a72-8a6d-b54c2b4fc835}");
     CUSBUpdate link;

@@ -5,11 +5,15 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <random>
 #include <regex>
 #include <sstream>
 #include <vector>
+
 #include "framework/Handles.h"
 #include "tests/road/Road.h"
+
+#include <sddl.h>
 
 using robot::Page;
 
@@ -250,8 +254,10 @@ TEST_F(Flasher, UnpluggedHandheldIsNotARefusal)
 }
 
 // The objects of romflash --json, as a real JSON parser reads them: one map per line, each
-// value with its kind ("n" a number, "s" a string, "b" true or false).
-std::vector<std::map<std::string, std::pair<char, std::string>>> ParseJsonLines(const std::string& out)
+// value with its kind ("n" a number, "s" a string, "b" true or false). Empty when the parser
+// refused them (text that is not UTF-8, say).
+using JsonObject = std::map<std::string, std::pair<char, std::string>>;
+std::vector<JsonObject> ParseJsonLines(const std::string& out)
 {
     const std::wstring in = TempPath(L"json-in.txt"), parsed = TempPath(L"json-parsed.txt");
     WriteTextFile(in, out);
@@ -264,7 +270,7 @@ std::vector<std::map<std::string, std::pair<char, std::string>>> ParseJsonLines(
         "        kind = 'b' if isinstance(v, bool) else 'n' if isinstance(v, (int, float)) else 's'\n"
         "        out.write(k + '\\t' + kind + '\\t' + str(v) + '\\n')\n"
         "    out.write('\\n')\n";
-    std::vector<std::map<std::string, std::pair<char, std::string>>> objects;
+    std::vector<JsonObject> objects;
     if (!RunUnix({"python3", "-c", script, UnixPath(in), UnixPath(parsed)})) return objects;
     std::istringstream lines(ReadWholeFile(parsed));
     objects.emplace_back();
@@ -278,6 +284,48 @@ std::vector<std::map<std::string, std::pair<char, std::string>>> ParseJsonLines(
     }
     objects.pop_back();
     return objects;
+}
+
+// Whether a JSON object says what a record says: the same fields, each with the same value
+// (numbers as numbers). *difference, when not, says where they part.
+bool SaysWhatTheRecordSays(const JsonObject& object, const std::string& record, std::string* difference)
+{
+    UpgradeLog::Fields f = UpgradeLog::Parse(record);
+    if (object.size() != f.size()) {
+        *difference = "other fields";
+        return false;
+    }
+    for (const auto& [key, value] : f) {
+        const auto said = object.find(key);
+        const bool same = said != object.end() &&
+                          (said->second.first == 'n' ? std::stod(said->second.second) == std::stod(value)
+                                                     : said->second.second == value);
+        if (!same) {
+            *difference = key + "=" + value;
+            return false;
+        }
+    }
+    return true;
+}
+
+// The outcomes among `objects` (neither the summary nor a skipped handheld, which has no
+// record) are the records, one for one.
+void ExpectObjectsAreTheRecords(std::vector<JsonObject> objects, std::vector<std::string> records)
+{
+    objects.erase(std::remove_if(objects.begin(), objects.end(),
+                                 [](const JsonObject& o) {
+                                     return o.count("summary") || (o.count("result") && o.at("result").second == "skipped");
+                                 }),
+                  objects.end());
+    EXPECT_EQ(objects.size(), records.size()) << "one object for every record";
+    for (const std::string& record : records) {
+        std::string difference;
+        const auto object = std::find_if(objects.begin(), objects.end(), [&](const JsonObject& o) {
+            return SaysWhatTheRecordSays(o, record, &difference);
+        });
+        EXPECT_NE(object, objects.end()) << "no object says what this record says: " << record;
+        if (object != objects.end()) objects.erase(object);
+    }
 }
 
 // Ctrl+C in --all while one handheld takes its time and the other is done: each handheld's
@@ -307,24 +355,8 @@ TEST_F(Flasher, AllWithJsonTellsEachOutcomeAlikeInTheLineTheRecordAndTheObject)
     const std::vector<std::string> records = log.NewRecords();
     ExpectRecordsAgreeWithResults(records, lines, 100000, Sha256Of(image.Path()));
     const auto objects = ParseJsonLines(r.out);
-    if (objects.empty()) GTEST_SKIP() << "no python3 beneath to read the JSON";
-    ASSERT_EQ(objects.size(), 3u) << r.out;
-    for (const std::string& record : records) {
-        UpgradeLog::Fields f = UpgradeLog::Parse(record);
-        const auto object = std::find_if(objects.begin(), objects.end(), [&](const auto& o) {
-            return o.count("device") && o.at("device").second == f["device"];
-        });
-        ASSERT_NE(object, objects.end()) << "no object for " << record << "\n" << r.out;
-        EXPECT_EQ(object->size(), f.size()) << record << "\n" << r.out;
-        for (const auto& [key, value] : f) {
-            ASSERT_TRUE(object->count(key)) << key << " missing: " << r.out;
-            const auto& [kind, said] = object->at(key);
-            if (kind == 'n')
-                EXPECT_DOUBLE_EQ(std::stod(said), std::stod(value)) << key << " in " << record;
-            else
-                EXPECT_EQ(said, value) << key << " in " << record;
-        }
-    }
+    ASSERT_EQ(objects.size(), 3u) << "JSON that python3 reads: " << r.out;
+    ExpectObjectsAreTheRecords(objects, records);
     const auto& summary = objects.back();
     EXPECT_EQ(summary.at("summary"), std::make_pair('b', std::string("True")));
     EXPECT_EQ(summary.at("exit").second, "5");
@@ -476,14 +508,20 @@ TEST_F(Flasher, AllWritesEveryHandheldAtOnceEachOnItsOwn)
     EXPECT_EQ(refused["sent"], "100");
     ExpectRecordsAgreeWithResults(log.NewRecords(), r.out, 200000, Sha256Of(image.Path()));
 
-    // The first handheld held by a wizard: skipped, and the second still written.
+    // The first handheld held by a wizard: skipped as --repeat skips it (no failure, no record
+    // of this run's), and the second still written.
     ASSERT_TRUE(device.Start()) << Utf8(device.Error());
     ASSERT_TRUE(second.Start(L"--instance 1 --save " + Quoted(received[1]))) << Utf8(second.Error());
     WalkToImagePage();
+    UpgradeLog afterWizard;
     r = Flash(L"--all --wait 5 " + Quoted(image.Path()));
-    EXPECT_EQ(r.exitCode, 1u) << r.out << r.err;
-    EXPECT_TRUE(Has(r.out, "another program is using this handheld: skipped")) << r.out;
+    EXPECT_EQ(r.exitCode, 0u) << r.out << r.err;
+    EXPECT_TRUE(Has(Lower(r.out), "#0000#{25dbce51-6c8f-4a72-8a6d-b54c2b4fc835} result=skipped (another program is "
+                                  "using this handheld: skipped)")) << r.out;
     EXPECT_TRUE(Has(Lower(r.out), "#0001#{25dbce51-6c8f-4a72-8a6d-b54c2b4fc835} result=success")) << r.out;
+    const std::vector<std::string> written = afterWizard.NewRecords();
+    ASSERT_EQ(written.size(), 1u) << "the skipped one is not recorded";
+    EXPECT_TRUE(Has(Lower(written[0]), "#0001#{")) << written[0];
     EXPECT_EQ(second.Stop()["match"], "1");
     for (const std::wstring& file : received) ::DeleteFileW(file.c_str());
 }
@@ -1002,6 +1040,238 @@ TEST_F(Flasher, WizardLeavesAloneAHandheldALineWroteInThisPlug)
     ASSERT_TRUE(line.PressCtrlC());
     line.Wait(20000);
     EXPECT_EQ(device.Stop()["header_writes"], "2") << "the wizard sent nothing";
+}
+
+// Paths in any letters are carried exactly, as UTF-8: the handheld's in --list, and both the
+// image's and the handheld's in the JSON and the record. A bad command line with --json still
+// ends with the summary, its exit code in it.
+TEST_F(Flasher, PathsInAnyLettersAreCarriedExactly)
+{
+    const std::wstring reference = L"μονάδα-ハンド-ü";
+    const std::string devicePath = std::string(kDevicePath) + "\\" + Utf8(reference);
+    ImageFile image(3000, L"εικόνα ベンチ.bin");
+    ASSERT_TRUE(device.Start(L"--reference " + reference)) << Utf8(device.Error());
+    robot::ConsoleResult r = Flash(L"--list");
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    EXPECT_EQ(Lower(r.out), "1  " + devicePath + "\r\n");
+
+    UpgradeLog log;
+    r = Flash(L"--json --wait 5 " + Quoted(image.Path()));
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    EXPECT_TRUE(Has(r.out, Utf8(L"\\\\εικόνα ベンチ.bin\""))) << "the image's name as UTF-8: " << r.out;
+    const std::vector<JsonObject> objects = ParseJsonLines(r.out);
+    ASSERT_EQ(objects.size(), 2u) << "JSON that python3 reads: " << r.out;
+    EXPECT_EQ(objects[0].at("image").second, Utf8(image.Path()));
+    EXPECT_EQ(Lower(objects[0].at("device").second), devicePath);
+    UpgradeLog::Fields f;
+    ASSERT_NO_FATAL_FAILURE(log.ReadOnlyNewRecord(&f));
+    EXPECT_EQ(f["image"], Utf8(image.Path()));
+    EXPECT_EQ(Lower(f["device"]), devicePath);
+    EXPECT_EQ(f["result"], "success");
+    EXPECT_EQ(device.Stop()["match"], "1");
+
+    for (const wchar_t* bad : {L"--json --wait soon image.bin", L"--repeat --frobnicate --json image.bin"}) {
+        r = Flash(bad);
+        EXPECT_EQ(r.exitCode, 6u) << Utf8(bad);
+        EXPECT_EQ(r.out, "{\"summary\":true,\"success\":0,\"failed\":0,\"interrupted\":0,\"skipped\":0,\"exit\":6}\r\n")
+            << Utf8(bad);
+    }
+}
+
+// A busy service bench: three --repeat lines and --all runs side by side, ten handhelds
+// plugged and unplugged in a random order (one of them plugged from first to last). Each plug
+// is written whole exactly once, by one program, before it is unplugged; none is left
+// unwritten; and what every line said in JSON is what the log recorded.
+TEST_F(Flasher, BusyBenchWritesEveryPlugExactlyOnce)
+{
+    constexpr int kPlugs = 150;
+    constexpr uint64_t kSize = 20000;
+    const std::string writes = std::to_string(kSize / 512 + 1);
+    ImageFile image(kSize, L"ベンチ εικόνα.bin");
+    UpgradeLog log;
+    const std::wstring line = L"--repeat --json " + Quoted(image.Path());
+    robot::ConsoleProgram lines[3];
+    for (robot::ConsoleProgram& l : lines) ASSERT_TRUE(l.Start(FlasherPath(), line));
+    ASSERT_TRUE(device.Start()) << Utf8(device.Error());  // instance 0, plugged throughout
+    ASSERT_TRUE(device.WaitForReport("match", "1", 30000)) << "the first handheld was not written";
+
+    EmulatedHandheld others[10];  // instances 1 to 9
+    std::mt19937 random(20261209);
+    robot::ConsoleProgram all;
+    bool allRunning = false;
+    std::string allOut;
+    int plugs = 0, unplugged = 0, allRuns = 0;
+    auto collectAll = [&] {
+        const robot::ConsoleResult a = all.Wait(60000);
+        EXPECT_TRUE(a.exitCode == 0 || a.exitCode == 1) << "--all: " << a.out << a.err;
+        allOut += a.out;
+        allRunning = false;
+    };
+    while (unplugged < kPlugs) {
+        EmulatedHandheld& handheld = others[1 + random() % 9];
+        const int instance = static_cast<int>(&handheld - others);
+        if (!handheld.Running()) {
+            if (plugs == kPlugs) continue;
+            ASSERT_TRUE(handheld.Start(L"--instance " + std::to_wstring(instance))) << Utf8(handheld.Error());
+            ++plugs;
+        } else {
+            EmulatedHandheld::Report rep;
+            EXPECT_TRUE(handheld.WaitForReport("match", "1", 30000, &rep)) << "plug left unwritten, instance " << instance;
+            rep = handheld.Stop();
+            EXPECT_EQ(rep["connections"], "1") << "instance " << instance << ", plug " << plugs;
+            EXPECT_EQ(rep["blocks"], writes) << "instance " << instance << ", plug " << plugs;
+            ++unplugged;
+        }
+        // Now and then an --all, racing the lines for whatever was plugged last.
+        if (allRunning && all.Ended()) collectAll();
+        if (!allRunning && plugs % 20 == 10) {
+            ASSERT_TRUE(all.Start(FlasherPath(), L"--all --count 1 --wait 10 --json " + Quoted(image.Path())));
+            allRunning = true;
+            ++allRuns;
+        }
+    }
+    if (allRunning) collectAll();
+    EmulatedHandheld::Report first = device.Stop();
+    EXPECT_EQ(first["connections"], "1") << "the handheld plugged throughout was written again";
+    EXPECT_EQ(first["match"], "1");
+
+    std::vector<JsonObject> objects = ParseJsonLines(allOut);
+    size_t success = 0;
+    for (robot::ConsoleProgram& l : lines) {
+        ASSERT_TRUE(l.PressCtrlC());
+        const robot::ConsoleResult r = l.Wait(30000);
+        EXPECT_EQ(r.exitCode, 0u) << r.err;
+        const std::vector<JsonObject> said = ParseJsonLines(r.out);
+        ASSERT_FALSE(said.empty()) << "JSON that python3 reads: " << r.out;
+        EXPECT_EQ(said.back().at("exit").second, "0");
+        objects.insert(objects.end(), said.begin(), said.end());
+    }
+    for (const JsonObject& o : objects) {
+        if (!o.count("result") || o.at("result").second != "success") continue;
+        ++success;
+        EXPECT_EQ(o.at("image").second, Utf8(image.Path()));
+    }
+    EXPECT_EQ(success, static_cast<size_t>(kPlugs + 1)) << "one success a plug";
+    ExpectObjectsAreTheRecords(objects, log.NewRecords());
+    std::printf("busy bench: %d plugs besides the one plugged throughout, %d --all runs, %zu successes\n", kPlugs,
+                allRuns, success);
+}
+
+// A kernel object made first, by a program of someone else, under a name the programs keep
+// for a handheld; gone with the object.
+class Squatter {
+public:
+    Squatter(bool mutex, const std::wstring& name, const wchar_t* sddl)
+    {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr)) return;
+        SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+        m_object.reset(mutex ? ::CreateMutexW(&attributes, FALSE, name.c_str())
+                             : ::CreateEventW(&attributes, TRUE, FALSE, name.c_str()));
+        m_made = m_object && ::GetLastError() != ERROR_ALREADY_EXISTS;
+        ::LocalFree(descriptor);
+    }
+    bool Made() const { return m_made; }
+
+private:
+    UniqueHandle m_object;
+    bool m_made = false;
+};
+
+constexpr wchar_t kFoldedPath[] = L"##?#root#upgrade#0000#{25dbce51-6c8f-4a72-8a6d-b54c2b4fc835}";
+// Nobody may open it (an empty DACL); and: anybody may, but another user owns it.
+constexpr wchar_t kDeniesAll[] = L"D:P";
+constexpr wchar_t kOwnedByAnother[] = L"O:S-1-5-21-1-2-3-1001D:(A;;GA;;;WD)";
+
+// A name that is not ours is never a silent skip, nor "in use": a --repeat line says so and
+// ends with its own code, a single run does not open the handheld, and the wizard says so in
+// its box; each records why.
+TEST_F(Flasher, NamesThatAreNotOursEndTheRunWithTheirOwnCode)
+{
+    ImageFile image(20000);
+    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+    UpgradeLog log;
+    {
+        const Squatter plug(false, std::wstring(L"Global\\ROM Upgrade Wizard plug ") + kFoldedPath, kDeniesAll);
+        ASSERT_TRUE(plug.Made());
+        robot::ConsoleProgram repeat;
+        ASSERT_TRUE(repeat.Start(FlasherPath(), L"--repeat " + Quoted(image.Path())));
+        const robot::ConsoleResult r = repeat.Wait(30000);
+        ASSERT_TRUE(r.ended) << "the line did not end: " << r.out << r.err;
+        EXPECT_EQ(r.exitCode, 10u) << r.err;
+        EXPECT_TRUE(Has(Lower(r.out), std::string(kDevicePath) + " result=failed code=10 bytes=0 ")) << r.out;
+        EXPECT_TRUE(Has(r.out, "step=handshake reason=not-ours error=5 (a name romflash keeps for this handheld is "
+                               "another user's program's, or cannot be checked (Windows error 5"))
+            << r.out;
+        EXPECT_TRUE(Has(r.err, "taking no new handhelds, and ending with exit code 10")) << r.err;
+        UpgradeLog::Fields f;
+        ASSERT_NO_FATAL_FAILURE(log.ReadOnlyNewRecord(&f));
+        EXPECT_EQ(f["handshake"], "not-ours");
+        EXPECT_EQ(f["result"], "failed");
+        EXPECT_EQ(f["reason"], "not-ours");
+        EXPECT_EQ(f["error"], "5");
+    }
+    {
+        const Squatter lock(true, std::wstring(L"Global\\ROM Upgrade Wizard link ") + kFoldedPath, kOwnedByAnother);
+        ASSERT_TRUE(lock.Made());
+        UpgradeLog single;
+        robot::ConsoleResult r = Flash(L"--wait 5 " + Quoted(image.Path()));
+        EXPECT_EQ(r.exitCode, 10u) << r.err;
+        EXPECT_TRUE(Has(r.err, "romflash: a name romflash keeps for this handheld is another user's program's, or "
+                               "cannot be checked (Windows error 1307"))
+            << r.err;
+        UpgradeLog::Fields f;
+        ASSERT_NO_FATAL_FAILURE(single.ReadOnlyNewRecord(&f));
+        EXPECT_EQ(f["reason"], "not-ours");
+        EXPECT_EQ(f["error"], "1307");
+
+        UpgradeLog wizardLog;
+        WalkToDeviceCheck();
+        std::wstring text;
+        ASSERT_TRUE(wizard.WaitForMessageBox(&text, 20000)) << "no box; see " << Visible();
+        EXPECT_EQ(text.rfind(L"This handheld cannot be written safely", 0), 0u) << Utf8(text);
+        ASSERT_TRUE(wizard.AnswerMessageBox());
+        ExpectPage(Page::NotReady);
+        ASSERT_NO_FATAL_FAILURE(wizardLog.ReadOnlyNewRecord(&f));
+        EXPECT_EQ(f["program"], "RomUpgradeWizard");
+        EXPECT_EQ(f["reason"], "not-ours");
+    }
+    EXPECT_EQ(device.Stop()["connections"], "0") << "nobody opened the handheld";
+}
+
+// A record the disk had room for only in part is taken back: the log keeps whole records only,
+// the next one starts on a line of its own, and romflash says once that it could not write it.
+// (A file size limit set beneath Wine stands for the full disk: the write goes out in part.)
+TEST_F(Flasher, RecordCutShortByAFullDiskIsTakenBack)
+{
+    const std::wstring logPath = UpgradeLog::Path();
+    ::CreateDirectoryW(UpgradeLog::Folder().c_str(), nullptr);
+    const std::string before = ReadWholeFile(logPath) + "an older record, whole\r\n";
+    WriteTextFile(logPath, before);
+    const std::wstring err = TempPath(L"cut-err.txt"), code = TempPath(L"cut-code.txt");
+    const std::string flasher = FlasherPath()[0] == L'/' ? Utf8(FlasherPath()) : UnixPath(FlasherPath());
+    ASSERT_TRUE(RunUnix({"/bin/sh", "-c",
+                         "trap '' XFSZ; prlimit --fsize=" + std::to_string(before.size() + 40) + " wine '" + flasher +
+                             "' --wait 0 'C:\\no such image.bin' >/dev/null 2>'" + UnixPath(err) + "'; echo $? >'" +
+                             UnixPath(code) + "'"}));
+    EXPECT_EQ(ReadWholeFile(code), "3\n") << "the image's exit code, whatever became of its record";
+    const std::string after = ReadWholeFile(logPath);
+    EXPECT_TRUE(after == before) << "the part that went out was not taken back: "
+                                 << (after.size() > before.size() ? after.substr(before.size()) : after);
+    const std::string said = ReadWholeFile(err);
+    const std::string cannot = "romflash: the upgrade log could not be written: ";
+    EXPECT_TRUE(Has(said, cannot)) << said;
+    EXPECT_EQ(said.find(cannot), said.rfind(cannot)) << "said more than once: " << said;
+
+    UpgradeLog log;
+    const robot::ConsoleResult r = Flash(L"--wait 0 " + Quoted(TempPath(L"no such image.bin")));
+    EXPECT_EQ(r.exitCode, 3u) << r.err;
+    UpgradeLog::Fields f;
+    ASSERT_NO_FATAL_FAILURE(log.ReadOnlyNewRecord(&f));
+    EXPECT_EQ(f["program"], "romflash") << "the next record is whole, on a line of its own";
+    EXPECT_EQ(f["reason"], "image-not-opened");
+    ::DeleteFileW(err.c_str());
+    ::DeleteFileW(code.c_str());
 }
 
 class OneWriter : public RoadScenario {};

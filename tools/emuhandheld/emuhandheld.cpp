@@ -68,6 +68,7 @@ struct Options {
     std::wstring readyFile;
     long long timeLimitS = 120;
     int pathLength = 0;
+    std::wstring reference;  // the interface's reference string, as given
     int instance = 0;
 };
 
@@ -108,9 +109,11 @@ const wchar_t kUsage[] =
     L"  --ready-file FILE      created once the device is present (stdout also says READY)\n"
     L"  --time-limit SECONDS   end by itself after this long (default 120)\n"
     L"  --path-length N        make the reported device path exactly N characters long\n"
+    L"                         (62..315) by adding a reference string to the interface\n"
+    L"  --reference TEXT       add this reference string to the interface (any letters but\n"
+    L"                         \\ and #, at most 200): the device path ends in \\TEXT\n"
     L"  --instance N           be device instance ROOT\\UPGRADE\\000N (0..9, default 0): one\n"
     L"                         emulated handheld per instance can be present at once\n"
-    L"                         (62..315) by adding a reference string to the interface\n"
     L"  --help                 this text\n"
     L"\n"
     L"Unplugging removes the device and ends the program; so does the time limit, or the\n"
@@ -214,6 +217,11 @@ int ParseOptions(int argc, wchar_t** argv, Options* o)
         } else if (a == L"--instance") {
             if (!ParseNumber(value, 0, 9, &n)) return bad(L"needs 0..9");
             o->instance = static_cast<int>(n);
+            ++i;
+        } else if (a == L"--reference") {
+            if (!value || !*value || std::wcslen(value) > 200 || std::wcspbrk(value, L"\\#/"))
+                return bad(L"needs a reference string without \\, / or #, at most 200 letters");
+            o->reference = value;
             ++i;
         } else if (a == L"--path-length") {
             if (!ParseNumber(value, kPlainPathLength + 2, kLongestPathLength, &n)) return bad(L"needs 62..315");
@@ -768,7 +776,7 @@ int Serve()
     const DWORD pid = ::GetCurrentProcessId();
     const std::wstring pipeName = L"emuhandheld-" + std::to_wstring(pid);
     const std::wstring pipePath = L"\\\\.\\pipe\\" + pipeName;
-    std::wstring reference;
+    std::wstring reference = o.reference;
     if (o.pathLength > 0) {
         const int length = o.pathLength - kPlainPathLength - 1;
         for (int i = 0; i < length; ++i) reference += static_cast<wchar_t>(L'a' + i % 26);

@@ -35,6 +35,8 @@ public:
     // What it has written to standard error so far.
     std::string ErrorSoFar() const;
     std::string OutputSoFar() const;
+    // It has ended by itself (Wait then returns at once).
+    bool Ended() const { return m_pi.hProcess && ::WaitForSingleObject(m_pi.hProcess, 0) == WAIT_OBJECT_0; }
     // Waits for it to end (ending it at the time limit) and returns what it did.
     ConsoleResult Wait(DWORD timeoutMs = 60000);
     // Wait then also reads the program's peak working set (ten looks a second).
