@@ -7,10 +7,13 @@
 //    at least 0.9);
 //  - the program's peak working set for a 1 MiB and a 1 GiB image (target: within 1 MiB),
 //    romflash --all's to four handhelds for 1 MiB and a quarter of that image each, and
-//    romflash --all's to ten handhelds against its peak for one (target: at most 8 MiB more).
+//    romflash --all's to ten handhelds against its peak for one (target: at most 8 MiB more);
+//  - how the memory of a romflash --repeat line grows as handhelds come and go, per 1,000
+//    plugs (target: flat, within the noise of a few KiB).
 // All throughputs are measured by the handheld, from the first to the last byte it took.
 //
 //   transfer_bench --wizard=PATH [--flasher=PATH] [--mib=64] [--big-mib=1024] [--rounds=9]
+//                  [--plugs=400] [--only=plugs]
 #include <windows.h>
 #include <psapi.h>
 #include <algorithm>
@@ -20,6 +23,7 @@
 #include <memory>
 #include <string>
 #include <vector>
+#include "framework/Handles.h"
 #include "tools/robot/Console.h"
 #include "tools/emuhandheld/EmulatedHandheld.h"
 #include "tools/robot/Robot.h"
@@ -133,7 +137,7 @@ double BareLoop(uint64_t size)
 {
     EmulatedHandheld device;
     if (!device.Start(L"--sink --time-limit 1200")) return 0;
-    const std::vector<std::string> present = CUSBUpdate::ListDevices();
+    const std::vector<std::string> present = CUSBUpdate::LookUp().paths;
     if (present.empty() || !BareWrites(present[0], size)) return 0;
     EmulatedHandheld::Report r = device.Stop();
     return (static_cast<double>(size) / (1 << 20)) / Seconds(r);
@@ -208,7 +212,7 @@ double BareLoops(uint64_t size, int n)
 {
     Handhelds devices;
     if (!StartHandhelds(devices, n)) return 0;
-    const std::vector<std::string> present = CUSBUpdate::ListDevices();
+    const std::vector<std::string> present = CUSBUpdate::LookUp().paths;
     if (present.size() != static_cast<size_t>(n)) return 0;
     struct Loop {
         std::string path;
@@ -257,12 +261,49 @@ bool CompareAll(const std::wstring& image, uint64_t each, int n, int rounds)
     return ok;
 }
 
+// A --repeat line's memory as handhelds come and go: read once it has settled (after `warm`
+// plugs) and again after `plugs` more, each plug written before it is unplugged, ten device
+// paths in turn as on a bench. The growth per 1,000 plugs in KiB, of the working set and of
+// the private bytes; false when a plug was not written.
+bool RepeatLineGrowth(const std::wstring& image, int warm, int plugs, double* workingSetKiB, double* privateKiB)
+{
+    robot::ConsoleProgram line;
+    if (!line.Start(g_flasher, L"--repeat \"" + image + L"\"")) return false;
+    UniqueHandle process(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, line.ProcessId()));
+    auto memory = [&](SIZE_T* workingSet, SIZE_T* privateBytes) {
+        ::Sleep(1000);  // the last road's thread has gone
+        PROCESS_MEMORY_COUNTERS pmc{sizeof pmc};
+        const bool read = ::GetProcessMemoryInfo(process.get(), &pmc, sizeof pmc) != 0;
+        *workingSet = pmc.WorkingSetSize;
+        *privateBytes = pmc.PagefileUsage;
+        return read;
+    };
+    int plugged = 0;
+    auto plug = [&](int n) {
+        for (int i = 0; i < n; ++i, ++plugged) {
+            EmulatedHandheld device;
+            if (!device.Start(L"--instance " + std::to_wstring(plugged % 10)) ||
+                !device.WaitForReport("match", "1", 30000))
+                return false;
+        }
+        return true;
+    };
+    SIZE_T ws0 = 0, pb0 = 0, ws1 = 0, pb1 = 0;
+    const bool ok = process && plug(warm) && memory(&ws0, &pb0) && plug(plugs) && memory(&ws1, &pb1);
+    line.PressCtrlC();
+    line.Wait(20000);
+    *workingSetKiB = (static_cast<double>(ws1) - static_cast<double>(ws0)) / 1024 * 1000 / plugs;
+    *privateKiB = (static_cast<double>(pb1) - static_cast<double>(pb0)) / 1024 * 1000 / plugs;
+    return ok;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
     uint64_t mib = 64, bigMib = 1024;
-    int rounds = 9;
+    int rounds = 9, plugs = 400;
+    bool plugsOnly = false;
     for (int i = 1; i < argc; ++i) {
         if (const wchar_t* path = OptionValue(argv[i], L"--wizard=")) g_wizard = path;
         if (const wchar_t* path = OptionValue(argv[i], L"--flasher=")) g_flasher = path;
@@ -270,6 +311,8 @@ int wmain(int argc, wchar_t** argv)
         if (const wchar_t* n = OptionValue(argv[i], L"--big-mib=")) bigMib = std::wcstoull(n, nullptr, 10);
         if (const wchar_t* n = OptionValue(argv[i], L"--rounds="))
             rounds = static_cast<int>(std::wcstol(n, nullptr, 10));
+        if (const wchar_t* n = OptionValue(argv[i], L"--plugs=")) plugs = static_cast<int>(std::wcstol(n, nullptr, 10));
+        if (const wchar_t* what = OptionValue(argv[i], L"--only=")) plugsOnly = std::wstring(what) == L"plugs";
     }
     if (g_wizard.empty()) {
         std::fprintf(stderr,
@@ -277,8 +320,20 @@ int wmain(int argc, wchar_t** argv)
         return 2;
     }
 
-    const uint64_t size = mib << 20;
     const std::wstring image = TempPath(L"bench-image.bin");
+    if (!g_flasher.empty() && plugs > 0) {
+        double workingSet = 0, privateBytes = 0;
+        if (!MakeImage(image, 30000)) return 1;
+        const bool plugsOk = RepeatLineGrowth(image, 50, plugs, &workingSet, &privateBytes);
+        std::printf("memory: a romflash --repeat line, %d plugs after 50 to settle%s\n", plugs,
+                    plugsOk ? "" : "  (A PLUG WAS NOT WRITTEN)");
+        std::printf("  growth per 1,000 plugs: working set %+8.1f KiB, private bytes %+8.1f KiB (target: flat)\n",
+                    workingSet, privateBytes);
+        if (!plugsOk) return 1;
+    }
+    if (plugsOnly) return 0;
+
+    const uint64_t size = mib << 20;
     if (!MakeImage(image, size)) return 1;
     // Rounds of all four, back to back. Under Wine every block write is a round trip through
     // the wine server, and the machine's pace drifts from minute to minute: each round's ratio
