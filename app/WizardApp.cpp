@@ -1,6 +1,7 @@
 #include "app/WizardApp.h"
 #include "pages/WelcomeDlg.h"
 #include "framework/Language.h"
+#include "log/CrashRecord.h"
 
 CWizardApp theApp;
 
@@ -8,6 +9,7 @@ CWizardApp::CWizardApp() : CWinApp(nullptr) {}
 
 BOOL CWizardApp::InitInstance()
 {
+    RecordCrashes(L"RomUpgradeWizard", nullptr);
     Enable3dControlsStatic();
     ChooseLanguage(::GetCommandLineW());
     CWelcomeDlg dlg;

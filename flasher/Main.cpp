@@ -9,6 +9,7 @@
 // Progress.* are what is said.
 #include <windows.h>
 
+#include "log/CrashRecord.h"
 #include "log/UpgradeLog.h"
 #include "flasher/Console.h"
 #include "flasher/Modes.h"
@@ -60,6 +61,7 @@ int Check(const std::wstring& image)
 int Flash(Session& session, const Options& o)
 {
     const std::wstring image = FullPath(o.image);
+    SetCrashImage(image);
     if (!PowerLetsStart(session, image, o)) return kExitBattery;
     int code = kExitSuccess;
     const Staged staged = StageImage(session, image, o, &code);
@@ -71,12 +73,23 @@ int Flash(Session& session, const Options& o)
     }
 }
 
+// The last word of a romflash that crashed, in a buffer of its own: the heap may be what broke.
+void SayCrashed(DWORD code)
+{
+    char line[160];
+    const int n = wsprintfA(line, "romflash: crashed (exception 0x%08lX); nothing more was sent, and a handheld "
+                                  "being written holds an incomplete image\r\n", code);
+    DWORD written = 0;
+    ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), line, static_cast<DWORD>(n), &written, nullptr);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
     // DLLs come from the system directory only, never from the bench's working folder.
     RestrictDllSearch();
+    RecordCrashes(L"romflash", &SayCrashed);
     Options o;
     if (!ParseOptions(argc, argv, &o)) {
         // A script that reads JSON gets its summary line, with the exit code, whatever went wrong.

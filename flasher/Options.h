@@ -21,6 +21,7 @@ enum ExitCode {
     // cannot be made or checked: nothing was opened
     kExitNotOurs = 10,
     kExitLookupFailed = 11,  // Windows could not list the handhelds
+    // 12: romflash crashed (kExitCrashed, log/CrashRecord.h)
 };
 
 struct Options {

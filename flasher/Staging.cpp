@@ -9,12 +9,13 @@
 namespace {
 
 // Whom to trust: the PC's policy (see TrustPolicy), narrowed by --signer, and
-// --require-signature on top of the policy's own word.
+// --require-signature (or --signer) on top of the policy's own word.
 TrustPolicy PolicyFor(const Options& o)
 {
     TrustPolicy policy = ReadTrustPolicy();
     if (!o.signers.empty()) policy.signers.push_back(o.signers);
-    policy.requireSignature |= o.requireSignature;
+    // Naming whom to trust asks for a signature: an unsigned image has no signer to name.
+    policy.requireSignature |= o.requireSignature || !o.signers.empty();
     return policy;
 }
 
@@ -46,7 +47,7 @@ bool Vouched(const PublisherChecks& checks, const std::wstring& image, const std
         Complain(about + L"its signature " + sig.file + L" is by " + sig.signer + L" (thumbprint " +
                  FromUtf8(sig.thumbprint) + L"), whom this PC is not told to trust (" + sig.problem +
                  L"); nothing was sent");
-        *refusedFor = "signer-not-trusted";
+        *refusedFor = sig.policyUnreadable ? "policy-unreadable" : "signer-not-trusted";
         return false;
     }
     if (sig.state == Sig::Invalid) {
@@ -56,7 +57,7 @@ bool Vouched(const PublisherChecks& checks, const std::wstring& image, const std
     }
     if (checks.SignatureMissing()) {
         Complain(about + L"it has no signature " + image + L".p7s beside it, and a signature is required "
-                 L"(--require-signature, or the PC's policy); nothing was sent");
+                 L"(--require-signature, --signer, or the PC's policy); nothing was sent");
         *refusedFor = "signature-missing";
         return false;
     }

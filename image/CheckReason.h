@@ -52,6 +52,14 @@ enum class Why {
     SignersFileNotOpened,    // the file
     SignersFileNotRead,      // the file
     SignersFileLine,         // the file, the line's number
+    PolicyValueNotText,      // the value's name, its type
+    PolicyValueEmpty,        // the value's name
+    SignersFileNamesNoOne,   // the file
+    CertificateMalformed,
+    Disallowed,              // the certificate
+    WeakCertificateSignature,  // the certificate, the algorithm
+    SignerKeyUsage,          // the certificate
+    CaKeyUsage,              // the certificate
     Count
 };
 

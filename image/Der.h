@@ -1,6 +1,7 @@
 // Reading DER, as far as a signature and its certificates need: one item after another, each
-// a tag (one byte: no tag number past 30 is ever needed here), a definite length and its
-// content. Anything else is a failure, never a guess: BER's indefinite lengths are not DER.
+// a tag (one byte: no tag number past 30 is ever needed here), a definite length in its
+// shortest form and its content. Anything else is a failure, never a guess: BER's indefinite
+// lengths, and lengths written longer than they need be, are not DER.
 #pragma once
 #include <windows.h>
 #include <cstddef>
@@ -37,9 +38,10 @@ public:
         size_t length = *p++;
         if (length & 0x80) {
             const size_t count = length & 0x7F;
-            if (count == 0 || count > 4 || static_cast<size_t>(m_end - p) < count) return Fail();
+            if (count == 0 || count > 4 || static_cast<size_t>(m_end - p) < count || *p == 0) return Fail();
             length = 0;
             for (size_t i = 0; i < count; ++i) length = (length << 8) | *p++;
+            if (length < 0x80) return Fail();  // the short form was due
         }
         if (static_cast<size_t>(m_end - p) < length) return Fail();
         item->whole = m_p;
@@ -76,3 +78,29 @@ constexpr BYTE kDerBoolean = 0x01, kDerInteger = 0x02, kDerBitString = 0x03, kDe
 // [n], constructed and primitive.
 constexpr BYTE DerContext(int n) { return static_cast<BYTE>(0xA0 | n); }
 constexpr BYTE DerContextPrimitive(int n) { return static_cast<BYTE>(0x80 | n); }
+
+// An INTEGER in its shortest form (no leading 00 or FF that the next byte does not need).
+inline bool DerMinimalInteger(const DerItem& item)
+{
+    if (item.tag != kDerInteger || item.size == 0) return false;
+    if (item.size == 1) return true;
+    return !(item.data[0] == 0x00 && !(item.data[1] & 0x80)) && !(item.data[0] == 0xFF && (item.data[1] & 0x80));
+}
+
+// A small non-negative INTEGER (a version, a path length): false when it is none.
+inline bool DerSmallInteger(const DerItem& item, long* value)
+{
+    if (!DerMinimalInteger(item) || item.size > 2 || (item.data[0] & 0x80)) return false;
+    *value = item.size == 1 ? item.data[0] : (item.data[0] << 8 | item.data[1]);
+    return true;
+}
+
+// An OBJECT IDENTIFIER with content, each of its numbers in its shortest form and ended.
+inline bool DerSoundOid(const DerItem& item)
+{
+    if (item.tag != kDerOid || item.size == 0 || (item.data[item.size - 1] & 0x80)) return false;
+    for (size_t i = 0; i < item.size; ++i)
+        if (item.data[i] == 0x80 && (i == 0 || !(item.data[i - 1] & 0x80))) return false;
+    return true;
+}
+

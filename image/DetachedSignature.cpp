@@ -1,6 +1,7 @@
 #include "image/DetachedSignature.h"
 
 #include "framework/SystemLibrary.h"
+#include "image/CertificateShape.h"
 #include "image/Der.h"
 #include "image/RsaSignature.h"
 
@@ -165,7 +166,7 @@ bool ReadAlgorithm(DerReader& in, std::string* oid, std::string* parameters)
     DerItem seq, id, rest;
     if (!in.Expect(kDerSequence, &seq)) return false;
     DerReader fields(seq);
-    if (!fields.Expect(kDerOid, &id)) return false;
+    if (!fields.Expect(kDerOid, &id) || !DerSoundOid(id)) return false;
     *oid = id.Bytes();
     parameters->clear();
     if (fields.Next(&rest) && rest.tag != kDerNull)
@@ -208,7 +209,8 @@ bool ReadPssParameters(const std::string& der, const std::string& digestOid, siz
 const CERT_EXTENSION* Extension(const CERT_INFO* info, const char* oid)
 {
     for (DWORD i = 0; i < info->cExtension; ++i)
-        if (std::strcmp(info->rgExtension[i].pszObjId, oid) == 0) return &info->rgExtension[i];
+        if (info->rgExtension[i].pszObjId && std::strcmp(info->rgExtension[i].pszObjId, oid) == 0)
+            return &info->rgExtension[i];
     return nullptr;
 }
 
@@ -222,11 +224,8 @@ bool IsAuthority(const CERT_INFO* info, long* pathLength)
     DerItem seq, item;
     if (!outer.Expect(kDerSequence, &seq) || !outer.AtEnd()) return false;
     DerReader fields(seq);
-    if (!fields.Expect(kDerBoolean, &item) || item.size != 1 || item.data[0] == 0) return false;  // cA absent: FALSE
-    if (fields.Optional(kDerInteger, &item)) {
-        if (item.size == 0 || item.size > 2 || (item.data[0] & 0x80)) return false;
-        *pathLength = item.size == 1 ? item.data[0] : (item.data[0] << 8 | item.data[1]);
-    }
+    if (!fields.Expect(kDerBoolean, &item) || item.size != 1 || item.data[0] != 0xFF) return false;  // cA absent: FALSE
+    if (fields.Optional(kDerInteger, &item) && !DerSmallInteger(item, pathLength)) return false;
     return fields.AtEnd() && !fields.Failed();
 }
 
@@ -242,6 +241,42 @@ bool AllowsCodeSigning(const CERT_INFO* info)
     while (usages.Next(&usage))
         if (usage.Is(kDerOid, kCodeSigning) || usage.Is(kDerOid, kAnyUsage)) return true;
     return false;
+}
+
+// The key usage extension's bits (bit 0, digitalSignature, is 0x80 of the first byte);
+// true with all bits when the certificate has none (its key may then be used for anything).
+bool KeyUsageAllows(const CERT_INFO* info, int bit)
+{
+    const CERT_EXTENSION* ext = Extension(info, szOID_KEY_USAGE);
+    if (!ext) return true;
+    DerReader outer(ext->Value.pbData, ext->Value.cbData);
+    DerItem bits;
+    if (!outer.Expect(kDerBitString, &bits) || !outer.AtEnd() || bits.size < 1 || bits.data[0] > 7) return false;
+    const size_t byte = 1 + static_cast<size_t>(bit / 8);
+    return byte < bits.size && (bits.data[byte] & (0x80 >> (bit % 8)));
+}
+constexpr int kDigitalSignature = 0, kKeyCertSign = 5;
+
+// The hash a certificate is signed with, when it is one of those no longer strong enough
+// for it ("MD5", "SHA-1", ...); empty when it is a SHA-2 signature (RSA, PSS or ECDSA).
+std::wstring WeakSignatureHash(const CERT_INFO* info)
+{
+    const char* oid = info->SignatureAlgorithm.pszObjId;
+    if (!oid) return L"an unnamed algorithm";
+    static const char* const strong[] = {szOID_RSA_SHA256RSA, szOID_RSA_SHA384RSA, szOID_RSA_SHA512RSA,
+                                         "1.2.840.113549.1.1.10", "1.2.840.10045.4.3.2", "1.2.840.10045.4.3.3",
+                                         "1.2.840.10045.4.3.4"};
+    for (const char* ok : strong)
+        if (std::strcmp(oid, ok) == 0) return std::wstring();
+    static const struct {
+        const char* oid;
+        const wchar_t* name;
+    } weak[] = {{szOID_RSA_MD5RSA, L"MD5"},       {szOID_RSA_MD2RSA, L"MD2"},         {szOID_RSA_MD4RSA, L"MD4"},
+                {szOID_RSA_SHA1RSA, L"SHA-1"},    {szOID_OIWSEC_sha1RSASign, L"SHA-1"}, {szOID_X957_SHA1DSA, L"SHA-1"},
+                {szOID_ECDSA_SHA1, L"SHA-1"},     {szOID_OIWSEC_md5RSA, L"MD5"}};
+    for (const auto& w : weak)
+        if (std::strcmp(oid, w.oid) == 0) return w.name;
+    return std::wstring(oid, oid + std::strlen(oid));
 }
 
 std::string SubjectKeyId(const CERT_INFO* info)
@@ -283,24 +318,37 @@ std::wstring ChainErrorWords(DWORD status)
     return std::wstring(L"status ") + code;
 }
 
-// Whether the certificate is in one of the PC's root stores (the user's, the machine's, Group
-// Policy's, the enterprise's, and the roots Windows brought itself).
-bool InRootStore(const Crypt32& api, HCRYPTPROV provider, const CERT_CONTEXT* cert)
+struct SystemStore {
+    DWORD location;
+    const wchar_t* name;
+};
+
+// The PC's root stores (the user's, the machine's, Group Policy's, the enterprise's, and the
+// roots Windows brought itself), and its stores of certificates it must never trust.
+const SystemStore kRootStores[] = {
+    {CERT_SYSTEM_STORE_CURRENT_USER, L"Root"},
+    {CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root"},
+    {CERT_SYSTEM_STORE_LOCAL_MACHINE_GROUP_POLICY, L"Root"},
+    {CERT_SYSTEM_STORE_LOCAL_MACHINE_ENTERPRISE, L"Root"},
+    {CERT_SYSTEM_STORE_LOCAL_MACHINE, L"AuthRoot"},
+};
+const SystemStore kDisallowedStores[] = {
+    {CERT_SYSTEM_STORE_CURRENT_USER, L"Disallowed"},
+    {CERT_SYSTEM_STORE_CURRENT_USER_GROUP_POLICY, L"Disallowed"},
+    {CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Disallowed"},
+    {CERT_SYSTEM_STORE_LOCAL_MACHINE_GROUP_POLICY, L"Disallowed"},
+    {CERT_SYSTEM_STORE_LOCAL_MACHINE_ENTERPRISE, L"Disallowed"},
+};
+
+// Whether the certificate is in one of these stores (by its SHA-1 thumbprint, as Windows
+// finds it there).
+template <size_t N>
+bool InStores(const Crypt32& api, HCRYPTPROV provider, const CERT_CONTEXT* cert, const SystemStore (&stores)[N])
 {
     std::vector<BYTE> sha1 = Digest(provider, CALG_SHA1, cert->pbCertEncoded, cert->cbCertEncoded);
     if (sha1.empty()) return false;
     CRYPT_HASH_BLOB blob{static_cast<DWORD>(sha1.size()), sha1.data()};
-    static const struct {
-        DWORD location;
-        const wchar_t* name;
-    } stores[] = {
-        {CERT_SYSTEM_STORE_CURRENT_USER, L"Root"},
-        {CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root"},
-        {CERT_SYSTEM_STORE_LOCAL_MACHINE_GROUP_POLICY, L"Root"},
-        {CERT_SYSTEM_STORE_LOCAL_MACHINE_ENTERPRISE, L"Root"},
-        {CERT_SYSTEM_STORE_LOCAL_MACHINE, L"AuthRoot"},
-    };
-    for (const auto& s : stores) {
+    for (const SystemStore& s : stores) {
         Store store(api.CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
                                       s.location | CERT_STORE_READONLY_FLAG | CERT_STORE_OPEN_EXISTING_FLAG, s.name),
                     StoreCloser{&api});
@@ -348,39 +396,98 @@ DetachedSignature::DetachedSignature(const std::vector<BYTE>& encoded,
         return;
     }
     if (!Decode(encoded)) return;
-    if (!(m_hashAlg = HashOf(m_digestOid)) || !::CryptCreateHash(m_provider, m_hashAlg, 0, 0, &m_contentHash)) {
-        m_decodeProblem = L"it is not made with SHA-256, SHA-384 or SHA-512";
-        m_decodeReason = {Why::DigestNotSha2, {}, 0};
-        m_contentHash = 0;
+    // One digest of the image for each hash the signers use.
+    for (Signer& signer : m_signers) {
+        signer.hashAlg = HashOf(signer.digestOid);
+        bool have = false;
+        for (const auto& hash : m_contentHashes) have = have || hash.first == signer.hashAlg;
+        HCRYPTHASH hash = 0;
+        if (!signer.hashAlg || (!have && !::CryptCreateHash(m_provider, signer.hashAlg, 0, 0, &hash))) {
+            m_decodeProblem = L"it is not made with SHA-256, SHA-384 or SHA-512";
+            m_decodeReason = {Why::DigestNotSha2, {}, 0};
+            return;
+        }
+        if (!have) m_contentHashes.emplace_back(signer.hashAlg, hash);
     }
 }
 
 DetachedSignature::~DetachedSignature()
 {
-    if (m_contentHash) ::CryptDestroyHash(m_contentHash);
+    for (const auto& hash : m_contentHashes) ::CryptDestroyHash(hash.second);
     if (m_provider) ::CryptReleaseContext(m_provider, 0);
 }
 
+namespace {
+
+// An AlgorithmIdentifier whose parameters must be absent or NULL.
+bool ReadPlainAlgorithm(DerReader& in, std::string* oid)
+{
+    std::string parameters;
+    return ReadAlgorithm(in, oid, &parameters) && parameters.empty();
+}
+
+// SignerInfo { version, sid, digestAlgorithm, [0] signedAttrs, signatureAlgorithm, signature,
+// [1] unsignedAttrs }: version 1 names the signer by issuer and serial number, 3 by key id.
+bool ReadSignerInfo(const DerItem& item, DetachedSignature::Signer* signer)
+{
+    if (item.tag != kDerSequence) return false;
+    DerReader si(item);
+    DerItem version, sid, field;
+    long number = 0;
+    if (!si.Expect(kDerInteger, &version) || !DerSmallInteger(version, &number) || !si.Next(&sid)) return false;
+    if (sid.tag == kDerSequence && number == 1) {
+        DerReader ias(sid);
+        DerItem issuer, serial;
+        if (!ias.Expect(kDerSequence, &issuer) || !ias.Expect(kDerInteger, &serial) || !DerMinimalInteger(serial) ||
+            !ias.AtEnd())
+            return false;
+        signer->issuer.assign(reinterpret_cast<const char*>(issuer.whole), issuer.wholeSize);
+        signer->serial = serial.Bytes();
+    } else if (sid.tag == DerContextPrimitive(0) && number == 3 && sid.size > 0) {
+        signer->keyId = sid.Bytes();
+    } else {
+        return false;
+    }
+    if (!ReadPlainAlgorithm(si, &signer->digestOid)) return false;
+    if (si.Optional(DerContext(0), &field))
+        signer->signedAttributes.assign(reinterpret_cast<const char*>(field.whole), field.wholeSize);
+    if (!ReadAlgorithm(si, &signer->signatureOid, &signer->signatureParameters) ||
+        !si.Expect(kDerOctetString, &field) || field.size == 0)
+        return false;
+    signer->signature = field.Bytes();
+    si.Optional(DerContext(1), &field);
+    return si.AtEnd() && !si.Failed();
+}
+
+}  // namespace
+
 // ContentInfo { signedData, [0] SignedData { version, digestAlgorithms, encapContentInfo
-// { eContentType, no eContent }, [0] certificates, [1] crls, signerInfos } }; the first
-// signer's SignerInfo { version, sid, digestAlgorithm, [0] signedAttrs, signatureAlgorithm,
-// signature, [1] unsignedAttrs }.
+// { eContentType, no eContent }, [0] certificates, [1] crls, signerInfos } }, in strict DER,
+// nothing where nothing more is due.
 bool DetachedSignature::Decode(const std::vector<BYTE>& encoded)
 {
     m_decodeProblem = L"it is not a PKCS #7 signature (signed data in DER)";
     m_decodeReason = {Why::NotPkcs7, {}, 0};
     DerReader file(encoded.data(), encoded.size());
-    DerItem contentInfo, type, explicitContent, signedData, item, encap, signerInfos, signerInfo, sid;
+    DerItem contentInfo, type, explicitContent, signedData, item, encap, signerInfos, signerInfo;
     if (!file.Expect(kDerSequence, &contentInfo) || !file.AtEnd()) return false;
     DerReader info(contentInfo);
-    if (!info.Expect(kDerOid, &type) || type.Bytes() != kSignedData || !info.Expect(DerContext(0), &explicitContent))
+    if (!info.Expect(kDerOid, &type) || type.Bytes() != kSignedData || !info.Expect(DerContext(0), &explicitContent) ||
+        !info.AtEnd())
         return false;
     DerReader outer(explicitContent);
-    if (!outer.Expect(kDerSequence, &signedData)) return false;
+    if (!outer.Expect(kDerSequence, &signedData) || !outer.AtEnd()) return false;
     DerReader sd(signedData);
-    if (!sd.Expect(kDerInteger, &item) || !sd.Expect(kDerSet, &item) || !sd.Expect(kDerSequence, &encap)) return false;
+    long version = 0;
+    if (!sd.Expect(kDerInteger, &item) || !DerSmallInteger(item, &version) || (version != 1 && version != 3) ||
+        !sd.Expect(kDerSet, &item) || !sd.Expect(kDerSequence, &encap))
+        return false;
+    DerReader digestAlgorithms(item);
+    std::string oid;
+    while (!digestAlgorithms.AtEnd())
+        if (!ReadPlainAlgorithm(digestAlgorithms, &oid)) return false;
     DerReader content(encap);
-    if (!content.Expect(kDerOid, &type)) return false;
+    if (!content.Expect(kDerOid, &type) || !DerSoundOid(type)) return false;
     if (!content.AtEnd()) {
         m_decodeProblem = L"it holds its content instead of being detached";
         m_decodeReason = {Why::NotDetached, {}, 0};
@@ -403,29 +510,16 @@ bool DetachedSignature::Decode(const std::vector<BYTE>& encoded)
     sd.Optional(DerContext(1), &item);
     if (!sd.Expect(kDerSet, &signerInfos) || !sd.AtEnd()) return false;
     DerReader signers(signerInfos);
-    if (!signers.Next(&signerInfo) || signerInfo.tag != kDerSequence) {
+    while (signers.Next(&signerInfo)) {
+        m_signers.emplace_back();
+        if (!ReadSignerInfo(signerInfo, &m_signers.back())) return false;
+    }
+    if (signers.Failed()) return false;
+    if (m_signers.empty()) {
         m_decodeProblem = L"it names no signer";
         m_decodeReason = {Why::NoSigner, {}, 0};
         return false;
     }
-    DerReader si(signerInfo);
-    if (!si.Expect(kDerInteger, &item) || !si.Next(&sid)) return false;
-    if (sid.tag == kDerSequence) {
-        DerReader ias(sid);
-        DerItem issuer, serial;
-        if (!ias.Expect(kDerSequence, &issuer) || !ias.Expect(kDerInteger, &serial)) return false;
-        m_issuer.assign(reinterpret_cast<const char*>(issuer.whole), issuer.wholeSize);
-        m_serial = serial.Bytes();
-    } else if (sid.tag == DerContextPrimitive(0)) {
-        m_keyId = sid.Bytes();
-    } else {
-        return false;
-    }
-    std::string unused;
-    if (!ReadAlgorithm(si, &m_digestOid, &unused)) return false;
-    if (si.Optional(DerContext(0), &item)) m_signedAttributes.assign(reinterpret_cast<const char*>(item.whole), item.wholeSize);
-    if (!ReadAlgorithm(si, &m_signatureOid, &m_signatureParameters) || !si.Expect(kDerOctetString, &item)) return false;
-    m_signature = item.Bytes();
     m_decodeProblem.clear();
     m_decodeReason = {};
     return true;
@@ -433,12 +527,14 @@ bool DetachedSignature::Decode(const std::vector<BYTE>& encoded)
 
 void DetachedSignature::Add(const void* data, size_t size)
 {
-    const BYTE* p = static_cast<const BYTE*>(data);
-    while (m_contentHash && !m_contentFailed && size > 0) {
-        const DWORD piece = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
-        if (!::CryptHashData(m_contentHash, p, piece, 0)) m_contentFailed = true;
-        p += piece;
-        size -= piece;
+    for (const auto& hash : m_contentHashes) {
+        const BYTE* p = static_cast<const BYTE*>(data);
+        for (size_t left = size; !m_contentFailed && left > 0;) {
+            const DWORD piece = static_cast<DWORD>(std::min<size_t>(left, 1u << 30));
+            if (!::CryptHashData(hash.second, p, piece, 0)) m_contentFailed = true;
+            p += piece;
+            left -= piece;
+        }
     }
 }
 
@@ -447,45 +543,78 @@ bool DetachedSignature::Verify(SignatureFinding* finding)
     finding->signer.clear();
     finding->thumbprint.clear();
     finding->notTrusted = false;
-    std::wstring& problem = finding->problem;
-    CheckReason& reason = finding->reason;
-    if (!m_decodeProblem.empty() || !m_contentHash) {
-        problem = m_decodeProblem;
-        reason = m_decodeReason;
+    if (!m_decodeProblem.empty() || m_contentHashes.empty()) {
+        finding->problem = m_decodeProblem;
+        finding->reason = m_decodeReason;
         return false;
     }
     const Crypt32& api = *m_api;
-    const std::vector<BYTE> digest = m_contentFailed ? std::vector<BYTE>() : HashValue(m_contentHash);
-    if (digest.empty()) {
-        const DWORD error = ::GetLastError();
-        problem = L"the image could not be hashed: " + CryptoProblem(error);
-        reason = {Why::NotHashed, {}, error};
-        return false;
+    for (const auto& hash : m_contentHashes) {
+        m_digests.emplace_back(hash.first, m_contentFailed ? std::vector<BYTE>() : HashValue(hash.second));
+        if (m_digests.back().second.empty()) {
+            const DWORD error = ::GetLastError();
+            finding->problem = L"the image could not be hashed: " + CryptoProblem(error);
+            finding->reason = {Why::NotHashed, {}, error};
+            return false;
+        }
     }
 
-    // The signer's certificate, from those the signature carries.
+    // Every certificate the file carries is judged by our own reading before CryptoAPI
+    // decodes any of them.
+    for (const std::string& der : m_certificates) {
+        if (SoundCertificate(reinterpret_cast<const BYTE*>(der.data()), der.size())) continue;
+        finding->problem = L"a certificate in it is not well formed";
+        finding->reason = {Why::CertificateMalformed, {}, 0};
+        return false;
+    }
     Store carried(api.CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr), StoreCloser{&api});
     if (!carried) {
         const DWORD error = ::GetLastError();
-        problem = L"its certificates could not be read: " + CryptoProblem(error);
-        reason = {Why::CertificatesUnreadable, {}, error};
+        finding->problem = L"its certificates could not be read: " + CryptoProblem(error);
+        finding->reason = {Why::CertificatesUnreadable, {}, error};
         return false;
     }
+    for (const std::string& der : m_certificates)
+        api.CertAddEncodedCertificateToStore(carried.get(), X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                                             static_cast<DWORD>(der.size()), CERT_STORE_ADD_USE_EXISTING, nullptr);
+
+    // Every signer must hold; the finding names the first, or the first that does not hold.
+    for (size_t i = 0; i < m_signers.size(); ++i) {
+        SignatureFinding one;
+        const bool good = VerifySigner(m_signers[i], carried.get(), &one);
+        if (i == 0 || !good) {
+            finding->signer = one.signer;
+            finding->thumbprint = one.thumbprint;
+            finding->notTrusted = one.notTrusted;
+            finding->problem = one.problem;
+            finding->reason = one.reason;
+        }
+        if (!good) return false;
+    }
+    return true;
+}
+
+bool DetachedSignature::VerifySigner(const Signer& signer, HCERTSTORE carried, SignatureFinding* finding)
+{
+    const Crypt32& api = *m_api;
+    std::wstring& problem = finding->problem;
+    CheckReason& reason = finding->reason;
+    std::vector<BYTE> digest;
+    for (const auto& d : m_digests)
+        if (d.first == signer.hashAlg) digest = d.second;
+
+    // The signer's certificate, from those the signature carries.
     Cert cert(nullptr, CertFree{&api});
-    for (const std::string& der : m_certificates) {
-        const CERT_CONTEXT* added = nullptr;
-        if (!api.CertAddEncodedCertificateToStore(carried.get(), X509_ASN_ENCODING,
-                                                  reinterpret_cast<const BYTE*>(der.data()),
-                                                  static_cast<DWORD>(der.size()), CERT_STORE_ADD_USE_EXISTING, &added))
-            continue;
-        Cert c(added, CertFree{&api});
+    for (const CERT_CONTEXT* c = nullptr; !cert && (c = api.CertEnumCertificatesInStore(carried, c)) != nullptr;) {
         const CERT_INFO* info = c->pCertInfo;
         std::string serial(reinterpret_cast<const char*>(info->SerialNumber.pbData), info->SerialNumber.cbData);
         std::reverse(serial.begin(), serial.end());  // CryptoAPI keeps it least significant first
-        const bool bySerial = !m_issuer.empty() && serial == m_serial &&
-                              m_issuer == std::string(reinterpret_cast<const char*>(info->Issuer.pbData), info->Issuer.cbData);
-        const bool byKeyId = !m_keyId.empty() && SubjectKeyId(info) == m_keyId;
-        if (!cert && (bySerial || byKeyId)) cert = std::move(c);
+        const bool bySerial = !signer.issuer.empty() && serial == signer.serial &&
+                              signer.issuer ==
+                                  std::string(reinterpret_cast<const char*>(info->Issuer.pbData), info->Issuer.cbData);
+        const bool byKeyId = !signer.keyId.empty() && SubjectKeyId(info) == signer.keyId;
+        if (bySerial || byKeyId) cert.reset(api.CertDuplicateCertificateContext(c));
+        if (cert) api.CertFreeCertificateContext(c);  // the enumeration ends here
     }
     if (!cert) {
         problem = L"the signer's certificate is not in it";
@@ -498,16 +627,19 @@ bool DetachedSignature::Verify(SignatureFinding* finding)
     // What was signed: the signed attributes, which must say that the content is data and
     // hold the image's digest; or, without them, the image's digest itself.
     std::vector<BYTE> signedDigest = digest;
-    if (!m_signedAttributes.empty()) {
-        DerReader outer(reinterpret_cast<const BYTE*>(m_signedAttributes.data()), m_signedAttributes.size());
+    if (!signer.signedAttributes.empty()) {
+        DerReader outer(reinterpret_cast<const BYTE*>(signer.signedAttributes.data()), signer.signedAttributes.size());
         DerItem all, attribute, type, values, value;
         outer.Next(&all);
         DerReader attributes(all);
         int typesSeen = 0, digestsSeen = 0;
+        bool sound = all.size > 0;
         std::string contentType, messageDigest;
-        while (attributes.Next(&attribute)) {
+        while (sound && attributes.Next(&attribute)) {
             DerReader a(attribute);
-            if (attribute.tag != kDerSequence || !a.Expect(kDerOid, &type) || !a.Expect(kDerSet, &values)) break;
+            sound = attribute.tag == kDerSequence && a.Expect(kDerOid, &type) && DerSoundOid(type) &&
+                    a.Expect(kDerSet, &values) && values.size > 0 && a.AtEnd();
+            if (!sound) break;
             DerReader v(values);
             const bool one = v.Next(&value) && v.AtEnd();
             if (type.Bytes() == kContentType) {
@@ -518,7 +650,7 @@ bool DetachedSignature::Verify(SignatureFinding* finding)
                 if (one && value.tag == kDerOctetString) messageDigest = value.Bytes();
             }
         }
-        if (!attributes.AtEnd() || typesSeen != 1 || digestsSeen != 1) {
+        if (!sound || !attributes.AtEnd() || attributes.Failed() || typesSeen != 1 || digestsSeen != 1) {
             problem = L"its signed attributes are not as a signature's must be";
             reason = {Why::SignedAttributesBad, {}, 0};
             return false;
@@ -534,38 +666,39 @@ bool DetachedSignature::Verify(SignatureFinding* finding)
             return false;
         }
         // The signature covers them encoded as a SET, not as the [0] they are stored as.
-        std::string asSet = m_signedAttributes;
+        std::string asSet = signer.signedAttributes;
         asSet[0] = static_cast<char>(kDerSet);
-        signedDigest = Digest(m_provider, m_hashAlg, asSet.data(), asSet.size());
+        signedDigest = Digest(m_provider, signer.hashAlg, asSet.data(), asSet.size());
     }
 
     // The signature itself.
     const CERT_PUBLIC_KEY_INFO& keyInfo = cert->pCertInfo->SubjectPublicKeyInfo;
     RsaPublicKey key;
-    if (std::strcmp(keyInfo.Algorithm.pszObjId, szOID_RSA_RSA) != 0 ||
+    if (!keyInfo.Algorithm.pszObjId || std::strcmp(keyInfo.Algorithm.pszObjId, szOID_RSA_RSA) != 0 ||
         !ParseRsaPublicKey(keyInfo.PublicKey.pbData, keyInfo.PublicKey.cbData, &key)) {
         problem = L"the signer's key is not an RSA key of 1024 to 8192 bits";
         reason = {Why::KeyNotRsa, {}, 0};
         return false;
     }
-    const std::vector<BYTE> signature(m_signature.begin(), m_signature.end());
+    const std::vector<BYTE> signature(signer.signature.begin(), signer.signature.end());
+    const ALG_ID alg = signer.hashAlg;
     bool good = false;
     size_t saltLength = 0;
-    if (m_signatureOid == kRsaPss) {
-        if (!ReadPssParameters(m_signatureParameters, m_digestOid, &saltLength)) {
+    if (signer.signatureOid == kRsaPss) {
+        if (!ReadPssParameters(signer.signatureParameters, signer.digestOid, &saltLength)) {
             problem = L"its RSA-PSS parameters are not the ones this program takes (MGF1 with the same hash)";
             reason = {Why::PssParameters, {}, 0};
             return false;
         }
         const HCRYPTPROV provider = m_provider;
-        const ALG_ID alg = m_hashAlg;
         good = VerifyPss(key, signature, signedDigest, saltLength, [provider, alg](const std::vector<BYTE>& bytes) {
             return Digest(provider, alg, bytes.data(), bytes.size());
         });
-    } else if (m_signatureOid == kRsa || (m_signatureOid == kRsaSha256 && m_hashAlg == CALG_SHA_256) ||
-               (m_signatureOid == kRsaSha384 && m_hashAlg == CALG_SHA_384) ||
-               (m_signatureOid == kRsaSha512 && m_hashAlg == CALG_SHA_512)) {
-        good = VerifyPkcs1(key, signature, m_digestOid, signedDigest);
+    } else if (signer.signatureParameters.empty() &&
+               (signer.signatureOid == kRsa || (signer.signatureOid == kRsaSha256 && alg == CALG_SHA_256) ||
+                (signer.signatureOid == kRsaSha384 && alg == CALG_SHA_384) ||
+                (signer.signatureOid == kRsaSha512 && alg == CALG_SHA_512))) {
+        good = VerifyPkcs1(key, signature, signer.digestOid, signedDigest);
     } else {
         problem = L"it is not an RSA signature (PKCS #1 v1.5 or PSS) over its own digest";
         reason = {Why::NotRsaSignature, {}, 0};
@@ -576,7 +709,7 @@ bool DetachedSignature::Verify(SignatureFinding* finding)
         reason = {Why::NotTheSigners, {}, 0};
         return false;
     }
-    return CheckChain(cert.get(), carried.get(), finding);
+    return CheckChain(cert.get(), carried, finding);
 }
 
 bool DetachedSignature::CheckChain(const CERT_CONTEXT* signer, HCERTSTORE carried, SignatureFinding* finding)
@@ -611,18 +744,33 @@ bool DetachedSignature::CheckChain(const CERT_CONTEXT* signer, HCERTSTORE carrie
     auto at = [&](DWORD i) { return simple.rgpElement[i]->pCertContext; };
     const std::wstring notTrusted = L"the signer is not trusted: ";
 
-    // Our own reading of the chain first, so that what refuses it is said in our words.
+    // Our own reading of the chain first, so that what refuses it is said in our words. What
+    // the PC says never to trust refuses before anything else (Wine's chain engine does not
+    // look at those stores).
+    for (DWORD i = 0; i < count; ++i) {
+        if (!InStores(api, m_provider, at(i), kDisallowedStores)) continue;
+        problem = notTrusted + NameOf(api, at(i)) + L" is among the certificates this PC does not trust";
+        reason = {Why::Disallowed, {NameOf(api, at(i))}, 0};
+        return false;
+    }
     const CERT_CONTEXT* top = at(count - 1);
     if (!api.CertCompareCertificateName(X509_ASN_ENCODING, &top->pCertInfo->Subject, &top->pCertInfo->Issuer) ||
         !api.CryptVerifyCertificateSignature(0, X509_ASN_ENCODING, top->pbCertEncoded, top->cbCertEncoded,
                                              &top->pCertInfo->SubjectPublicKeyInfo) ||
-        !InRootStore(api, m_provider, top)) {
+        !InStores(api, m_provider, top, kRootStores)) {
         problem = notTrusted + L"its chain reaches no root this PC trusts (it ends at " + NameOf(api, top) + L")";
         reason = {Why::NoTrustedRoot, {NameOf(api, top)}, 0};
         return false;
     }
     for (DWORD i = 0; i < count; ++i) {
         const CERT_CONTEXT* c = at(i);
+        // Below the root, each certificate is signed with a hash that still holds.
+        const std::wstring weak = i + 1 < count ? WeakSignatureHash(c->pCertInfo) : std::wstring();
+        if (!weak.empty()) {
+            problem = notTrusted + NameOf(api, c) + L" is signed with " + weak + L", which is too weak";
+            reason = {Why::WeakCertificateSignature, {NameOf(api, c), weak}, 0};
+            return false;
+        }
         if (api.CertVerifyTimeValidity(nullptr, c->pCertInfo) != 0) {
             problem = notTrusted + NameOf(api, c) + L" has expired or is not valid yet";
             reason = {Why::CertificateExpired, {NameOf(api, c)}, 0};
@@ -644,6 +792,16 @@ bool DetachedSignature::CheckChain(const CERT_CONTEXT* signer, HCERTSTORE carrie
             problem = notTrusted + NameOf(api, at(i - 1)) + L" was issued by " + NameOf(api, c) +
                       L", which is not a certification authority (or not for so long a chain)";
             reason = {Why::IssuerNotCa, {NameOf(api, at(i - 1)), NameOf(api, c)}, 0};
+            return false;
+        }
+        if (i == 0 && !KeyUsageAllows(c->pCertInfo, kDigitalSignature)) {
+            problem = notTrusted + L"the key of " + NameOf(api, c) + L" is not for digital signatures";
+            reason = {Why::SignerKeyUsage, {NameOf(api, c)}, 0};
+            return false;
+        }
+        if (i > 0 && !KeyUsageAllows(c->pCertInfo, kKeyCertSign)) {
+            problem = notTrusted + L"the key of " + NameOf(api, c) + L" is not for signing certificates";
+            reason = {Why::CaKeyUsage, {NameOf(api, c)}, 0};
             return false;
         }
         if (!AllowsCodeSigning(c->pCertInfo)) {

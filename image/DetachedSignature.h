@@ -1,7 +1,8 @@
-// A publisher's detached signature over an image: CMS signed data (PKCS #7) in DER, the
-// image's bytes not inside it, signed by RSA (PKCS #1 v1.5 or PSS) over SHA-256, -384 or -512;
-// the signer named by issuer and serial number or by subject key identifier. The bytes go in
-// as staging reads them; Verify then judges it.
+// A publisher's detached signature over an image: CMS signed data (PKCS #7) in strict DER,
+// the image's bytes not inside it, signed by RSA (PKCS #1 v1.5 or PSS) over SHA-256, -384 or
+// -512; each signer named by issuer and serial number or by subject key identifier. The bytes
+// go in as staging reads them; Verify then judges it. A file with several signers is good
+// only when every one of them is.
 //
 // What Windows would prove of a signed program, proved here on every Windows and under Wine
 // alike, since no one chain policy's verdict is taken alone (Wine's is laxer than Windows'):
@@ -13,9 +14,14 @@
 //     (revocation aside: it is not looked up, benches are often offline), ends at a root in
 //     one of the PC's root stores, and each certificate is signed by the next and valid now;
 //   - every certificate above the signer's is a certification authority (basic constraints,
-//     decoded here), within its path length;
+//     decoded here), within its path length, and, where it says what its key is for, for
+//     signing certificates; the signer's key, where it says, is for digital signatures;
 //   - no certificate of the chain limits its uses to others than code signing;
+//   - no certificate of the chain is in one of the PC's stores of distrusted certificates
+//     (Disallowed), and none below the root is signed with MD5 or SHA-1;
 //   - with pinned thumbprints, the signer's certificate or a CA of its chain is one of them.
+// Every certificate the file carries is judged by our own reading first (CertificateShape.h):
+// none reaches CryptoAPI unless it is sound.
 #pragma once
 #include <windows.h>
 #include <wincrypt.h>
@@ -44,19 +50,26 @@ public:
     // certificate is found), its problem, and notTrusted when only the pins refuse it.
     bool Verify(SignatureFinding* finding);
 
+    // One SignerInfo's parts, as Decode found them (DER).
+    struct Signer {
+        std::string issuer, serial, keyId;  // issuer and serial, or key id
+        std::string digestOid, signedAttributes, signatureOid, signatureParameters, signature;
+        ALG_ID hashAlg = 0;
+    };
+
 private:
     bool Decode(const std::vector<BYTE>& encoded);
+    bool VerifySigner(const Signer& signer, HCERTSTORE carried, SignatureFinding* finding);
     bool CheckChain(const CERT_CONTEXT* signer, HCERTSTORE carried, SignatureFinding* finding);
 
     std::unique_ptr<Crypt32> m_api;  // crypt32.dll, from the system directory
     HCRYPTPROV m_provider = 0;
-    HCRYPTHASH m_contentHash = 0;
-    ALG_ID m_hashAlg = 0;
+    // The image's digest, one for each hash the signers use.
+    std::vector<std::pair<ALG_ID, HCRYPTHASH>> m_contentHashes;
+    std::vector<std::pair<ALG_ID, std::vector<BYTE>>> m_digests;
     std::vector<std::vector<std::string>> m_pins;
-    // The signature's parts, as Decode found them (DER).
-    std::vector<std::string> m_certificates;
-    std::string m_issuer, m_serial, m_keyId;  // the signer: issuer and serial, or key id
-    std::string m_digestOid, m_signedAttributes, m_signatureOid, m_signatureParameters, m_signature;
+    std::vector<std::string> m_certificates;  // those the file carries (DER)
+    std::vector<Signer> m_signers;
     std::wstring m_decodeProblem;  // set when the file is not a signature we can check
     CheckReason m_decodeReason;    // the same, for the wizard to say in its language
     bool m_contentFailed = false;

@@ -275,6 +275,7 @@ void PublisherChecks::Finish(const std::string& sha256)
         if (valid && !m_policy.problem.empty()) {
             valid = false;
             m_signature.notTrusted = true;
+            m_signature.policyUnreadable = true;
             m_signature.problem = m_policy.problem;
             m_signature.reason = m_policy.reason;
         }

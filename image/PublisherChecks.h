@@ -32,7 +32,8 @@ struct SignatureFinding {
     std::string thumbprint;  // SHA-256 of the signer's certificate, lower-case hex, when it is known
     std::wstring problem;    // Invalid: why
     CheckReason reason;      // the same, for the wizard to say in its language
-    bool notTrusted = false;  // Invalid only because the trust policy names another signer
+    bool notTrusted = false;  // Invalid only because the trust policy names another signer...
+    bool policyUnreadable = false;  // ... or cannot be read as meant, and so names no one
 };
 
 // What is in a checksum file's bytes about the file called `imageName`. A SHA256SUMS names

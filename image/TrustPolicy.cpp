@@ -15,19 +15,48 @@ struct KeyCloser {
 using Key = std::unique_ptr<std::remove_pointer<HKEY>::type, KeyCloser>;
 
 // The 64-bit view where there is one: a 32-bit program must see the key an administrator set.
-Key OpenPolicy(const std::wstring& path)
+// *error: 0, or why a key that is there could not be opened (ERROR_FILE_NOT_FOUND: not there).
+Key OpenPolicy(const std::wstring& path, LONG* error)
 {
     HKEY key = nullptr;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
-        return Key();
-    return Key(key);
+    *error = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key);
+    return *error == ERROR_SUCCESS ? Key(key) : Key();
 }
 
-// Each string of a REG_SZ or REG_MULTI_SZ value under TrustedSigners.
+void Unreadable(TrustPolicy* policy, std::wstring problem, CheckReason reason)
+{
+    if (!policy->problem.empty()) return;  // the first says it
+    policy->problem = std::move(problem);
+    policy->reason = std::move(reason);
+}
+
+const wchar_t* TypeName(DWORD type)
+{
+    switch (type) {
+    case REG_EXPAND_SZ: return L"REG_EXPAND_SZ";
+    case REG_BINARY: return L"REG_BINARY";
+    case REG_DWORD: return L"REG_DWORD";
+    case REG_DWORD_BIG_ENDIAN: return L"REG_DWORD_BIG_ENDIAN";
+    case REG_LINK: return L"REG_LINK";
+    case REG_QWORD: return L"REG_QWORD";
+    case REG_NONE: return L"REG_NONE";
+    default: return L"not text";
+    }
+}
+
+// Every value under TrustedSigners must be text that names thumbprints: a REG_SZ of one, or a
+// REG_MULTI_SZ of one per string. Any other type, an empty or blank value, a REG_MULTI_SZ of
+// empty strings, a string that is no thumbprint: the policy cannot be read as meant, and
+// trusts no one. A key with no values at all names no one and sets nothing.
 void ReadSignersKey(TrustPolicy* policy)
 {
-    Key key = OpenPolicy(std::wstring(kPolicyKey) + L"\\TrustedSigners");
-    if (!key) return;
+    LONG error = 0;
+    Key key = OpenPolicy(std::wstring(kPolicyKey) + L"\\TrustedSigners", &error);
+    if (!key) {
+        if (error != ERROR_FILE_NOT_FOUND)
+            Unreadable(policy, L"the policy's trusted signers could not be read", {Why::PolicyUnreadable, {}, 0});
+        return;
+    }
     std::vector<std::string> list;
     for (DWORD index = 0;; ++index) {
         wchar_t name[256];
@@ -35,35 +64,47 @@ void ReadSignersKey(TrustPolicy* policy)
         LONG status = ::RegEnumValueW(key.get(), index, name, &nameLength, nullptr, &type, nullptr, &size);
         if (status == ERROR_NO_MORE_ITEMS) break;
         if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA) {
-            policy->problem = L"the policy's trusted signers could not be read";
-            policy->reason = {Why::PolicyUnreadable, {}, 0};
+            Unreadable(policy, L"the policy's trusted signers could not be read", {Why::PolicyUnreadable, {}, 0});
             break;
         }
-        if (type != REG_SZ && type != REG_MULTI_SZ) continue;
+        const std::wstring valueName = nameLength ? std::wstring(name, nameLength) : L"(Default)";
+        if (type != REG_SZ && type != REG_MULTI_SZ) {
+            Unreadable(policy,
+                       L"the policy's trusted signers value " + valueName + L" is of type " + TypeName(type) +
+                           L", not text",
+                       {Why::PolicyValueNotText, {valueName, TypeName(type)}, 0});
+            continue;
+        }
         std::wstring data(size / sizeof(wchar_t) + 2, L'\0');
         nameLength = 256;
         size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
         if (::RegEnumValueW(key.get(), index, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(&data[0]),
                             &size) != ERROR_SUCCESS) {
-            policy->problem = L"the policy's trusted signers could not be read";
-            policy->reason = {Why::PolicyUnreadable, {}, 0};
+            Unreadable(policy, L"the policy's trusted signers could not be read", {Why::PolicyUnreadable, {}, 0});
             break;
         }
         data.resize(size / sizeof(wchar_t));
+        bool named = false;
         for (size_t at = 0; at < data.size();) {
             size_t end = data.find(L'\0', at);
             if (end == std::wstring::npos) end = data.size();
             const std::wstring one = data.substr(at, end - at);
             at = end + 1;
+            if (one.empty() && type == REG_MULTI_SZ) continue;  // the strings' terminators
             std::string hex;
-            if (one.find_first_not_of(L" \t") == std::wstring::npos) continue;
-            if (ParseThumbprint(one, &hex))
+            if (ParseThumbprint(one, &hex)) {
                 list.push_back(hex);
-            else {
-                policy->problem = L"the policy's trusted signer \"" + one + L"\" (value " + name + L") is no thumbprint";
-                policy->reason = {Why::PolicyNoThumbprint, {one, name}, 0};
+                named = true;
+            } else if (one.find_first_not_of(L" \t") != std::wstring::npos) {
+                Unreadable(policy,
+                           L"the policy's trusted signer \"" + one + L"\" (value " + valueName + L") is no thumbprint",
+                           {Why::PolicyNoThumbprint, {one, valueName}, 0});
             }
+            if (type == REG_SZ) break;
         }
+        if (!named)
+            Unreadable(policy, L"the policy's trusted signers value " + valueName + L" names no thumbprint",
+                       {Why::PolicyValueEmpty, {valueName}, 0});
     }
     if (!list.empty()) policy->signers.push_back(list);
 }
@@ -79,10 +120,8 @@ void ReadSignersFile(TrustPolicy* policy)
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = ::GetLastError();
-        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
-            policy->problem = path + L" could not be opened";
-            policy->reason = {Why::SignersFileNotOpened, {path}, 0};
-        }
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+            Unreadable(policy, path + L" could not be opened", {Why::SignersFileNotOpened, {path}, 0});
         return;
     }
     std::string text;
@@ -93,8 +132,7 @@ void ReadSignersFile(TrustPolicy* policy)
         text.append(buffer, got);
     ::CloseHandle(file);
     if (!ok) {
-        policy->problem = path + L" could not be read";
-        policy->reason = {Why::SignersFileNotRead, {path}, 0};
+        Unreadable(policy, path + L" could not be read", {Why::SignersFileNotRead, {path}, 0});
         return;
     }
     std::vector<std::string> list;
@@ -111,11 +149,12 @@ void ReadSignersFile(TrustPolicy* policy)
         std::string hex;
         if (ParseThumbprint(std::wstring(line.begin(), line.end()), &hex))
             list.push_back(hex);
-        else {
-            policy->problem = path + L": line " + std::to_wstring(lineNumber) + L" is no thumbprint";
-            policy->reason = {Why::SignersFileLine, {path, std::to_wstring(lineNumber)}, 0};
-        }
+        else
+            Unreadable(policy, path + L": line " + std::to_wstring(lineNumber) + L" is no thumbprint",
+                       {Why::SignersFileLine, {path, std::to_wstring(lineNumber)}, 0});
     }
+    // A file of pins that pins no one was meant to pin someone: it trusts no one.
+    if (list.empty()) Unreadable(policy, path + L" names no signer", {Why::SignersFileNamesNoOne, {path}, 0});
     if (!list.empty()) policy->signers.push_back(list);
 }
 
@@ -137,12 +176,19 @@ bool ParseThumbprint(const std::wstring& text, std::string* hex)
 TrustPolicy ReadTrustPolicy()
 {
     TrustPolicy policy;
-    if (Key key = OpenPolicy(kPolicyKey)) {
-        DWORD value = 0, size = sizeof value, type = 0;
-        if (::RegQueryValueExW(key.get(), L"RequireSignature", nullptr, &type, reinterpret_cast<BYTE*>(&value),
-                               &size) == ERROR_SUCCESS &&
-            type == REG_DWORD && value == 1)
-            policy.requireSignature = true;
+    LONG error = 0;
+    if (Key key = OpenPolicy(kPolicyKey, &error)) {
+        // Present, RequireSignature is on unless it is the DWORD 0: a value of any other type
+        // or any other number is read as the administrator meaning it.
+        DWORD value = 1, size = sizeof value, type = 0;
+        const LONG status =
+            ::RegQueryValueExW(key.get(), L"RequireSignature", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+        if (status != ERROR_FILE_NOT_FOUND)
+            policy.requireSignature = status != ERROR_SUCCESS || type != REG_DWORD || size != sizeof value || value != 0;
+    } else if (error != ERROR_FILE_NOT_FOUND) {
+        // There and shut to us: whatever it says, it is read as strictly as it could say.
+        policy.requireSignature = true;
+        Unreadable(&policy, L"the policy could not be read", {Why::PolicyUnreadable, {}, 0});
     }
     ReadSignersKey(&policy);
     if (policy.signers.empty() && policy.problem.empty()) ReadSignersFile(&policy);

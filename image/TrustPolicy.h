@@ -2,17 +2,18 @@
 // thumbprints of the signer's certificate or of a CA of its chain, and whether an image must
 // be signed at all. Read from, in this order of precedence:
 //   - the policy key HKLM\Software\Policies\ROM Upgrade Wizard (a company's, set through Group
-//     Policy): its DWORD value RequireSignature = 1 refuses unsigned images; its subkey
-//     TrustedSigners holds thumbprints in values of any name, one per REG_SZ value or per
-//     string of a REG_MULTI_SZ value;
+//     Policy): its value RequireSignature refuses unsigned images unless it is the DWORD 0;
+//     its subkey TrustedSigners holds thumbprints in values of any name, one per REG_SZ value
+//     or per string of a REG_MULTI_SZ value;
 //   - signers.txt beside the program (a maker's, shipped with it): one thumbprint a line,
 //     `#` starting a comment; used only when the policy key names no thumbprint, so that a
 //     company's word is not widened by a file;
 //   - romflash's --signer (a bench's), which narrows whatever of the above applies: a signer
 //     must then be named by both.
 // A thumbprint is the SHA-1 (40 hex digits) or SHA-256 (64) of the certificate, in either case,
-// with blanks or colons between the digits if one likes. A policy that cannot be read (a line
-// that is no thumbprint, an unreadable file) trusts no signer at all, rather than any.
+// with blanks or colons between the digits if one likes. A policy that cannot be read as meant
+// trusts no signer at all, rather than any: a value of another type, an empty or blank one, a
+// string that is no thumbprint, a signers.txt that cannot be read or names no one.
 #pragma once
 #include <string>
 #include <vector>
@@ -24,7 +25,7 @@ struct TrustPolicy {
     // or a CA of its chain. None: any signer Windows trusts for code signing.
     std::vector<std::vector<std::string>> signers;
     bool requireSignature = false;
-    std::wstring problem;  // why the policy could not be read; then no signer is trusted
+    std::wstring problem;  // why the policy could not be read as meant; then no signer is trusted
     CheckReason reason;    // the same, for the wizard to say in its language
 };
 

@@ -68,7 +68,8 @@ struct UpgradeAttempt {
     bool declined = false;
     // What kept the image from the handheld before its first byte, or nullptr: an image its
     // publisher's files do not vouch for ("sha256-mismatch", "sha256-unreadable",
-    // "signature-invalid", "signature-missing", "signer-not-trusted"), or a PC on a low battery
+    // "signature-invalid", "signature-missing", "signer-not-trusted", "policy-unreadable": a
+    // trust policy that cannot be read as meant trusts no signer), or a PC on a low battery
     // ("battery-low"), or a handheld another program took in this plug ("taken").
     const char* refusedFor = nullptr;
     // Left alone because another program is writing to the handheld, or took it in this plug

@@ -72,7 +72,7 @@ ImageVerdict JudgeImage(HWND page, const std::wstring& imagePath, const CUSBUpda
     if (sig.state == Sig::Invalid && sig.notTrusted)
         return refuse(LoadText(IDS_REFUSE_SIGNER, {imagePath, sig.file, sig.signer, FromUtf8(sig.thumbprint),
                                                     ReasonText(sig.reason, sig.problem)}),
-                      "signer-not-trusted");
+                      sig.policyUnreadable ? "policy-unreadable" : "signer-not-trusted");
     if (sig.state == Sig::Invalid)
         return refuse(LoadText(IDS_REFUSE_SIGNATURE, {imagePath, sig.file,
                                                       sig.signer.empty() ? LoadText(IDS_SIGNER_UNKNOWN) : sig.signer,

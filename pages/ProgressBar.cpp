@@ -2,6 +2,7 @@
 #include "framework/AnswerBox.h"
 #include <algorithm>
 #include "power/PowerCheck.h"
+#include "log/CrashRecord.h"
 #include "log/UpgradeLog.h"
 #include "pages/ImageQuestion.h"
 #include "image/TrustPolicy.h"
@@ -88,6 +89,7 @@ void CProgressBar::OnStartTransfer()
     m_USBUpdate.SetReporter(this);
     m_USBUpdate.SetStopEvent(m_stop.get());
     SetBusy(true);
+    SetCrashImage(m_strImagePath.str());
     // Staging reads the image once: its counts, its SHA-256 and the publisher's checks.
     m_transfer.Start(
         [this] {

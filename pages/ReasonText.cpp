@@ -4,9 +4,9 @@
 #include "framework/Language.h"
 #include "res/resource.h"
 
-static_assert(IDS_WHY_BASE + static_cast<int>(Why::SignersFileLine) == IDS_WHY_SIGNERS_FILE_LINE,
+static_assert(IDS_WHY_BASE + static_cast<int>(Why::CaKeyUsage) == IDS_WHY_CA_KEY_USAGE,
               "the string table's reasons follow Why");
-static_assert(static_cast<int>(Why::Count) == IDS_WHY_SIGNERS_FILE_LINE - IDS_WHY_BASE + 1,
+static_assert(static_cast<int>(Why::Count) == IDS_WHY_CA_KEY_USAGE - IDS_WHY_BASE + 1,
               "every reason has a text");
 
 namespace {
