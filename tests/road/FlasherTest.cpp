@@ -1247,7 +1247,7 @@ TEST_F(Flasher, RecordCutShortByAFullDiskIsTakenBack)
     const std::wstring logPath = UpgradeLog::Path();
     ::CreateDirectoryW(UpgradeLog::Folder().c_str(), nullptr);
     const std::string before = ReadWholeFile(logPath) + "an older record, whole\r\n";
-    WriteTextFile(logPath, before);
+    ASSERT_TRUE(WriteTextFile(logPath, before));
     const std::wstring err = TempPath(L"cut-err.txt"), code = TempPath(L"cut-code.txt");
     const std::string flasher = FlasherPath()[0] == L'/' ? Utf8(FlasherPath()) : UnixPath(FlasherPath());
     ASSERT_TRUE(RunUnix({"/bin/sh", "-c",
@@ -1272,6 +1272,168 @@ TEST_F(Flasher, RecordCutShortByAFullDiskIsTakenBack)
     EXPECT_EQ(f["reason"], "image-not-opened");
     ::DeleteFileW(err.c_str());
     ::DeleteFileW(code.c_str());
+}
+
+// The crafted signature files of the engine suite, each once through romflash: refused for
+// what it is, with its record, and never a crash.
+TEST_F(Flasher, CraftedSignatureFilesAreRefusedAndNeverCrashRomflash)
+{
+    const char kMaker[] = "Example Handhelds ROM Signing";
+    const Publisher maker(kMaker, true);
+    if (!maker.Ready()) GTEST_SKIP() << "no openssl beneath";
+    ImageFile image(30000, L"crafted.bin");
+    const std::wstring p7s = image.Path() + L".p7s";
+    ASSERT_TRUE(maker.Sign(image.Path()));
+    const std::string plain = ReadWholeFile(p7s);
+    ASSERT_TRUE(maker.Sign(image.Path(), "signer", "-keyid"));
+    const std::vector<CraftedSignature> corpus = CraftSignatures(plain, ReadWholeFile(p7s), kMaker);
+    ASSERT_GE(corpus.size(), 12u);
+    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+    for (const CraftedSignature& c : corpus) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(WriteTextFile(p7s, c.bytes));
+        UpgradeLog log;
+        const robot::ConsoleResult r = Flash(L"--wait 5 " + Quoted(image.Path()));
+        EXPECT_EQ(r.exitCode, c.expected == Why::None ? 0u : 3u) << r.err;
+        UpgradeLog::Fields f;
+        ASSERT_NO_FATAL_FAILURE(log.ReadOnlyNewRecord(&f));
+        EXPECT_EQ(f["reason"], c.expected == Why::None ? "" : "signature-invalid") << r.err;
+    }
+    EXPECT_EQ(device.Stop()["connections"], "1") << "only the sound one was written";
+    ::DeleteFileW(p7s.c_str());
+}
+
+// A trust policy that cannot be read as meant trusts no one, through romflash as in the
+// engine suite: a signed image is refused (reason=policy-unreadable) whatever the value's
+// fault, an unsigned one whenever RequireSignature is there and not the DWORD 0, or --signer
+// names whom to trust.
+TEST_F(Flasher, TrustPolicyThatCannotBeReadTrustsNoOne)
+{
+    const Publisher maker("Example Handhelds ROM Signing", true);
+    if (!maker.Ready()) GTEST_SKIP() << "no openssl beneath";
+    ImageFile image(30000, L"policy.bin");
+    ASSERT_TRUE(maker.Sign(image.Path()));
+    const wchar_t* key = L"Software\\Policies\\ROM Upgrade Wizard";
+    auto set = [&](const wchar_t* subkey, const wchar_t* name, DWORD type, const void* data, DWORD size) {
+        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, key);
+        HKEY k = nullptr;
+        const std::wstring path = std::wstring(key) + (subkey ? std::wstring(L"\\") + subkey : L"");
+        ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &k,
+                          nullptr);
+        ::RegSetValueExW(k, name, 0, type, static_cast<const BYTE*>(data), size);
+        ::RegCloseKey(k);
+    };
+    const std::string print = maker.Thumbprint("signer.sha256");
+    const std::wstring wide(print.begin(), print.end());
+    const wchar_t blank[] = L"  ";
+    const wchar_t empties[] = L"\0\0";
+    const BYTE bytes[] = {1};
+    const DWORD two = 2;
+    const struct {
+        const char* what;
+        DWORD type;
+        const void* data;
+        DWORD size;
+        const char* says;
+    } signers[] = {
+        {"REG_EXPAND_SZ", REG_EXPAND_SZ, wide.c_str(), static_cast<DWORD>((wide.size() + 1) * 2), "is of type REG_EXPAND_SZ"},
+        {"REG_BINARY", REG_BINARY, bytes, 1, "is of type REG_BINARY"},
+        {"REG_DWORD", REG_DWORD, &two, 4, "is of type REG_DWORD"},
+        {"blank REG_SZ", REG_SZ, blank, sizeof blank, "names no thumbprint"},
+        {"REG_MULTI_SZ of empty strings", REG_MULTI_SZ, empties, sizeof empties, "names no thumbprint"},
+    };
+    for (const auto& c : signers) {
+        SCOPED_TRACE(c.what);
+        set(L"TrustedSigners", L"Maker", c.type, c.data, c.size);
+        UpgradeLog log;
+        const robot::ConsoleResult r = Flash(L"--wait 0 " + Quoted(image.Path()));
+        EXPECT_EQ(r.exitCode, 3u) << r.err;
+        EXPECT_TRUE(Has(r.err, std::string("the policy's trusted signers value Maker ") + c.says)) << r.err;
+        UpgradeLog::Fields f;
+        ASSERT_NO_FATAL_FAILURE(log.ReadOnlyNewRecord(&f));
+        EXPECT_EQ(f["reason"], "policy-unreadable");
+    }
+    // The same file beside romflash, naming no one.
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, key);
+    const std::wstring flasher = FlasherPath()[0] == L'/' ? L"Z:" + FlasherPath() : FlasherPath();
+    const std::wstring signersFile = flasher.substr(0, flasher.find_last_of(L"\\/") + 1) + L"signers.txt";
+    ASSERT_TRUE(WriteTextFile(signersFile, "# our signers:\r\n"));
+    robot::ConsoleResult r = Flash(L"--wait 0 " + Quoted(image.Path()));
+    ::DeleteFileW(signersFile.c_str());
+    EXPECT_EQ(r.exitCode, 3u) << r.err;
+    EXPECT_TRUE(Has(r.err, "signers.txt names no signer")) << r.err;
+
+    // Unsigned: RequireSignature of any other kind than the DWORD 0 wants a signature.
+    ::DeleteFileW((image.Path() + L".p7s").c_str());
+    const wchar_t one[] = L"1";
+    const unsigned long long one64 = 1;
+    const struct {
+        const char* what;
+        DWORD type;
+        const void* data;
+        DWORD size;
+    } requires[] = {{"REG_SZ 1", REG_SZ, one, sizeof one},
+                    {"REG_QWORD 1", REG_QWORD, &one64, 8},
+                    {"REG_BINARY 01", REG_BINARY, bytes, 1},
+                    {"DWORD 2", REG_DWORD, &two, 4}};
+    for (const auto& c : requires) {
+        SCOPED_TRACE(c.what);
+        set(nullptr, L"RequireSignature", c.type, c.data, c.size);
+        UpgradeLog log;
+        r = Flash(L"--wait 0 " + Quoted(image.Path()));
+        EXPECT_EQ(r.exitCode, 3u) << r.err;
+        UpgradeLog::Fields f;
+        ASSERT_NO_FATAL_FAILURE(log.ReadOnlyNewRecord(&f));
+        EXPECT_EQ(f["reason"], "signature-missing");
+    }
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, key);
+    r = Flash(L"--wait 0 --signer " + wide + L" " + Quoted(image.Path()));
+    EXPECT_EQ(r.exitCode, 3u) << "--signer alone lets no unsigned image through: " << r.err;
+    EXPECT_TRUE(Has(r.err, "a signature is required")) << r.err;
+}
+
+// A crash, should one still happen, ends the program at once with its record and its own exit
+// code, and no dialog waits for anyone. (A thread of ours started in the program at an address
+// that is no code: an access violation of its own.)
+TEST_F(Flasher, CrashEndsTheProgramAtOnceWithItsRecordAndCode)
+{
+    auto crash = [](DWORD pid) {
+        UniqueHandle process(::OpenProcess(PROCESS_ALL_ACCESS, FALSE, pid));
+        UniqueHandle thread(process ? ::CreateRemoteThread(process.get(), nullptr, 0,
+                                                           reinterpret_cast<LPTHREAD_START_ROUTINE>(16), nullptr, 0,
+                                                           nullptr)
+                                    : nullptr);
+        return thread.valid();
+    };
+    ImageFile image(20000);
+    UpgradeLog log;
+    robot::ConsoleProgram line;
+    ASSERT_TRUE(line.Start(FlasherPath(), L"--repeat " + Quoted(image.Path())));
+    ASSERT_TRUE(robot::WaitUntil([&] { return Has(line.ErrorSoFar(), "waiting for handhelds"); }, 20000));
+    ASSERT_TRUE(crash(line.ProcessId()));
+    const robot::ConsoleResult r = line.Wait(20000);
+    ASSERT_TRUE(r.ended) << "still running after its crash";
+    EXPECT_EQ(r.exitCode, 12u) << r.err;
+    EXPECT_TRUE(Has(r.err, "romflash: crashed (exception 0xC0000005)")) << r.err;
+    UpgradeLog::Fields f;
+    ASSERT_NO_FATAL_FAILURE(log.ReadOnlyNewRecord(&f));
+    EXPECT_EQ(f["program"], "romflash");
+    EXPECT_EQ(f["image"], Utf8(image.Path()));
+    EXPECT_EQ(f["result"], "failed");
+    EXPECT_EQ(f["step"], "program");
+    EXPECT_EQ(f["reason"], "crashed");
+    EXPECT_EQ(f["error"], std::to_string(0xC0000005u));
+
+    UpgradeLog wizardLog;
+    ASSERT_TRUE(wizard.Start(WizardPath()));
+    ASSERT_TRUE(wizard.WaitForPage(Page::Welcome));
+    ASSERT_TRUE(crash(wizard.ProcessId()));
+    DWORD code = 0;
+    ASSERT_TRUE(wizard.WaitForExit(20000, &code)) << "still running after its crash";
+    EXPECT_EQ(code, 12u);
+    ASSERT_NO_FATAL_FAILURE(wizardLog.ReadOnlyNewRecord(&f));
+    EXPECT_EQ(f["program"], "RomUpgradeWizard");
+    EXPECT_EQ(f["reason"], "crashed");
 }
 
 class OneWriter : public RoadScenario {};

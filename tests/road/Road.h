@@ -8,6 +8,7 @@
 #include "tools/robot/Console.h"
 #include "tools/emuhandheld/EmulatedHandheld.h"
 #include "tests/scenarios/Scenario.h"
+#include "tests/support/Publisher.h"
 #include "tests/support/TestSupport.h"
 
 // An image file of `size` varied bytes (every value 0..255 occurs) in the temporary folder;
@@ -71,41 +72,6 @@ protected:
     EmulatedHandheld device;
 };
 
-// Under Wine a test can run a Unix command (false when there is no Unix beneath), to do what
-// a Windows program cannot, or to use a Unix tool.
-bool RunUnix(const std::vector<std::string>& command);
-std::string UnixPath(const std::wstring& path);
 // Swaps bytes `at` and `at` + 1 of the file in place from Unix, past Windows' sharing rules
 // (as a file server may change a file that a program holds open): size and byte sum stay.
 bool SwapTwoBytesInPlace(const std::wstring& path, uint64_t at);
-
-// A throwaway publisher made with openssl beneath Wine: a root of its own and, under it, a
-// code-signing certificate named `signer`; and two code-signing certificates that must never
-// be trusted: "under-signer", issued by that signer (not a CA), and "under-server", issued by
-// a CA under the root limited to server authentication. With `trusted`, the prefix's machine
-// root store trusts its root until the object goes.
-class Publisher {
-public:
-    Publisher(const std::string& signer, bool trusted);
-    ~Publisher();
-    Publisher(const Publisher&) = delete;
-    Publisher& operator=(const Publisher&) = delete;
-
-    bool Ready() const { return m_ready; }
-    // Writes IMAGE.p7s beside the image: its detached signature by `who` ("signer",
-    // "under-signer", "under-server"), with its chain up to the root unless `withChain` is
-    // false, and `options` for openssl cms.
-    bool Sign(const std::wstring& image, const std::string& who = "signer", const std::string& options = "",
-              bool withChain = true) const;
-    // A thumbprint: "root.sha256" and "signer.sha256" (lower-case hex), "signer.sha1" (as
-    // openssl prints it: upper case, colons).
-    std::string Thumbprint(const char* which) const;
-
-private:
-    std::wstring m_folder;
-    std::vector<unsigned char> m_root;  // DER, while trusted
-    bool m_ready = false;
-};
-
-// Writes `text` into the file at `path`.
-void WriteTextFile(const std::wstring& path, const std::string& text);
