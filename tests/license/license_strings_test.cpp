@@ -6,6 +6,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "tests/support/TestSupport.h"
 #include "res/resource.h"
@@ -203,6 +204,56 @@ TEST(PageTexts, KeepTheirExactBlanksAndQuotes)
     EXPECT_EQ(LoadWhole(61), L"ERROR: CONNECT ERROR");
     EXPECT_EQ(LoadWhole(66), L"is running on your desktop computer. ");
     EXPECT_EQ(LoadWhole(IDS_IMAGE_2), L"Select Image file for upgrade");
+}
+
+// The strings of one block of the string table (16 ids) in one language, empty where the
+// block has none; false when the block has no version in that language.
+bool BlockIn(WORD block, LANGID language, std::array<std::wstring, 16>* strings)
+{
+    const HMODULE module = ::GetModuleHandleW(nullptr);
+    HRSRC found = ::FindResourceExW(module, RT_STRING, MAKEINTRESOURCEW(block), language);
+    if (!found) return false;
+    const auto* p = static_cast<const wchar_t*>(::LockResource(::LoadResource(module, found)));
+    for (std::wstring& text : *strings) {
+        const size_t length = *p++;
+        text.assign(p, length);
+        p += length;
+    }
+    return true;
+}
+
+BOOL CALLBACK AddBlock(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR blocks)
+{
+    if (IS_INTRESOURCE(name)) reinterpret_cast<std::vector<WORD>*>(blocks)->push_back(LOWORD(name));
+    return TRUE;
+}
+
+// Every text the wizard says beyond the agreement has its words in every language it speaks:
+// the same strings as the English, none missing, none extra.
+TEST(PageTexts, EveryLanguageHasEveryString)
+{
+    std::vector<WORD> blocks;
+    ::EnumResourceNamesW(::GetModuleHandleW(nullptr), RT_STRING, &AddBlock, reinterpret_cast<LONG_PTR>(&blocks));
+    ASSERT_FALSE(blocks.empty());
+    const LANGID english = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+    const LANGID languages[] = {MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH),
+                                MAKELANGID(LANG_SPANISH, SUBLANG_SPANISH_MODERN),
+                                MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED),
+                                MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT)};
+    for (WORD block : blocks) {
+        std::array<std::wstring, 16> words;
+        if (!BlockIn(block, english, &words)) continue;
+        for (LANGID language : languages) {
+            std::array<std::wstring, 16> translated;
+            const bool present = BlockIn(block, language, &translated);
+            for (int i = 0; i < 16; ++i) {
+                const UINT id = (block - 1u) * 16 + i;
+                if (id <= IDS_AGREEMENT_LAST) continue;  // the agreement stays in English
+                EXPECT_EQ(present && !translated[i].empty(), !words[i].empty())
+                    << "string " << id << ", language " << std::hex << language;
+            }
+        }
+    }
 }
 
 }  // namespace

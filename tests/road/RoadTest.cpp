@@ -693,13 +693,13 @@ TEST_F(RoadScenario, ChecksumsAndSignaturesBesideTheImageAreSaidOrRefuseIt)
 {
     struct PolicyKey {  // the company's word, while the test runs
         const wchar_t* path = L"Software\\Policies\\ROM Upgrade Wizard";
-        void Trust(const std::string& print) const
+        void Trust(const std::string& print, DWORD type = REG_SZ) const
         {
             HKEY key = nullptr;
             const std::wstring value(print.begin(), print.end()), sub = std::wstring(path) + L"\\TrustedSigners";
             ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, sub.c_str(), 0, nullptr, 0, KEY_WRITE | KEY_WOW64_64KEY,
                                         nullptr, &key, nullptr), ERROR_SUCCESS);
-            ::RegSetValueExW(key, L"Bench", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+            ::RegSetValueExW(key, L"Bench", 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
                              static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
             ::RegCloseKey(key);
         }
@@ -734,6 +734,8 @@ TEST_F(RoadScenario, ChecksumsAndSignaturesBesideTheImageAreSaidOrRefuseIt)
          "none"},
         {"pinned", L"Signer: Example Handhelds ROM Signing\nThumbprint (SHA-256): ", IDOK, "failed",
          "signer-not-trusted", "none"},
+        {"unreadable", L"Why: the policy's trusted signers value Bench is of type REG_BINARY, not text", IDOK, "failed",
+         "policy-unreadable", "none"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.command);
@@ -744,6 +746,8 @@ TEST_F(RoadScenario, ChecksumsAndSignaturesBesideTheImageAreSaidOrRefuseIt)
         } else if (c.command == "pinned") {
             ASSERT_NO_FATAL_FAILURE(policy.Trust(stranger.Thumbprint("signer.sha256")));
             ASSERT_TRUE(maker.Sign(image.Path()));
+        } else if (c.command == "unreadable") {
+            ASSERT_NO_FATAL_FAILURE(policy.Trust(std::string(), REG_BINARY));
         } else {
             ASSERT_TRUE(InTemp(c.command));
         }
