@@ -129,7 +129,13 @@ std::shared_ptr<const StagedImage> StageImage(Session& session, const std::wstri
     attempt.imagePath = imagePath;
     if (link.HasImage() && (o.expectSha256.empty() || link.m_strImageSha256 == o.expectSha256)) {
         checks.Finish(link.m_strImageSha256);
-        if (Vouched(checks, imagePath, link.m_strImageSha256, &attempt)) {
+        // An empty file is no image: the handheld would be erased and given nothing.
+        const bool empty = link.m_nByteCount == 0;
+        if (empty) {
+            Complain(L"image " + imagePath + L": the file is empty, with no byte to write; nothing was sent");
+            attempt.refusedFor = "image-empty";
+        }
+        if (!empty && Vouched(checks, imagePath, link.m_strImageSha256, &attempt)) {
             session.SetChecked(checks.Checked());
             session.SetSigner(attempt.signer);
             return link.ShareImage();

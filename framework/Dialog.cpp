@@ -1,4 +1,5 @@
 #include "framework/Dialog.h"
+#include "framework/Language.h"
 #include "framework/AnswerBox.h"
 #include "framework/WinApp.h"
 #include "res/resource.h"
@@ -39,8 +40,11 @@ INT_PTR CDialog::DoModal()
     m_bContinueModal = true;
     m_nModalResult = -1;
     HWND parent = m_pParentWnd ? m_pParentWnd->m_hWnd : nullptr;
-    HWND wnd = ::CreateDialogParamW(AfxGetApp()->m_hInstance, MAKEINTRESOURCEW(m_nIDTemplate), parent,
-                                    &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
+    // The template in the wizard's language where it has one of its own.
+    const DLGTEMPLATE* page = FindDialogTemplate(m_nIDTemplate);
+    HWND wnd = page ? ::CreateDialogIndirectParamW(AfxGetApp()->m_hInstance, page, parent, &CDialog::DialogProc,
+                                                   reinterpret_cast<LPARAM>(this))
+                    : nullptr;
     if (!wnd) {
         // A page that cannot be made ends the run, as the end of the main window would: the
         // application must not be left designating a page that never was.
@@ -140,6 +144,7 @@ HBRUSH CDialog::OnCtlColor(HDC dc, HWND control, UINT nCtlColor)
 
 HCURSOR CDialog::OnQueryDragIcon() { return nullptr; }
 BOOL CDialog::OnQueryEndSession() { return TRUE; }
+BOOL CDialog::OnLButtonDown(POINT) { return FALSE; }
 
 INT_PTR CALLBACK CDialog::DialogProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
@@ -171,6 +176,8 @@ INT_PTR CDialog::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
         return reinterpret_cast<INT_PTR>(
             OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam), msg - WM_CTLCOLORMSGBOX));
     case WM_QUERYDRAGICON: return reinterpret_cast<INT_PTR>(OnQueryDragIcon());
+    case WM_LBUTTONDOWN:
+        return OnLButtonDown(POINT{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))});
     case WM_QUERYENDSESSION:
         // A dialog answers through its message result.
         ::SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, OnQueryEndSession());

@@ -69,6 +69,7 @@ protected:
     virtual HBRUSH OnCtlColor(HDC dc, HWND control, UINT nCtlColor);
     virtual HCURSOR OnQueryDragIcon();  // nullptr: the class default
     virtual BOOL OnQueryEndSession();   // FALSE asks Windows not to end the session now
+    virtual BOOL OnLButtonDown(POINT at);  // a click on the page itself, in client coordinates
 
     UINT m_nIDTemplate;
 

@@ -14,6 +14,9 @@ CFileDialog::CFileDialog(BOOL bOpenFileDialog, const wchar_t* defExt, const wcha
       m_buffer(kNameBuffer, L'\0'), m_flags(flags), m_pParent(pParentWnd)
 {
     if (fileName) m_buffer.replace(0, wcslen(fileName), fileName);
+    // As MFC takes it: "Name|pattern|Name|pattern||", each | a NUL for Windows.
+    for (wchar_t& c : m_filter)
+        if (c == L'|') c = L'\0';
 }
 
 INT_PTR CFileDialog::DoModal()
@@ -25,6 +28,8 @@ INT_PTR CFileDialog::DoModal()
     ofn.lpstrFile = &m_buffer[0];
     ofn.nMaxFile = static_cast<DWORD>(m_buffer.size());
     ofn.lpstrDefExt = m_defExt.empty() ? nullptr : m_defExt.c_str();
+    ofn.lpstrTitle = m_title.empty() ? nullptr : m_title.c_str();
+    ofn.lpstrInitialDir = m_initialFolder.empty() ? nullptr : m_initialFolder.c_str();
     ofn.Flags = m_flags | OFN_EXPLORER | OFN_ENABLESIZING | OFN_ENABLEHOOK;
     ofn.lpfnHook = &CFileDialog::HookProc;
     // The common dialogs' DLL comes from the system directory, loaded for this dialog only.

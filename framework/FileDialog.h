@@ -7,6 +7,7 @@
 
 class CFileDialog {
 public:
+    // `filter`: the file types as MFC takes them, "Name|pattern|Name|pattern||".
     CFileDialog(BOOL bOpenFileDialog, const wchar_t* defExt = nullptr, const wchar_t* fileName = nullptr,
                 DWORD flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, const wchar_t* filter = nullptr,
                 CWnd* pParentWnd = nullptr);
@@ -16,13 +17,16 @@ public:
     // IDOK once a name was chosen; IDCANCEL when the user cancelled or the dialog failed.
     INT_PTR DoModal();
     CString GetPathName() const { return CString(m_buffer.c_str()); }
+    // The dialog's title, and the folder it opens in (empty: Windows' choice).
+    void SetTitle(std::wstring title) { m_title = std::move(title); }
+    void SetInitialFolder(std::wstring folder) { m_initialFolder = std::move(folder); }
 
 private:
     static UINT_PTR CALLBACK HookProc(HWND hook, UINT msg, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK GuardProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam);
 
     BOOL m_bOpen;
-    std::wstring m_defExt, m_filter;
+    std::wstring m_defExt, m_filter, m_title, m_initialFolder;
     std::wstring m_buffer;
     DWORD m_flags;
     CWnd* m_pParent;

@@ -72,3 +72,13 @@ const wchar_t* FindString(UINT id, LANGID language, int* length)
     *length = *p;
     return *p ? reinterpret_cast<const wchar_t*>(p + 1) : nullptr;
 }
+
+const DLGTEMPLATE* FindDialogTemplate(UINT id)
+{
+    const HMODULE module = ::GetModuleHandleW(nullptr);
+    HRSRC found = ::FindResourceExW(module, RT_DIALOG, MAKEINTRESOURCEW(id), ProgramLanguage());
+    if (!found) found = ::FindResourceExW(module, RT_DIALOG, MAKEINTRESOURCEW(id), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+    if (!found) found = ::FindResourceW(module, MAKEINTRESOURCEW(id), RT_DIALOG);
+    const HGLOBAL loaded = found ? ::LoadResource(module, found) : nullptr;
+    return loaded ? static_cast<const DLGTEMPLATE*>(::LockResource(loaded)) : nullptr;
+}

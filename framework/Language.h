@@ -18,3 +18,7 @@ LANGID LanguageNamed(const wchar_t* code);
 // String resource `id` of this program in `language`: a pointer into the resource and its
 // length, or nullptr when that language does not have it.
 const wchar_t* FindString(UINT id, LANGID language, int* length);
+
+// Dialog template `id` of this program in the chosen language: a language that needs more room
+// than the English has templates of its own; every other takes the English one.
+const DLGTEMPLATE* FindDialogTemplate(UINT id);

@@ -70,7 +70,8 @@ struct UpgradeAttempt {
     // publisher's files do not vouch for ("sha256-mismatch", "sha256-unreadable",
     // "signature-invalid", "signature-missing", "signer-not-trusted", "policy-unreadable": a
     // trust policy that cannot be read as meant trusts no signer), or a PC on a low battery
-    // ("battery-low"), or a handheld another program took in this plug ("taken").
+    // ("battery-low"), or a handheld another program took in this plug ("taken"), or an image
+    // file with no byte in it ("image-empty").
     const char* refusedFor = nullptr;
     // Left alone because another program is writing to the handheld, or took it in this plug
     // (romflash --all and --repeat).

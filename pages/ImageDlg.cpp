@@ -5,8 +5,51 @@
 #include "log/UpgradeLog.h"
 #include "pages/PagePainter.h"
 #include "framework/FileDialog.h"
+#include "framework/Handles.h"
 #include "framework/WinApp.h"
 #include "res/resource.h"
+
+namespace {
+
+// Where the user last chose an image, kept for the next run: the folder the file dialog opens
+// in. A value that is not a folder there now is as none.
+const wchar_t kSettingsKey[] = L"Software\\ROM Upgrade Wizard";
+const wchar_t kImageFolder[] = L"Image folder";
+
+std::wstring LastImageFolder()
+{
+    RegistryKey key;
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_QUERY_VALUE, key.out()) != ERROR_SUCCESS) return {};
+    wchar_t folder[MAX_PATH + 1] = L"";
+    DWORD type = 0, size = sizeof folder - sizeof(wchar_t);
+    if (::RegQueryValueExW(key.get(), kImageFolder, nullptr, &type, reinterpret_cast<BYTE*>(folder), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_SZ)
+        return {};
+    folder[size / sizeof(wchar_t)] = L'\0';
+    const DWORD attributes = ::GetFileAttributesW(folder);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) ? folder : std::wstring();
+}
+
+void RememberImageFolder(const std::wstring& image)
+{
+    const std::wstring folder = image.substr(0, image.find_last_of(L"\\/") + 1);
+    RegistryKey key;
+    if (folder.empty() || ::RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                            key.out(), nullptr) != ERROR_SUCCESS)
+        return;
+    ::RegSetValueExW(key.get(), kImageFolder, 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+                     static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
+}
+
+// The dialog's choice of files, in the wizard's language: ROM images first, then any file.
+std::wstring FileTypes()
+{
+    const std::wstring images = L"*.bin;*.nb0;*.nb1;*.img;*.rom";
+    return LoadText(IDS_FILES_ROM) + L" (" + images + L")|" + images + L"|" + LoadText(IDS_FILES_ALL) + L" (*.*)|*.*||";
+}
+
+}  // namespace
 
 CImageDlg::CImageDlg(CWnd* pParent) : CDialog(IDD_IMAGE, pParent), m_hIcon(AfxGetApp()->LoadIcon(IDI_APP)) {}
 CImageDlg::~CImageDlg() = default;
@@ -34,10 +77,13 @@ BOOL CImageDlg::OnButtonClicked(UINT nID)
 
 void CImageDlg::OnImageFile()
 {
-    // All files, no filter; a typed name of a file that does not exist is taken as well.
+    // ROM images, or any file; a typed name of a file that does not exist is taken as well.
     // The page owns the dialog, so it takes no clicks while the dialog is up: no second
     // dialog, and no Cancel that closes the link under it.
-    CFileDialog dialog(TRUE, nullptr, nullptr, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, nullptr, this);
+    const std::wstring types = FileTypes();
+    CFileDialog dialog(TRUE, nullptr, nullptr, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, types.c_str(), this);
+    dialog.SetTitle(LoadText(IDS_OPEN_IMAGE_TITLE));
+    dialog.SetInitialFolder(LastImageFolder());
     if (dialog.DoModal() != IDOK) return;
     const CString chosen = dialog.GetPathName();
     if (chosen.GetLength() >= MAX_PATH) {
@@ -47,6 +93,7 @@ void CImageDlg::OnImageFile()
         return;
     }
     m_strImagePath = chosen;
+    RememberImageFolder(chosen.str());
 
     CProgressBar progress;
     progress.m_strImagePath = m_strImagePath;

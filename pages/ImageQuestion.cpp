@@ -26,9 +26,15 @@ std::wstring Decimal(double value)
     return ::GetNumberFormatW(locale, 0, plain, &format, text, 64) > 0 ? text : plain;
 }
 
+}  // namespace
+
 std::wstring MiB(uint64_t bytes) { return Decimal(static_cast<double>(bytes) / (1 << 20)); }
 
-// The file's last change, in the user's own short date and time.
+namespace {
+
+// The file's last change, as a short date and time of the wizard's language: the user's own
+// format where the PC's settings are in that language (a British date for English), else the
+// language's (a German date in a German run on a PC set up in English).
 std::wstring FileDate(const std::wstring& path)
 {
     WIN32_FILE_ATTRIBUTE_DATA info;
@@ -37,9 +43,12 @@ std::wstring FileDate(const std::wstring& path)
     if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info) ||
         !::FileTimeToLocalFileTime(&info.ftLastWriteTime, &local) || !::FileTimeToSystemTime(&local, &t))
         return L"?";
+    const LCID locale = PRIMARYLANGID(LANGIDFROMLCID(::GetUserDefaultLCID())) == PRIMARYLANGID(ProgramLanguage())
+                            ? LOCALE_USER_DEFAULT
+                            : MAKELCID(ProgramLanguage(), SORT_DEFAULT);
     wchar_t date[64] = L"", time[64] = L"";
-    ::GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &t, nullptr, date, 64);
-    ::GetTimeFormatW(LOCALE_USER_DEFAULT, TIME_NOSECONDS, &t, nullptr, time, 64);
+    ::GetDateFormatW(locale, DATE_SHORTDATE, &t, nullptr, date, 64);
+    ::GetTimeFormatW(locale, TIME_NOSECONDS, &t, nullptr, time, 64);
     return std::wstring(date) + L" " + time;
 }
 
@@ -67,6 +76,8 @@ ImageVerdict JudgeImage(HWND page, const std::wstring& imagePath, const CUSBUpda
         *refusedFor = reason;
         return ImageVerdict::Refused;
     };
+    // An empty file is no image: the handheld would be erased and given nothing.
+    if (staged.m_nByteCount == 0) return refuse(LoadText(IDS_IMAGE_EMPTY, {imagePath}), "image-empty");
     if (sum.state == Sum::Mismatch)
         return refuse(LoadText(IDS_REFUSE_SUM, {imagePath, sha256, sum.file, FromUtf8(sum.expected)}), "sha256-mismatch");
     if (sig.state == Sig::Invalid && sig.notTrusted)

@@ -22,3 +22,6 @@ ImageVerdict JudgeImage(HWND page, const std::wstring& imagePath, const CUSBUpda
 // "3.25 of 16.00 MiB written, 1.10 MiB/s, about 11 s left": `elapsedMs` since the first
 // block; the speed from the first half second on, the time left from 2 s on.
 std::wstring TransferFigures(uint64_t written, uint64_t total, DWORD elapsedMs);
+
+// Bytes as MiB with two decimals, in the wizard's language ("3.25", "3,25").
+std::wstring MiB(uint64_t bytes);

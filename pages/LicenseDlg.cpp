@@ -27,7 +27,10 @@ LRESULT CALLBACK AgreementBox(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam)
 
 }  // namespace
 
-CLicenseDlg::CLicenseDlg(CWnd* pParent) : CDialog(IDD_LICENSE, pParent), m_hIcon(nullptr) {}
+CLicenseDlg::CLicenseDlg(CWnd* pParent)
+    : CDialog(IDD_LICENSE, pParent), m_hIcon(nullptr), m_background(::CreateSolidBrush(kStatusBackground))
+{
+}
 CLicenseDlg::~CLicenseDlg() = default;
 
 void CLicenseDlg::DoDataExchange(CDataExchange* pDX)
@@ -39,9 +42,10 @@ void CLicenseDlg::DoDataExchange(CDataExchange* pDX)
 BOOL CLicenseDlg::OnInitDialog()
 {
     CDialog::OnInitDialog();
-    ExposePageText(m_hWnd, kLicenseRow);
     // The radio buttons' own names are the captions painted beside them: too small to show
-    // them, they still tell a screen reader what each one means.
+    // them, they still tell a screen reader what each one means, and the captions are not
+    // said a second time as lines of the page.
+    ExposePageText(m_hWnd, kLicenseRow, {IDS_LICENSE_4, IDS_LICENSE_5});
     for (const auto& [button, caption] : {std::pair<int, UINT>{IDC_LICENSE_ACCEPT, IDS_LICENSE_4},
                                           std::pair<int, UINT>{IDC_LICENSE_DECLINE, IDS_LICENSE_5}}) {
         CString text;
@@ -96,13 +100,33 @@ BOOL CLicenseDlg::OnCommand(UINT nID, UINT nCode)
 
 RECT CLicenseDlg::CaptionFrame(int id) const
 {
-    RECT r{0, 0, 0, 0};
-    const UINT caption = id == IDC_LICENSE_ACCEPT ? IDS_LICENSE_4 : IDS_LICENSE_5;
-    HWND line = ::GetDlgItem(m_hWnd, IDC_PAGE_LINE_BASE + static_cast<int>(caption));
-    if (!line || !::GetWindowRect(line, &r)) return RECT{0, 0, 0, 0};
-    ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&r), 2);
-    ::InflateRect(&r, 2, 1);
+    RECT r = PageLineRect(m_hWnd, kLicenseRow, id == IDC_LICENSE_ACCEPT ? IDS_LICENSE_4 : IDS_LICENSE_5);
+    if (!::IsRectEmpty(&r)) ::InflateRect(&r, 2, 1);
     return r;
+}
+
+// A choice is its button and its caption, and the room between them, from the top of either
+// to the bottom of either: a click anywhere there makes it, at any size of the page.
+RECT CLicenseDlg::ChoiceArea(int id) const
+{
+    RECT area = CaptionFrame(id), button{};
+    HWND radio = ::GetDlgItem(m_hWnd, id);
+    if (!radio || ::IsRectEmpty(&area) || !::GetWindowRect(radio, &button)) return area;
+    ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&button), 2);
+    ::UnionRect(&area, &area, &button);
+    return area;
+}
+
+BOOL CLicenseDlg::OnLButtonDown(POINT at)
+{
+    for (int id : {IDC_LICENSE_ACCEPT, IDC_LICENSE_DECLINE}) {
+        const RECT area = ChoiceArea(id);
+        if (!::PtInRect(&area, at)) continue;
+        // As a click on the button itself: it takes the focus and checks itself.
+        ::SendMessageW(::GetDlgItem(m_hWnd, id), BM_CLICK, 0, 0);
+        return TRUE;
+    }
+    return FALSE;
 }
 
 void CLicenseDlg::DrawRadioFocus()
@@ -165,6 +189,10 @@ BOOL CLicenseDlg::OnPaint()
 HBRUSH CLicenseDlg::OnCtlColor(HDC dc, HWND control, UINT nCtlColor)
 {
     HBRUSH brush = CDialog::OnCtlColor(dc, control, nCtlColor);
-    if (nCtlColor == CTLCOLOR_BTN) ::SetBkColor(dc, kStatusBackground);
+    if (nCtlColor != CTLCOLOR_BTN) return brush;
+    ::SetBkColor(dc, kStatusBackground);
+    // The radio buttons stand on the page's light background, not on a grey square.
+    const int id = ::GetDlgCtrlID(control);
+    if ((id == IDC_LICENSE_ACCEPT || id == IDC_LICENSE_DECLINE) && !HighContrast()) return m_background.get();
     return brush;
 }

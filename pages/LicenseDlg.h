@@ -1,6 +1,7 @@
 // License page: the agreement in a read-only box, accept or decline, Back to a new welcome page.
 #pragma once
 #include "framework/Dialog.h"
+#include "framework/Handles.h"
 
 class CLicenseDlg : public CDialog {
 public:
@@ -18,9 +19,13 @@ protected:
     // Where the page paints the caption of radio button `id`, in client coordinates, with room
     // for the focus round it.
     RECT CaptionFrame(int id) const;
+    // What a click selects radio button `id` in: the button, its caption and the room between.
+    RECT ChoiceArea(int id) const;
+    BOOL OnLButtonDown(POINT at) override;
     void DrawRadioFocus();
     BOOL OnPaint() override;
     HBRUSH OnCtlColor(HDC dc, HWND control, UINT nCtlColor) override;
 
     HICON m_hIcon;
+    GdiObject<HBRUSH> m_background;  // the radio buttons' own
 };

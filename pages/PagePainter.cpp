@@ -78,7 +78,51 @@ bool RowUses(const PageRow& row, PageFont font)
 
 }  // namespace
 
-void ExposePageText(HWND page, const PageRow& row)
+namespace {
+
+// Measures the row's lines as the painter lays them out on `page`: the page's mapping, as the
+// painter sets it, and each line's font, made once as the lines need it.
+class LineLayout {
+public:
+    LineLayout(HWND page, const PageRow& row) : m_dc(nullptr)  // measures as the screen does
+    {
+        RECT client;
+        ::GetClientRect(page, &client);
+        ::SetMapMode(m_dc.get(), MM_ANISOTROPIC);
+        ::SetWindowExtEx(m_dc.get(), row.extent.cx, row.extent.cy, nullptr);
+        ::SetViewportExtEx(m_dc.get(), client.right, client.bottom, nullptr);
+    }
+    RECT Place(const TextLine& line, const CString& text)
+    {
+        GdiObject<HFONT>& font = m_fonts[static_cast<int>(line.font)];
+        if (!font) font = MakeFont(line.font);
+        SelectObjectGuard selection(m_dc.get(), font.get());
+        SIZE size{};
+        ::GetTextExtentPoint32W(m_dc.get(), text.GetString(), text.GetLength(), &size);
+        POINT corners[2] = {{line.x, line.y}, {line.x + size.cx, line.y + size.cy}};
+        ::LPtoDP(m_dc.get(), corners, 2);
+        return RECT{corners[0].x, corners[0].y, corners[1].x, corners[1].y};
+    }
+
+private:
+    MemoryDC m_dc;
+    GdiObject<HFONT> m_fonts[3];
+};
+
+}  // namespace
+
+RECT PageLineRect(HWND page, const PageRow& row, UINT stringId)
+{
+    for (size_t i = 0; i < row.lineCount; ++i) {
+        if (row.lines[i].stringId != stringId) continue;
+        CString text;
+        text.LoadString(stringId);
+        return LineLayout(page, row).Place(row.lines[i], text);
+    }
+    return RECT{0, 0, 0, 0};
+}
+
+void ExposePageText(HWND page, const PageRow& row, std::initializer_list<UINT> namedByControls)
 {
     CString label;
     for (size_t i = 0; i < row.textCount; ++i)
@@ -86,35 +130,23 @@ void ExposePageText(HWND page, const PageRow& row)
             ::SetDlgItemTextW(page, row.texts[i].controlId, label);
 
     std::vector<const TextLine*> order;
-    for (size_t i = 0; i < row.lineCount; ++i) order.push_back(&row.lines[i]);
+    for (size_t i = 0; i < row.lineCount; ++i)
+        if (std::find(namedByControls.begin(), namedByControls.end(), row.lines[i].stringId) == namedByControls.end())
+            order.push_back(&row.lines[i]);
     std::stable_sort(order.begin(), order.end(), [](const TextLine* a, const TextLine* b) {
         return a->y != b->y ? a->y < b->y : a->x < b->x;
     });
 
-    // The page's mapping, as the painter sets it, to find where each line lands.
-    RECT client;
-    ::GetClientRect(page, &client);
-    MemoryDC dc(nullptr);  // measures as the screen does
-    ::SetMapMode(dc.get(), MM_ANISOTROPIC);
-    ::SetWindowExtEx(dc.get(), row.extent.cx, row.extent.cy, nullptr);
-    ::SetViewportExtEx(dc.get(), client.right, client.bottom, nullptr);
-
-    GdiObject<HFONT> fonts[3];  // made once each, as the lines need them
+    LineLayout layout(page, row);
     HWND after = HWND_TOP;
     CString text;
     for (const TextLine* line : order) {
         text.LoadString(line->stringId);
-        GdiObject<HFONT>& font = fonts[static_cast<int>(line->font)];
-        if (!font) font = MakeFont(line->font);
-        SelectObjectGuard selection(dc.get(), font.get());
-        SIZE size{};
-        ::GetTextExtentPoint32W(dc.get(), text.GetString(), text.GetLength(), &size);
-        POINT corners[2] = {{line->x, line->y}, {line->x + size.cx, line->y + size.cy}};
-        ::LPtoDP(dc.get(), corners, 2);
+        const RECT place = layout.Place(*line, text);
         // Transparent: the page's paint is not clipped where the control stands.
         HWND control = ::CreateWindowExW(
-            WS_EX_TRANSPARENT, L"STATIC", text.GetString(), WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, corners[0].x, corners[0].y,
-            corners[1].x - corners[0].x, corners[1].y - corners[0].y, page,
+            WS_EX_TRANSPARENT, L"STATIC", text.GetString(), WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, place.left,
+            place.top, place.right - place.left, place.bottom - place.top, page,
             reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_PAGE_LINE_BASE + line->stringId)),
             ::GetModuleHandleW(nullptr), nullptr);
         if (!control) continue;

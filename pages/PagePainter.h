@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 #include <cstddef>
+#include <initializer_list>
 
 enum class PageFont { Regular, Bold, Small };
 
@@ -44,7 +45,13 @@ constexpr PageRow MakeRow(UINT bitmapId, SIZE extent, const TextLine (&lines)[N]
 // controls paint nothing and let clicks through, so the page looks exactly as painted. Called
 // once, from the page's OnInitDialog. Each control's id is IDC_PAGE_LINE_BASE plus the
 // line's string id. The template's own controls get their texts in the program's language.
-void ExposePageText(HWND page, const PageRow& row);
+// Lines in `namedByControls` are left out: a control of the page carries their words already
+// (the license page's radio buttons their captions), and a screen reader must hear them once.
+void ExposePageText(HWND page, const PageRow& row, std::initializer_list<UINT> namedByControls = {});
+
+// Where the row's line `stringId` lands on `page`, in client coordinates (empty when the row
+// has no such line).
+RECT PageLineRect(HWND page, const PageRow& row, UINT stringId);
 
 // Whether the pages take the theme's colours instead of their artwork: Windows' high-contrast
 // setting is on, or the wizard was started with /highcontrast (for a user who wants it in this

@@ -186,6 +186,8 @@ void CProgressBar::Finish()
         CEndDlg end;
         OpenPage(*this, end, Ending::EndOK);
     } else {
+        // Where it stopped, why, and what now, on the page itself, before the box.
+        ShowWhereItStopped();
         // A file changed after it was checked is not the handheld's fault: say what happened.
         if (m_outcome.failure == CUSBUpdate::kFailImageChanged)
             ShowError(LoadText(IDS_IMAGE_CHANGED, {m_strImagePath.str()}).c_str());
@@ -194,6 +196,35 @@ void CProgressBar::Finish()
         CDialog::OnOK();
     }
     m_Progress.SetPos(0);
+}
+
+void CProgressBar::ShowWhereItStopped()
+{
+    const TransferOutcome& x = m_outcome;
+    // Not staged: nothing was sent, and the engine's box has said why.
+    if (!x.staged || (!x.headerSent && !x.headerFailed)) return;
+    UINT why = IDS_STOPPED_REFUSED;
+    switch (x.failure) {
+    case CUSBUpdate::kFailUnplugged: why = IDS_STOPPED_UNPLUGGED; break;
+    case CUSBUpdate::kFailStalled: why = IDS_STOPPED_STALLED; break;
+    case CUSBUpdate::kFailImageChanged: why = IDS_STOPPED_CHANGED; break;
+    case CUSBUpdate::kFailImageRead: why = IDS_STOPPED_UNREADABLE; break;
+    default: break;
+    }
+    const uint64_t total = m_USBUpdate.m_nByteCount;
+    const uint64_t written = std::min<uint64_t>(static_cast<uint64_t>(x.sent) * CUSBUpdate::kBlockSize, total);
+    const std::wstring note =
+        x.headerSent ? LoadText(IDS_TRANSFER_STOPPED, {std::to_wstring(x.sent + 1), std::to_wstring(x.blockCount + 1),
+                                                       MiB(written), MiB(total), LoadText(why)})
+                     : LoadText(IDS_TRANSFER_STOPPED_HEADER, {MiB(total), LoadText(why)});
+    HWND stopped = GetDlgItem(IDC_TRANSFER_STOPPED);
+    ::SetWindowTextW(stopped, note.c_str());
+    ::ShowWindow(GetDlgItem(IDC_PROGRESS_FIGURES), SW_HIDE);
+    ::ShowWindow(GetDlgItem(IDC_STALL_NOTE), SW_HIDE);
+    ::ShowWindow(stopped, SW_SHOWNA);
+    ::UpdateWindow(m_hWnd);
+    // A line that appears unasked is an alert to a screen reader, which reads it out at once.
+    ::NotifyWinEvent(EVENT_SYSTEM_ALERT, stopped, OBJID_CLIENT, CHILDID_SELF);
 }
 
 void CProgressBar::OnStaged(int blockCount)
@@ -215,7 +246,8 @@ void CProgressBar::ShowProgress()
     const int sent = m_nSent.load(std::memory_order_acquire);
     if (sent != m_nShown) {
         const int blockCount = m_nBlockCount.load();
-        m_strStatus = LoadText(IDS_PROGRESS_BLOCKS, {std::to_wstring(sent), std::to_wstring(blockCount)});
+        // Of the writes that go out: one more than the whole blocks.
+        m_strStatus = LoadText(IDS_PROGRESS_BLOCKS, {std::to_wstring(sent), std::to_wstring(blockCount + 1)});
         m_Progress.SetWindowText(m_strStatus);
         // The bar steps once every ticks + 1 blocks, ticks = blockCount / 100 + 1, so it
         // never fills or wraps.
@@ -281,9 +313,9 @@ BOOL CProgressBar::OnPaint()
 }
 HBRUSH CProgressBar::OnCtlColor(HDC dc, HWND control, UINT nCtlColor)
 {
-    // The stall line in the page's emphasis colour on its plain background, the figures in
-    // the page's text colour.
-    const bool stallNote = control == GetDlgItem(IDC_STALL_NOTE);
+    // The stall line and the note of a failed transfer in the page's emphasis colour on its
+    // plain background, the figures in the page's text colour.
+    const bool stallNote = control == GetDlgItem(IDC_STALL_NOTE) || control == GetDlgItem(IDC_TRANSFER_STOPPED);
     if (stallNote || control == GetDlgItem(IDC_PROGRESS_FIGURES)) {
         if (HighContrast()) {
             ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));

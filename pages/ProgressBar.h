@@ -59,6 +59,9 @@ private:
 
     // On the page's thread: the status text, the bar and the stall line as they now stand.
     void ShowProgress();
+    // After a failed transfer: where it stopped, why, and what to do, in place of the page's
+    // line and the figures.
+    void ShowWhereItStopped();
     void ShowStalled(bool stalled);
     // Asks Windows not to end the session while the transfer runs, and gives the reason.
     void HoldSession(bool hold);

@@ -75,15 +75,21 @@ void CCheckUSB::RouteDevice(int answer)
     case CUSBUpdate::kReady: {
         DWORD error = 0;
         const PlugMemory::Look plug = theApp.TakePlug(m_USBUpdate.m_szDevicePath, &error);
-        if (plug == PlugMemory::Look::Taken || plug == PlugMemory::Look::NotOurs) {
-            // Another upgrade took it in this plug: not again until it is plugged in anew. Or
-            // its name is another user's: not at all.
-            const bool taken = plug == PlugMemory::Look::Taken;
-            if (!taken) m_USBUpdate.m_dwError = error;
-            Record(taken ? answer : static_cast<int>(CUSBUpdate::kNotOurs), taken ? "taken" : nullptr);
+        if (plug == PlugMemory::Look::Taken) {
+            // Another upgrade took it in this plug: not again until it is plugged in anew, which
+            // the user can do and then check again.
+            Record(answer, "taken");
             m_USBUpdate.Close();
-            MessageBox(LoadText(taken ? IDS_HANDHELD_TAKEN : IDS_HANDHELD_NOT_OURS).c_str(),
-                       LoadText(IDS_ENGINE_ERROR_CAPTION).c_str(), MB_OK);
+            MessageBox(LoadText(IDS_HANDHELD_TAKEN).c_str(), LoadText(IDS_ENGINE_ERROR_CAPTION).c_str(), MB_OK);
+            OpenInstructionsAgain();
+            break;
+        }
+        if (plug == PlugMemory::Look::NotOurs) {
+            // Its name is another user's: not at all.
+            m_USBUpdate.m_dwError = error;
+            Record(CUSBUpdate::kNotOurs);
+            m_USBUpdate.Close();
+            MessageBox(LoadText(IDS_HANDHELD_NOT_OURS).c_str(), LoadText(IDS_ENGINE_ERROR_CAPTION).c_str(), MB_OK);
             OpenNotReady();
             break;
         }
@@ -92,21 +98,22 @@ void CCheckUSB::RouteDevice(int answer)
         OpenPage(*this, image, Ending::EndOK);
         break;
     }
-    case CUSBUpdate::kWrongReply: {
+    case CUSBUpdate::kWrongReply:
         Record(answer);
         // The next check opens the device anew; this handle is of no further use.
         m_USBUpdate.Close();
-        CSelectDlg select;
-        OpenPage(*this, select, Ending::EndIfOK);
+        OpenInstructionsAgain();
         break;
-    }
     case CUSBUpdate::kBusy:
-    case CUSBUpdate::kNotOurs:
-        // Another program is writing to this handheld, or its lock is another user's: for
-        // this run it is as good as absent.
+        // Another program is writing to this handheld: once it is done, the user can check again.
         Record(answer);
-        MessageBox(LoadText(answer == CUSBUpdate::kBusy ? IDS_HANDHELD_IN_USE : IDS_HANDHELD_NOT_OURS).c_str(),
-                   LoadText(IDS_ENGINE_ERROR_CAPTION).c_str(), MB_OK);
+        MessageBox(LoadText(IDS_HANDHELD_IN_USE).c_str(), LoadText(IDS_ENGINE_ERROR_CAPTION).c_str(), MB_OK);
+        OpenInstructionsAgain();
+        break;
+    case CUSBUpdate::kNotOurs:
+        // Its lock is another user's: for this run it is as good as absent.
+        Record(answer);
+        MessageBox(LoadText(IDS_HANDHELD_NOT_OURS).c_str(), LoadText(IDS_ENGINE_ERROR_CAPTION).c_str(), MB_OK);
         OpenNotReady();
         break;
     case CUSBUpdate::kNoDevice:
@@ -116,6 +123,13 @@ void CCheckUSB::RouteDevice(int answer)
         break;
     default: break;
     }
+}
+
+// A new USB instructions page, whose Next runs the check again.
+void CCheckUSB::OpenInstructionsAgain()
+{
+    CSelectDlg select;
+    OpenPage(*this, select, Ending::EndIfOK);
 }
 
 void CCheckUSB::OpenNotReady()

@@ -32,6 +32,7 @@ protected:
     HBRUSH OnCtlColor(HDC dc, HWND control, UINT nCtlColor) override;
     void CheckDevice();
     void RouteDevice(int answer);
+    void OpenInstructionsAgain();
     void OpenNotReady();
 
     HICON m_hIcon;

@@ -32,6 +32,7 @@
 #define IDC_PROGRESS        1003
 #define IDC_STALL_NOTE      1004
 #define IDC_PROGRESS_FIGURES 1005
+#define IDC_TRANSFER_STOPPED 1006
 // The controls that carry the painted lines' texts: this base plus the line's string id
 #define IDC_PAGE_LINE_BASE  2000
 #define IDC_IMAGE_STATIC    1037
@@ -148,6 +149,17 @@
 #define IDS_STALL_NOTE      327
 #define IDS_BUTTON_YES      328
 #define IDS_BUTTON_NO       329
+#define IDS_IMAGE_EMPTY     330
+#define IDS_TRANSFER_STOPPED 331
+#define IDS_TRANSFER_STOPPED_HEADER 332
+#define IDS_STOPPED_UNPLUGGED 333
+#define IDS_STOPPED_REFUSED 334
+#define IDS_STOPPED_STALLED 335
+#define IDS_STOPPED_CHANGED 336
+#define IDS_STOPPED_UNREADABLE 337
+#define IDS_OPEN_IMAGE_TITLE 338
+#define IDS_FILES_ROM       339
+#define IDS_FILES_ALL       340
 
 // The progress bar's own text, the session's hold, and why a publisher's file was not taken
 #define IDS_PROGRESS_NAME     220
