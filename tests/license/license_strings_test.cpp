@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdint>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/TestSupport.h"
@@ -252,6 +255,114 @@ TEST(PageTexts, EveryLanguageHasEveryString)
                 EXPECT_EQ(present && !translated[i].empty(), !words[i].empty())
                     << "string " << id << ", language " << std::hex << language;
             }
+        }
+    }
+}
+
+// A page template as the resource holds it: its size and its controls' places, in dialog units.
+struct PageTemplate {
+    int cx = 0, cy = 0;
+    std::map<int, RECT> controls;  // by id: x, y, width, height
+};
+
+// Reads a DIALOG or DIALOGEX template of the English resources.
+bool ReadTemplate(UINT id, PageTemplate* page)
+{
+    const HMODULE module = ::GetModuleHandleW(nullptr);
+    HRSRC found = ::FindResourceExW(module, RT_DIALOG, MAKEINTRESOURCEW(id), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+    if (!found) return false;
+    const auto* p = static_cast<const WORD*>(::LockResource(::LoadResource(module, found)));
+    auto dword = [&] {
+        const DWORD value = p[0] | static_cast<DWORD>(p[1]) << 16;
+        p += 2;
+        return value;
+    };
+    auto skip = [&] {  // a string, an ordinal or nothing
+        if (*p == 0xFFFF) {
+            p += 2;
+        } else {
+            while (*p) ++p;
+            ++p;
+        }
+    };
+    const bool extended = p[1] == 0xFFFF;
+    DWORD style;
+    WORD items;
+    if (extended) {
+        p += 2;
+        dword();            // help id
+        dword();            // extended style
+        style = dword();
+    } else {
+        style = dword();
+        dword();            // extended style
+    }
+    items = *p++;
+    p += 2;  // x, y
+    page->cx = static_cast<short>(*p++);
+    page->cy = static_cast<short>(*p++);
+    skip();  // menu
+    skip();  // class
+    skip();  // title
+    if (style & DS_SETFONT) {
+        p += extended ? 3 : 1;  // size (and weight, italic and charset)
+        skip();
+    }
+    for (WORD i = 0; i < items; ++i) {
+        p = reinterpret_cast<const WORD*>((reinterpret_cast<uintptr_t>(p) + 3) & ~uintptr_t{3});
+        if (extended) dword();  // help id
+        dword();
+        dword();  // the styles
+        RECT r;
+        r.left = static_cast<short>(*p++);
+        r.top = static_cast<short>(*p++);
+        r.right = static_cast<short>(*p++);
+        r.bottom = static_cast<short>(*p++);
+        const int control = extended ? static_cast<int>(dword()) : static_cast<short>(*p++);
+        skip();  // class
+        skip();  // title
+        p = reinterpret_cast<const WORD*>(reinterpret_cast<const BYTE*>(p + 1) + *p);  // creation data
+        page->controls[control] = r;
+    }
+    return true;
+}
+
+// The English pages keep the places and sizes they were designed with: a language that needs
+// more room has templates of its own.
+TEST(PageTemplates, EnglishPagesKeepTheirDesignedPlaces)
+{
+    const struct {
+        UINT id;
+        int cx, cy;
+        std::vector<std::pair<int, RECT>> controls;
+    } pages[] = {
+        {IDD_WELCOME, 344, 179, {{IDOK, {275, 154, 44, 14}}, {IDCANCEL, {213, 154, 43, 14}}}},
+        {IDD_LICENSE, 342, 178, {{IDOK, {274, 153, 44, 14}}, {IDCANCEL, {153, 153, 47, 14}},
+                                 {IDC_LICENSE_BACK, {214, 153, 47, 14}}, {IDC_LICENSE_ACCEPT, {154, 126, 8, 8}},
+                                 {IDC_LICENSE_DECLINE, {154, 139, 8, 8}}, {IDC_LICENSE_TEXT, {155, 39, 163, 75}}}},
+        {IDD_RESET, 342, 178, {{IDOK, {275, 153, 44, 14}}, {IDCANCEL, {153, 153, 47, 14}},
+                               {IDC_RESET_BACK, {214, 153, 47, 14}}}},
+        {IDD_SELECT, 342, 178, {{IDOK, {273, 156, 44, 14}}, {IDCANCEL, {160, 156, 46, 14}},
+                                {IDC_SELECT_BACK, {216, 156, 46, 14}}}},
+        {IDD_CHECKUSB, 284, 40, {}},
+        {IDD_IMAGE, 342, 178, {{IDCANCEL, {275, 153, 44, 14}}, {IDC_IMAGE_FILE, {188, 54, 55, 14}},
+                               {IDC_IMAGE_STATIC, {280, 63, 8, 8}}}},
+        {IDD_PROGRESS, 300, 75, {{IDC_PROGRESS, {42, 19, 233, 15}}}},
+        {IDD_END, 342, 178, {{IDOK, {275, 153, 44, 14}}}},
+        {IDD_USBNOTRDY, 342, 178, {{IDOK, {275, 153, 44, 14}}}},
+        {IDD_WARNASYNOPEN, 342, 178, {{IDCANCEL, {275, 153, 44, 14}}}},
+    };
+    for (const auto& expected : pages) {
+        PageTemplate page;
+        ASSERT_TRUE(ReadTemplate(expected.id, &page)) << "template " << expected.id;
+        EXPECT_EQ(page.cx, expected.cx) << "template " << expected.id;
+        EXPECT_EQ(page.cy, expected.cy) << "template " << expected.id;
+        for (const auto& [control, r] : expected.controls) {
+            ASSERT_TRUE(page.controls.count(control)) << "template " << expected.id << " has no control " << control;
+            const RECT& got = page.controls[control];
+            EXPECT_TRUE(got.left == r.left && got.top == r.top && got.right == r.right && got.bottom == r.bottom)
+                << "template " << expected.id << ", control " << control << ": (" << got.left << "," << got.top << ","
+                << got.right << "," << got.bottom << ")";
         }
     }
 }

@@ -1036,10 +1036,17 @@ TEST_F(Flasher, WizardLeavesAloneAHandheldALineWroteInThisPlug)
     ASSERT_TRUE(wizard.WaitForMessageBox(&text, 20000)) << "no box; see " << Visible();
     EXPECT_EQ(text.rfind(L"Another upgrade has already taken this handheld since it was plugged in", 0), 0u) << Utf8(text);
     ASSERT_TRUE(wizard.AnswerMessageBox());
-    ExpectPage(Page::NotReady);
+    ExpectPage(Page::Select);  // plugged in anew, it can be checked again from here
+    EXPECT_EQ(device.ReadReport()["header_writes"], "2") << "the wizard sent nothing";
+    // Plugged in anew: the check, run again from this page, takes it.
     ASSERT_TRUE(line.PressCtrlC());
     line.Wait(20000);
-    EXPECT_EQ(device.Stop()["header_writes"], "2") << "the wizard sent nothing";
+    device.Stop();
+    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+    ASSERT_TRUE(wizard.Press(IDOK));
+    ASSERT_TRUE(wizard.WaitForPage(Page::Image, 15000)) << "see " << Visible();
+    ASSERT_TRUE(wizard.Press(IDCANCEL));
+    ExpectRunEnds();
 }
 
 // Paths in any letters are carried exactly, as UTF-8: the handheld's in --list, and both the
@@ -1459,8 +1466,9 @@ TEST_F(OneWriter, SecondProgramAtTheHandheldIsRefusedAndTheFirstFinishesByteForB
     ASSERT_TRUE(second.WaitForMessageBox(&text, 20000));
     EXPECT_EQ(text, kInUseBox);
     ASSERT_TRUE(second.AnswerMessageBox());
-    ASSERT_TRUE(second.WaitForPage(Page::NotReady, 10000)) << robot::PageName(second.VisiblePage());
-    ASSERT_TRUE(second.Press(IDOK));  // Exit
+    // The handheld is connected: back on the instructions, from which the check runs again.
+    ASSERT_TRUE(second.WaitForPage(Page::Select, 10000)) << robot::PageName(second.VisiblePage());
+    ASSERT_TRUE(second.Press(IDCANCEL));
     DWORD code = 1;
     EXPECT_TRUE(second.WaitForExit(10000, &code));
     EXPECT_EQ(code, 0u);

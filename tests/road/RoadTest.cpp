@@ -54,13 +54,37 @@ TEST_P(ImageSizes, ReachTheFinishPageWithTheWholeImageOnTheHandheld)
 }
 
 INSTANTIATE_TEST_SUITE_P(Road, ImageSizes,
-                         ::testing::Values(SizeCase{0, L"Processing completed 1/0 block", 0},
-                                           SizeCase{511, L"Processing completed 1/0 block", 0},
-                                           SizeCase{512, L"Processing completed 2/1 block", 1},
-                                           SizeCase{513, L"Processing completed 2/1 block", 1},
-                                           SizeCase{50688, L"Processing completed 100/99 block", 50},
-                                           SizeCase{51200, L"Processing completed 101/100 block", 33},
-                                           SizeCase{1 << 20, L"Processing completed 2049/2048 block", 93}));
+                         ::testing::Values(SizeCase{511, L"Processing completed 1/1 block", 0},
+                                           SizeCase{512, L"Processing completed 2/2 block", 1},
+                                           SizeCase{513, L"Processing completed 2/2 block", 1},
+                                           SizeCase{50688, L"Processing completed 100/100 block", 50},
+                                           SizeCase{51200, L"Processing completed 101/101 block", 33},
+                                           SizeCase{1 << 20, L"Processing completed 2049/2049 block", 93}));
+
+// An empty file is no image: refused before the question, as a checksum refusal is, and the
+// image file page comes back; nothing reaches the handheld.
+TEST_F(RoadScenario, EmptyImageIsRefusedBeforeTheQuestion)
+{
+    ImageFile image(0, L"empty image.bin");
+    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+    UpgradeLog log;
+    WalkToImagePage();
+    ASSERT_TRUE(wizard.Press(IDC_IMAGE_FILE));
+    ASSERT_TRUE(wizard.ChooseFile(image.Path()));
+    std::wstring text;
+    AnswerQuestion(&text, IDOK);
+    EXPECT_EQ(text.rfind(L"The image file is empty: it holds no byte to write.\n\nImage: " + image.Path(), 0), 0u)
+        << Utf8(text);
+    ExpectPage(Page::Image);
+    UpgradeLog::Fields f;
+    ASSERT_NO_FATAL_FAILURE(log.ReadOnlyNewRecord(&f));
+    EXPECT_EQ(f["result"], "failed");
+    EXPECT_EQ(f["step"], "image");
+    EXPECT_EQ(f["reason"], "image-empty");
+    ASSERT_TRUE(wizard.Press(IDCANCEL));
+    ExpectRunEnds();
+    EXPECT_EQ(device.Stop()["header_received"], "0") << "nothing was sent";
+}
 
 TEST_F(RoadScenario, TransferStartsOneSecondAfterTheProgressPageOpensAndOnlyOnce)
 {
@@ -152,28 +176,59 @@ TEST_P(NotReadyEndings, NoDeviceShowsTheNotReadyPageAndEveryWayOutEndsTheRun)
 }
 INSTANTIATE_TEST_SUITE_P(Road, NotReadyEndings, ::testing::Values(Way::Button, Way::Escape, Way::CloseBox));
 
-TEST_F(RoadScenario, RefusedBlockFailsTheTransferAndNothingFollowsTheRefusal)
+// The page says where the transfer stopped, why, and what to do, before the box; and in the
+// wizard's language. The box and the end of the run stay as they are.
+struct StopCase {
+    const wchar_t* language;  // for /lang:
+    const wchar_t* note;      // what the page says
+    const wchar_t* box;
+    const wchar_t* caption;   // the box's
+};
+class RefusedBlock : public RoadScenario, public ::testing::WithParamInterface<StopCase> {};
+
+TEST_P(RefusedBlock, FailsTheTransferSaysWhereItStoppedAndNothingFollowsTheRefusal)
 {
-    ImageFile image(8192);
-    ASSERT_TRUE(device.Start(L"--refuse-block 2")) << Utf8(device.Error());
+    ImageFile image(1 << 20);
+    ASSERT_TRUE(device.Start(L"--refuse-block 1000")) << Utf8(device.Error());
     UpgradeLog log;
-    WalkToImagePage();
+    wizard.SetErrorCaption(GetParam().caption);
+    WalkToImagePage(WizardPath(), std::wstring(L"/lang:") + GetParam().language);
     ChooseImage(image.Path());
-    ExpectErrorBox(L"image transfer Fail!");
+    std::wstring box;
+    ASSERT_TRUE(wizard.WaitForMessageBox(&box, 30000)) << "no box; see " << Visible();
+    EXPECT_EQ(box, GetParam().box);
+    HWND note = ::GetDlgItem(wizard.FindPage(Page::Progress), IDC_TRANSFER_STOPPED);
+    EXPECT_TRUE(::IsWindowVisible(note)) << "nothing said on the page";
+    EXPECT_EQ(robot::Wizard::TextOf(note), GetParam().note);
+    ASSERT_TRUE(wizard.AnswerMessageBox());
     ExpectRunEnds();
     EmulatedHandheld::Report r = device.Stop();
-    ExpectRefusedAtBlock(r, 2);
+    ExpectRefusedAtBlock(r, 1000);
 
     // The log tells what happened: where, why, and the Windows error.
     UpgradeLog::Fields f;
     ASSERT_NO_FATAL_FAILURE(log.ReadOnlyNewRecord(&f));
-    ExpectRecordOfImage(f, image, 8192);
+    ExpectRecordOfImage(f, image, 1 << 20);
     EXPECT_EQ(f["result"], "failed");
-    EXPECT_EQ(f["step"], "block:2");
+    EXPECT_EQ(f["step"], "block:1000");
     EXPECT_EQ(f["reason"], "write-refused");
     EXPECT_NE(f["error"], "0");
-    EXPECT_EQ(f["sent"], "2");
+    EXPECT_EQ(f["sent"], "1000");
 }
+INSTANTIATE_TEST_SUITE_P(
+    Road, RefusedBlock,
+    ::testing::Values(
+        StopCase{L"en",
+                 L"Stopped at block 1001 of 2049 (0.49 of 1.00 MiB written): the handheld did not take it. The "
+                 L"handheld may not start until it is written whole: put it in Image Upgrade mode again and run the "
+                 L"wizard again.",
+                 L"image transfer Fail!", L"Error"},
+        StopCase{L"de",
+                 L"Abgebrochen bei Block 1001 von 2049 (0,49 von 1,00 MiB geschrieben): der Handheld hat ihn nicht "
+                 L"angenommen. Der Handheld startet womöglich erst wieder, wenn er vollständig beschrieben ist: "
+                 L"Versetzen Sie ihn erneut in den Image-Upgrade-Modus und starten Sie den Assistenten noch einmal.",
+                 L"Die Übertragung des Images ist fehlgeschlagen!", L"Fehler"}),
+    [](const ::testing::TestParamInfo<StopCase>& info) { return Utf8(info.param.language); });
 
 TEST_F(RoadScenario, SilentHandheldTimesOutToTheWrongAnswerRouteAndThePageAnswersMeanwhile)
 {
@@ -375,6 +430,59 @@ TEST_F(RoadScenario, TheFileDialogHoldsItsPageUntilItCloses)
     EXPECT_TRUE(device.WaitForReport("closed", "1", 5000));
     ExpectRunEnds();
     EXPECT_EQ(device.Stop()["header_received"], "0");
+}
+
+// The file dialog says what it is for and offers ROM images first, and opens in the folder the
+// last image was chosen from, in this run and the next; a remembered folder that is not one now
+// (a value of another kind, a folder since removed) is as none.
+TEST_F(RoadScenario, TheFileDialogOpensWhereTheLastImageWasChosen)
+{
+    const wchar_t* settings = L"Software\\ROM Upgrade Wizard";
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, settings);
+    const std::wstring folder = TempPath(L"images from the maker");
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring path = folder + L"\\nk.bin";
+    WriteSampleImage(path, 3000, 1);
+    ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+    WalkToImagePage();
+    ASSERT_TRUE(wizard.Press(IDC_IMAGE_FILE));
+    robot::Wizard::FileDialogView view;
+    ASSERT_TRUE(wizard.ReadFileDialog(&view));
+    EXPECT_EQ(view.title, L"Choose the ROM image");
+    EXPECT_EQ(view.fileType, L"ROM images (*.bin;*.nb0;*.nb1;*.img;*.rom)");
+    EXPECT_NE(view.folder, L"images from the maker");
+    ASSERT_TRUE(wizard.ChooseFile(path));
+    AnswerQuestion(nullptr, IDNO);
+    ExpectPage(Page::Image);
+    ASSERT_TRUE(wizard.Press(IDC_IMAGE_FILE));
+    ASSERT_TRUE(wizard.ReadFileDialog(&view));
+    EXPECT_EQ(view.folder, L"images from the maker") << "in the same run";
+    ASSERT_TRUE(wizard.ChooseFile(L""));
+    ASSERT_TRUE(wizard.Press(IDCANCEL));
+    ExpectRunEnds();
+
+    // The next run; then one with a remembered folder of another kind.
+    for (bool garbled : {false, true}) {
+        if (garbled) {
+            HKEY key = nullptr;
+            const DWORD number = 7;
+            ::RegCreateKeyExW(HKEY_CURRENT_USER, settings, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
+            ::RegSetValueExW(key, L"Image folder", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
+            ::RegCloseKey(key);
+        }
+        device.Stop();
+        ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+        WalkToImagePage();
+        ASSERT_TRUE(wizard.Press(IDC_IMAGE_FILE));
+        ASSERT_TRUE(wizard.ReadFileDialog(&view));
+        EXPECT_EQ(view.folder == L"images from the maker", !garbled) << Utf8(view.folder);
+        ASSERT_TRUE(wizard.ChooseFile(L""));
+        ASSERT_TRUE(wizard.Press(IDCANCEL));
+        ExpectRunEnds();
+    }
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, settings);
+    ::DeleteFileW(path.c_str());
+    ::RemoveDirectoryW(folder.c_str());
 }
 
 TEST_F(RoadScenario, EscapeOnTheProgressPageBeforeTheTransferEndsTheRunAndSendsNothing)
@@ -589,6 +697,9 @@ struct LanguageCase {
     const wchar_t* yes;        // the question's buttons, as heard
     const wchar_t* no;
     const wchar_t* figures;    // how the line of figures starts once all is written
+    const wchar_t* fileTitle;  // the file dialog's title, and how its first file type starts
+    const wchar_t* romImages;
+    LANGID language;           // Windows' number for it, for its way of writing dates
 };
 class Languages : public RoadScenario, public ::testing::WithParamInterface<LanguageCase> {
 protected:
@@ -628,8 +739,13 @@ TEST_P(Languages, TheRoadSpeaksTheChosenLanguage)
     ASSERT_TRUE(wizard.WaitForPage(Page::Image, 15000)) << "see " << Visible();
     Shot(L"image");
     listen(wizard.PageWindow());
-    // The question is ours: its buttons speak the chosen language, not Windows'.
+    // The file dialog says what it is for in the chosen language, where Windows lets it.
     ASSERT_TRUE(wizard.Press(IDC_IMAGE_FILE));
+    robot::Wizard::FileDialogView view;
+    ASSERT_TRUE(wizard.ReadFileDialog(&view));
+    EXPECT_EQ(view.title, GetParam().fileTitle);
+    EXPECT_EQ(view.fileType.rfind(GetParam().romImages, 0), 0u) << Utf8(view.fileType);
+    // The question is ours: its buttons speak the chosen language, not Windows'.
     ASSERT_TRUE(wizard.ChooseFile(image.Path()));
     std::wstring question, bar;
     ASSERT_TRUE(wizard.WaitForMessageBox(&question, 20000, true)) << "no question; see " << Visible();
@@ -643,6 +759,17 @@ TEST_P(Languages, TheRoadSpeaksTheChosenLanguage)
     ASSERT_TRUE(wizard.AnswerMessageBox(10000, true, IDYES));
     const std::wstring expected = GetParam().figures, mib = expected.substr(expected.find(L'0'), 4);  // "0,02"
     EXPECT_NE(question.find(mib + L" Mi"), std::wstring::npos) << Utf8(question);  // the size in MiB
+    if (GetParam().code != std::wstring(L"en")) {
+        // The file's date as the language writes it (the PC's own format is English here).
+        WIN32_FILE_ATTRIBUTE_DATA info{};
+        FILETIME local{};
+        SYSTEMTIME t{};
+        ASSERT_TRUE(::GetFileAttributesExW(image.Path().c_str(), GetFileExInfoStandard, &info) &&
+                    ::FileTimeToLocalFileTime(&info.ftLastWriteTime, &local) && ::FileTimeToSystemTime(&local, &t));
+        wchar_t date[64] = L"";
+        ::GetDateFormatW(MAKELCID(GetParam().language, SORT_DEFAULT), DATE_SHORTDATE, &t, nullptr, date, 64);
+        EXPECT_NE(question.find(date), std::wstring::npos) << Utf8(date) << " in " << Utf8(question);
+    }
     ExpectFinishPage(&bar, nullptr);
     const std::wstring figures = robot::Wizard::TextOf(::GetDlgItem(wizard.FindPage(Page::Progress), IDC_PROGRESS_FIGURES));
     EXPECT_EQ(figures.rfind(expected, 0), 0u) << Utf8(figures);
@@ -675,14 +802,23 @@ INSTANTIATE_TEST_SUITE_P(
     Road, Languages,
     ::testing::Values(
         LanguageCase{L"en", L"Please follow this step-by-step procedure to", L"Next", L"Yes", L"No",
-                     L"0.02 of 0.02 MiB written"},
+                     L"0.02 of 0.02 MiB written", L"Choose the ROM image", L"ROM images (",
+                     MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)},
         LanguageCase{L"de", L"Bitte folgen Sie diesen Schritten, um das", L"Weiter", L"Ja", L"Nein",
-                     L"0,02 von 0,02 MiB geschrieben"},
-        LanguageCase{L"fr", L"Suivez ces étapes pour mettre à jour", L"Suivant", L"Oui", L"Non", L"0,02 sur 0,02 Mio écrits"},
+                     L"0,02 von 0,02 MiB geschrieben", L"ROM-Image auswählen", L"ROM-Images (",
+                     MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN)},
+        LanguageCase{L"fr", L"Suivez ces étapes pour mettre à jour", L"Suivant", L"Oui", L"Non", L"0,02 sur 0,02 Mio écrits",
+                     L"Choisir l'image ROM", L"Images ROM (",
+                     MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH)},
         LanguageCase{L"es", L"Siga este procedimiento paso a paso para", L"Siguiente", L"Sí", L"No",
-                     L"0,02 de 0,02 MiB escritos"},
-        LanguageCase{L"zh", L"请按照以下步骤操作，", L"下一步", L"是(Y)", L"否(N)", L"已写入 0.02 / 0.02 MiB"},
-        LanguageCase{L"ja", L"次の手順に従って、Pocket PC の", L"次へ", L"はい(Y)", L"いいえ(N)", L"0.02 / 0.02 MiB 書き込み済み"}),
+                     L"0,02 de 0,02 MiB escritos", L"Elegir la imagen ROM", L"Imágenes ROM (",
+                     MAKELANGID(LANG_SPANISH, SUBLANG_SPANISH_MODERN)},
+        LanguageCase{L"zh", L"请按照以下步骤操作，", L"下一步", L"是(Y)", L"否(N)", L"已写入 0.02 / 0.02 MiB",
+                     L"选择 ROM 映像", L"ROM 映像 (",
+                     MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED)},
+        LanguageCase{L"ja", L"次の手順に従って、Pocket PC の", L"次へ", L"はい(Y)", L"いいえ(N)", L"0.02 / 0.02 MiB 書き込み済み",
+                     L"ROM イメージの選択", L"ROM イメージ (",
+                     MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT)}),
     [](const ::testing::TestParamInfo<LanguageCase>& info) { return Utf8(info.param.code); });
 
 // What the publisher's files beside the image say, each time the image is chosen again: a

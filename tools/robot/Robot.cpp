@@ -10,7 +10,6 @@ namespace robot {
 namespace {
 
 constexpr wchar_t kDialogClass[] = L"#32770";
-constexpr wchar_t kErrorCaption[] = L"Error";
 // The explorer-style file dialog's file name box (a combo box), and the older edit box.
 constexpr int kFileNameCombo = 0x47c;
 constexpr int kFileNameEdit = 0x480;
@@ -253,7 +252,7 @@ bool Wizard::IsChecked(int controlId) const
 
 HWND Wizard::FindMessageBox(bool pageCaption) const
 {
-    for (HWND wnd : TopWindows(kDialogClass, pageCaption ? kPageCaption : kErrorCaption))
+    for (HWND wnd : TopWindows(kDialogClass, pageCaption ? kPageCaption : m_errorCaption.c_str()))
         if (::IsWindowVisible(wnd) && IsMessageBox(wnd)) return wnd;
     return nullptr;
 }
@@ -294,6 +293,45 @@ bool Wizard::WaitForFileDialog(DWORD timeoutMs) const
             return false;
         },
         timeoutMs);
+}
+
+namespace {
+
+// The item a combo box of another process shows as chosen.
+std::wstring ComboChoice(HWND combo)
+{
+    DWORD_PTR chosen = 0, length = 0;
+    if (!combo || !::SendMessageTimeoutW(combo, CB_GETCURSEL, 0, 0, SMTO_ABORTIFHUNG, 5000, &chosen) ||
+        static_cast<LRESULT>(chosen) == CB_ERR ||
+        !::SendMessageTimeoutW(combo, CB_GETLBTEXTLEN, chosen, 0, SMTO_ABORTIFHUNG, 5000, &length) ||
+        static_cast<LRESULT>(length) == CB_ERR)
+        return std::wstring();
+    std::wstring text(length + 1, L'\0');
+    DWORD_PTR copied = 0;
+    ::SendMessageTimeoutW(combo, CB_GETLBTEXT, chosen, reinterpret_cast<LPARAM>(&text[0]), SMTO_ABORTIFHUNG, 5000,
+                          &copied);
+    text.resize(static_cast<LRESULT>(copied) == CB_ERR ? 0 : copied);
+    return text;
+}
+
+}  // namespace
+
+bool Wizard::ReadFileDialog(FileDialogView* view, DWORD timeoutMs) const
+{
+    constexpr int kFileTypes = 0x470, kLookIn = 0x471;  // the explorer-style dialog's boxes
+    HWND dialog = nullptr;
+    if (!WaitUntil(
+            [&] {
+                for (HWND wnd : TopWindows(kDialogClass, nullptr))
+                    if (::IsWindowVisible(wnd) && ::GetDlgItem(wnd, kFileTypes)) dialog = wnd;
+                return dialog != nullptr;
+            },
+            timeoutMs))
+        return false;
+    view->title = WindowText(dialog);
+    view->fileType = ComboChoice(::GetDlgItem(dialog, kFileTypes));
+    view->folder = ComboChoice(::GetDlgItem(dialog, kLookIn));
+    return true;
 }
 
 bool Wizard::ChooseFile(const std::wstring& path, DWORD timeoutMs, bool byKeys) const
@@ -492,6 +530,10 @@ std::vector<std::wstring> HeardTexts(HWND page)
                     SUCCEEDED(child.pdispVal->QueryInterface(kIOleWindow, reinterpret_cast<void**>(&window)))) {
                     window->GetWindow(&wnd);
                     window->Release();
+                }
+                if (wnd && !::IsWindowVisible(wnd)) {
+                    ::VariantClear(&child);
+                    continue;
                 }
                 IAccessible* object = nullptr;
                 BSTR name = nullptr;

@@ -5,6 +5,7 @@
 #pragma once
 #include <windows.h>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace robot {
@@ -71,6 +72,8 @@ public:
 
     // Message boxes of the process (caption "Error", or with `pageCaption` the wizard's own
     // caption, as the progress page's question has): wait, read, press OK (or `button`).
+    // In a run of another language, the error boxes' caption is that language's.
+    void SetErrorCaption(std::wstring caption) { m_errorCaption = std::move(caption); }
     HWND FindMessageBox(bool pageCaption = false) const;
     bool WaitForMessageBox(std::wstring* text, DWORD timeoutMs = 10000, bool pageCaption = false) const;
     // Presses the button; true once the box is gone.
@@ -80,6 +83,12 @@ public:
     // with an empty path it presses Cancel. `byKeys`: Enter instead of a click on Open.
     bool ChooseFile(const std::wstring& path, DWORD timeoutMs = 10000, bool byKeys = false) const;
     bool WaitForFileDialog(DWORD timeoutMs = 10000) const;
+    // What the file dialog shows, once it is up: its title, the file type chosen and the
+    // folder it looks in (as its "Look in" box names it).
+    struct FileDialogView {
+        std::wstring title, fileType, folder;
+    };
+    bool ReadFileDialog(FileDialogView* view, DWORD timeoutMs = 10000) const;
 
     bool Running() const;
     // Waits for the program to end; stores its full exit code.
@@ -99,10 +108,12 @@ private:
     bool PressKey(UINT key) const;
     std::vector<HWND> TopWindows(const wchar_t* className, const wchar_t* caption) const;
     PROCESS_INFORMATION m_pi{};
+    std::wstring m_errorCaption = L"Error";
 };
 
 // What a screen reader hears of a page, in its order: the name of each of its children's
-// accessible objects (through oleacc, from this process, as an assistive tool asks).
+// accessible objects (through oleacc, from this process, as an assistive tool asks), but for
+// those that are not shown, which a screen reader passes over.
 std::vector<std::wstring> HeardTexts(HWND page);
 
 // The windows below `wnd`, at every depth.
