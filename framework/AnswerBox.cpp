@@ -17,6 +17,7 @@ struct BoxState {
     std::wstring text, caption;
     AnswerButtons buttons;
     LPCWSTR icon;
+    AnswerPlace place;
     GdiObject<HFONT> font;
 };
 
@@ -113,9 +114,17 @@ void Build(HWND box, BoxState& state)
         ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &monitor.rcWork, 0);
     const RECT& work = monitor.rcWork;
     RECT around = work;
-    if (owner && ::IsWindowVisible(owner)) ::GetWindowRect(owner, &around);
+    const bool shown = owner && ::IsWindowVisible(owner);
+    if (shown) ::GetWindowRect(owner, &around);
     int left = around.left + (around.right - around.left - width) / 2;
     int top = around.top + (around.bottom - around.top - height) / 2;
+    if (shown && state.place == AnswerPlace::BesideOwner) {
+        const int gap = ::GetSystemMetrics(SM_CYCAPTION) / 2;
+        if (around.bottom + gap + height <= work.bottom)
+            top = around.bottom + gap;
+        else if (around.top - gap - height >= work.top)
+            top = around.top - gap - height;
+    }
     left = std::max<int>(work.left, std::min<int>(left, work.right - width));
     top = std::max<int>(work.top, std::min<int>(top, work.bottom - height));
     ::SetWindowPos(box, nullptr, left, top, width, height, SWP_NOZORDER);
@@ -152,9 +161,9 @@ INT_PTR CALLBACK BoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam)
 }  // namespace
 
 int ShowAnswerBox(HWND owner, const std::wstring& text, const std::wstring& caption, AnswerButtons buttons,
-                  LPCWSTR icon)
+                  LPCWSTR icon, AnswerPlace place)
 {
-    BoxState state{text, caption, buttons, icon, {}};
+    BoxState state{text, caption, buttons, icon, place, {}};
     // An empty template: the controls are made and laid out once the words are measured.
     struct alignas(4) Template {
         DLGTEMPLATE dialog;

@@ -10,8 +10,11 @@
 #include <string>
 
 enum class AnswerButtons { Ok, YesNo };
+// Where the box stands: centred on its owner, or beside it (below, else above) so that what
+// the owner says stays in sight while the box is up.
+enum class AnswerPlace { OverOwner, BesideOwner };
 
 // Shows the box, modal to `owner` (none: a box of its own on the taskbar), and returns IDOK,
 // IDYES or IDNO. `icon`: IDI_QUESTION, IDI_HAND, ..., or nullptr. With YesNo, No is the default.
 int ShowAnswerBox(HWND owner, const std::wstring& text, const std::wstring& caption, AnswerButtons buttons,
-                  LPCWSTR icon);
+                  LPCWSTR icon, AnswerPlace place = AnswerPlace::OverOwner);

@@ -177,6 +177,7 @@ INT_PTR CDialog::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
             OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam), msg - WM_CTLCOLORMSGBOX));
     case WM_QUERYDRAGICON: return reinterpret_cast<INT_PTR>(OnQueryDragIcon());
     case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:  // the second press of a quick pair, where the page takes double clicks
         return OnLButtonDown(POINT{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))});
     case WM_QUERYENDSESSION:
         // A dialog answers through its message result.

@@ -15,6 +15,9 @@
 ; earlier one is, and removes what only the earlier one shipped. The uninstaller removes by name
 ; exactly what was installed, and the folder only when nothing else is left in it.
 ;
+; It speaks the six languages of the wizard, chosen as the wizard chooses: /lang:xx on the
+; command line (de, en, es, fr, ja, zh), else Windows' display language, else English.
+;
 ; It never breaks an installation and never touches a file of the user's:
 ;  - while a program of ours runs from the folder, the installer and the uninstaller change
 ;    nothing (exit code 32 when silent);
@@ -63,6 +66,7 @@ VIAddVersionKey /LANG=1033 "OriginalFilename" "RomUpgradeWizard-${VERSION}-${ARC
 
 !include "MUI2.nsh"
 !include "LogicLib.nsh"
+!include "FileFunc.nsh"
 !include "x64.nsh"
 !include "${FILES_NSH}"
 
@@ -82,13 +86,74 @@ Var RecordedFolder
 !define MUI_PAGE_CUSTOMFUNCTION_LEAVE DirectoryLeave
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
-!define MUI_FINISHPAGE_SHOWREADME "$INSTDIR\README.txt"
+!define MUI_FINISHPAGE_SHOWREADME "$INSTDIR\$(ReadmeFile)"
 !insertmacro MUI_PAGE_FINISH
 
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 
+; English first: the language of a Windows that speaks none of the others.
 !insertmacro MUI_LANGUAGE "English"
+!insertmacro MUI_LANGUAGE "German"
+!insertmacro MUI_LANGUAGE "French"
+!insertmacro MUI_LANGUAGE "Spanish"
+!insertmacro MUI_LANGUAGE "SimpChinese"
+!insertmacro MUI_LANGUAGE "Japanese"
+
+; What this script says itself, in each of them. $R8: a program's file name, $R3: a file's.
+LangString ReadmeFile ${LANG_ENGLISH} "README.txt"
+LangString ReadmeFile ${LANG_GERMAN} "README.de.txt"
+LangString ReadmeFile ${LANG_FRENCH} "README.fr.txt"
+LangString ReadmeFile ${LANG_SPANISH} "README.es.txt"
+LangString ReadmeFile ${LANG_SIMPCHINESE} "README.zh.txt"
+LangString ReadmeFile ${LANG_JAPANESE} "README.ja.txt"
+LangString AdminNeeded ${LANG_ENGLISH} "Administrator rights are needed to install or remove ${PRODUCT}.$\r$\nPlease sign in as an administrator and try again."
+LangString AdminNeeded ${LANG_GERMAN} "Zum Installieren oder Entfernen von ${PRODUCT} sind Administratorrechte nötig.$\r$\nBitte melden Sie sich als Administrator an und versuchen Sie es erneut."
+LangString AdminNeeded ${LANG_FRENCH} "Les droits d'administrateur sont nécessaires pour installer ou supprimer ${PRODUCT}.$\r$\nConnectez-vous en tant qu'administrateur, puis réessayez."
+LangString AdminNeeded ${LANG_SPANISH} "Se necesitan derechos de administrador para instalar o quitar ${PRODUCT}.$\r$\nInicie sesión como administrador y vuelva a intentarlo."
+LangString AdminNeeded ${LANG_SIMPCHINESE} "安装或删除 ${PRODUCT} 需要管理员权限。$\r$\n请以管理员身份登录后重试。"
+LangString AdminNeeded ${LANG_JAPANESE} "${PRODUCT} のインストールまたは削除には管理者権限が必要です。$\r$\n管理者としてサインインしてから、もう一度お試しください。"
+LangString StillRunning ${LANG_ENGLISH} "${PRODUCT} is running from $INSTDIR ($R8).$\r$\nPlease close it, then choose Retry."
+LangString StillRunning ${LANG_GERMAN} "${PRODUCT} wird aus $INSTDIR ausgeführt ($R8).$\r$\nBitte schließen Sie das Programm und wählen Sie dann Wiederholen."
+LangString StillRunning ${LANG_FRENCH} "${PRODUCT} s'exécute depuis $INSTDIR ($R8).$\r$\nFermez-le, puis choisissez Réessayer."
+LangString StillRunning ${LANG_SPANISH} "${PRODUCT} se está ejecutando desde $INSTDIR ($R8).$\r$\nCiérrelo y elija Reintentar."
+LangString StillRunning ${LANG_SIMPCHINESE} "${PRODUCT} 正在从 $INSTDIR 运行（$R8）。$\r$\n请将其关闭，然后选择“重试”。"
+LangString StillRunning ${LANG_JAPANESE} "${PRODUCT} が $INSTDIR から実行されています ($R8)。$\r$\n終了してから [再試行] を選んでください。"
+LangString FolderHoldsFile ${LANG_ENGLISH} "The folder $INSTDIR already holds a file named $R3, which ${PRODUCT} did not install.$\r$\n$\r$\nSo that no file of yours is overwritten, please choose another folder."
+LangString FolderHoldsFile ${LANG_GERMAN} "Der Ordner $INSTDIR enthält bereits eine Datei namens $R3, die nicht von ${PRODUCT} installiert wurde.$\r$\n$\r$\nDamit keine Ihrer Dateien überschrieben wird, wählen Sie bitte einen anderen Ordner."
+LangString FolderHoldsFile ${LANG_FRENCH} "Le dossier $INSTDIR contient déjà un fichier nommé $R3, que ${PRODUCT} n'a pas installé.$\r$\n$\r$\nPour qu'aucun de vos fichiers ne soit remplacé, choisissez un autre dossier."
+LangString FolderHoldsFile ${LANG_SPANISH} "La carpeta $INSTDIR ya contiene un archivo llamado $R3 que ${PRODUCT} no instaló.$\r$\n$\r$\nPara que no se sobrescriba ningún archivo suyo, elija otra carpeta."
+LangString FolderHoldsFile ${LANG_SIMPCHINESE} "文件夹 $INSTDIR 中已有名为 $R3 的文件，该文件并非由 ${PRODUCT} 安装。$\r$\n$\r$\n为避免覆盖您的文件，请选择其他文件夹。"
+LangString FolderHoldsFile ${LANG_JAPANESE} "フォルダー $INSTDIR には、${PRODUCT} がインストールしたものではない $R3 という名前のファイルが既にあります。$\r$\n$\r$\nお使いのファイルが上書きされないよう、別のフォルダーを選んでください。"
+LangString Refuses32Bit ${LANG_ENGLISH} "This is the 64-bit (x64) edition of ${PRODUCT}, and this Windows is 32-bit.$\r$\n$\r$\nPlease install the x86 edition instead: RomUpgradeWizard-${VERSION}-x86-setup.exe. It runs on every Windows from XP SP3 on, 32-bit and 64-bit."
+LangString Refuses32Bit ${LANG_GERMAN} "Dies ist die 64-Bit-Ausgabe (x64) von ${PRODUCT}, und dieses Windows ist ein 32-Bit-Windows.$\r$\n$\r$\nBitte installieren Sie stattdessen die x86-Ausgabe: RomUpgradeWizard-${VERSION}-x86-setup.exe. Sie läuft auf jedem Windows ab XP SP3, 32-Bit und 64-Bit."
+LangString Refuses32Bit ${LANG_FRENCH} "Ceci est l'édition 64 bits (x64) de ${PRODUCT}, et ce Windows est en 32 bits.$\r$\n$\r$\nInstallez plutôt l'édition x86 : RomUpgradeWizard-${VERSION}-x86-setup.exe. Elle fonctionne sur tout Windows à partir de XP SP3, en 32 et en 64 bits."
+LangString Refuses32Bit ${LANG_SPANISH} "Esta es la edición de 64 bits (x64) de ${PRODUCT}, y este Windows es de 32 bits.$\r$\n$\r$\nInstale en su lugar la edición x86: RomUpgradeWizard-${VERSION}-x86-setup.exe. Funciona en cualquier Windows desde XP SP3, de 32 y de 64 bits."
+LangString Refuses32Bit ${LANG_SIMPCHINESE} "这是 ${PRODUCT} 的 64 位 (x64) 版本，而此 Windows 为 32 位。$\r$\n$\r$\n请改为安装 x86 版本：RomUpgradeWizard-${VERSION}-x86-setup.exe。它可在 XP SP3 及更高版本的所有 Windows（32 位和 64 位）上运行。"
+LangString Refuses32Bit ${LANG_JAPANESE} "これは ${PRODUCT} の 64 ビット (x64) 版で、この Windows は 32 ビットです。$\r$\n$\r$\n代わりに x86 版をインストールしてください: RomUpgradeWizard-${VERSION}-x86-setup.exe。XP SP3 以降のすべての Windows (32 ビットと 64 ビット) で動作します。"
+
+; The language, as the wizard chooses its own: /lang:xx, else Windows' display language (NSIS
+; has chosen by it already), else English.
+!macro ChooseLanguage
+  ${GetParameters} $R0
+  ClearErrors
+  ${GetOptions} $R0 "/lang:" $R1
+  ${IfNot} ${Errors}
+    ${If} $R1 == "en"
+      StrCpy $LANGUAGE ${LANG_ENGLISH}
+    ${ElseIf} $R1 == "de"
+      StrCpy $LANGUAGE ${LANG_GERMAN}
+    ${ElseIf} $R1 == "fr"
+      StrCpy $LANGUAGE ${LANG_FRENCH}
+    ${ElseIf} $R1 == "es"
+      StrCpy $LANGUAGE ${LANG_SPANISH}
+    ${ElseIf} $R1 == "zh"
+      StrCpy $LANGUAGE ${LANG_SIMPCHINESE}
+    ${ElseIf} $R1 == "ja"
+      StrCpy $LANGUAGE ${LANG_JAPANESE}
+    ${EndIf}
+  ${EndIf}
+!macroend
 
 ; Both the installer and the uninstaller: the view of the registry this edition's entry lives
 ; in, the Start menu of all users, and administrator rights (which XP does not ask for by itself).
@@ -100,7 +165,7 @@ Var RecordedFolder
   UserInfo::GetAccountType
   Pop $0
   ${If} $0 != "admin"
-    MessageBox MB_OK|MB_ICONSTOP "Administrator rights are needed to install or remove ${PRODUCT}.$\r$\nPlease sign in as an administrator and try again." /SD IDOK
+    MessageBox MB_OK|MB_ICONSTOP "$(AdminNeeded)" /SD IDOK
     SetErrorLevel 740 ; ERROR_ELEVATION_REQUIRED
     Quit
   ${EndIf}
@@ -117,7 +182,8 @@ Var RecordedFolder
         FileClose $R0
         ${Break}
       ${EndIf}
-      MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "${PRODUCT} is running from $INSTDIR (${NAME}).$\r$\nPlease close it, then choose Retry." /SD IDCANCEL IDRETRY +3
+      StrCpy $R8 "${NAME}"
+      MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(StillRunning)" /SD IDCANCEL IDRETRY +3
       SetErrorLevel 32 ; ERROR_SHARING_VIOLATION
       Quit
     ${Loop}
@@ -139,7 +205,7 @@ Function CheckFolder
     !insertmacro CheckFolderFiles
   ${EndIf}
   ${If} $R3 != ""
-    MessageBox MB_OK|MB_ICONSTOP "The folder $INSTDIR already holds a file named $R3, which ${PRODUCT} did not install.$\r$\n$\r$\nSo that no file of yours is overwritten, please choose another folder." /SD IDOK
+    MessageBox MB_OK|MB_ICONSTOP "$(FolderHoldsFile)" /SD IDOK
     ${If} ${Silent}
       SetErrorLevel 80 ; ERROR_FILE_EXISTS
       Quit
@@ -162,9 +228,10 @@ Function DirectoryLeave
 FunctionEnd
 
 Function .onInit
+  !insertmacro ChooseLanguage
   !if "${ARCH}" == "x64"
     ${IfNot} ${RunningX64}
-      MessageBox MB_OK|MB_ICONSTOP "This is the 64-bit (x64) edition of ${PRODUCT}, and this Windows is 32-bit.$\r$\n$\r$\nPlease install the x86 edition instead: RomUpgradeWizard-${VERSION}-x86-setup.exe. It runs on every Windows from XP SP3 on, 32-bit and 64-bit." /SD IDOK
+      MessageBox MB_OK|MB_ICONSTOP "$(Refuses32Bit)" /SD IDOK
       SetErrorLevel 2
       Quit
     ${EndIf}
@@ -180,6 +247,7 @@ Function .onInit
 FunctionEnd
 
 Function un.onInit
+  !insertmacro ChooseLanguage
   !insertmacro Prepare
   !insertmacro CheckRunning
 FunctionEnd

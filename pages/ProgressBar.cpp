@@ -189,10 +189,12 @@ void CProgressBar::Finish()
         // Where it stopped, why, and what now, on the page itself, before the box.
         ShowWhereItStopped();
         // A file changed after it was checked is not the handheld's fault: say what happened.
-        if (m_outcome.failure == CUSBUpdate::kFailImageChanged)
-            ShowError(LoadText(IDS_IMAGE_CHANGED, {m_strImagePath.str()}).c_str());
-        else
-            ShowError(LoadText(IDS_TRANSFER_FAIL).c_str());
+        // The box stands beside the page, whose note stays in sight.
+        const std::wstring text = m_outcome.failure == CUSBUpdate::kFailImageChanged
+                                      ? LoadText(IDS_IMAGE_CHANGED, {m_strImagePath.str()})
+                                      : LoadText(IDS_TRANSFER_FAIL);
+        ShowAnswerBox(m_hWnd, text, LoadText(IDS_ENGINE_ERROR_CAPTION), AnswerButtons::Ok, nullptr,
+                      AnswerPlace::BesideOwner);
         CDialog::OnOK();
     }
     m_Progress.SetPos(0);

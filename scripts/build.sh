@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Configures and builds everything (programs, tools, tests, benchmarks) for both architectures:
-# build/x86 (32-bit, the main build) and build/x64. ARCHES="x86" builds one only.
+# build/x86 (32-bit, the main build) and build/x64. ARCHES="x86" builds one only; TARGETS="..."
+# builds those targets only (and what they need), as the demo does.
 set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
 "$ROOT/scripts/install-deps.sh"
@@ -12,5 +13,6 @@ for arch in ${ARCHES:-x86 x64}; do
   esac
   cmake -S "$ROOT" -B "$ROOT/build/$arch" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$toolchain" >/dev/null
-  cmake --build "$ROOT/build/$arch"
+  # shellcheck disable=SC2086  # TARGETS is a list of words
+  cmake --build "$ROOT/build/$arch" ${TARGETS:+--target $TARGETS}
 done

@@ -311,6 +311,87 @@ TEST_F(Installer, AFolderWithAFileOfTheUsersUnderOneOfOurNamesIsRefused)
     EXPECT_FALSE(ReadUninstallEntry(g_edition.UninstallKey(), g_edition.View()).present);
 }
 
+// Finds the visible window with a button IDOK of the process `want->first`, into want->second.
+BOOL CALLBACK SetupWindow(HWND wnd, LPARAM found)
+{
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(wnd, &pid);
+    auto* want = reinterpret_cast<std::pair<DWORD, HWND>*>(found);
+    if (pid == want->first && ::IsWindowVisible(wnd) && ::GetDlgItem(wnd, IDOK)) want->second = wnd;
+    return TRUE;
+}
+
+// The setup's pages speak the wizard's six languages, chosen as the wizard chooses (/lang:xx
+// here, Windows' display language otherwise), and so does a refusal of its own; nothing is
+// installed when the user cancels.
+TEST_F(Installer, SetupSpeaksTheLanguageChosenAsTheWizardDoes)
+{
+    const struct {
+        const wchar_t* code;
+        const wchar_t* install;  // the button that installs, on the folder page
+        const wchar_t* folderRefused;  // how its refusal of a folder holding one of our names begins
+    } languages[] = {
+        {L"en", L"&Install", L"The folder "},
+        {L"de", L"&Installieren", L"Der Ordner "},
+        {L"fr", L"&Installer", L"Le dossier "},
+        {L"es", L"&Instalar", L"La carpeta "},
+        {L"zh", L"安装(&I)", L"文件夹 "},
+        {L"ja", L"インストール(&I)", L"フォルダー "},
+    };
+    UsersFolder users(TempPath(L"Downloads of mine"));
+    UsersFile readme(users.Path() + L"\\README.txt");
+    for (const auto& language : languages) {
+        SCOPED_TRACE(Utf8(language.code));
+        STARTUPINFOW si{sizeof si};
+        PROCESS_INFORMATION pi{};
+        std::wstring command = L"\"" + g_setup + L"\" /lang:" + language.code + L" /D=" + users.Path();
+        ASSERT_TRUE(::CreateProcessW(g_setup.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+        // Its window, once it shows the folder page with its Install button.
+        HWND setup = nullptr;
+        std::pair<DWORD, HWND> want(pi.dwProcessId, nullptr);
+        ASSERT_TRUE(robot::WaitUntil(
+            [&] {
+                want.second = nullptr;
+                ::EnumWindows(&SetupWindow, reinterpret_cast<LPARAM>(&want));
+                setup = want.second;
+                return setup && robot::Wizard::TextOf(::GetDlgItem(setup, IDOK)) == language.install;
+            },
+            20000))
+            << "its Install button says " << Utf8(setup ? robot::Wizard::TextOf(::GetDlgItem(setup, IDOK)) : L"nothing");
+        // Install into the folder of the user's: its own refusal, in the same language.
+        ::PostMessageW(setup, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        HWND box = nullptr;
+        ASSERT_TRUE(robot::WaitUntil(
+            [&] {
+                box = nullptr;
+                for (HWND wnd = ::GetWindow(::GetDesktopWindow(), GW_CHILD); wnd; wnd = ::GetWindow(wnd, GW_HWNDNEXT))
+                    if (::IsWindowVisible(wnd) && ::GetWindow(wnd, GW_OWNER) == setup && ::GetDlgItem(wnd, 0xFFFF))
+                        box = wnd;
+                return box != nullptr;
+            },
+            20000));
+        EXPECT_EQ(robot::Wizard::TextOf(::GetDlgItem(box, 0xFFFF)).rfind(language.folderRefused, 0), 0u)
+            << Utf8(robot::Wizard::TextOf(::GetDlgItem(box, 0xFFFF)));
+        ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        // Then Cancel, and yes, it is meant: nothing installed.
+        ASSERT_TRUE(robot::WaitUntil([&] { return !::IsWindow(box) || !::IsWindowVisible(box); }, 10000));
+        ::PostMessageW(setup, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        robot::WaitUntil(
+            [&] {
+                for (HWND wnd = ::GetWindow(::GetDesktopWindow(), GW_CHILD); wnd; wnd = ::GetWindow(wnd, GW_HWNDNEXT))
+                    if (::IsWindowVisible(wnd) && ::GetWindow(wnd, GW_OWNER) == setup && ::GetDlgItem(wnd, IDYES))
+                        ::PostMessageW(wnd, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), 0);
+                return ::WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0;
+            },
+            20000);
+        EXPECT_EQ(::WaitForSingleObject(pi.hProcess, 5000), WAIT_OBJECT_0) << "setup did not end";
+        ::CloseHandle(pi.hThread);
+        ::CloseHandle(pi.hProcess);
+    }
+    readme.ExpectIntact();
+    EXPECT_FALSE(ReadUninstallEntry(g_edition.UninstallKey(), g_edition.View()).present);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)

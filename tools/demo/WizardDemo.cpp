@@ -1,8 +1,9 @@
 // wizard_demo: a whole upgrade as a user would make it, driven by the robot against the
 // emulated handheld, with a screenshot of every page the wizard shows (the progress page in
-// the middle of the transfer, its bar partly filled). Then two short runs for the pages
-// beside the road: no device (not-ready page) and ActiveSync holding the USB link (warning
-// page). Prints the handheld's verdict; exit code 0 when the image arrived whole and every
+// the middle of the transfer, its bar partly filled). Then short runs for what lies beside
+// the road: a handheld that stops taking data for a while (the stall line), one that refuses a
+// block (the page says where the transfer stopped), no device (not-ready page) and ActiveSync
+// holding the USB link (warning page). Prints the handheld's verdict; exit code 0 when the image arrived whole and every
 // page was seen.
 //
 //   wizard_demo --wizard=PATH --out=DIR [--size=BYTES]   (default 16 MiB)
@@ -39,14 +40,16 @@ void Fail(const char* what)
 // demo script (it watches for NN-name.req files): that shows the real pixels even of a page
 // that is busy, as the device check is while it waits for the handheld. Without the script,
 // a GDI capture is written as out/NN-name.bmp instead.
-void Shot(const char* name, HWND wnd)
+void Shot(const char* name, HWND wnd, HWND beside = nullptr)
 {
     static int count = 0;
     ++count;
     if (!wnd) return Fail(name);
     robot::WaitPainted(wnd, 1000);
-    RECT r;
+    RECT r, more;
     ::GetWindowRect(wnd, &r);
+    // A box beside the page is in the picture too.
+    if (beside && ::GetWindowRect(beside, &more)) ::UnionRect(&r, &r, &more);
     wchar_t stem[MAX_PATH];
     std::swprintf(stem, MAX_PATH, L"%ls\\%02d-%hs", g_out.c_str(), count, name);
     std::wstring request = std::wstring(stem) + L".req", png = std::wstring(stem) + L".png";
@@ -221,6 +224,34 @@ void Stalled(const std::wstring& wizardPath)
     ::DeleteFileW(image.c_str());
 }
 
+// A handheld that refuses a block half way: the progress page says where the transfer stopped,
+// why and what to do, with the failure's box beside it; its OK ends the run.
+void Refused(const std::wstring& wizardPath)
+{
+    const std::wstring image = g_out + L"\\refused-image.bin";
+    WriteSampleImage(image, 1 << 20, 9);
+    EmulatedHandheld device;
+    if (!device.Start(L"--refuse-block 1000")) return Fail("the emulated handheld did not start");
+    robot::Wizard w;
+    if (!w.Start(wizardPath, 15000, g_arguments) || !w.WaitForPage(Page::Welcome)) return Fail("the wizard did not start");
+    if (!Step(w, IDOK, Page::Reset) || !Step(w, IDOK, Page::Select) || !Step(w, IDOK, Page::CheckUSB)) return;
+    if (!w.WaitForPage(Page::Image, 15000)) return Fail("the device check did not open the image file page");
+    w.Press(IDC_IMAGE_FILE);
+    if (!w.ChooseFile(image)) return Fail("the file dialog");
+    if (!w.WaitForMessageBox(nullptr, 60000, true) || !w.AnswerMessageBox(10000, true, IDYES))
+        return Fail("no question before the write");
+    if (!w.WaitForPage(Page::Progress, 5000)) return Fail("no progress page");
+    const HWND page = w.PageWindow();
+    const HWND box = w.BoxOwnedBy(page, 60000);
+    if (!box || !::IsWindowVisible(::GetDlgItem(page, IDC_TRANSFER_STOPPED))) return Fail("no word of where it stopped");
+    ::Sleep(300);
+    Shot("failed", page, box);
+    ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    Ends(w);
+    device.Stop();
+    ::DeleteFileW(image.c_str());
+}
+
 void NoDevice(const std::wstring& wizardPath)
 {
     robot::Wizard w;
@@ -269,6 +300,7 @@ int wmain(int argc, wchar_t** argv)
     ::CreateDirectoryW(g_out.c_str(), nullptr);
     WholeUpgrade(wizardPath, size);
     Stalled(wizardPath);
+    Refused(wizardPath);
     NoDevice(wizardPath);
     ActiveSyncRunning(wizardPath);
     std::printf("demo: %s\n", g_failures ? "FAILED" : "done");

@@ -283,6 +283,19 @@ bool Wizard::AnswerMessageBox(DWORD timeoutMs, bool pageCaption, int button) con
     return WaitUntil([&] { return !::IsWindow(box) || !::IsWindowVisible(box); }, timeoutMs);
 }
 
+HWND Wizard::BoxOwnedBy(HWND owner, DWORD timeoutMs) const
+{
+    HWND box = nullptr;
+    WaitUntil(
+        [&] {
+            for (HWND wnd : TopWindows(kDialogClass, nullptr))
+                if (::IsWindowVisible(wnd) && ::GetWindow(wnd, GW_OWNER) == owner && IsMessageBox(wnd)) box = wnd;
+            return box != nullptr;
+        },
+        timeoutMs);
+    return box;
+}
+
 bool Wizard::WaitForFileDialog(DWORD timeoutMs) const
 {
     return WaitUntil(

@@ -78,6 +78,8 @@ public:
     bool WaitForMessageBox(std::wstring* text, DWORD timeoutMs = 10000, bool pageCaption = false) const;
     // Presses the button; true once the box is gone.
     bool AnswerMessageBox(DWORD timeoutMs = 10000, bool pageCaption = false, int button = IDOK) const;
+    // A box of any caption that `owner` (a page) owns, once one is up; nullptr when none came.
+    HWND BoxOwnedBy(HWND owner, DWORD timeoutMs = 10000) const;
 
     // The common file-open dialog: types `path` into its file name box and presses Open;
     // with an empty path it presses Cancel. `byKeys`: Enter instead of a click on Open.
