@@ -189,10 +189,14 @@ BOOL CLicenseDlg::OnPaint()
 HBRUSH CLicenseDlg::OnCtlColor(HDC dc, HWND control, UINT nCtlColor)
 {
     HBRUSH brush = CDialog::OnCtlColor(dc, control, nCtlColor);
-    if (nCtlColor != CTLCOLOR_BTN) return brush;
-    ::SetBkColor(dc, kStatusBackground);
-    // The radio buttons stand on the page's light background, not on a grey square.
+    if (nCtlColor == CTLCOLOR_BTN) ::SetBkColor(dc, kStatusBackground);
+    // The radio buttons (which ask as static controls do) stand on the page's light
+    // background, not on a grey square.
     const int id = ::GetDlgCtrlID(control);
-    if ((id == IDC_LICENSE_ACCEPT || id == IDC_LICENSE_DECLINE) && !HighContrast()) return m_background.get();
+    if ((id == IDC_LICENSE_ACCEPT || id == IDC_LICENSE_DECLINE) && !HighContrast() &&
+        (nCtlColor == CTLCOLOR_BTN || nCtlColor == CTLCOLOR_STATIC)) {
+        ::SetBkColor(dc, kStatusBackground);
+        return m_background.get();
+    }
     return brush;
 }
