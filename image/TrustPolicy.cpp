@@ -5,21 +5,20 @@
 #include <memory>
 #include <type_traits>
 
-namespace {
+#include "policy/Policies.h"
 
-const wchar_t kPolicyKey[] = L"Software\\Policies\\ROM Upgrade Wizard";
+namespace {
 
 struct KeyCloser {
     void operator()(HKEY key) const { ::RegCloseKey(key); }
 };
 using Key = std::unique_ptr<std::remove_pointer<HKEY>::type, KeyCloser>;
 
-// The 64-bit view where there is one: a 32-bit program must see the key an administrator set.
 // *error: 0, or why a key that is there could not be opened (ERROR_FILE_NOT_FOUND: not there).
-Key OpenPolicy(const std::wstring& path, LONG* error)
+Key OpenPolicy(const wchar_t* path, LONG* error)
 {
     HKEY key = nullptr;
-    *error = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key);
+    *error = policy::Open(path, &key);
     return *error == ERROR_SUCCESS ? Key(key) : Key();
 }
 
@@ -51,7 +50,7 @@ const wchar_t* TypeName(DWORD type)
 void ReadSignersKey(TrustPolicy* policy)
 {
     LONG error = 0;
-    Key key = OpenPolicy(std::wstring(kPolicyKey) + L"\\TrustedSigners", &error);
+    Key key = OpenPolicy(policy::kTrustedSigners.key, &error);
     if (!key) {
         if (error != ERROR_FILE_NOT_FOUND)
             Unreadable(policy, L"the policy's trusted signers could not be read", {Why::PolicyUnreadable, {}, 0});
@@ -177,12 +176,12 @@ TrustPolicy ReadTrustPolicy()
 {
     TrustPolicy policy;
     LONG error = 0;
-    if (Key key = OpenPolicy(kPolicyKey, &error)) {
+    if (Key key = OpenPolicy(policy::kRequireSignature.key, &error)) {
         // Present, RequireSignature is on unless it is the DWORD 0: a value of any other type
         // or any other number is read as the administrator meaning it.
         DWORD value = 1, size = sizeof value, type = 0;
         const LONG status =
-            ::RegQueryValueExW(key.get(), L"RequireSignature", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+            ::RegQueryValueExW(key.get(), policy::kRequireSignature.valueName, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
         if (status != ERROR_FILE_NOT_FOUND)
             policy.requireSignature = status != ERROR_SUCCESS || type != REG_DWORD || size != sizeof value || value != 0;
     } else if (error != ERROR_FILE_NOT_FOUND) {
