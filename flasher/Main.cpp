@@ -112,6 +112,11 @@ int wmain(int argc, wchar_t** argv)
         SayOnStandardError();
         session.PrintJson(true);
     }
+    const LogDestination destination = ChooseLogDestination(o.logFolder);
+    if (destination.byPolicy && !o.logFolder.empty() && ::lstrcmpiW(destination.shared.c_str(), o.logFolder.c_str()) != 0)
+        Complain(L"the log folder is set by the PC's policy: the records go to " + destination.shared +
+                 L", not to --log-folder's");
+    session.SetLogDestination(destination);
     const int code = Flash(session, o);
     session.Summary(code);
     return code;

@@ -4,6 +4,7 @@
 
 #include "image/Sha256.h"
 #include "image/TrustPolicy.h"
+#include "log/UpgradeLog.h"
 #include "flasher/Console.h"
 
 namespace {
@@ -12,7 +13,7 @@ const wchar_t kUsage[] = L"romflash: writes a ROM image into a handheld waiting 
                          L"\r\n"
                          L"  romflash [--wait SECONDS] [--stall-timeout SECONDS] [--device N|PATH]\r\n"
                          L"           [--expect-sha256 HEX] [--require-signature] [--signer THUMBPRINT]...\r\n"
-                         L"           [--allow-battery] [--json] IMAGE\r\n"
+                         L"           [--allow-battery] [--json] [--log-folder FOLDER] IMAGE\r\n"
                          L"  romflash --all [--wait SECONDS] [--settle SECONDS] [--count N]\r\n"
                          L"           [--stall-timeout SECONDS] [--expect-sha256 HEX] [...] IMAGE\r\n"
                          L"  romflash --repeat [--stall-timeout SECONDS] [--expect-sha256 HEX] [...] IMAGE\r\n"
@@ -44,6 +45,14 @@ const wchar_t kUsage[] = L"romflash: writes a ROM image into a handheld waiting 
                          L"  --json           each handheld's outcome as one JSON object per line on standard\r\n"
                          L"                   output (the log record's fields), then the run's summary;\r\n"
                          L"                   the result lines go to standard error instead\r\n"
+                         L"  --log-folder FOLDER\r\n"
+                         L"                   records go to FOLDER (a full path: C:\\Logs or a network share,\r\n"
+                         L"                   \\\\server\\share\\logs) into a file named after the PC,\r\n"
+                         L"                   COMPUTERNAME.log, so that many benches can share the folder.\r\n"
+                         L"                   The folder is not created. A record it cannot take goes to\r\n"
+                         L"                   the local log instead (said once on standard error), and\r\n"
+                         L"                   later ones go there again once it can. The PC's policy\r\n"
+                         L"                   LogFolder, where set, wins\r\n"
                          L"  --all IMAGE      writes IMAGE into every handheld present, all at once, each on\r\n"
                          L"                   its own link; one result line per handheld on standard output\r\n"
                          L"                   (device path, result, bytes, duration); the exit code is that\r\n"
@@ -107,7 +116,8 @@ const wchar_t kUsage[] = L"romflash: writes a ROM image into a handheld waiting 
                          L" 12  romflash crashed: it ended at once, its record says reason=crashed\r\n"
                          L"\r\n"
                          L"Every upgrade attempt is recorded in upgrade.log in the local application data\r\n"
-                         L"folder, under \"ROM Upgrade Wizard\".\r\n";
+                         L"folder, under \"ROM Upgrade Wizard\"; or in a shared folder, by the policy\r\n"
+                         L"HKLM\\Software\\Policies\\ROM Upgrade Wizard\\LogFolder or --log-folder.\r\n";
 
 bool ParseNumber(const std::wstring& text, DWORD largest, DWORD* value)
 {
@@ -119,7 +129,7 @@ bool ParseNumber(const std::wstring& text, DWORD largest, DWORD* value)
 bool TakesValue(const std::wstring& arg)
 {
     return arg == L"--wait" || arg == L"--device" || arg == L"--stall-timeout" || arg == L"--expect-sha256" ||
-           arg == L"--settle" || arg == L"--count" || arg == L"--signer";
+           arg == L"--settle" || arg == L"--count" || arg == L"--signer" || arg == L"--log-folder";
 }
 
 // One option and its value; false after saying why.
@@ -167,6 +177,13 @@ bool Take(const std::wstring& arg, const std::wstring& value, Options* o)
             return false;
         }
         o->signers.push_back(hex);
+    } else if (arg == L"--log-folder") {
+        std::wstring why;
+        if (!IsFullFolderPath(value, &why)) {
+            Complain(L"--log-folder needs a full path to a folder, C:\\Logs or \\\\server\\share\\logs: " + why);
+            return false;
+        }
+        o->logFolder = value;
     } else if (arg == L"--device") {
         if (value.empty()) {
             Complain(L"--device needs a number from --list or a device path");

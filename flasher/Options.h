@@ -37,6 +37,7 @@ struct Options {
     std::vector<std::string> signers;  // --signer: thumbprints, lower-case hex; empty: any trusted
     bool allowBattery = false;      // write even on a low battery
     bool json = false;              // --json: outcomes as JSON lines on standard output
+    std::wstring logFolder;         // --log-folder: a shared folder for the records; empty: none
 };
 
 // False, after saying why on standard error, on a bad command line.

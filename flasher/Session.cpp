@@ -2,6 +2,7 @@
 
 #include "flasher/Console.h"
 #include "flasher/Options.h"
+#include "log/CrashRecord.h"
 
 #include <cstdio>
 #include <cwchar>
@@ -18,6 +19,7 @@ Session::Session()
 {
     ::InitializeCriticalSection(&m_holdLock);
     ::InitializeCriticalSection(&m_countLock);
+    ::InitializeCriticalSection(&m_logLock);
     g_session = this;
     ::SetConsoleCtrlHandler(&Session::OnConsoleControl, TRUE);
     m_sessionEnd.reset(new SessionEnd(&Session::OnSessionEnd));
@@ -31,6 +33,7 @@ Session::~Session()
     g_session = nullptr;
     ::DeleteCriticalSection(&m_holdLock);
     ::DeleteCriticalSection(&m_countLock);
+    ::DeleteCriticalSection(&m_logLock);
 }
 
 BOOL WINAPI Session::OnConsoleControl(DWORD event)
@@ -84,13 +87,34 @@ void Session::Record(const UpgradeOutcome& outcome)
     if (m_json) Write(STD_OUTPUT_HANDLE, FromUtf8(FormatUpgradeJson(outcome)) + L"\r\n");
     ::LeaveCriticalSection(&m_countLock);
     if (outcome.result == "skipped") return;  // another program's handheld: not ours to record
-    DWORD error = 0;
-    if (LogUpgrade(outcome, &error) || m_logFailed.exchange(true)) return;
-    const std::wstring folder = UpgradeLogFolder();
-    std::wstring reason = WindowsError(error);
-    if (!reason.empty()) reason = reason.substr(2, reason.size() - 3);  // without " (" and ")"
-    Complain(L"the upgrade log could not be written: " + reason +
-             (folder.empty() ? std::wstring(L", no folder for it") : L", at " + folder + L"\\upgrade.log"));
+    ::EnterCriticalSection(&m_logLock);
+    const RecordWritten w = LogUpgrade(outcome, m_destination);
+    const std::wstring local = UpgradeLogFolder().empty() ? L"" : UpgradeLogFolder() + L"\\upgrade.log";
+    if (!m_destination.shared.empty() && w.shared == m_sharedDown) {
+        m_sharedDown = !w.shared;
+        if (m_sharedDown)
+            Complain(L"the log folder " + m_destination.shared + L" cannot be reached" + WindowsError(w.sharedError) +
+                     L": the records go to " + (local.empty() ? L"the local log" : local) + L" until it can");
+        else
+            Complain(L"the log folder " + m_destination.shared + L" can be reached again: the records go to " +
+                     m_destination.SharedLog() + L" again");
+    }
+    if (!w.Written() && !m_logFailed) {
+        m_logFailed = true;
+        std::wstring reason = WindowsError(w.error);
+        if (!reason.empty()) reason = reason.substr(2, reason.size() - 3);  // without " (" and ")"
+        Complain(L"the upgrade log could not be written: " + reason +
+                 (local.empty() ? std::wstring(L", no folder for it") : L", at " + local));
+    }
+    ::LeaveCriticalSection(&m_logLock);
+}
+
+void Session::SetLogDestination(const LogDestination& destination)
+{
+    m_destination = destination;
+    SetCrashLogDestination(destination);
+    if (!destination.problem.empty())
+        Complain(destination.problem + L": the records stay on this PC, in " + UpgradeLogFolder() + L"\\upgrade.log");
 }
 
 void Session::Summary(int exitCode)

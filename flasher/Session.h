@@ -35,9 +35,13 @@ public:
     // The attempt made whole, with what stopped it if it was interrupted and what vouched
     // for the image.
     UpgradeOutcome Conclude(UpgradeAttempt& attempt);
+    // Where the records go, for the rest of the run (a crash's record too); a policy's folder
+    // that cannot be used is said now.
+    void SetLogDestination(const LogDestination& destination);
     // Writes the outcome's record (not for one skipped), prints it as JSON with --json, and
-    // counts it for the run's summary. The first record of the run that cannot be written is
-    // said on standard error.
+    // counts it for the run's summary. On standard error: the first record of the run that
+    // cannot be written, and the shared log folder each time it can no longer be reached and
+    // each time it can be again.
     void Record(const UpgradeOutcome& outcome);
     // With --json: each outcome as a JSON object on a line of standard output, and at the end
     // the run's summary (Summary).
@@ -78,7 +82,10 @@ private:
 
     UniqueHandle m_stop, m_done;
     std::atomic<const char*> m_cause{nullptr};
-    std::atomic<bool> m_drainFirst{false}, m_draining{false}, m_logFailed{false};
+    std::atomic<bool> m_drainFirst{false}, m_draining{false};
+    CRITICAL_SECTION m_logLock;
+    LogDestination m_destination;
+    bool m_logFailed = false, m_sharedDown = false;
     CRITICAL_SECTION m_holdLock;
     int m_transfers = 0;
     std::unique_ptr<SessionEnd> m_sessionEnd;

@@ -9,6 +9,8 @@ struct CrashState {
     const wchar_t* program = L"";
     void (*say)(DWORD) = nullptr;
     wchar_t image[MAX_PATH + 1] = L"";
+    bool destinationSet = false;
+    LogDestination destination;
 };
 CrashState g_crash;
 
@@ -26,7 +28,10 @@ LONG WINAPI OnCrash(EXCEPTION_POINTERS* info)
         outcome.step = "program";
         outcome.reason = "crashed";
         outcome.error = code;
-        LogUpgrade(outcome);
+        if (g_crash.destinationSet)
+            LogUpgrade(outcome, g_crash.destination);
+        else
+            LogUpgrade(outcome);
         if (g_crash.say) g_crash.say(code);
     }
     ::TerminateProcess(::GetCurrentProcess(), kExitCrashed);
@@ -41,6 +46,12 @@ void RecordCrashes(const wchar_t* program, void (*say)(DWORD code))
     g_crash.say = say;
     ::SetErrorMode(::SetErrorMode(0) | SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     ::SetUnhandledExceptionFilter(&OnCrash);
+}
+
+void SetCrashLogDestination(const LogDestination& destination)
+{
+    g_crash.destination = destination;
+    g_crash.destinationSet = true;
 }
 
 void SetCrashImage(const std::wstring& imagePath)

@@ -9,11 +9,15 @@
 #include <windows.h>
 #include <string>
 
+#include "log/UpgradeLog.h"
+
 // Exit code of a program that crashed.
 constexpr int kExitCrashed = 12;
 
 // From now on a crash of this process records itself, calls `say` (which may be null) with
 // the exception's code, and ends the process with kExitCrashed.
 void RecordCrashes(const wchar_t* program, void (*say)(DWORD code));
+// Where that record goes, when not where the policy says (romflash's --log-folder).
+void SetCrashLogDestination(const LogDestination& destination);
 // The image the program works on now, for that record.
 void SetCrashImage(const std::wstring& imagePath);

@@ -13,6 +13,7 @@
 #include "framework/Handles.h"
 #include "framework/NamedObject.h"
 #include "framework/SystemLibrary.h"
+#include "policy/Policies.h"
 #include "version.h"
 
 namespace {
@@ -139,15 +140,15 @@ void CutBack(const std::wstring& log, uint64_t size, uint64_t end)
     if (::SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN)) ::SetEndOfFile(file.get());
 }
 
-// Appends one whole record in one write, moving a full log aside first: 0, or the Windows
-// error that kept it out. A record is there whole or not at all: one that went out in part (a
-// full disk) is cut off again, so that the next one does not run on from it.
-DWORD AppendRecord(const std::string& record)
+// Appends one whole record to FOLDER\NAME in one write, moving a full log aside first: 0, or
+// the Windows error that kept it out. A record is there whole or not at all: one that went out
+// in part (a full disk) is cut off again, so that the next one does not run on from it. The
+// folder is made only when `make` says so.
+DWORD AppendRecord(const std::wstring& folder, const std::wstring& name, bool make, const std::string& record)
 {
-    const std::wstring folder = UpgradeLogFolder();
     if (folder.empty()) return ERROR_PATH_NOT_FOUND;
-    ::CreateDirectoryW(folder.c_str(), nullptr);  // there already, or it cannot be: the open says
-    const std::wstring log = folder + L"\\upgrade.log";
+    if (make) ::CreateDirectoryW(folder.c_str(), nullptr);  // there already, or it cannot be: the open says
+    const std::wstring log = folder + L"\\" + name;
     const LogLock lock(folder);
 
     WIN32_FILE_ATTRIBUTE_DATA info;
@@ -172,6 +173,18 @@ DWORD AppendRecord(const std::string& record)
         CutBack(log, static_cast<uint64_t>(before.QuadPart), static_cast<uint64_t>(before.QuadPart) + written);
     }
     return error;
+}
+
+// This PC's name, for its file in a shared folder; empty when it cannot name a file.
+std::wstring ComputerName()
+{
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD n = MAX_COMPUTERNAME_LENGTH + 1;
+    if (!::GetComputerNameW(name, &n) || n == 0) return {};
+    const std::wstring text(name, n);
+    for (wchar_t c : text)
+        if (c < 0x20 || std::wcschr(L"\\/:*?\"<>|", c)) return {};
+    return text;
 }
 
 // `text` in double quotes, a quote or a backslash escaped with a backslash and a control
@@ -364,12 +377,83 @@ std::wstring UpgradeLogFolder()
     return base.empty() ? base : base + L"\\ROM Upgrade Wizard";
 }
 
+bool IsFullFolderPath(const std::wstring& folder, std::wstring* why)
+{
+    if (folder.find_first_not_of(L" \t") == std::wstring::npos) {
+        *why = L"it is empty";
+        return false;
+    }
+    for (wchar_t c : folder) {
+        if (c < 0x20 || std::wcschr(L"*?\"<>|", c)) {
+            *why = L"it holds a character no folder name may hold";
+            return false;
+        }
+    }
+    const bool drive = folder.size() >= 3 && std::iswalpha(folder[0]) && folder[0] < 0x80 && folder[1] == L':' &&
+                       (folder[2] == L'\\' || folder[2] == L'/');
+    const bool unc = folder.size() >= 3 && (folder[0] == L'\\' || folder[0] == L'/') &&
+                     (folder[1] == L'\\' || folder[1] == L'/') && folder[2] != L'\\' && folder[2] != L'/';
+    if (!drive && !unc) {
+        *why = L"it is no full path (C:\\Logs or \\\\server\\share\\logs)";
+        return false;
+    }
+    return true;
+}
+
+std::wstring LogDestination::SharedLog() const
+{
+    const std::wstring name = ComputerName();
+    if (shared.empty() || name.empty()) return {};
+    std::wstring folder = shared;
+    while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+    return folder + L"\\" + name + L".log";
+}
+
+LogDestination ChooseLogDestination(const std::wstring& folder)
+{
+    LogDestination d;
+    std::wstring text, why;
+    switch (policy::ReadText(policy::kLogFolder, &text, &why)) {
+    case policy::Text::Set:
+        if (IsFullFolderPath(text, &why)) {
+            d.shared = text;
+            d.byPolicy = true;
+        } else {
+            d.problem = L"the policy's log folder \"" + text + L"\" cannot be used: " + why;
+        }
+        return d;
+    case policy::Text::Unreadable:
+        // An administrator named a folder we cannot read: the records stay on this PC rather
+        // than go to a folder the administrator did not name.
+        d.problem = L"the policy's log folder cannot be read: " + why;
+        return d;
+    case policy::Text::Absent: break;
+    }
+    d.shared = folder;
+    return d;
+}
+
+RecordWritten LogUpgrade(const UpgradeOutcome& outcome, const LogDestination& destination)
+{
+    RecordWritten w;
+    const std::string record = FormatUpgradeRecord(outcome) + "\r\n";
+    if (!destination.shared.empty()) {
+        const std::wstring log = destination.SharedLog();
+        const size_t slash = log.find_last_of(L'\\');
+        w.sharedError = log.empty() ? ERROR_INVALID_NAME
+                                    : AppendRecord(log.substr(0, slash), log.substr(slash + 1), false, record);
+        w.shared = w.sharedError == 0;
+        if (w.shared) return w;
+    }
+    w.error = AppendRecord(UpgradeLogFolder(), L"upgrade.log", true, record);
+    return w;
+}
+
 bool LogUpgrade(const UpgradeOutcome& outcome, DWORD* error)
 {
-    DWORD ignored = 0;
-    if (!error) error = &ignored;
-    *error = AppendRecord(FormatUpgradeRecord(outcome) + "\r\n");
-    return *error == 0;
+    const RecordWritten w = LogUpgrade(outcome, ChooseLogDestination());
+    if (error) *error = w.error;
+    return w.Written();
 }
 
 void LogCancelled(const wchar_t* program, const CUSBUpdate& link, int handshake, const std::wstring& imagePath)

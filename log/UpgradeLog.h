@@ -24,8 +24,10 @@
 // logoff, shutdown; cancel: the wizard's Cancel or Esc). Each record goes out in one write, so
 // it is there whole or not at all; writers in several threads and programs take turns (a lock
 // per log folder). Past 1 MiB the log moves to upgrade.log.1 (replacing the one there) and
-// starts afresh, once, however many writers reach the limit together. Writing the log never shows anything and never holds up
-// an upgrade: when it cannot be written, the record is dropped (romflash says so).
+// starts afresh, once, however many writers reach the limit together. A company may have every
+// PC keep its records in one shared folder instead (LogDestination). Writing the log never
+// shows anything and never holds up an upgrade: when it cannot be written, the record is
+// dropped (romflash says so).
 #pragma once
 #include <windows.h>
 #include <string>
@@ -137,8 +139,36 @@ std::string JsonString(const std::string& utf8);
 // The folder of the log (not created here); empty when there is no local app data folder.
 std::wstring UpgradeLogFolder();
 
-// Appends the outcome's record to the log; false when it could not be written, with the
-// Windows error in *error.
+// Where records go. Each goes to the user's own log (upgrade.log in UpgradeLogFolder()) unless
+// a shared folder is named: by the policy LogFolder (policy/Policies.h), else by romflash's
+// --log-folder. There each PC keeps its records in a file named after it, COMPUTERNAME.log
+// (moved aside as upgrade.log is), so that many benches can share one folder, a network share,
+// without sharing a file. That folder is never made here. A record it cannot take goes to the
+// user's own log instead: none is lost, and the next record tries the shared folder again.
+struct LogDestination {
+    std::wstring shared;    // the shared folder, or empty
+    bool byPolicy = false;  // named by the policy, which wins over --log-folder
+    // Why the policy's folder cannot be used (not text, no full path): the records then stay
+    // on this PC, rather than go where the administrator did not say.
+    std::wstring problem;
+    // The file of this PC in the shared folder; empty when there is none.
+    std::wstring SharedLog() const;
+};
+// The policy's folder if it names one, else `folder`.
+LogDestination ChooseLogDestination(const std::wstring& folder = L"");
+// Whether `folder` is a full path: C:\Logs, or \\server\share\logs. *why says why not.
+bool IsFullFolderPath(const std::wstring& folder, std::wstring* why);
+
+// Where one record went.
+struct RecordWritten {
+    bool shared = false;    // into the shared folder
+    DWORD sharedError = 0;  // why the shared folder did not take it (it went to the user's log)
+    DWORD error = 0;        // why it went nowhere: 0 when it went somewhere
+    bool Written() const { return error == 0; }
+};
+RecordWritten LogUpgrade(const UpgradeOutcome& outcome, const LogDestination& destination);
+// To where the policy says now; false when the record went nowhere, with the Windows error
+// in *error.
 bool LogUpgrade(const UpgradeOutcome& outcome, DWORD* error = nullptr);
 
 // Records an attempt the user ended (Cancel, Esc) before anything was sent: during the
