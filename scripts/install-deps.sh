@@ -4,7 +4,7 @@
 set -euo pipefail
 pkgs=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools wine wine64 wine32:i386 fonts-wine
       fonts-liberation xvfb xauth x11-utils cmake ninja-build libgtest-dev imagemagick nsis zip
-      osslsigncode openssl fonts-wqy-microhei python3)
+      osslsigncode openssl fonts-wqy-microhei python3 wixl msitools faketime)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

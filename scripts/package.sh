@@ -3,12 +3,15 @@
 # the architectures ARCHES names, as scripts/build.sh takes them):
 #   RomUpgradeWizard-<version>-<arch>.zip        the program(s) and README.txt, to unpack and run
 #   RomUpgradeWizard-<version>-<arch>-setup.exe  the installer (silent with /S)
+#   RomUpgradeWizard-<version>-<arch>.msi        the Windows Installer package (msiexec /i ... /qn)
 #   SHA256SUMS                                   the SHA-256 of every other file in dist/
+# Each carries the administrative templates (PolicyDefinitions), and signers.txt beside the
+# programs when SIGNERS_FILE names one.
 # Each build tree makes its own two and lists them in its packages.txt.
 #
 # With SIGN_PFX (a PKCS#12 certificate) and SIGN_PASSWORD in the environment, and optionally
-# SIGN_TIMESTAMP_URL, the programs, the installers and their uninstallers are signed
-# (packaging/sign.sh).
+# SIGN_TIMESTAMP_URL, the programs, the installers, their uninstallers and the MSI packages are
+# signed (packaging/sign.sh).
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 if [ -n "${SIGN_PFX:-}" ]; then
@@ -41,8 +44,9 @@ for arch in ${ARCHES:-x86 x64}; do
     echo "package.sh: no $list: build/$arch was not built" >&2
     exit 1
   fi
-  if ! grep -q -- "-$arch\.zip$" "$list" || ! grep -q -- "-$arch-setup\.exe$" "$list"; then
-    echo "package.sh: build/$arch did not make both packages (is makensis or zip missing?):" >&2
+  if ! grep -q -- "-$arch\.zip$" "$list" || ! grep -q -- "-$arch-setup\.exe$" "$list" ||
+     ! grep -q -- "-$arch\.msi$" "$list"; then
+    echo "package.sh: build/$arch did not make all three packages (is zip, makensis, wixl or faketime missing?):" >&2
     cat "$list" >&2
     exit 1
   fi
