@@ -183,6 +183,8 @@ protected:
     {
         for (const std::wstring& file : g_edition.InstalledFiles(folder))
             EXPECT_FALSE(Exists(file)) << Utf8(file) << " is left";
+        for (const std::wstring& below : g_edition.ShippedFolders(folder))
+            EXPECT_FALSE(Exists(below)) << Utf8(below) << " is left";
         EXPECT_FALSE(Exists(g_edition.Shortcut())) << "the Start menu shortcut is left";
         EXPECT_FALSE(ReadUninstallEntry(g_edition.UninstallKey(), g_edition.View()).present)
             << "the Add/Remove Programs entry is left";

@@ -76,13 +76,36 @@ std::wstring Edition::Shortcut() const
     return std::wstring(programs) + L"\\" + DisplayName() + L".lnk";
 }
 
-std::vector<std::wstring> Edition::InstalledFiles(const std::wstring& folder) const
+namespace {
+
+const wchar_t* const kPolicyLanguages[] = {L"en-US", L"de-DE", L"fr-FR", L"es-ES", L"zh-CN", L"ja-JP"};
+
+}  // namespace
+
+std::vector<std::wstring> Edition::ShippedFiles(const std::wstring& folder) const
 {
     std::vector<std::wstring> files;
     for (const std::wstring& program : programs) files.push_back(folder + L"\\" + program);
     files.push_back(folder + L"\\README.txt");
     for (const wchar_t* language : {L"de", L"fr", L"es", L"zh", L"ja"})
         files.push_back(folder + L"\\README." + language + L".txt");
+    files.push_back(folder + L"\\PolicyDefinitions\\RomUpgradeWizard.admx");
+    for (const wchar_t* language : kPolicyLanguages)
+        files.push_back(folder + L"\\PolicyDefinitions\\" + language + L"\\RomUpgradeWizard.adml");
+    return files;
+}
+
+std::vector<std::wstring> Edition::ShippedFolders(const std::wstring& folder) const
+{
+    std::vector<std::wstring> folders;
+    for (const wchar_t* language : kPolicyLanguages) folders.push_back(folder + L"\\PolicyDefinitions\\" + language);
+    folders.push_back(folder + L"\\PolicyDefinitions");
+    return folders;
+}
+
+std::vector<std::wstring> Edition::InstalledFiles(const std::wstring& folder) const
+{
+    std::vector<std::wstring> files = ShippedFiles(folder);
     files.push_back(Uninstaller(folder));
     return files;
 }

@@ -22,7 +22,12 @@ struct Edition {
     std::wstring DefaultFolder() const;
     // The shortcut in the Start menu of all users.
     std::wstring Shortcut() const;
-    // Every file the installer puts into `folder`: the programs, README.txt, the uninstaller.
+    // Every file a package ships, as it lies in `folder`: the programs, the READMEs, the
+    // administrative templates (PolicyDefinitions).
+    std::vector<std::wstring> ShippedFiles(const std::wstring& folder) const;
+    // The folders below `folder` that hold some of them, deepest first.
+    std::vector<std::wstring> ShippedFolders(const std::wstring& folder) const;
+    // What the setup program puts into `folder`: those, and its uninstaller.
     std::vector<std::wstring> InstalledFiles(const std::wstring& folder) const;
     std::wstring Uninstaller(const std::wstring& folder) const;
 };

@@ -2,11 +2,13 @@
 # The x64 installer on a 32-bit Windows: a Wine prefix of the 32-bit kind, made once and kept
 # in the build tree, stands for one. Run silently, the installer must end with code 2 and
 # install nothing; run with its pages, it must first say why in a message box, and install
-# nothing while that waits. Wine's msgbox trace gives the box's text.
+# nothing while that waits. Wine's msgbox trace gives the box's text. The x64 MSI package, when
+# given, must be refused by Windows Installer: 1633, "not supported by this processor type".
 #
-#   x64-refused-on-32bit.sh SETUP.exe PREFIX     (exit 77: no 32-bit Wine here, skipped)
+#   x64-refused-on-32bit.sh SETUP.exe PREFIX [X64.msi]   (exit 77: no 32-bit Wine here, skipped)
 set -euo pipefail
 setup=$1
+msi=${3:-}
 export WINEPREFIX=$2
 export WINEARCH=win32 WINEDEBUG=-all
 # No copies of Start-menu entries into the Linux desktop's menus (see tests/install/CMakeLists.txt).
@@ -60,6 +62,14 @@ if [ -n "${DISPLAY:-}" ]; then
   nothing_installed "with pages"
 else
   echo "no DISPLAY: the message box is not checked"
+fi
+
+if [ -n "$msi" ]; then
+  status=0
+  wine msiexec /i "$(winepath -w "$msi")" /qn || status=$?
+  # A Linux exit code keeps the low 8 bits of Windows' own: 1633 & 255.
+  [ "$status" -eq $((1633 & 255)) ] || fail "MSI: exit code $status, not 1633 (ERROR_INSTALL_PLATFORM_UNSUPPORTED)"
+  nothing_installed MSI
 fi
 
 if [ "$failures" -ne 0 ]; then exit 1; fi

@@ -646,6 +646,61 @@ TEST_F(Flasher, RepeatLinesOnOnePcWriteEachPlugOnce)
     EXPECT_EQ(log.NewRecords().size(), 4u) << "a skip is no attempt";
 }
 
+// A bench's records in a shared folder (--log-folder), in a file named after the PC. The folder
+// goes away after two plugs and comes back two plugs later: meanwhile the records go to the
+// local log, said once when it goes and once when it is back; none is lost, none is written
+// twice, and each is a record as the local log keeps it.
+TEST_F(Flasher, SharedLogFolderThatGoesAwayAndComesBackLosesNoRecord)
+{
+    ImageFile image(30000);
+    const robot::ConsoleResult bad = Flash(L"--log-folder logs " + Quoted(image.Path()));
+    EXPECT_EQ(bad.exitCode, 6u);
+    EXPECT_TRUE(Has(bad.err, "--log-folder needs a full path to a folder")) << bad.err;
+
+    const std::wstring share = TempPath(L"bench records"), away = TempPath(L"bench records, away");
+    wchar_t pc[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD n = MAX_COMPUTERNAME_LENGTH + 1;
+    ASSERT_TRUE(::GetComputerNameW(pc, &n));
+    const std::wstring pcLog = share + L"\\" + std::wstring(pc, n) + L".log";
+    ::DeleteFileW(pcLog.c_str());
+    ::RemoveDirectoryW(away.c_str());
+    ::CreateDirectoryW(share.c_str(), nullptr);
+    UpgradeLog local;
+    robot::ConsoleProgram line;
+    ASSERT_TRUE(line.Start(FlasherPath(), L"--repeat --log-folder " + Quoted(share) + L" " + Quoted(image.Path())));
+    for (size_t plug = 1; plug <= 6; ++plug) {
+        if (plug == 3) {
+            ASSERT_TRUE(::MoveFileW(share.c_str(), away.c_str())) << "the folder could not be taken away";
+        }
+        if (plug == 5) {
+            ASSERT_TRUE(::MoveFileW(away.c_str(), share.c_str())) << "the folder could not be brought back";
+        }
+        ASSERT_TRUE(device.Start()) << Utf8(device.Error());
+        ASSERT_TRUE(WaitForResultLines({&line}, plug)) << line.OutputSoFar();
+        EXPECT_EQ(device.Stop()["match"], "1") << "plug " << plug;
+    }
+    ASSERT_TRUE(line.PressCtrlC());
+    const robot::ConsoleResult r = line.Wait(20000);
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    EXPECT_TRUE(Has(r.err, "done 6, failed 0")) << r.err;
+    EXPECT_EQ(Count(r.err, "romflash: the log folder " + Utf8(share) + " cannot be reached"), 1u) << r.err;
+    EXPECT_EQ(Count(r.err, "the records go to " + Utf8(UpgradeLog::Path()) + " until it can"), 1u) << r.err;
+    EXPECT_EQ(Count(r.err, "can be reached again: the records go to " + Utf8(pcLog) + " again"), 1u) << r.err;
+
+    const std::vector<std::string> here = local.NewRecords();
+    std::vector<std::string> there;
+    const std::string text = ReadWholeFile(pcLog);
+    for (size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2)
+        there.push_back(text.substr(at, end - at));
+    EXPECT_EQ(there.size(), 4u) << "plugs 1, 2, 5 and 6 in the shared folder:\n" << text;
+    EXPECT_EQ(here.size(), 2u) << "plugs 3 and 4 in the local log";
+    std::vector<std::string> all = there;
+    all.insert(all.end(), here.begin(), here.end());
+    ExpectRecordsAgreeWithResults(all, r.out, 30000, Sha256Of(image.Path()));
+    ::DeleteFileW(pcLog.c_str());
+    ::RemoveDirectoryW(share.c_str());
+}
+
 // A handheld that fails and resets itself, back within a tenth of a second: Windows said it
 // was removed, so it is a new plug and written again, although no look saw it gone.
 TEST_F(Flasher, RepeatWritesAgainAHandheldThatResetItselfAfterAFailure)
