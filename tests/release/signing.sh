@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Signs the packages of one architecture with a throwaway certificate made here, then checks
 # that both signatures (SHA-1, and the nested SHA-256 one) are on the two programs, the
-# installer and the uninstaller it installs, and that the signed programs still pass the
+# installer and the uninstaller it installs, the MSI package (where it is made), and that the signed programs still pass the
 # hardening test and a whole upgrade each.
 #
 #   signing.sh BUILD_DIR HARDENING_EXE EXPORTS_DIR VERSION ROAD_EXE -- MAKE_PACKAGES_OPTIONS...
@@ -55,6 +55,10 @@ expect_signed() {
 expect_signed "$stage/RomUpgradeWizard.exe"
 expect_signed "$stage/romflash.exe"
 expect_signed "$setup"
+if [[ " ${options[*]} " == *" --wixl "* ]]; then
+  msi=$(ls "$work"/*.msi 2>/dev/null || true)
+  if [ -n "$msi" ]; then expect_signed "$msi"; else echo "NO MSI PACKAGE MADE"; failed=1; fi
+fi
 
 # The uninstaller exists only once the installer has run.
 wine "$setup" /S "/D=$folder"
