@@ -1,8 +1,8 @@
 // The administrative templates, read with Windows' own XML parser: well-formed, every string
 // in every language, and every policy exactly a setting the programs read (policy/Policies.h).
 // Then each policy set in the registry as Group Policy sets it from the template (its key,
-// value names, types and values taken from the ADMX alone), and romflash doing what the
-// policy's text says.
+// value names, types and values taken from the ADMX alone), and romflash (and, for the log
+// folder, the wizard) doing what the policy's text says.
 #include <msxml2.h>
 #include <objbase.h>
 
@@ -344,7 +344,7 @@ protected:
     }
 };
 
-TEST_F(PolicyTemplatesAtWork, RomflashDoesWhatEachPolicySaysAsGroupPolicySetsItFromTheTemplate)
+TEST_F(PolicyTemplatesAtWork, TheProgramsDoWhatEachPolicySaysAsGroupPolicySetsItFromTheTemplate)
 {
     const Xml admx = Load(Admx());
     ASSERT_TRUE(admx.error.empty()) << Utf8(admx.error);
@@ -378,6 +378,19 @@ TEST_F(PolicyTemplatesAtWork, RomflashDoesWhatEachPolicySaysAsGroupPolicySetsItF
     ::DeleteFileW(pcLog.c_str());
     gp.Set(L"LogFolder", true, {share});
     EXPECT_EQ(FlashFor(plain.Path(), 0, pcLog), "");
+    {
+        // The wizard's record goes there too: Esc on the image file page.
+        UpgradeLog local;
+        const size_t before = ReadWholeFile(pcLog).size();
+        ASSERT_NO_FATAL_FAILURE(WalkToImagePage());
+        ASSERT_TRUE(wizard.PressEscape());
+        ExpectRunEnds();
+        EXPECT_TRUE(local.NewRecords().empty()) << "the wizard's record went to the local log";
+        const std::string added = ReadWholeFile(pcLog).substr(before);
+        UpgradeLog::Fields f = UpgradeLog::Parse(added.substr(0, added.find("\r\n")));
+        EXPECT_EQ(f["program"], "RomUpgradeWizard") << added;
+        EXPECT_EQ(f["cause"], "cancel") << added;
+    }
     gp.Set(L"LogFolder", false);
     EXPECT_EQ(FlashFor(plain.Path(), 0), "");
     gp.Clear();
