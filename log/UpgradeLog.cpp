@@ -403,10 +403,14 @@ bool IsFullFolderPath(const std::wstring& folder, std::wstring* why)
 std::wstring LogDestination::SharedLog() const
 {
     const std::wstring name = ComputerName();
-    if (shared.empty() || name.empty()) return {};
+    return shared.empty() || name.empty() ? std::wstring() : SharedFolder() + L"\\" + name + L".log";
+}
+
+std::wstring LogDestination::SharedFolder() const
+{
     std::wstring folder = shared;
     while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
-    return folder + L"\\" + name + L".log";
+    return folder;
 }
 
 LogDestination ChooseLogDestination(const std::wstring& folder)
@@ -438,10 +442,9 @@ RecordWritten LogUpgrade(const UpgradeOutcome& outcome, const LogDestination& de
     RecordWritten w;
     const std::string record = FormatUpgradeRecord(outcome) + "\r\n";
     if (!destination.shared.empty()) {
-        const std::wstring log = destination.SharedLog();
-        const size_t slash = log.find_last_of(L'\\');
-        w.sharedError = log.empty() ? ERROR_INVALID_NAME
-                                    : AppendRecord(log.substr(0, slash), log.substr(slash + 1), false, record);
+        const std::wstring name = ComputerName();
+        w.sharedError =
+            name.empty() ? ERROR_INVALID_NAME : AppendRecord(destination.SharedFolder(), name + L".log", false, record);
         w.shared = w.sharedError == 0;
         if (w.shared) return w;
     }

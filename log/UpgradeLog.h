@@ -153,6 +153,8 @@ struct LogDestination {
     std::wstring problem;
     // The file of this PC in the shared folder; empty when there is none.
     std::wstring SharedLog() const;
+    // The shared folder, without a separator at its end.
+    std::wstring SharedFolder() const;
 };
 // The policy's folder if it names one, else `folder`.
 LogDestination ChooseLogDestination(const std::wstring& folder = L"");
