@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds both architectures, then runs every test of each under Wine: the x86 tree with 32-bit
-# Wine, the x64 tree with 64-bit Wine, each in its own prefix and virtual display.
+# Builds both architectures, then runs every test of each under Wine, both at once: the x86
+# tree with 32-bit Wine, the x64 tree with 64-bit Wine, each in its own prefix and virtual display.
 # ARCHES="x64" tests one tree only; other arguments go to ctest (e.g. -R upgrade_road).
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
@@ -8,13 +8,22 @@ ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 passed=0
 failed=0
 status=0
+# Each tree has its own prefix, wineserver and virtual display (never the user's: two desktops
+# on one display would take each other's keyboard focus), so the two run side by side; their
+# lines are marked with the architecture, and each tree's whole output is kept in ctest.log.
+pids=()
 for arch in ${ARCHES:-x86 x64}; do
-  echo "=== $arch: build/$arch"
   log="$ROOT/build/$arch/ctest.log"
-  ARCH=$arch bash -c 'source "$0/scripts/wine-env.sh"; wine_up; trap wine_down EXIT
-                      cd "$BUILD" && ctest --output-on-failure --timeout 300 "${@}"' "$ROOT" "$@" 2>&1 \
-    | tee "$log" || status=1
+  (ARCH=$arch bash -c 'unset DISPLAY; source "$0/scripts/wine-env.sh"; wine_up; trap wine_down EXIT
+                                     cd "$BUILD" && ctest --output-on-failure --timeout 300 "${@}"' "$ROOT" "$@" 2>&1 \
+     | tee "$log" | sed -u "s/^/$arch| /") &
+  pids+=($!)
+done
+for pid in "${pids[@]}"; do wait "$pid" || status=1; done
+for arch in ${ARCHES:-x86 x64}; do
+  log="$ROOT/build/$arch/ctest.log"
   summary=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1 || true)
+  echo "$arch: ${summary:-no summary (see build/$arch/ctest.log)}"
   if [[ "$summary" =~ ([0-9]+)\ tests?\ failed\ out\ of\ ([0-9]+) ]]; then
     failed=$((failed + BASH_REMATCH[1]))
     passed=$((passed + BASH_REMATCH[2] - BASH_REMATCH[1]))

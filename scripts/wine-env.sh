@@ -13,12 +13,15 @@ export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe
 wine_up() {
   mkdir -p "$BUILD"
   if [ -z "${DISPLAY:-}" ]; then
-    local n=87
-    while [ -e "/tmp/.X${n}-lock" ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    # Xvfb picks a free display itself and writes its number once it accepts connections:
+    # two runs starting at once (both architectures' tests) never race for one number.
+    local numfile="$BUILD/.xvfb-display"
+    rm -f "$numfile"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$numfile" >/dev/null 2>&1 &
     XVFB_PID=$!
-    export DISPLAY=":$n"
-    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+    for _ in $(seq 100); do [ -s "$numfile" ] && break; sleep 0.1; done
+    [ -s "$numfile" ] || { echo "Xvfb did not start" >&2; return 1; }
+    export DISPLAY=":$(head -n 1 "$numfile")"
   fi
   # A prefix made before 32-bit Wine was installed cannot run 32-bit programs: make it afresh.
   if [ -f "$WINEPREFIX/.wizard-ready" ] && [ ! -e "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
