@@ -198,6 +198,21 @@ void WholeUpgrade(const std::wstring& wizardPath, uint64_t size)
     ::DeleteFileW(image.c_str());
 }
 
+// Starts the wizard and takes it to the transfer of `image`: every page on the road, the file
+// dialog, the question answered Yes. False (said) when a step fails.
+bool ToTheTransfer(robot::Wizard& w, const std::wstring& wizardPath, const std::wstring& image)
+{
+    auto fail = [](const char* what) { return Fail(what), false; };
+    if (!w.Start(wizardPath, 15000, g_arguments) || !w.WaitForPage(Page::Welcome)) return fail("the wizard did not start");
+    if (!Step(w, IDOK, Page::Reset) || !Step(w, IDOK, Page::Select) || !Step(w, IDOK, Page::CheckUSB)) return false;
+    if (!w.WaitForPage(Page::Image, 15000)) return fail("the device check did not open the image file page");
+    w.Press(IDC_IMAGE_FILE);
+    if (!w.ChooseFile(image)) return fail("the file dialog");
+    if (!w.WaitForMessageBox(nullptr, 60000, true) || !w.AnswerMessageBox(10000, true, IDYES))
+        return fail("no question before the write");
+    return w.WaitForPage(Page::Progress, 5000) || fail("no progress page");
+}
+
 // A handheld that stops taking data for a while: the progress page's stall line, then the
 // transfer goes on to its end.
 void Stalled(const std::wstring& wizardPath)
@@ -207,14 +222,7 @@ void Stalled(const std::wstring& wizardPath)
     EmulatedHandheld device;
     if (!device.Start(L"--stall-after-block 50 --stall-ms 14000")) return Fail("the emulated handheld did not start");
     robot::Wizard w;
-    if (!w.Start(wizardPath, 15000, g_arguments) || !w.WaitForPage(Page::Welcome)) return Fail("the wizard did not start");
-    if (!Step(w, IDOK, Page::Reset) || !Step(w, IDOK, Page::Select) || !Step(w, IDOK, Page::CheckUSB)) return;
-    if (!w.WaitForPage(Page::Image, 15000)) return Fail("the device check did not open the image file page");
-    w.Press(IDC_IMAGE_FILE);
-    if (!w.ChooseFile(image)) return Fail("the file dialog");
-    if (!w.WaitForMessageBox(nullptr, 60000, true) || !w.AnswerMessageBox(10000, true, IDYES))
-        return Fail("no question before the write");
-    if (!w.WaitForPage(Page::Progress, 5000)) return Fail("no progress page");
+    if (!ToTheTransfer(w, wizardPath, image)) return;
     HWND note = w.Control(IDC_STALL_NOTE);
     if (!robot::WaitUntil([&] { return note && ::IsWindowVisible(note); }, 30000)) return Fail("no stall line");
     Shot("stall", w.PageWindow());
@@ -233,14 +241,7 @@ void Refused(const std::wstring& wizardPath)
     EmulatedHandheld device;
     if (!device.Start(L"--refuse-block 1000")) return Fail("the emulated handheld did not start");
     robot::Wizard w;
-    if (!w.Start(wizardPath, 15000, g_arguments) || !w.WaitForPage(Page::Welcome)) return Fail("the wizard did not start");
-    if (!Step(w, IDOK, Page::Reset) || !Step(w, IDOK, Page::Select) || !Step(w, IDOK, Page::CheckUSB)) return;
-    if (!w.WaitForPage(Page::Image, 15000)) return Fail("the device check did not open the image file page");
-    w.Press(IDC_IMAGE_FILE);
-    if (!w.ChooseFile(image)) return Fail("the file dialog");
-    if (!w.WaitForMessageBox(nullptr, 60000, true) || !w.AnswerMessageBox(10000, true, IDYES))
-        return Fail("no question before the write");
-    if (!w.WaitForPage(Page::Progress, 5000)) return Fail("no progress page");
+    if (!ToTheTransfer(w, wizardPath, image)) return;
     const HWND page = w.PageWindow();
     const HWND box = w.BoxOwnedBy(page, 60000);
     if (!box || !::IsWindowVisible(::GetDlgItem(page, IDC_TRANSFER_STOPPED))) return Fail("no word of where it stopped");
