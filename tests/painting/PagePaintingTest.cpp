@@ -159,20 +159,18 @@ TEST_F(PagePainting, LicensePage)
 
     // A click on a caption, as the mouse makes it, makes that choice.
     auto click = [](POINT at) {
-        ::SetCursorPos(at.x, at.y);
-        // Under Wine the desktop hears of each move from X in its own time, and puts the cursor
-        // where X then says it is: let it catch up first, or the last click's late move takes
-        // this one back there.
-        DWORD_PTR ignored = 0;
-        ::SendMessageTimeoutW(::GetDesktopWindow(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
-        robot::WaitUntil([&] {
-            POINT now{};
-            return ::GetCursorPos(&now) && now.x == at.x && now.y == at.y;
-        }, 5000);
+        // The place goes with each button event, not before them: under Wine the desktop hears
+        // of every cursor move from X in its own time and then puts the cursor where X said, so
+        // the last click's late move can take a SetCursorPos back before this press.
+        const int w = ::GetSystemMetrics(SM_CXSCREEN), h = ::GetSystemMetrics(SM_CYSCREEN);
         INPUT press[2] = {};
-        press[0].type = press[1].type = INPUT_MOUSE;
-        press[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-        press[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+        for (INPUT& in : press) {
+            in.type = INPUT_MOUSE;
+            in.mi.dx = (at.x * 65536 + w - 1) / w;
+            in.mi.dy = (at.y * 65536 + h - 1) / h;
+        }
+        press[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_LEFTDOWN;
+        press[1].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_LEFTUP;
         ::SendInput(2, press, sizeof(INPUT));
     };
     click(POINT{decline.x + 60, decline.y + 6});
