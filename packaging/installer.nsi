@@ -81,6 +81,8 @@ Var RecordedFolder
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
 !define MUI_ABORTWARNING
+!define MUI_CUSTOMFUNCTION_GUIINIT Refusals
+!define MUI_CUSTOMFUNCTION_UNGUIINIT un.Refusals
 
 !define MUI_PAGE_CUSTOMFUNCTION_PRE DirectoryPre
 !define MUI_PAGE_CUSTOMFUNCTION_LEAVE DirectoryLeave
@@ -156,12 +158,16 @@ LangString Refuses32Bit ${LANG_JAPANESE} "これは ${PRODUCT} の 64 ビット 
 !macroend
 
 ; Both the installer and the uninstaller: the view of the registry this edition's entry lives
-; in, the Start menu of all users, and administrator rights (which XP does not ask for by itself).
+; in, and the Start menu of all users.
 !macro Prepare
   !if "${ARCH}" == "x64"
     SetRegView 64
   !endif
   SetShellVarContext all
+!macroend
+
+; Administrator rights, which XP does not ask for by itself.
+!macro RefuseWithoutAdmin
   UserInfo::GetAccountType
   Pop $0
   ${If} $0 != "admin"
@@ -227,8 +233,10 @@ Function DirectoryLeave
   Call CheckFolder
 FunctionEnd
 
-Function .onInit
-  !insertmacro ChooseLanguage
+; What ends the installer before its first page. A box says it in the language chosen only
+; from .onGUIInit on (the language .onInit picks takes effect after it), so these run there, or
+; in .onInit when silent, where there is no window and no box shows.
+Function Refusals
   !if "${ARCH}" == "x64"
     ${IfNot} ${RunningX64}
       MessageBox MB_OK|MB_ICONSTOP "$(Refuses32Bit)" /SD IDOK
@@ -236,7 +244,15 @@ Function .onInit
       Quit
     ${EndIf}
   !endif
+  !insertmacro RefuseWithoutAdmin
+FunctionEnd
+
+Function .onInit
+  !insertmacro ChooseLanguage
   !insertmacro Prepare
+  ${If} ${Silent}
+    Call Refusals
+  ${EndIf}
   ReadRegStr $RecordedFolder HKLM "${UNINSTALL_KEY}" "InstallLocation"
   ${If} $RecordedFolder != ""
     StrCpy $INSTDIR $RecordedFolder
@@ -246,10 +262,17 @@ Function .onInit
   ${EndIf}
 FunctionEnd
 
+Function un.Refusals
+  !insertmacro RefuseWithoutAdmin
+  !insertmacro CheckRunning
+FunctionEnd
+
 Function un.onInit
   !insertmacro ChooseLanguage
   !insertmacro Prepare
-  !insertmacro CheckRunning
+  ${If} ${Silent}
+    Call un.Refusals
+  ${EndIf}
 FunctionEnd
 
 Section "${PRODUCT}" SectionProgram

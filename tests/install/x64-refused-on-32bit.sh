@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The x64 installer on a 32-bit Windows: a Wine prefix of the 32-bit kind, made once and kept
 # in the build tree, stands for one. Run silently, the installer must end with code 2 and
-# install nothing; run with its pages, it must first say why in a message box, and install
-# nothing while that waits. Wine's msgbox trace gives the box's text. The x64 MSI package, when
-# given, must be refused by Windows Installer: 1633, "not supported by this processor type".
+# install nothing; run with its pages, it must first say why in a message box in the language
+# asked for (/lang:de), and install nothing while that waits. Wine's msgbox trace gives the
+# box's text. The x64 MSI package, when given, must be refused by Windows Installer: 1633, "not
+# supported by this processor type".
 #
 #   x64-refused-on-32bit.sh SETUP.exe PREFIX [X64.msi]   (exit 77: no 32-bit Wine here, skipped)
 set -euo pipefail
@@ -47,12 +48,14 @@ nothing_installed silent
 
 if [ -n "${DISPLAY:-}" ]; then
   log=$(mktemp)
-  WINEDEBUG=-all,+msgbox wine "$setup" 2>"$log" &
+  # In the language asked for: the box comes before any page, where the installer's language
+  # is easily still Windows' own.
+  WINEDEBUG=-all,+msgbox wine "$setup" /lang:de 2>"$log" &
   for _ in $(seq 300); do grep -q MSGBOX_OnInit "$log" && break; sleep 0.1; done
   text=$(grep MSGBOX_OnInit "$log" || true)
   echo "box: ${text#*MSGBOX_OnInit }"
-  [[ "$text" == *"64-bit (x64) edition"* && "$text" == *"Windows is 32-bit"* && "$text" == *"x86 edition"* ]] \
-    || fail "with pages: no message box saying that this x64 edition needs a 64-bit Windows"
+  [[ "$text" == *"64-Bit-Ausgabe (x64)"* && "$text" == *"ein 32-Bit-Windows"* && "$text" == *"x86-Ausgabe"* ]] \
+    || fail "with pages: no message box saying in German that this x64 edition needs a 64-bit Windows"
   sleep 1
   [ ! -e "$drive/Program Files/ROM Upgrade Wizard" ] || fail "with pages: installed while the box was up"
   # The installer waits on the box: end it, and everything else of this private prefix.
