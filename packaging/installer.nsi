@@ -5,6 +5,7 @@
 ;   FILES_NSH     a generated file of macros over the files this version ships: InstallFiles
 ;                 (File lines), WriteFileList, CheckFolderFiles, CheckRunning and IsShipped
 ;   MAIN_PROGRAM  file name of the wizard, for the shortcut and the icon in Add/Remove Programs
+;   MSI_UPGRADE_CODE  the upgrade code of this edition's MSI package, {braced}
 ;   ICON          the program's icon
 ;   OUTFILE       the installer to write
 ;   SIGN          (optional) a command that signs the file it is given, for the installer and
@@ -22,7 +23,8 @@
 ;  - while a program of ours runs from the folder, the installer and the uninstaller change
 ;    nothing (exit code 32 when silent);
 ;  - a folder that holds a file with one of our names, where no installation of ours is
-;    recorded, is refused (exit code 80 when silent).
+;    recorded, is refused (exit code 80 when silent);
+;  - where the MSI package of this edition is installed, nothing is (exit code 1638 when silent).
 
 !if "${ARCH}" == "x86"
   !define EDITION ""
@@ -134,6 +136,13 @@ LangString Refuses32Bit ${LANG_SPANISH} "Esta es la edición de 64 bits (x64) de
 LangString Refuses32Bit ${LANG_SIMPCHINESE} "这是 ${PRODUCT} 的 64 位 (x64) 版本，而此 Windows 为 32 位。$\r$\n$\r$\n请改为安装 x86 版本：RomUpgradeWizard-${VERSION}-x86-setup.exe。它可在 XP SP3 及更高版本的所有 Windows（32 位和 64 位）上运行。"
 LangString Refuses32Bit ${LANG_JAPANESE} "これは ${PRODUCT} の 64 ビット (x64) 版で、この Windows は 32 ビットです。$\r$\n$\r$\n代わりに x86 版をインストールしてください: RomUpgradeWizard-${VERSION}-x86-setup.exe。XP SP3 以降のすべての Windows (32 ビットと 64 ビット) で動作します。"
 
+LangString MsiInstalled ${LANG_ENGLISH} "${PRODUCT}${EDITION} is already installed on this PC from its Windows Installer package (MSI).$\r$\n$\r$\nSo that neither installation removes the other's files, this setup installs nothing. To update it, install the newer MSI package; to use this setup instead, first remove that installation in Add/Remove Programs."
+LangString MsiInstalled ${LANG_GERMAN} "${PRODUCT}${EDITION} ist auf diesem PC bereits aus seinem Windows Installer-Paket (MSI) installiert.$\r$\n$\r$\nDamit keine der beiden Installationen die Dateien der anderen entfernt, installiert dieses Setup nichts. Zum Aktualisieren installieren Sie das neuere MSI-Paket; um stattdessen dieses Setup zu verwenden, entfernen Sie zuerst jene Installation in der Systemsteuerung."
+LangString MsiInstalled ${LANG_FRENCH} "${PRODUCT}${EDITION} est déjà installé sur ce PC à partir de son package Windows Installer (MSI).$\r$\n$\r$\nPour qu'aucune des deux installations ne supprime les fichiers de l'autre, ce programme d'installation n'installe rien. Pour le mettre à jour, installez le package MSI plus récent ; pour utiliser plutôt ce programme d'installation, supprimez d'abord cette installation dans Ajout/Suppression de programmes."
+LangString MsiInstalled ${LANG_SPANISH} "${PRODUCT}${EDITION} ya está instalado en este equipo desde su paquete de Windows Installer (MSI).$\r$\n$\r$\nPara que ninguna de las dos instalaciones quite los archivos de la otra, este programa de instalación no instala nada. Para actualizarlo, instale el paquete MSI más reciente; para usar en su lugar este programa de instalación, quite primero esa instalación en Agregar o quitar programas."
+LangString MsiInstalled ${LANG_SIMPCHINESE} "${PRODUCT}${EDITION} 已通过其 Windows Installer 程序包 (MSI) 安装在此电脑上。$\r$\n$\r$\n为避免两个安装互相删除对方的文件，此安装程序不会安装任何内容。若要更新，请安装较新的 MSI 程序包；若要改用此安装程序，请先在“添加或删除程序”中删除该安装。"
+LangString MsiInstalled ${LANG_JAPANESE} "${PRODUCT}${EDITION} は、この PC に Windows インストーラー パッケージ (MSI) から既にインストールされています。$\r$\n$\r$\nどちらのインストールも他方のファイルを削除しないよう、このセットアップは何もインストールしません。更新するには、新しい MSI パッケージをインストールしてください。代わりにこのセットアップを使うには、まず [プログラムの追加と削除] でそのインストールを削除してください。"
+
 ; The language, as the wizard chooses its own: /lang:xx, else Windows' display language (NSIS
 ; has chosen by it already), else English.
 !macro ChooseLanguage
@@ -173,6 +182,19 @@ LangString Refuses32Bit ${LANG_JAPANESE} "これは ${PRODUCT} の 64 ビット 
   ${If} $0 != "admin"
     MessageBox MB_OK|MB_ICONSTOP "$(AdminNeeded)" /SD IDOK
     SetErrorLevel 740 ; ERROR_ELEVATION_REQUIRED
+    Quit
+  ${EndIf}
+!macroend
+
+; The MSI package's installation of this edition, if there is one: each would remove the
+; other's files, so nothing is installed beside it. Windows Installer knows it by the package's
+; upgrade code. Any answer but "found" goes on: the folder check still refuses the package's
+; files where it put them.
+!macro RefuseBesideThePackage
+  System::Call 'msi::MsiEnumRelatedProductsW(w "${MSI_UPGRADE_CODE}", i 0, i 0, w .r1) i .r0'
+  ${If} $0 == 0
+    MessageBox MB_OK|MB_ICONSTOP "$(MsiInstalled)" /SD IDOK
+    SetErrorLevel 1638 ; ERROR_PRODUCT_VERSION: another version of this product is installed
     Quit
   ${EndIf}
 !macroend
@@ -245,6 +267,7 @@ Function Refusals
     ${EndIf}
   !endif
   !insertmacro RefuseWithoutAdmin
+  !insertmacro RefuseBesideThePackage
 FunctionEnd
 
 Function .onInit

@@ -46,6 +46,15 @@ fi
 # The signing time when no time-stamp server gives one.
 export SOURCE_DATE_EPOCH="$epoch"
 
+# The MSI's upgrade code, fixed per architecture: Windows Installer knows every version of the
+# package by it, and the setup program asks Windows Installer by it whether the package is
+# installed.
+case "$arch" in
+  x86) upgrade_code=3BDAFCE4-E86D-4F81-B250-14242D356CAD ;;
+  x64) upgrade_code=58A84BF8-B7F4-40C8-8C31-F912A858E604 ;;
+  *) echo "make-packages.sh: --arch must be x86 or x64" >&2; exit 2 ;;
+esac
+
 # The files as they go into the packages, signed when a certificate is given, with fixed
 # modes and times. names: each one's place in the program's folder, with / between folders.
 stage="$out/$name.stage"
@@ -124,7 +133,7 @@ if [ -n "$makensis" ]; then
   if [ -n "${SIGN_PFX:-}" ]; then sign=(-DSIGN="$here/sign.sh"); fi
   rm -f "$out/$name-setup.exe"
   "$makensis" -V2 -WX -DARCH="$arch" -DVERSION="$version" -DFILES_NSH="$nsh" -DMAIN_PROGRAM="${names[0]}" \
-    -DICON="$icon" -DOUTFILE="$out/$name-setup.exe" "${sign[@]}" "$here/installer.nsi"
+    -DMSI_UPGRADE_CODE="{$upgrade_code}" -DICON="$icon" -DOUTFILE="$out/$name-setup.exe" "${sign[@]}" "$here/installer.nsi"
   touch -d "@$epoch" "$out/$name-setup.exe"
 fi
 
@@ -187,7 +196,7 @@ if [ -n "$wixl" ]; then
   cp "$icon" "$stage/app.ico"
   msi=$(cd "$out" && pwd)/$name.msi
   (cd "$stage" && TZ=UTC faketime -f "$when" "$wixl" -a "$arch" -D Arch="$arch" -D Version="$version" \
-     -D ProductCode="$product" -D Icon=app.ico -o "$msi" product.wxs)
+     -D UpgradeCode="$upgrade_code" -D ProductCode="$product" -D Icon=app.ico -o "$msi" product.wxs)
   TZ=UTC faketime -f "$when" msibuild "$out/$name.msi" -s "$product_name" "ROM Upgrade Wizard developers" \
     "$template" "{$package}"
   "$here/sign.sh" "$out/$name.msi"

@@ -3,10 +3,11 @@
 // romflash does a whole upgrade; msiexec /x takes away all of it. A newer version replaces an
 // earlier one, with what only the earlier one shipped (its signers.txt, which the installed
 // romflash read while it was there); the earlier one does not go over the newer. Beside the
-// setup program's installation the package installs nothing.
+// setup program's installation the package installs nothing, and beside the package's the setup
+// program installs nothing.
 //
 //   msi_tests --msi=PATH --earlier-msi=PATH --earlier-file=NAME --arch=x86|x64 --version=0.1.0
-//             --programs=A.exe[,B.exe...]
+//             --programs=A.exe[,B.exe...] --setup=PATH
 #include <windows.h>
 #include <msi.h>
 #include <objbase.h>
@@ -23,8 +24,10 @@ Edition g_edition;
 std::wstring g_msi;
 std::wstring g_earlierMsi;   // version 0.0.9, shipping one file more and a signers.txt
 std::wstring g_earlierFile;  // that file
+std::wstring g_setup;        // the setup program of this version and edition
 
 constexpr DWORD kInstallFailure = 1603;  // ERROR_INSTALL_FAILURE: a launch condition refused
+constexpr DWORD kOtherVersion = 1638;    // ERROR_PRODUCT_VERSION: the setup program's refusal
 
 std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
@@ -230,6 +233,67 @@ TEST_F(Msi, BesideTheSetupProgramsInstallationNothingIsInstalled)
     EXPECT_FALSE(Exists(g_edition.DefaultFolder()));
 }
 
+// BOOL CALLBACK for EnumWindows: the visible message box (its text is control 0xFFFF) of the
+// process want->first, into want->second.
+BOOL CALLBACK BoxOf(HWND wnd, LPARAM found)
+{
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(wnd, &pid);
+    auto* want = reinterpret_cast<std::pair<DWORD, HWND>*>(found);
+    if (pid == want->first && ::IsWindowVisible(wnd) && ::GetDlgItem(wnd, 0xFFFF)) want->second = wnd;
+    return TRUE;
+}
+
+// And the other way round: where the package is installed, the setup program installs nothing,
+// neither over it nor into another folder, and says why in the language chosen.
+TEST_F(Msi, BesideThePackagesInstallationTheSetupProgramInstallsNothing)
+{
+    ASSERT_EQ(RunMsiexec(L"/i " + Quoted(g_msi) + L" /qn"), 0u);
+    const std::wstring elsewhere = L"C:\\Setup's own folder";
+    for (const std::wstring& where : {std::wstring(), L" /D=" + elsewhere}) {
+        const RunResult run = RunToEnd(Quoted(g_setup) + L" /S" + where, 180000);
+        EXPECT_TRUE(run.ended) << Utf8(run.error);
+        EXPECT_EQ(run.exitCode, kOtherVersion) << Utf8(where);
+    }
+    EXPECT_FALSE(Exists(elsewhere));
+    EXPECT_FALSE(ReadUninstallEntry(g_edition.UninstallKey(), g_edition.View()).present) << "the setup's entry";
+    EXPECT_FALSE(Exists(g_edition.Uninstaller(g_edition.DefaultFolder())));
+    ASSERT_NO_FATAL_FAILURE(ExpectInstalled(g_edition.version));
+
+    const struct {
+        const wchar_t* code;
+        const wchar_t* says;  // a part of its box's text in that language
+    } languages[] = {{L"en", L"from its Windows Installer package (MSI)"},
+                     {L"de", L"aus seinem Windows Installer-Paket (MSI)"},
+                     {L"ja", L"Windows インストーラー パッケージ (MSI) から"}};
+    for (const auto& language : languages) {
+        SCOPED_TRACE(Utf8(language.code));
+        STARTUPINFOW si{sizeof si};
+        PROCESS_INFORMATION pi{};
+        std::wstring command = Quoted(g_setup) + L" /lang:" + language.code;
+        ASSERT_TRUE(::CreateProcessW(g_setup.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+        UniqueHandle process(pi.hProcess), thread(pi.hThread);
+        std::pair<DWORD, HWND> box(pi.dwProcessId, nullptr);
+        const bool shown = robot::WaitUntil(
+            [&] {
+                ::EnumWindows(&BoxOf, reinterpret_cast<LPARAM>(&box));
+                return box.second != nullptr;
+            },
+            20000);
+        if (!shown) ::TerminateProcess(process.get(), 1);
+        ASSERT_TRUE(shown) << "no box";
+        const std::wstring text = robot::Wizard::TextOf(::GetDlgItem(box.second, 0xFFFF));
+        EXPECT_EQ(text.rfind(g_edition.DisplayName() + L" ", 0), 0u) << Utf8(text);
+        EXPECT_NE(text.find(language.says), std::wstring::npos) << Utf8(text);
+        ::PostMessageW(box.second, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        ASSERT_EQ(::WaitForSingleObject(process.get(), 20000), WAIT_OBJECT_0) << "setup did not end";
+        DWORD code = 0;
+        ::GetExitCodeProcess(process.get(), &code);
+        EXPECT_EQ(code, kOtherVersion);
+    }
+    EXPECT_FALSE(ReadUninstallEntry(g_edition.UninstallKey(), g_edition.View()).present) << "the setup's entry";
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -243,6 +307,7 @@ int wmain(int argc, wchar_t** argv)
         if (!value(L"--msi=").empty()) g_msi = robot::ToWindowsPath(value(L"--msi="));
         if (!value(L"--earlier-msi=").empty()) g_earlierMsi = robot::ToWindowsPath(value(L"--earlier-msi="));
         if (!value(L"--earlier-file=").empty()) g_earlierFile = value(L"--earlier-file=");
+        if (!value(L"--setup=").empty()) g_setup = robot::ToWindowsPath(value(L"--setup="));
         if (!value(L"--arch=").empty()) g_edition.arch = value(L"--arch=");
         if (!value(L"--version=").empty()) g_edition.version = value(L"--version=");
         std::wstring programs = value(L"--programs=");
@@ -253,12 +318,12 @@ int wmain(int argc, wchar_t** argv)
             start = comma + 1;
         }
     }
-    if (g_msi.empty() || g_earlierMsi.empty() || g_earlierFile.empty() ||
+    if (g_msi.empty() || g_earlierMsi.empty() || g_earlierFile.empty() || g_setup.empty() ||
         (g_edition.arch != L"x86" && g_edition.arch != L"x64") || g_edition.version.empty() ||
         g_edition.programs.empty()) {
         std::fprintf(stderr,
                      "usage: %ls --msi=PATH --earlier-msi=PATH --earlier-file=NAME --arch=x86|x64 --version=X.Y.Z\n"
-                     "          --programs=A.exe[,B.exe] [gtest options]\n",
+                     "          --programs=A.exe[,B.exe] --setup=PATH [gtest options]\n",
                      argv[0]);
         return 2;
     }
