@@ -313,16 +313,6 @@ TEST_F(Installer, AFolderWithAFileOfTheUsersUnderOneOfOurNamesIsRefused)
     EXPECT_FALSE(ReadUninstallEntry(g_edition.UninstallKey(), g_edition.View()).present);
 }
 
-// Finds the visible window with a button IDOK of the process `want->first`, into want->second.
-BOOL CALLBACK SetupWindow(HWND wnd, LPARAM found)
-{
-    DWORD pid = 0;
-    ::GetWindowThreadProcessId(wnd, &pid);
-    auto* want = reinterpret_cast<std::pair<DWORD, HWND>*>(found);
-    if (pid == want->first && ::IsWindowVisible(wnd) && ::GetDlgItem(wnd, IDOK)) want->second = wnd;
-    return TRUE;
-}
-
 // The setup's pages speak the wizard's six languages, chosen as the wizard chooses (/lang:xx
 // here, Windows' display language otherwise), and so does a refusal of its own; nothing is
 // installed when the user cancels.
@@ -350,12 +340,9 @@ TEST_F(Installer, SetupSpeaksTheLanguageChosenAsTheWizardDoes)
         ASSERT_TRUE(::CreateProcessW(g_setup.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
         // Its window, once it shows the folder page with its Install button.
         HWND setup = nullptr;
-        std::pair<DWORD, HWND> want(pi.dwProcessId, nullptr);
         ASSERT_TRUE(robot::WaitUntil(
             [&] {
-                want.second = nullptr;
-                ::EnumWindows(&SetupWindow, reinterpret_cast<LPARAM>(&want));
-                setup = want.second;
+                setup = VisibleWindowOf(pi.dwProcessId, IDOK);
                 return setup && robot::Wizard::TextOf(::GetDlgItem(setup, IDOK)) == language.install;
             },
             20000))

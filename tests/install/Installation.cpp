@@ -250,3 +250,27 @@ RunResult RunToEnd(const std::wstring& commandLine, DWORD timeoutMs)
     if (!result.ended) result.error = commandLine + L" did not end in time";
     return result;
 }
+
+namespace {
+struct WindowSearch {
+    DWORD pid;
+    int controlId;
+    HWND found;
+};
+
+BOOL CALLBACK MatchWindow(HWND wnd, LPARAM param)
+{
+    auto* search = reinterpret_cast<WindowSearch*>(param);
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(wnd, &pid);
+    if (pid == search->pid && ::IsWindowVisible(wnd) && ::GetDlgItem(wnd, search->controlId)) search->found = wnd;
+    return TRUE;
+}
+}  // namespace
+
+HWND VisibleWindowOf(DWORD pid, int controlId)
+{
+    WindowSearch search{pid, controlId, nullptr};
+    ::EnumWindows(&MatchWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}

@@ -59,3 +59,7 @@ struct RunResult {
 // waits until every process of the job has ended. Whatever still runs after `timeoutMs` is
 // ended with the job.
 RunResult RunToEnd(const std::wstring& commandLine, DWORD timeoutMs);
+
+// A visible top-level window of process `pid` that has a control `controlId`: a setup page has
+// IDOK, a message box its text as 0xFFFF. Null when there is none.
+HWND VisibleWindowOf(DWORD pid, int controlId);

@@ -233,17 +233,6 @@ TEST_F(Msi, BesideTheSetupProgramsInstallationNothingIsInstalled)
     EXPECT_FALSE(Exists(g_edition.DefaultFolder()));
 }
 
-// BOOL CALLBACK for EnumWindows: the visible message box (its text is control 0xFFFF) of the
-// process want->first, into want->second.
-BOOL CALLBACK BoxOf(HWND wnd, LPARAM found)
-{
-    DWORD pid = 0;
-    ::GetWindowThreadProcessId(wnd, &pid);
-    auto* want = reinterpret_cast<std::pair<DWORD, HWND>*>(found);
-    if (pid == want->first && ::IsWindowVisible(wnd) && ::GetDlgItem(wnd, 0xFFFF)) want->second = wnd;
-    return TRUE;
-}
-
 // And the other way round: where the package is installed, the setup program installs nothing,
 // neither over it nor into another folder, and says why in the language chosen.
 TEST_F(Msi, BesideThePackagesInstallationTheSetupProgramInstallsNothing)
@@ -273,19 +262,15 @@ TEST_F(Msi, BesideThePackagesInstallationTheSetupProgramInstallsNothing)
         std::wstring command = Quoted(g_setup) + L" /lang:" + language.code;
         ASSERT_TRUE(::CreateProcessW(g_setup.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
         UniqueHandle process(pi.hProcess), thread(pi.hThread);
-        std::pair<DWORD, HWND> box(pi.dwProcessId, nullptr);
-        const bool shown = robot::WaitUntil(
-            [&] {
-                ::EnumWindows(&BoxOf, reinterpret_cast<LPARAM>(&box));
-                return box.second != nullptr;
-            },
-            20000);
+        HWND box = nullptr;
+        const bool shown = robot::WaitUntil([&] { return (box = VisibleWindowOf(pi.dwProcessId, 0xFFFF)) != nullptr; },
+                                            20000);
         if (!shown) ::TerminateProcess(process.get(), 1);
         ASSERT_TRUE(shown) << "no box";
-        const std::wstring text = robot::Wizard::TextOf(::GetDlgItem(box.second, 0xFFFF));
+        const std::wstring text = robot::Wizard::TextOf(::GetDlgItem(box, 0xFFFF));
         EXPECT_EQ(text.rfind(g_edition.DisplayName() + L" ", 0), 0u) << Utf8(text);
         EXPECT_NE(text.find(language.says), std::wstring::npos) << Utf8(text);
-        ::PostMessageW(box.second, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
         ASSERT_EQ(::WaitForSingleObject(process.get(), 20000), WAIT_OBJECT_0) << "setup did not end";
         DWORD code = 0;
         ::GetExitCodeProcess(process.get(), &code);
